@@ -1,0 +1,25 @@
+// Notices and fatal errors brought to the screen, and the allocating
+// narrow/wide conversions.
+#pragma once
+
+#include "platform/windows.h"
+
+// Newly allocated (LocalAlloc, zero-filled) conversions in the active code
+// page; null when the conversion or the allocation fails. Free with LocalFree.
+WCHAR* ToWide(const char* narrow);
+char* ToNarrow(const WCHAR* wide);
+
+// A notice: a message box with an empty caption and OK. Texts longer than
+// the 1024-byte message buffer are cut at a character boundary by callers
+// that format into it (see FormatMessageText).
+void ShowMessage(const char* text);
+
+// "Dorvane: <prefix><text>" in a box captioned "Error!" with the stop icon,
+// then the program ends with exit status 1.
+[[noreturn]] void FatalError(const char* prefix, const char* text);
+// FatalError with the prefix "program error ".
+[[noreturn]] void ProgramError(const char* text);
+
+// printf into a narrow buffer, cut at a whole character when it does not fit.
+void FormatMessageText(char* buffer, size_t size, const char* format, ...)
+    __attribute__((format(printf, 3, 4)));

@@ -1,0 +1,30 @@
+// The progress window shown on a second thread around one Extract call.
+#pragma once
+
+#include <atomic>
+
+#include "platform/windows.h"
+
+struct ProgressRecord {
+  char FileName[300];  // the archive's name without its folder
+  char Title[300];     // "Dorvane: " + the handler's display name
+  std::atomic<bool> Done{true};  // no thread running, or told to end
+  HANDLE Thread = nullptr;
+};
+
+// Shows the window (clears Done, starts the idle-priority thread); on a
+// failed thread creation sets Done again and shows nothing.
+void OpenProgress(ProgressRecord* record);
+// Sets Done and waits, polling every 50 ms, until the thread has ended.
+void CloseProgress(ProgressRecord* record);
+
+// What the progress thread draws. The default is one status line on
+// standard error when it is a terminal, and nothing otherwise; the terminal
+// dialogs install their own window.
+struct ProgressView {
+  virtual ~ProgressView() = default;
+  virtual void Show(const ProgressRecord& record) = 0;  // on the progress thread
+  virtual void Pump(const ProgressRecord& record) = 0;  // one pass of the loop
+  virtual void Hide(const ProgressRecord& record) = 0;
+};
+void SetProgressView(ProgressView* view);  // null restores the default

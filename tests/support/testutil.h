@@ -1,0 +1,59 @@
+// Helpers shared by the tests: temporary folders, files, running the program
+// as a process, and SHA-256 of file contents.
+#pragma once
+
+#include <cstdint>
+#include <map>
+#include <string>
+#include <vector>
+
+namespace testutil {
+
+// A fresh folder under $TMPDIR (or /tmp), removed with everything in it when
+// the object goes away.
+class TempDir {
+ public:
+  TempDir();
+  ~TempDir();
+  TempDir(const TempDir&) = delete;
+  TempDir& operator=(const TempDir&) = delete;
+  const std::string& path() const { return path_; }
+  std::string operator/(const std::string& name) const { return path_ + "/" + name; }
+
+ private:
+  std::string path_;
+};
+
+std::string ReadFile(const std::string& path);          // "" when missing
+bool FileExists(const std::string& path);
+bool IsDirectory(const std::string& path);
+void WriteFile(const std::string& path, const std::string& data);
+void WriteFile(const std::string& path, const std::vector<uint8_t>& data);
+// Every regular file below `root`, as "/"-separated paths relative to it.
+std::vector<std::string> ListFiles(const std::string& root);
+
+std::string Sha256Hex(const std::string& data);
+std::string Sha256Hex(const uint8_t* data, size_t size);
+
+struct RunResult {
+  int exitCode = -1;  // -1 when the process did not exit normally
+  std::string out;    // standard output
+  std::string err;    // standard error
+};
+// Runs build/dorvane with the arguments and extra environment (standard
+// input from `input`, not a terminal). DORVANE_REGISTRY must be given by the
+// caller through `env` so that no test touches the user's store.
+RunResult RunDorvane(const std::vector<std::string>& args,
+                     const std::map<std::string, std::string>& env, const std::string& input = "");
+
+// Runs a shell command, returning its exit status (for making inputs with
+// real tools when they are installed).
+int System(const std::string& command);
+bool HaveTool(const std::string& name);
+
+// tests/fixtures/<name> and ../shared/fixtures/<name>.
+std::string Fixture(const std::string& name);
+std::string SharedFixture(const std::string& name);
+bool HaveSharedFixtures(const std::string& folder);
+
+}  // namespace testutil
