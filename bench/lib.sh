@@ -1,0 +1,60 @@
+# Shared by the bench scripts: time whole commands with hyperfine and print
+# the ratio dorvane time / tool time.
+#   source bench/lib.sh; bench_setup; compare LABEL 'dorvane command' 'tool command'
+# Needs hyperfine (Debian package hyperfine) and a built build/dorvane.
+set -euo pipefail
+
+BENCH_ROOT=$(cd "$(dirname "${BASH_SOURCE[0]}")/.." && pwd)
+DORVANE=${DORVANE:-$BENCH_ROOT/build/dorvane}
+BENCH_RUNS=${BENCH_RUNS:-5}
+
+bench_setup() {
+  command -v hyperfine >/dev/null || { echo "bench: hyperfine is not installed" >&2; exit 1; }
+  [ -x "$DORVANE" ] || { echo "bench: build $DORVANE first" >&2; exit 1; }
+  BENCH_DIR=${BENCH_DIR:-$(mktemp -d /tmp/dorvane-bench.XXXXXX)}
+  export DORVANE_REGISTRY="$BENCH_DIR/registry.reg"
+  echo "bench: work folder $BENCH_DIR"
+}
+
+# Median seconds of a command, each run preceded by `prepare` (for example
+# emptying the output folder).
+median_seconds() {
+  local prepare=$1 command=$2 json
+  json=$(mktemp)
+  hyperfine -N --style none --warmup 1 --runs "$BENCH_RUNS" --prepare "$prepare" \
+    --export-json "$json" "$command" >/dev/null 2>&1 ||
+    hyperfine --style none --warmup 1 --runs "$BENCH_RUNS" --prepare "$prepare" \
+      --export-json "$json" "$command" >/dev/null
+  python3 -c 'import json,sys; print(json.load(open(sys.argv[1]))["results"][0]["median"])' "$json"
+  rm -f "$json"
+}
+
+# compare LABEL PREPARE DORVANE_COMMAND TOOL_COMMAND
+compare() {
+  local label=$1 prepare=$2 ours=$3 theirs=$4 a b
+  a=$(median_seconds "$prepare" "$ours")
+  b=$(median_seconds "$prepare" "$theirs")
+  python3 -c 'import sys; a,b=float(sys.argv[2]),float(sys.argv[3]); print(f"{sys.argv[1]:<40} dorvane {a:8.3f}s  tool {b:8.3f}s  ratio {a/b:5.2f}")' \
+    "$label" "$a" "$b"
+}
+
+# Mixed text and binary data of about N MiB, deterministic.
+make_mixed_data() {
+  local out=$1 mib=$2
+  python3 - "$out" "$mib" <<'PY'
+import random, sys
+out, mib = sys.argv[1], int(sys.argv[2])
+rng = random.Random(1234)
+words = [bytes(rng.choice(b"abcdefghijklmnopqrstuvwxyz") for _ in range(rng.randint(2, 9))) for _ in range(4000)]
+with open(out, "wb") as f:
+    written = 0
+    while written < mib << 20:
+        if rng.random() < 0.6:
+            chunk = b" ".join(rng.choice(words) for _ in range(20000)) + b"\n"
+        else:
+            base = bytes(rng.getrandbits(8) for _ in range(4096))
+            chunk = b"".join(base[: rng.randint(256, 4096)] if rng.random() < 0.5 else bytes(rng.getrandbits(8) for _ in range(512)) for _ in range(64))
+        f.write(chunk)
+        written += len(chunk)
+PY
+}
