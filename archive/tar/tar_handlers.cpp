@@ -1,0 +1,138 @@
+#include "archive/tar/tar_handlers.h"
+
+#include <bzlib.h>
+#include <zlib.h>
+
+#include <cstring>
+
+#include "archive/tar/tar_reader.h"
+#include "core/charset.h"
+#include "core/output.h"
+#include "stream/lzw_reader.h"
+
+namespace {
+
+// Host paths for the libraries that open files by name.
+constexpr size_t kHostPathSize = 4096;
+
+// The compressed sources check the file's first ten bytes before they hand
+// it to their library: all ten must be there and start with the magic.
+bool StartsWith(const char* path, uint8_t first, const uint8_t* seconds, size_t secondCount) {
+  FILE* file = OpenFileStream(path, "rb");
+  if (file == nullptr) return false;
+  uint8_t head[10];
+  const bool whole = fread(head, 1, sizeof head, file) == sizeof head;
+  fclose(file);
+  if (!whole || head[0] != first) return false;
+  return memchr(seconds, head[1], secondCount) != nullptr;
+}
+
+}  // namespace
+
+bool TarArchiveHandler::Probe(const char* path, int32_t fileSize) { return TarProbe(*this, path); }
+
+bool TarArchiveHandler::Extract(const char* path, const char* outputFolder) {
+  return TarExtract(*this, path, outputFolder, g_ReadAheadBuffer, kReadAheadSize);
+}
+
+// --- plain file ---------------------------------------------------------------
+
+bool TarHandler::MatchesExtension(const char* extension) {
+  return EqualsNoCase(extension, "tar") == 0;
+}
+
+bool TarHandler::Open(const char* path) {
+  Close();
+  file_ = OpenFileStream(path, "rb");
+  return file_ != nullptr;
+}
+
+int32_t TarHandler::Read(void* buffer, int32_t count) {
+  if (file_ == nullptr || count <= 0) return 0;
+  return static_cast<int32_t>(fread(buffer, 1, static_cast<size_t>(count), file_));
+}
+
+void TarHandler::Close() {
+  if (file_ != nullptr) fclose(file_);
+  file_ = nullptr;
+}
+
+// --- gzip -----------------------------------------------------------------------
+
+bool TarGzipHandler::MatchesExtension(const char* extension) {
+  return EqualsNoCase(extension, "gz") == 0 || EqualsNoCase(extension, "tgz") == 0;
+}
+
+bool TarGzipHandler::Open(const char* path) {
+  Close();
+  static const uint8_t kSeconds[] = {0x8B, 0x9E};
+  if (!StartsWith(path, 0x1F, kSeconds, sizeof kSeconds)) return false;
+  char host[kHostPathSize];
+  if (!HostPath(path, host, sizeof host)) return false;
+  gzFile gz = gzopen(host, "rb");
+  if (gz == nullptr) return false;
+  gzbuffer(gz, 256 * 1024);
+  gz_ = gz;
+  return true;
+}
+
+int32_t TarGzipHandler::Read(void* buffer, int32_t count) {
+  if (gz_ == nullptr || count <= 0) return 0;
+  const int n = gzread(static_cast<gzFile>(gz_), buffer, static_cast<unsigned>(count));
+  return n < 0 ? 0 : n;
+}
+
+void TarGzipHandler::Close() {
+  if (gz_ != nullptr) gzclose(static_cast<gzFile>(gz_));
+  gz_ = nullptr;
+}
+
+// --- bzip2 ----------------------------------------------------------------------
+
+bool TarBzip2Handler::MatchesExtension(const char* extension) {
+  return EqualsNoCase(extension, "bz2") == 0 || EqualsNoCase(extension, "tbz") == 0;
+}
+
+bool TarBzip2Handler::Open(const char* path) {
+  Close();
+  char host[kHostPathSize];
+  if (!HostPath(path, host, sizeof host)) return false;
+  bz_ = BZ2_bzopen(host, "rb");
+  return bz_ != nullptr;
+}
+
+int32_t TarBzip2Handler::Read(void* buffer, int32_t count) {
+  if (bz_ == nullptr || count <= 0) return 0;
+  const int n = BZ2_bzread(static_cast<BZFILE*>(bz_), buffer, count);
+  return n < 0 ? 0 : n;
+}
+
+void TarBzip2Handler::Close() {
+  if (bz_ != nullptr) BZ2_bzclose(static_cast<BZFILE*>(bz_));
+  bz_ = nullptr;
+}
+
+// --- compress -------------------------------------------------------------------
+
+bool TarCompressHandler::MatchesExtension(const char* extension) {
+  return strcmp(extension, "Z") == 0 || strcmp(extension, "taZ") == 0;
+}
+
+bool TarCompressHandler::Open(const char* path) {
+  Close();
+  static const uint8_t kSeconds[] = {0x9D};
+  if (!StartsWith(path, 0x1F, kSeconds, sizeof kSeconds)) return false;
+  lzw_ = LzwOpen(path);
+  return lzw_ != nullptr;
+}
+
+int32_t TarCompressHandler::Read(void* buffer, int32_t count) {
+  if (lzw_ == nullptr) return 0;
+  const int32_t n = LzwRead(lzw_, buffer, count);
+  return n < 0 ? 0 : n;
+}
+
+void TarCompressHandler::Close() {
+  if (lzw_ != nullptr) LzwClose(lzw_);
+  lzw_ = nullptr;
+}

@@ -1,0 +1,113 @@
+#include "archive/tar/tar_header.h"
+
+#include <cstring>
+
+uint64_t ParseTarOctal(const uint8_t* field, size_t width) {
+  uint64_t value = 0;
+  for (size_t i = 0; i < width; ++i) {
+    const uint8_t c = field[i];
+    if (c == ' ') continue;
+    if (c < '0' || c > '7') break;
+    value = value * 8 + (c - '0');
+  }
+  return value;
+}
+
+bool TarChecksumMatches(const uint8_t* block) {
+  uint64_t sum = 8 * ' ';
+  for (size_t i = 0; i < kTarBlock; ++i) {
+    if (i >= kTarChksumOffset && i < kTarChksumOffset + kTarChksumSize) continue;
+    sum += block[i];
+  }
+  return sum == ParseTarOctal(block + kTarChksumOffset, kTarChksumSize);
+}
+
+bool IsZeroBlock(const uint8_t* block) {
+  for (size_t i = 0; i < kTarBlock; ++i)
+    if (block[i] != 0) return false;
+  return true;
+}
+
+TarEntryKind ClassifyTarType(uint8_t typeflag) {
+  switch (typeflag) {
+    case '5':
+    case 'D':
+      return TarEntryKind::kFolder;
+    case 'L':
+    case 'N':
+      return TarEntryKind::kLongName;
+    case 'x':
+      return TarEntryKind::kPax;
+    case '1': case '2': case '3': case '4': case '6': case '7':
+    case 'M': case 'S': case 'V':
+    case 'g':  // global records: nothing the walk uses
+    case 'K':  // GNU long link name: only links use it
+      return TarEntryKind::kSkip;
+    default:
+      return TarEntryKind::kFile;
+  }
+}
+
+namespace {
+
+size_t FieldLength(const uint8_t* field, size_t width) {
+  const void* nul = memchr(field, 0, width);
+  return nul != nullptr ? static_cast<size_t>(static_cast<const uint8_t*>(nul) - field) : width;
+}
+
+}  // namespace
+
+bool TarHeaderName(const uint8_t* block, char* out, size_t size) {
+  const uint8_t* name = block + kTarNameOffset;
+  const uint8_t* prefix = block + kTarPrefixOffset;
+  const size_t nameLen = FieldLength(name, kTarNameSize);
+  const bool posix = memcmp(block + kTarMagicOffset, "ustar\0", 6) == 0;
+  const size_t prefixLen = posix ? FieldLength(prefix, kTarPrefixSize) : 0;
+  const size_t total = prefixLen + (prefixLen > 0 ? 1 : 0) + nameLen;
+  if (total + 1 > size) {
+    if (size > 0) out[0] = '\0';
+    return false;
+  }
+  size_t pos = 0;
+  if (prefixLen > 0) {
+    memcpy(out, prefix, prefixLen);
+    pos = prefixLen;
+    out[pos++] = '/';
+  }
+  memcpy(out + pos, name, nameLen);
+  out[pos + nameLen] = '\0';
+  return true;
+}
+
+bool PaxPath(const uint8_t* data, size_t size, char* out, size_t outSize, bool* tooLong) {
+  *tooLong = false;
+  size_t pos = 0;
+  while (pos < size && data[pos] != 0) {
+    // "<length> ": the length counts the whole record, newline included.
+    size_t length = 0, i = pos;
+    while (i < size && data[i] >= '0' && data[i] <= '9' && length < size) {
+      length = length * 10 + (data[i] - '0');
+      ++i;
+    }
+    if (i == pos || i >= size || data[i] != ' ' || length > size - pos || pos + length <= i + 1)
+      return false;
+    const uint8_t* key = data + i + 1;
+    const uint8_t* end = data + pos + length;  // one past the newline
+    if (end[-1] != '\n') return false;
+    const uint8_t* eq = static_cast<const uint8_t*>(memchr(key, '=', static_cast<size_t>(end - key)));
+    if (eq == nullptr) return false;
+    if (eq - key == 4 && memcmp(key, "path", 4) == 0) {
+      const size_t valueLen = static_cast<size_t>(end - 1 - (eq + 1));
+      if (memchr(eq + 1, 0, valueLen) != nullptr) return false;
+      if (valueLen + 1 > outSize) {
+        *tooLong = true;
+        return false;
+      }
+      memcpy(out, eq + 1, valueLen);
+      out[valueLen] = '\0';
+      return valueLen > 0;
+    }
+    pos += length;
+  }
+  return false;
+}

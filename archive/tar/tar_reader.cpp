@@ -1,0 +1,214 @@
+#include "archive/tar/tar_reader.h"
+
+#include <cstdio>
+#include <cstring>
+
+#include "archive/tar/tar_header.h"
+#include "core/output.h"
+
+namespace {
+
+// Reads until `count` bytes arrived or the source gives nothing more.
+size_t ReadFull(ByteSource& source, uint8_t* buffer, size_t count) {
+  size_t done = 0;
+  while (done < count) {
+    size_t want = count - done;
+    if (want > 0x40000000) want = 0x40000000;
+    const int32_t n = source.Read(buffer + done, static_cast<int32_t>(want));
+    if (n <= 0) break;
+    done += static_cast<size_t>(n);
+  }
+  return done;
+}
+
+// The name the next member takes from a long-name or extended header.
+struct PendingName {
+  enum class State { kNone, kSet, kRefused } state = State::kNone;
+  char text[kPathBufferSize];
+};
+
+class Walk {
+ public:
+  Walk(ByteSource& source, const char* outputFolder, uint8_t* work, size_t workSize)
+      : source_(source),
+        folder_(outputFolder),
+        work_(work),
+        // Data moves in whole blocks.
+        workSize_(workSize / kTarBlock * kTarBlock) {}
+
+  void Run();
+
+ private:
+  bool ReadBlock(uint8_t* block) { return ReadFull(source_, block, kTarBlock) == kTarBlock; }
+  [[nodiscard]] bool SkipBlocks(uint64_t blocks);
+  [[nodiscard]] bool TakeLongName(uint64_t size);
+  [[nodiscard]] bool TakePaxHeader(uint64_t size);
+  [[nodiscard]] bool ExtractMember(const uint8_t* header, TarEntryKind kind, uint64_t size);
+  [[nodiscard]] bool CopyData(FILE* out, uint64_t size, bool* complete);
+
+  ByteSource& source_;
+  const char* folder_;
+  uint8_t* work_;
+  size_t workSize_;
+  PendingName pending_;
+};
+
+void Walk::Run() {
+  uint8_t header[kTarBlock];
+  if (!ReadBlock(header)) return;
+  while (!IsZeroBlock(header)) {
+    const uint64_t size = ParseTarOctal(header + kTarSizeOffset, kTarSizeSize);
+    const TarEntryKind kind = ClassifyTarType(header[kTarTypeOffset]);
+    bool more;
+    switch (kind) {
+      case TarEntryKind::kLongName:
+        more = TakeLongName(size);
+        break;
+      case TarEntryKind::kPax:
+        more = TakePaxHeader(size);
+        break;
+      case TarEntryKind::kSkip:
+        pending_.state = PendingName::State::kNone;
+        more = SkipBlocks(TarBlocksFor(size));
+        break;
+      default:
+        more = ExtractMember(header, kind, size);
+        pending_.state = PendingName::State::kNone;
+        break;
+    }
+    if (!more || !ReadBlock(header)) return;
+  }
+}
+
+bool Walk::SkipBlocks(uint64_t blocks) {
+  while (blocks > 0) {
+    const uint64_t pieceBlocks = workSize_ / kTarBlock < blocks ? workSize_ / kTarBlock : blocks;
+    const size_t piece = static_cast<size_t>(pieceBlocks) * kTarBlock;
+    if (ReadFull(source_, work_, piece) != piece) return false;
+    blocks -= pieceBlocks;
+  }
+  return true;
+}
+
+// GNU long name: the first block holds the name (the data is the name and
+// its terminator). A name that does not fit the path buffer is refused, so
+// the member it belongs to is skipped rather than written under a cut name.
+bool Walk::TakeLongName(uint64_t size) {
+  pending_.state = PendingName::State::kNone;
+  if (size == 0) return true;
+  if (!ReadBlock(work_)) return false;
+  const size_t inBlock = size < kTarBlock ? static_cast<size_t>(size) : kTarBlock;
+  const void* nul = memchr(work_, 0, inBlock);
+  const size_t length = nul != nullptr ? static_cast<size_t>(static_cast<const uint8_t*>(nul) - work_)
+                                       : inBlock;
+  const bool endsInBlock = nul != nullptr || size <= kTarBlock;
+  if (endsInBlock && length + 1 <= sizeof pending_.text) {
+    memcpy(pending_.text, work_, length);
+    pending_.text[length] = '\0';
+    pending_.state = PendingName::State::kSet;
+  } else {
+    pending_.state = PendingName::State::kRefused;
+  }
+  return SkipBlocks(TarBlocksFor(size) - 1);
+}
+
+// POSIX extended header: its "path" record names the next member (the
+// header's own name field may hold a shortened form). Other records are
+// not used.
+bool Walk::TakePaxHeader(uint64_t size) {
+  pending_.state = PendingName::State::kNone;
+  const uint64_t blocks = TarBlocksFor(size);
+  if (blocks * kTarBlock > workSize_) return SkipBlocks(blocks);
+  const size_t bytes = static_cast<size_t>(blocks * kTarBlock);
+  if (ReadFull(source_, work_, bytes) != bytes) return false;
+  bool tooLong = false;
+  if (PaxPath(work_, static_cast<size_t>(size), pending_.text, sizeof pending_.text, &tooLong)) {
+    pending_.state = PendingName::State::kSet;
+  } else if (tooLong) {
+    pending_.state = PendingName::State::kRefused;
+  }
+  return true;
+}
+
+bool Walk::ExtractMember(const uint8_t* header, TarEntryKind kind, uint64_t size) {
+  const uint64_t blocks = TarBlocksFor(size);
+  char name[kPathBufferSize];
+  bool haveName;
+  switch (pending_.state) {
+    case PendingName::State::kSet:
+      memcpy(name, pending_.text, sizeof name);
+      haveName = true;
+      break;
+    case PendingName::State::kRefused:
+      haveName = false;
+      break;
+    default:
+      haveName = TarHeaderName(header, name, sizeof name);
+      break;
+  }
+  char path[kPathBufferSize];
+  if (!haveName || name[0] == '\0' || !JoinOutputPath(path, sizeof path, folder_, name))
+    return SkipBlocks(blocks);
+  PrepareOutputPath(path);
+
+  const uint32_t mode = static_cast<uint32_t>(ParseTarOctal(header + kTarModeOffset, kTarModeSize));
+  if (kind == TarEntryKind::kFolder || (mode & kTarModeFolder) != 0) {
+    // PrepareOutputPath made the folders above; a name without a trailing
+    // separator still names a folder.
+    CreateFolder(path);
+    return SkipBlocks(blocks);
+  }
+  FILE* out = OpenFileStream(path, "wb");
+  if (out == nullptr) return SkipBlocks(blocks);
+  bool complete = false;
+  const bool more = CopyData(out, size, &complete);
+  fclose(out);
+  if (!complete) return more;
+  const uint32_t mtime = static_cast<uint32_t>(ParseTarOctal(header + kTarMtimeOffset, kTarMtimeSize));
+  // The time first, while the file can still be opened for writing.
+  StampUnixTime(path, mtime);
+  SetAttributes(path, (mode & kTarModeOwnerWrite) != 0 ? kAttrArchive : kAttrArchiveReadOnly);
+  return true;
+}
+
+// Copies the member's data in pieces of whole blocks, writing only the
+// member's bytes of the last block. `complete` is false when the archive
+// ended early (what arrived is written, and the walk ends) or a write
+// failed (the walk goes on).
+bool Walk::CopyData(FILE* out, uint64_t size, bool* complete) {
+  uint64_t remaining = size;
+  bool writing = true;
+  while (remaining > 0) {
+    const uint64_t blockBytes = TarBlocksFor(remaining) * kTarBlock;
+    const size_t piece = static_cast<size_t>(blockBytes < workSize_ ? blockBytes : workSize_);
+    const size_t got = ReadFull(source_, work_, piece);
+    const size_t useful = static_cast<size_t>(got < remaining ? got : remaining);
+    if (writing && fwrite(work_, 1, useful, out) != useful) writing = false;
+    if (got != piece) {
+      *complete = false;
+      return false;
+    }
+    remaining -= useful;
+  }
+  *complete = writing;
+  return true;
+}
+
+}  // namespace
+
+bool TarProbe(ByteSource& source, const char* path) {
+  if (!source.Open(path)) return false;
+  uint8_t block[kTarBlock];
+  const bool ok = ReadFull(source, block, kTarBlock) == kTarBlock && TarChecksumMatches(block);
+  source.Close();
+  return ok;
+}
+
+bool TarExtract(ByteSource& source, const char* path, const char* outputFolder, uint8_t* work,
+                size_t workSize) {
+  if (work == nullptr || workSize < kTarBlock) return false;
+  if (!source.Open(path)) return false;
+  Walk(source, outputFolder, work, workSize).Run();
+  source.Close();
+  return true;
+}

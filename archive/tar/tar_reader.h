@@ -1,0 +1,22 @@
+// The TAR walk shared by the four TAR handlers: it reads 512-byte header
+// blocks through a ByteSource, writes regular files into the output folder,
+// creates folders and skips everything else.
+#pragma once
+
+#include <cstddef>
+#include <cstdint>
+
+#include "archive/tar/byte_source.h"
+
+// Opens the source, reads one block and closes it again: true when a whole
+// block arrived and its checksum is right.
+bool TarProbe(ByteSource& source, const char* path);
+
+// Extracts the archive at `path` through the source into the output folder
+// (program form, no trailing "\"). `work` (at least one block; data moves
+// through it in pieces of up to `workSize` bytes, whole blocks) is the work
+// buffer. False only when the source does not open. A short read ends the
+// walk: the files written stay, a member cut short keeps the bytes that
+// arrived but gets no time stamp or attributes.
+bool TarExtract(ByteSource& source, const char* path, const char* outputFolder, uint8_t* work,
+                size_t workSize);
