@@ -38,7 +38,11 @@ std::string DecodeAll(const std::vector<uint8_t>& z, int32_t piece, bool* failed
 // CLEAR.
 constexpr int kPad = -1;
 std::vector<uint8_t> Packed(uint8_t flags, std::initializer_list<int> codes) {
-  std::vector<uint8_t> body(64, 0);
+  std::vector<uint8_t> z(3 + 64, 0);
+  z[0] = 0x1F;
+  z[1] = 0x9D;
+  z[2] = flags;
+  uint8_t* body = z.data() + 3;
   size_t bit = 0;
   for (int c : codes) {
     if (c == kPad) {
@@ -49,9 +53,7 @@ std::vector<uint8_t> Packed(uint8_t flags, std::initializer_list<int> codes) {
       if ((c >> i) & 1) body[(bit + i) / 8] |= static_cast<uint8_t>(1 << ((bit + i) % 8));
     bit += 9;
   }
-  body.resize((bit + 7) / 8);
-  std::vector<uint8_t> z{0x1F, 0x9D, flags};
-  z.insert(z.end(), body.begin(), body.end());
+  z.resize(3 + (bit + 7) / 8);
   return z;
 }
 

@@ -4,6 +4,7 @@
 #include <sys/stat.h>
 
 #include <string>
+#include <utility>
 #include <vector>
 
 #include "archive/tar/byte_source.h"
@@ -18,11 +19,14 @@ using testutil::FileExists;
 using testutil::ReadFile;
 
 struct Member {
+  Member(std::string name, std::string data, char type = '0', unsigned mode = 0644,
+         unsigned mtime = 1000000000)
+      : name(std::move(name)), data(std::move(data)), type(type), mode(mode), mtime(mtime) {}
   std::string name;
   std::string data;
-  char type = '0';
-  unsigned mode = 0644;
-  unsigned mtime = 1000000000;
+  char type;
+  unsigned mode;
+  unsigned mtime;
   std::string sizeField;  // raw size field, when not the data's size
 };
 
