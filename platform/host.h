@@ -4,9 +4,13 @@
 #pragma once
 
 #include <cstddef>
+#include <cstdint>
 #include <string>
 
 #include "platform/windows.h"
+
+struct stat;
+struct timespec;
 
 namespace host {
 
@@ -42,6 +46,24 @@ DWORD ErrorFromErrno(int err);
 // failed host call ends a Win32 function.
 BOOL FailWithErrno();
 BOOL Fail(DWORD error);
+
+// ---------------------------------------------------------------- file times
+// FILETIME counts 100 ns since 1601-01-01; this many lie before 1970-01-01.
+constexpr int64_t kUnixEpochIn100ns = 116444736000000000LL;
+
+inline uint64_t FileTimeValue(const FILETIME& ft) {
+  return static_cast<uint64_t>(ft.dwHighDateTime) << 32 | ft.dwLowDateTime;
+}
+inline FILETIME MakeFileTime(uint64_t value) {
+  return FILETIME{static_cast<DWORD>(value), static_cast<DWORD>(value >> 32)};
+}
+
+// The attributes the device would show for a host file's status: folder
+// 0x10, read-only 0x01 when the owner may not write, archive 0x20 for plain
+// files, normal 0x80 for anything else.
+DWORD AttributesOfStat(const struct stat& st);
+// A host time stamp as a FILETIME (times before 1601 become 0).
+FILETIME FileTimeOfTimespec(const struct timespec& ts);
 
 // ---------------------------------------------------------------- handles
 // Every handle this layer gives out points at an object that starts with

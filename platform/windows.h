@@ -62,6 +62,7 @@ typedef DWORD REGSAM;
 #define ERROR_FILENAME_EXCED_RANGE 206L
 #define ERROR_MORE_DATA 234L
 #define ERROR_NO_MORE_ITEMS 259L
+#define ERROR_DIRECTORY 267L
 #define ERROR_KEY_DELETED 1018L
 #define ERROR_NO_UNICODE_TRANSLATION 1113L
 #define ERROR_CANT_RESOLVE_FILENAME 1921L
@@ -93,6 +94,7 @@ void* LocalFree(void* block);  // returns nullptr on success
 #define CREATE_ALWAYS 2
 #define OPEN_EXISTING 3
 #define OPEN_ALWAYS 4
+#define TRUNCATE_EXISTING 5
 
 // 100-nanosecond intervals since 1601-01-01, split in two halves.
 struct FILETIME {
@@ -126,7 +128,9 @@ HANDLE FindFirstFileW(LPCWSTR pattern, WIN32_FIND_DATAW* found);
 BOOL FindNextFileW(HANDLE search, WIN32_FIND_DATAW* found);
 BOOL FindClose(HANDLE search);
 
-// Only what time stamping needs: open an existing file, set its times, close.
+// Opens or creates a file (every disposition; access GENERIC_READ and/or
+// GENERIC_WRITE; share modes and flags are accepted and ignored), so that
+// its times can be set. Folders are refused (ERROR_ACCESS_DENIED).
 HANDLE CreateFileW(LPCWSTR path, DWORD access, DWORD share, SECURITY_ATTRIBUTES* security,
                    DWORD disposition, DWORD flags, HANDLE templateFile);
 BOOL SetFileTime(HANDLE file, const FILETIME* creation, const FILETIME* lastAccess,
