@@ -234,9 +234,3 @@ bool HostPathFromWide(LPCWSTR path, char* out, size_t outSize) {
   memcpy(out, hostPath.c_str(), hostPath.size() + 1);
   return true;
 }
-
-BOOL CloseHandle(HANDLE handle) {
-  host::HandleObject* object = host::ObjectOf(handle);
-  if (object && object->kind == host::HandleKind::File) return host::CloseFileObject(object);
-  return host::Fail(ERROR_INVALID_HANDLE);
-}

@@ -1,4 +1,4 @@
-// UTF-8, host paths, the thread's last error and local memory.
+// UTF-8, host paths, CloseHandle, the thread's last error and local memory.
 #include "platform/host.h"
 
 #include <cerrno>
@@ -106,6 +106,19 @@ HandleObject* ObjectOf(HANDLE handle) {
 }
 
 }  // namespace host
+
+// Files, threads and processes share CloseHandle; a search is closed by
+// FindClose only, as on the device.
+BOOL CloseHandle(HANDLE handle) {
+  host::HandleObject* object = host::ObjectOf(handle);
+  if (object) switch (object->kind) {
+      case host::HandleKind::File: return host::CloseFileObject(object);
+      case host::HandleKind::Thread: return host::CloseThreadObject(object);
+      case host::HandleKind::Process: return host::CloseProcessObject(object);
+      default: break;
+    }
+  return host::Fail(ERROR_INVALID_HANDLE);
+}
 
 // The last error is per thread, as on the device: the progress thread's calls
 // never disturb the main thread's error value.

@@ -247,6 +247,7 @@ typedef DWORD (*LPTHREAD_START_ROUTINE)(void* parameter);
 #define STILL_ACTIVE 259
 #define THREAD_PRIORITY_IDLE 7
 #define THREAD_PRIORITY_NORMAL 3
+#define INFINITE 0xFFFFFFFFu
 
 HANDLE CreateThread(SECURITY_ATTRIBUTES* security, size_t stackSize, LPTHREAD_START_ROUTINE start,
                     void* parameter, DWORD flags, DWORD* threadId);
