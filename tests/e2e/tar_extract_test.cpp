@@ -4,6 +4,7 @@
 #include <sys/stat.h>
 
 #include <algorithm>
+#include <ostream>
 #include <string>
 #include <vector>
 
@@ -31,6 +32,7 @@ struct Case {
   const char* fixture;
   std::vector<std::string> extra;  // files beyond the ones every format has
 };
+void PrintTo(const Case& c, std::ostream* os) { *os << c.fixture; }
 
 class TarExtract : public ::testing::TestWithParam<Case> {
  protected:
