@@ -1,0 +1,40 @@
+#!/usr/bin/env bash
+# Whole-process time of extracting a 256 MiB TAR archive of many files
+# against GNU tar, bsdtar and 7-Zip, and of its .tar.gz against `tar -xzf`.
+# Inputs are generated under /tmp.
+source "$(dirname "$0")/lib.sh"
+bench_setup
+
+cd "$BENCH_DIR"
+if [ ! -f data.tar ]; then
+  make_mixed_data mixed.bin 64
+  # 256 MiB in files of 1 KiB to 1 MiB (most of them small), in nested
+  # folders, cut from the mixed data at varying offsets.
+  python3 - <<'PY'
+import os, random
+rng = random.Random(99)
+src = open("mixed.bin", "rb").read()
+total, n = 0, 0
+while total < 256 << 20:
+    size = min(int(rng.paretovariate(1.2) * 4096), 1 << 20)
+    folder = "tree/d%02d/e%02d" % (n % 37, n % 11)
+    os.makedirs(folder, exist_ok=True)
+    start = rng.randrange(0, len(src) - size)
+    open("%s/f%06d.dat" % (folder, n), "wb").write(src[start:start + size])
+    total += size
+    n += 1
+print("files:", n)
+PY
+  tar -cf data.tar tree
+  gzip -c data.tar > data.tar.gz
+  rm -rf tree mixed.bin
+fi
+echo "input: $(du -h data.tar | cut -f1) tar, $(du -h data.tar.gz | cut -f1) tar.gz"
+
+clean="rm -rf $BENCH_DIR/out"
+ours="$DORVANE #P($BENCH_DIR/out)#F($BENCH_DIR/data.tar)"
+compare "tar vs tar -xf" "$clean" "$ours" "tar -xf $BENCH_DIR/data.tar --one-top-level=$BENCH_DIR/out"
+compare "tar vs bsdtar -xf" "$clean" "$ours" "sh -c 'mkdir -p $BENCH_DIR/out && bsdtar -xf $BENCH_DIR/data.tar -C $BENCH_DIR/out'"
+compare "tar vs 7zz x" "$clean" "$ours" "7zz x -y -bd -o$BENCH_DIR/out $BENCH_DIR/data.tar"
+compare "tar.gz vs tar -xzf" "$clean" "$DORVANE #P($BENCH_DIR/out)#F($BENCH_DIR/data.tar.gz)" \
+  "tar -xzf $BENCH_DIR/data.tar.gz --one-top-level=$BENCH_DIR/out"
