@@ -10,5 +10,5 @@ cd "$BENCH_DIR"
 echo "input: $(du -h data.Z | cut -f1) compressed"
 
 compare "64 MiB .Z vs uncompress" "rm -rf $BENCH_DIR/out" \
-  "$DORVANE #P($BENCH_DIR/out)#F($BENCH_DIR/data.Z)" \
+  "$DORVANE '#P($BENCH_DIR/out)#F($BENCH_DIR/data.Z)'" \
   "sh -c 'uncompress -c $BENCH_DIR/data.Z > $BENCH_DIR/out.bin'"

@@ -32,9 +32,9 @@ fi
 echo "input: $(du -h data.tar | cut -f1) tar, $(du -h data.tar.gz | cut -f1) tar.gz"
 
 clean="rm -rf $BENCH_DIR/out"
-ours="$DORVANE #P($BENCH_DIR/out)#F($BENCH_DIR/data.tar)"
+ours="$DORVANE '#P($BENCH_DIR/out)#F($BENCH_DIR/data.tar)'"
 compare "tar vs tar -xf" "$clean" "$ours" "tar -xf $BENCH_DIR/data.tar --one-top-level=$BENCH_DIR/out"
 compare "tar vs bsdtar -xf" "$clean" "$ours" "sh -c 'mkdir -p $BENCH_DIR/out && bsdtar -xf $BENCH_DIR/data.tar -C $BENCH_DIR/out'"
 compare "tar vs 7zz x" "$clean" "$ours" "7zz x -y -bd -o$BENCH_DIR/out $BENCH_DIR/data.tar"
-compare "tar.gz vs tar -xzf" "$clean" "$DORVANE #P($BENCH_DIR/out)#F($BENCH_DIR/data.tar.gz)" \
+compare "tar.gz vs tar -xzf" "$clean" "$DORVANE '#P($BENCH_DIR/out)#F($BENCH_DIR/data.tar.gz)'" \
   "tar -xzf $BENCH_DIR/data.tar.gz --one-top-level=$BENCH_DIR/out"

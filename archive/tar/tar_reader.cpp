@@ -4,6 +4,7 @@
 #include <cstring>
 
 #include "archive/tar/tar_header.h"
+#include "core/charset.h"
 #include "core/output.h"
 
 namespace {
@@ -45,12 +46,20 @@ class Walk {
   [[nodiscard]] bool TakePaxHeader(uint64_t size);
   [[nodiscard]] bool ExtractMember(const uint8_t* header, TarEntryKind kind, uint64_t size);
   [[nodiscard]] bool CopyData(FILE* out, uint64_t size, bool* complete);
+  void PreparePath(char* path);
 
   ByteSource& source_;
   const char* folder_;
   uint8_t* work_;
   size_t workSize_;
   PendingName pending_;
+  // The folder part of the last path that went through PrepareOutputPath,
+  // as joined and as prepared (the same length: sanitising replaces single
+  // bytes). Archivers store a folder's members one after the other, so the
+  // folders of the next path are usually made already.
+  char lastRawFolder_[kPathBufferSize];
+  char lastPreparedFolder_[kPathBufferSize];
+  size_t lastFolderLength_ = kPathBufferSize;  // none yet
 };
 
 void Walk::Run() {
@@ -149,7 +158,7 @@ bool Walk::ExtractMember(const uint8_t* header, TarEntryKind kind, uint64_t size
   char path[kPathBufferSize];
   if (!haveName || name[0] == '\0' || !JoinOutputPath(path, sizeof path, folder_, name))
     return SkipBlocks(blocks);
-  PrepareOutputPath(path);
+  PreparePath(path);
 
   const uint32_t mode = static_cast<uint32_t>(ParseTarOctal(header + kTarModeOffset, kTarModeSize));
   if (kind == TarEntryKind::kFolder || (mode & kTarModeFolder) != 0) {
@@ -160,6 +169,8 @@ bool Walk::ExtractMember(const uint8_t* header, TarEntryKind kind, uint64_t size
   }
   FILE* out = OpenFileStream(path, "wb");
   if (out == nullptr) return SkipBlocks(blocks);
+  // Data is written in whole pieces; a stream buffer would only split them.
+  setvbuf(out, nullptr, _IONBF, 0);
   bool complete = false;
   const bool more = CopyData(out, size, &complete);
   fclose(out);
@@ -169,6 +180,26 @@ bool Walk::ExtractMember(const uint8_t* header, TarEntryKind kind, uint64_t size
   StampUnixTime(path, mtime);
   SetAttributes(path, (mode & kTarModeOwnerWrite) != 0 ? kAttrArchive : kAttrArchiveReadOnly);
   return true;
+}
+
+// PrepareOutputPath for a member path, creating folders only when the
+// folder part differs from the last member's; within the same folder only
+// the name is sanitised.
+void Walk::PreparePath(char* path) {
+  const char* separator = nullptr;
+  for (const char* p = path; *p != '\0'; p = CharNext(p))
+    if (*p == '\\' || *p == '/') separator = p;
+  const size_t length = separator != nullptr ? static_cast<size_t>(separator - path) : 0;
+  if (separator != nullptr && length == lastFolderLength_ && memcmp(path, lastRawFolder_, length) == 0) {
+    PrepareOutputPath(path + length + 1);
+    memcpy(path, lastPreparedFolder_, length);
+    path[length] = '\\';
+    return;
+  }
+  memcpy(lastRawFolder_, path, length);
+  PrepareOutputPath(path);
+  memcpy(lastPreparedFolder_, path, length);
+  lastFolderLength_ = separator != nullptr ? length : kPathBufferSize;
 }
 
 // Copies the member's data in pieces of whole blocks, writing only the
