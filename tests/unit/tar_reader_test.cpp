@@ -170,7 +170,12 @@ TEST_F(TarWalk, LongNames) {
 }
 
 TEST_F(TarWalk, NamesStayInsideTheFolder) {
-  ASSERT_TRUE(Extract(Archive({{"../up.txt", "u"}, {"/abs.txt", "a"}, {"a/../../b.txt", "b"}})));
+  ASSERT_TRUE(Extract(Archive({{"../up.txt", "u"}, {"/abs.txt", "a"}, {"a/../../b.txt", "b"},
+                               // Two members of one folder: the second reuses
+                               // the folder made for the first.
+                               {"q:d/x?", "x"}, {"q:d/y", "y"}})));
+  EXPECT_EQ(ReadFile(Out("q_d/x_")), "x");
+  EXPECT_EQ(ReadFile(Out("q_d/y")), "y");
   EXPECT_EQ(ReadFile(Out("__/up.txt")), "u");
   EXPECT_EQ(ReadFile(Out("abs.txt")), "a");
   EXPECT_EQ(ReadFile(Out("a/__/__/b.txt")), "b");
