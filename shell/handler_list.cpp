@@ -5,6 +5,7 @@
 
 #include <new>
 
+#include "archive/arj/arj_handler.h"
 #include "core/handler.h"
 #include "stream/gzip_handler.h"
 #include "stream/bzip2_handler.h"
@@ -19,7 +20,7 @@ FormatHandler* CreateHandlerRegistry() {
   //  4 TarCompressHandler    "Z", "taZ" (exact case)
   //  5 LzhHandler            "lzh"
   //  6 ZipHandler            "zip"
-  //  7 ArjHandler            "arj"
+  AppendHandler(&head, new (std::nothrow) ArjHandler());    //  7
   AppendHandler(&head, new (std::nothrow) GzipHandler());   //  8
   AppendHandler(&head, new (std::nothrow) Bzip2Handler());  //  9
   // 10 CompressHandler

@@ -1,6 +1,7 @@
 #include "archive/arj/arj_handler.h"
 
 #include <cstring>
+#include <new>
 
 #include <zlib.h>
 
@@ -131,20 +132,31 @@ bool ArjHandler::Probe(const char* path, int32_t fileSize) {
 bool ArjHandler::Extract(const char* path, const char* outputFolder) {
   FILE* archive = OpenFileStream(path, "rb");
   if (archive == nullptr) return false;
+  lzhState_ = new (std::nothrow) LzhDecoderState;
+  if (lzhState_ == nullptr) {
+    fclose(archive);
+    return false;
+  }
   // Only the first 50,000 bytes are searched here, so a main header that
   // Probe found late in its larger buffer can still be missed.
   size_t got = fread(g_ReadAheadBuffer, 1, kArjSearchBytes, archive);
   long found = ArjHeaderSearch(g_ReadAheadBuffer, got);
   if (found < 0 || fseek(archive, found, SEEK_SET) != 0 ||
       ReadArjHeader(archive, &header_) != ArjHeaderResult::kRead) {
-    fclose(archive);
+    Finish(archive);
     return false;
   }
   while (ReadArjHeader(archive, &header_) == ArjHeaderResult::kRead) {
     if (!ExtractMember(archive, outputFolder)) break;
   }
-  fclose(archive);
+  Finish(archive);
   return true;
+}
+
+void ArjHandler::Finish(FILE* archive) {
+  fclose(archive);
+  delete lzhState_;
+  lzhState_ = nullptr;
 }
 
 bool ArjHandler::ExtractMember(FILE* archive, const char* outputFolder) {
@@ -167,10 +179,11 @@ bool ArjHandler::ExtractMember(FILE* archive, const char* outputFolder) {
   if (h.method == 4) {
     // The member's CRC is not compared: a damaged member is still written
     // as far as it decodes, like the other methods' members.
-    (void)DecodeArjMethod4(archive, h.compressedSize, out, h.uncompressedSize);
+    (void)DecodeArjMethod4(lzhState_->reader, archive, h.compressedSize, out,
+                           h.uncompressedSize);
   } else {
-    DecodeMember(lzhState_, h.method == 0 ? kLzhStoredNumber : kLzhArjNumber, archive,
-                 h.compressedSize, out, h.uncompressedSize);
+    (void)DecodeMember(*lzhState_, h.method == 0 ? LzhMethod::Lh0 : LzhMethod::Arj, archive,
+                       h.compressedSize, out, h.uncompressedSize);
   }
   fclose(out);
 

@@ -27,6 +27,7 @@
 #include <cstdint>
 #include <cstdio>
 
+#include "archive/lzh/lzh_decoder.h"
 #include "core/handler.h"
 
 constexpr uint32_t kArjMaxBasicHeader = 2600;
@@ -92,6 +93,8 @@ class ArjHandler : public FormatHandler {
   // Writes the member whose header was just read (or skips it) and puts
   // the stream at the next header; false when that is impossible.
   bool ExtractMember(FILE* archive, const char* outputFolder);
+  // Closes the archive and releases the decoder state.
+  void Finish(FILE* archive);
 
   ArjHeader header_;
   LzhDecoderState* lzhState_ = nullptr;  // one per Extract call

@@ -3,6 +3,7 @@
 #include <gtest/gtest.h>
 
 #include <cstdio>
+#include <memory>
 #include <string>
 #include <vector>
 
@@ -75,7 +76,8 @@ Decoded Decode(const std::vector<uint8_t>& packed, uint32_t packedSize, uint32_t
   if (!packed.empty()) fwrite(packed.data(), 1, packed.size(), in);
   fputs("NEXT", in);  // whatever follows the member must not be read
   rewind(in);
-  d.result = DecodeArjMethod4(in, packedSize, out, unpackedSize);
+  auto reader = std::make_unique<LzhBitReader>();
+  d.result = DecodeArjMethod4(*reader, in, packedSize, out, unpackedSize);
   d.inputLeftAt = ftell(in);
   d.out.resize(size_t(ftell(out)));
   rewind(out);
