@@ -35,10 +35,17 @@ bool Skip(FILE* stream, uint32_t count) {
 
 }  // namespace
 
-long ArjHeaderSearch(const uint8_t* buffer, size_t length) {
-  // The limit reproduces the archiver's own: a buffer too short to hold a
-  // largest header is examined up to offset 49,998.
-  size_t limit = length > 2602 ? length - 2602 : kArjSearchBytes - 1;
+long ArjHeaderSearch(const uint8_t* buffer, size_t length, size_t fileSize) {
+  // Offsets from length - 2602 on are left alone when the file goes on past
+  // the buffer: a largest header there could run past it. When the buffer
+  // holds the whole file, a header near its end is as whole as it will ever
+  // be; a self-extracting archive with a small payload ends up there.
+  size_t limit;
+  if (length >= fileSize) {
+    limit = length;
+  } else {
+    limit = length > 2602 ? length - 2602 : kArjSearchBytes - 1;
+  }
   if (limit > kArjSearchBytes) limit = kArjSearchBytes;
   for (size_t i = 0; i < limit && i + 4 <= length; ++i) {
     if (buffer[i] != kArjId0 || buffer[i + 1] != kArjId1) continue;
@@ -126,7 +133,7 @@ bool ArjHandler::MatchesExtension(const char* extension) {
 bool ArjHandler::Probe(const char* path, int32_t fileSize) {
   if (fileSize <= 0) return false;
   size_t length = size_t(fileSize) < kReadAheadSize ? size_t(fileSize) : kReadAheadSize;
-  return ArjHeaderSearch(g_ReadAheadBuffer, length) >= 0;
+  return ArjHeaderSearch(g_ReadAheadBuffer, length, size_t(fileSize)) >= 0;
 }
 
 bool ArjHandler::Extract(const char* path, const char* outputFolder) {
@@ -137,10 +144,11 @@ bool ArjHandler::Extract(const char* path, const char* outputFolder) {
     fclose(archive);
     return false;
   }
-  // Only the first 50,000 bytes are searched here, so a main header that
-  // Probe found late in its larger buffer can still be missed.
+  // Only the first 50,000 bytes are read here, so a main header from offset
+  // 47,398 on, which Probe finds in its larger buffer, is missed.
   size_t got = fread(g_ReadAheadBuffer, 1, kArjSearchBytes, archive);
-  long found = ArjHeaderSearch(g_ReadAheadBuffer, got);
+  bool whole = got < kArjSearchBytes || fgetc(archive) == EOF;
+  long found = ArjHeaderSearch(g_ReadAheadBuffer, got, whole ? got : got + 1);
   if (found < 0 || fseek(archive, found, SEEK_SET) != 0 ||
       ReadArjHeader(archive, &header_) != ArjHeaderResult::kRead) {
     Finish(archive);

@@ -58,11 +58,12 @@ struct ArjHeader {
   char name[512] = {};     // at most 511 bytes of the stored name
 };
 
-// The offset of the first place in buffer[0, length) that holds a whole
-// header (id, size at most 2600, basic header, matching CRC-32), examining
-// offsets below min(length - 2602, 50000), or below 49,999 when length is
-// 2602 or less. -1 when there is none.
-long ArjHeaderSearch(const uint8_t* buffer, size_t length);
+// The offset of the first place in buffer[0, length), the start of a file of
+// `fileSize` bytes, that holds a whole header (id, size at most 2600, basic
+// header, matching CRC-32). Offsets below 50,000 are examined; when the file
+// goes on past the buffer, only those below length - 2602 (below 49,999 when
+// length is 2602 or less). -1 when there is none.
+long ArjHeaderSearch(const uint8_t* buffer, size_t length, size_t fileSize);
 
 enum class ArjHeaderResult {
   kRead,     // a header with a good CRC; its extended headers skipped

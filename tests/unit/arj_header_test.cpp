@@ -56,12 +56,15 @@ Bytes Header(const Fields& f, const std::vector<Bytes>& extended = {}) {
   return h;
 }
 
-// `header` placed at `offset` in a buffer of `length` bytes of filler.
-long SearchAt(const Bytes& header, size_t offset, size_t length) {
+// `header` placed at `offset` in a buffer of `length` bytes of filler, the
+// start of a longer file unless `whole`.
+long SearchAt(const Bytes& header, size_t offset, size_t length, bool whole = false) {
   Bytes buffer(length, 0x60);
   std::copy(header.begin(), header.end(), buffer.begin() + long(offset));
-  return ArjHeaderSearch(buffer.data(), buffer.size());
+  return ArjHeaderSearch(buffer.data(), buffer.size(), whole ? length : length + 1);
 }
+
+long SearchWhole(const Bytes& data) { return ArjHeaderSearch(data.data(), data.size(), data.size()); }
 
 struct ReadBack {
   ArjHeaderResult result;
@@ -93,15 +96,15 @@ TEST(ArjHeaderSearch, FindsTheFirstHeaderWhoseCrcMatches) {
   Bytes buffer(6000, 0);
   buffer[50] = 0x60, buffer[51] = 0xEA, buffer[52] = 0x29, buffer[53] = 0x0A;  // 2601
   std::copy(good.begin(), good.end(), buffer.begin() + 60);
-  EXPECT_EQ(ArjHeaderSearch(buffer.data(), buffer.size()), 60);
+  EXPECT_EQ(SearchWhole(buffer), 60);
 
   // The header's CRC lies beyond the bytes given.
-  EXPECT_EQ(ArjHeaderSearch(good.data(), good.size() - 3), -1);
-  EXPECT_EQ(ArjHeaderSearch(good.data(), good.size() - 2), 0);  // the ext size is not needed
+  EXPECT_EQ(SearchWhole(Bytes(good.begin(), good.end() - 3)), -1);
+  EXPECT_EQ(SearchWhole(Bytes(good.begin(), good.end() - 2)), 0);  // the ext size is not needed
 
   // Size 0 and a zero CRC pass the test.
   Bytes empty = {0x60, 0xEA, 0, 0, 0, 0, 0, 0};
-  EXPECT_EQ(ArjHeaderSearch(empty.data(), empty.size()), 0);
+  EXPECT_EQ(SearchWhole(empty), 0);
 }
 
 TEST(ArjHeaderSearch, OffsetLimits) {
@@ -115,7 +118,12 @@ TEST(ArjHeaderSearch, OffsetLimits) {
   EXPECT_EQ(SearchAt(good, 50000, 1 << 20), -1);
   // A buffer of 2602 bytes or less is examined from the start to its end.
   EXPECT_EQ(SearchAt(good, 2602 - good.size(), 2602), long(2602 - good.size()));
-  EXPECT_EQ(ArjHeaderSearch(nullptr, 0), -1);
+  EXPECT_EQ(ArjHeaderSearch(nullptr, 0, 0), -1);
+  // A buffer holding the whole file is examined to its end, so a small
+  // archive behind a long stub is found.
+  EXPECT_EQ(SearchAt(good, 45000 - good.size(), 45000, true), long(45000 - good.size()));
+  EXPECT_EQ(SearchAt(good, 45000 - good.size(), 45000, false), -1);
+  EXPECT_EQ(SearchAt(good, 50000, 50000 + good.size(), true), -1);  // still below 50,000 only
 }
 
 TEST(ArjReadHeader, TakesTheFieldsAndSkipsExtendedHeaders) {
