@@ -7,6 +7,7 @@
 
 #include "archive/arj/arj_handler.h"
 #include "core/handler.h"
+#include "archive/lzh/lzh_handler.h"
 #include "stream/gzip_handler.h"
 #include "stream/bzip2_handler.h"
 
@@ -18,7 +19,7 @@ FormatHandler* CreateHandlerRegistry() {
   //  2 TarGzipHandler        "gz", "tgz"
   //  3 TarBzip2Handler       "bz2", "tbz"
   //  4 TarCompressHandler    "Z", "taZ" (exact case)
-  //  5 LzhHandler            "lzh"
+  AppendHandler(&head, new (std::nothrow) LzhHandler());    //  5 "lzh"
   //  6 ZipHandler            "zip"
   AppendHandler(&head, new (std::nothrow) ArjHandler());    //  7
   AppendHandler(&head, new (std::nothrow) GzipHandler());   //  8
