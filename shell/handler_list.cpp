@@ -21,7 +21,7 @@ FormatHandler* CreateHandlerRegistry() {
   //  4 TarCompressHandler    "Z", "taZ" (exact case)
   AppendHandler(&head, new (std::nothrow) LzhHandler());    //  5 "lzh"
   //  6 ZipHandler            "zip"
-  AppendHandler(&head, new (std::nothrow) ArjHandler());    //  7
+  AppendHandler(&head, new (std::nothrow) ArjHandler());    //  7 "arj"
   AppendHandler(&head, new (std::nothrow) GzipHandler());   //  8
   AppendHandler(&head, new (std::nothrow) Bzip2Handler());  //  9
   // 10 CompressHandler

@@ -185,10 +185,7 @@ bool ArjHandler::ExtractMember(FILE* archive, const char* outputFolder) {
   if (out == nullptr) return moveOn();
 
   if (h.method == 4) {
-    // The member's CRC is not compared: a damaged member is still written
-    // as far as it decodes, like the other methods' members.
-    (void)DecodeArjMethod4(lzhState_->reader, archive, h.compressedSize, out,
-                           h.uncompressedSize);
+    (void)DecodeArjMethod4(*lzhState_, archive, h.compressedSize, out, h.uncompressedSize);
   } else {
     (void)DecodeMember(*lzhState_, h.method == 0 ? LzhMethod::Lh0 : LzhMethod::Arj, archive,
                        h.compressedSize, out, h.uncompressedSize);
