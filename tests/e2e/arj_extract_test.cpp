@@ -197,7 +197,10 @@ TEST_F(ArjExtract, NamesStayInsideTheOutputFolder) {
   dos.name = "..\\up.txt";
   auto r = ExtractBytes(Archive({{f, "1"}, {rooted, "2"}, {dos, "3"}}));
   EXPECT_EQ(r.exitCode, 0) << r.err;
-  EXPECT_EQ(ListFiles(tmp_.path()).size(), 5u) << "only the archive, the store and the three";
+  for (const std::string& file : ListFiles(tmp_.path())) {
+    EXPECT_TRUE(file.rfind("out/", 0) == 0 || file == "built.arj" || file == "registry.reg")
+        << file;
+  }
   EXPECT_EQ(ReadFile(out() + "/__/__/escape.txt"), "1");
   EXPECT_EQ(ReadFile(out() + "/abs/rooted.txt"), "2");
   EXPECT_EQ(ReadFile(out() + "/__/up.txt"), "3");
@@ -207,8 +210,9 @@ TEST_F(ArjExtract, NamesStayInsideTheOutputFolder) {
 TEST_F(ArjExtract, DamagedArchives) {
   const std::string methods = ReadFile(Fixture("arj/methods.arj"));
   // Cut inside the third member's data, inside a header, and just after
-  // the main header.
-  for (size_t cut : {methods.size() / 2, size_t(900), size_t(40)}) {
+  // the main header (id, size, basic header, CRC, extended-header end).
+  const size_t mainEnd = 4 + (uint8_t(methods[2]) | uint8_t(methods[3]) << 8) + 4 + 2;
+  for (size_t cut : {methods.size() / 2, size_t(900), mainEnd}) {
     TempDir dir;
     testutil::WriteFile(dir / "cut.arj", methods.substr(0, cut));
     auto r = testutil::RunDorvane({"#P(" + (dir / "out") + ")#F(" + (dir / "cut.arj") + ")"},
@@ -244,7 +248,7 @@ TEST_F(ArjExtract, DamagedArchives) {
   huge.insert(huge.end(), 64, 0x55);
   r = ExtractBytes(huge, "huge.arj");
   EXPECT_EQ(r.exitCode, 0) << r.err;
-  EXPECT_LT(ReadFile(out() + "/big.txt").size(), 100000u);
+  EXPECT_LT(ReadFile(out() + "/big.txt").size(), 16u << 20);
 
   // The main header is unreadable: a failure.
   Bytes empty = {0x60, 0xEA, 0, 0, 0, 0, 0, 0};
