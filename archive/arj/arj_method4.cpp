@@ -18,10 +18,14 @@ class Method4Codes {
     // One refill covers a length code and its literal or position code:
     // at most 7 + 7 + 4 + 13 bits.
     Refill(r_);
+    const uint32_t top = PeekBits(r_, 16);
+    if ((top & 0x8000) == 0) {
+      // A 0 bit and eight literal bits: the most common code by far.
+      DropBits(r_, 9);
+      return (top >> 7) & 0xFF;
+    }
     const int w = Ones(7);
-    const uint32_t value = (1u << w) - 1 + Take(w);
-    if (value == 0) return Take(8);
-    return value + 2 + kLengthBase;
+    return (1u << w) - 1 + Take(w) + 2 + kLengthBase;
   }
 
   uint32_t Distance(uint64_t, uint32_t) {
