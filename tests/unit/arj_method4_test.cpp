@@ -79,7 +79,9 @@ Decoded Decode(const std::vector<uint8_t>& packed, uint32_t packedSize, uint32_t
   d.inputLeftAt = ftell(in);
   d.out.resize(size_t(ftell(out)));
   rewind(out);
-  if (!d.out.empty()) EXPECT_EQ(fread(d.out.data(), 1, d.out.size(), out), d.out.size());
+  if (!d.out.empty()) {
+    EXPECT_EQ(fread(d.out.data(), 1, d.out.size(), out), d.out.size());
+  }
   fclose(in);
   fclose(out);
   return d;
