@@ -125,8 +125,8 @@ TEST_F(ArjExtract, SelfExtractingArchive) {
 }
 
 // MS-DOS host: the time is an MS-DOS pair, the attributes are MS-DOS bits
-// (applied after the time stamp, which a read-only file would refuse), and
-// names keep their upper bytes; other hosts lose bit 7 of every name byte.
+// (read-only applied after the time stamp, so both take), and names keep
+// their upper bytes; other hosts lose bit 7 of every name byte.
 TEST_F(ArjExtract, MsdosHostMembers) {
   Fields dos;
   dos.method = 0;
