@@ -5,7 +5,9 @@
 
 #include <new>
 
+#include "archive/arj/arj_handler.h"
 #include "core/handler.h"
+#include "archive/lzh/lzh_handler.h"
 #include "stream/gzip_handler.h"
 #include "stream/bzip2_handler.h"
 
@@ -17,9 +19,9 @@ FormatHandler* CreateHandlerRegistry() {
   //  2 TarGzipHandler        "gz", "tgz"
   //  3 TarBzip2Handler       "bz2", "tbz"
   //  4 TarCompressHandler    "Z", "taZ" (exact case)
-  //  5 LzhHandler            "lzh"
+  AppendHandler(&head, new (std::nothrow) LzhHandler());    //  5 "lzh"
   //  6 ZipHandler            "zip"
-  //  7 ArjHandler            "arj"
+  AppendHandler(&head, new (std::nothrow) ArjHandler());    //  7 "arj"
   AppendHandler(&head, new (std::nothrow) GzipHandler());   //  8
   AppendHandler(&head, new (std::nothrow) Bzip2Handler());  //  9
   // 10 CompressHandler
