@@ -908,6 +908,11 @@ bool ListKey(Window* d, Window* list, UINT vk, WCHAR ch) {
     return true;
   }
   if (vk == VK_RETURN || vk == VK_SPACE) {
+    {
+      // Keys act on the first row while none has the focus yet.
+      Lock lock(g_ui);
+      if (ListFocus(list) < 0 && !list->rows.empty()) list->rows[0].focused = true;
+    }
     NMHDR h{};
     Notify(list, NM_CLICK, &h);
     if (vk == VK_RETURN && g_live.count(list)) Notify(list, NM_DBLCLK, &h);
@@ -917,6 +922,21 @@ bool ListKey(Window* d, Window* list, UINT vk, WCHAR ch) {
   {
     Lock lock(g_ui);
     const int n = static_cast<int>(list->rows.size()), page = ListVisibleRows(list);
+    if (vk == 0 && ch >= 0x20 && n > 0) {
+      // Typing a letter moves to the next row that begins with it.
+      const int from = ListFocus(list);
+      for (int k = 1; k <= n; ++k) {
+        const int i = (from + k + n) % n;
+        const u16string& t = list->rows[static_cast<size_t>(i)].text;
+        if (!t.empty() && towupper_w(t[0]) == towupper_w(ch)) {
+          for (int j = 0; j < n; ++j) list->rows[static_cast<size_t>(j)].focused = j == i;
+          ListScrollToFocus(list);
+          MarkDirty();
+          break;
+        }
+      }
+      return true;
+    }
     switch (vk) {
       case VK_UP: delta = -1; break;
       case VK_DOWN: delta = 1; break;
