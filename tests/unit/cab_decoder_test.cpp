@@ -205,7 +205,7 @@ TEST(CabLzx, E8TranslationSparesTheLastTenBytesOfABlock) {
   };
   put(20, 80);   // relative 80 at position 20: absolute 100
   put(40, -50);  // before the start of the data: left alone
-  put(89, 5);    // within the last ten bytes: left alone
+  put(90, 5);    // within the last ten bytes: left alone
   std::vector<uint8_t> t = data;
   cabtest::LzxTranslateE8(t, 1000);
   int32_t v;
