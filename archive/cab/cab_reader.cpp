@@ -371,17 +371,19 @@ FILE* OpenCabinet(Run& run, char* path) {
   return f;
 }
 
-// Loads one cabinet; null when it is not loaded (or the run must end).
-CabinetRecord* LoadCabinet(Run& run, const char* path) {
+// Loads one cabinet; null when it is not loaded (or the run must end). The
+// lower-case retry of the opening changes `path` itself.
+CabinetRecord* LoadCabinet(Run& run, char* path) {
   auto* cab = new (std::nothrow) CabinetRecord;
   if (cab == nullptr) return nullptr;
+  FILE* f = OpenCabinet(run, path);
   cab->path = CopyString(path);
   if (cab->path == nullptr) {
+    if (f != nullptr) fclose(f);
     delete cab;
     Fail(run, "out of memory!\n");
     return nullptr;
   }
-  FILE* f = OpenCabinet(run, cab->path);
   bool ok = false;
   if (f != nullptr) {
     if (fseek(f, 0, SEEK_END) != 0 || (cab->length = ftell(f)) < 0 || fseek(f, 0, SEEK_SET) != 0) {
@@ -692,7 +694,13 @@ int ExtractCabinet(const char* path, const char* outputFolder, bool tolerateErro
                    bool lowerCaseNames, bool quiet, CabFatal* fatal) {
   Run run{fatal, path};
   if (listOnly || !quiet) Show("%s cabinet: %s\n", listOnly ? "Viewing" : "Extracting", path);
-  CabinetRecord* first = LoadCabinet(run, path);
+  char* firstPath = CopyString(path);
+  if (firstPath == nullptr) {
+    Fail(run, "out of memory!\n");
+    return 1;
+  }
+  CabinetRecord* first = LoadCabinet(run, firstPath);
+  free(firstPath);
   if (first == nullptr) return 1;
   if (first->flags & kFlagPrevious) Show("%s: WARNING; this is not the first cabinet in sequence\n", path);
   unsigned chain = 1;
