@@ -105,6 +105,10 @@ struct Run {
   FolderRecord* ownedFolders = nullptr;
 };
 
+void Show(const char* text) {
+  FormatMessageText(g_MessageBuffer, sizeof g_MessageBuffer, "%s", text);
+  g_CabShowMessage(g_MessageBuffer);
+}
 template <typename... Args>
 void Show(const char* format, Args... args) {
   FormatMessageText(g_MessageBuffer, sizeof g_MessageBuffer, format, args...);
@@ -668,6 +672,15 @@ void ListFile(const FileRecord* file) {
        (file->date >> 9) + 1980, file->time >> 11, (file->time >> 5) & 0x3F, (file->time & 0x1F) * 2, name);
 }
 
+void FreeFolders(Run& run) {
+  for (FolderRecord* folder = run.ownedFolders; folder != nullptr;) {
+    FolderRecord* next = folder->owned;
+    delete folder;
+    folder = next;
+  }
+  run.ownedFolders = nullptr;
+}
+
 bool InChain(CabinetRecord* first, const char* path) {
   for (CabinetRecord* c = first; c != nullptr; c = c->next)
     if (strcmp(c->path, path) == 0) return true;
@@ -701,7 +714,10 @@ int ExtractCabinet(const char* path, const char* outputFolder, bool tolerateErro
   }
   CabinetRecord* first = LoadCabinet(run, firstPath);
   free(firstPath);
-  if (first == nullptr) return 1;
+  if (first == nullptr) {
+    FreeFolders(run);
+    return 1;
+  }
   if (first->flags & kFlagPrevious) Show("%s: WARNING; this is not the first cabinet in sequence\n", path);
   unsigned chain = 1;
   for (CabinetRecord* cab = first; cab != nullptr && (cab->flags & kFlagNext) && !fatal->set; cab = cab->next) {
@@ -754,11 +770,7 @@ int ExtractCabinet(const char* path, const char* outputFolder, bool tolerateErro
     FreeCabinet(cab);
     cab = next;
   }
-  for (FolderRecord* folder = run.ownedFolders; folder != nullptr;) {
-    FolderRecord* next = folder->owned;
-    delete folder;
-    folder = next;
-  }
+  FreeFolders(run);
   return 0;
 }
 
