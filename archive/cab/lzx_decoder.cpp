@@ -26,6 +26,7 @@ constexpr SlotTables MakeSlotTables() {
 constexpr SlotTables kSlots = MakeSlotTables();
 
 constexpr uint16_t kUnassigned = 0xFFFF;
+constexpr uint32_t kWindowSlack = 8;  // room for the match copy's last eight-byte step
 constexpr unsigned kMaxCodeBits = 16;
 constexpr unsigned kFrameLimit = 32768;  // E8 translation stops after this many blocks
 
@@ -47,6 +48,15 @@ struct BitIn {
     count = 0;
   }
   void Ensure(unsigned n) {  // n <= 48
+    if (count < n && count <= 32 && pos + 4 <= length) {
+      // Two words at once, the common case inside the block.
+      uint64_t two = (uint64_t{in[pos + 1]} << 24) | (uint64_t{in[pos]} << 16) |
+                     (uint64_t{in[pos + 3]} << 8) | in[pos + 2];
+      buffer |= two << (32 - count);
+      pos += 4;
+      count += 32;
+      return;
+    }
     while (count < n) {
       uint32_t word;
       if (pos + 1 < length) {
@@ -238,8 +248,10 @@ CabResult DecodeRun(LzxState& s, BitIn& bits, uint32_t run) {
     if (length > run || offset == 0 || offset > s.windowSize) return CabResult::Corrupt;
     uint32_t src = (pos - offset) & mask;
     uint8_t* dst = window + pos;
-    if (src < pos && offset >= length) {
-      std::memcpy(dst, window + src, length);
+    if (src < pos && offset >= 8) {
+      // Eight at a time; may write up to seven bytes into the window's slack.
+      const uint8_t* from = window + src;
+      for (uint32_t i = 0; i < length; i += 8) std::memcpy(dst + i, from + i, 8);
     } else {
       for (uint32_t i = 0; i < length; ++i) dst[i] = window[(src + i) & mask];
     }
@@ -289,7 +301,7 @@ CabResult LzxInit(LzxState& s, int w) {
   uint32_t size = 1u << w;
   if (s.window != nullptr && s.allocatedSize < size) LzxRelease(s);
   if (s.window == nullptr) {
-    s.window = static_cast<uint8_t*>(std::malloc(size));
+    s.window = static_cast<uint8_t*>(std::malloc(size + kWindowSlack));
     if (s.window == nullptr) return CabResult::NoMemory;
     s.allocatedSize = size;
   }

@@ -1,6 +1,7 @@
 #include "cab_lzx_writer.h"
 
 #include <algorithm>
+#include <cmath>
 #include <cstring>
 #include <queue>
 
@@ -155,9 +156,19 @@ class Encoder {
 
   std::vector<std::vector<uint8_t>> Run() {
     std::vector<LzxBlockPlan> plan = opt_.blocks;
-    if (plan.empty())
-      for (uint32_t at = 0; at < data_.size(); at += 1u << 20)
-        plan.push_back({1, std::min<uint32_t>(1u << 20, static_cast<uint32_t>(data_.size()) - at)});
+    // By default one block per frame: verbatim, or uncompressed for frames
+    // whose bytes look random (a verbatim frame of them could outgrow the
+    // 38912 bytes a cabinet data block may hold).
+    for (uint32_t at = 0; plan.empty() && at < data_.size(); at += kFrame) {
+      uint32_t n = std::min<uint32_t>(kFrame, static_cast<uint32_t>(data_.size()) - at);
+      std::vector<uint32_t> counts(256, 0);
+      for (uint32_t i = 0; i < n; ++i) counts[data_[at + i]]++;
+      double bits = 0;
+      for (uint32_t c : counts)
+        if (c != 0) bits -= c * std::log2(static_cast<double>(c) / n);
+      if (at + kFrame >= data_.size()) plan = std::move(pending_), plan.push_back({bits > 7.0 * n ? 3 : 1, n});
+      else pending_.push_back({bits > 7.0 * n ? 3 : 1, n});
+    }
     out_.Put(opt_.e8FileSize != 0, 1);
     if (opt_.e8FileSize != 0) out_.Put(static_cast<uint32_t>(opt_.e8FileSize), 32);
     for (const LzxBlockPlan& b : plan) {
@@ -318,6 +329,7 @@ class Encoder {
   uint32_t r0_ = 1, r1_ = 1, r2_ = 1;
   uint32_t pos_ = 0;
   bool pendingPad_ = false;
+  std::vector<LzxBlockPlan> pending_;
   BitOut out_;
   std::vector<std::vector<uint8_t>> frames_;
 };
