@@ -6,7 +6,7 @@
 #include <string>
 
 #include "archive/cab/cab_reader.h"
-#include "fuzz_support.h"
+#include "harness.h"
 
 extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
   fuzz::InitProgram();
