@@ -6,6 +6,7 @@
 #include <new>
 
 #include "archive/arj/arj_handler.h"
+#include "archive/cab/cab_reader.h"
 #include "core/handler.h"
 #include "archive/lzh/lzh_handler.h"
 #include "stream/gzip_handler.h"
@@ -26,7 +27,7 @@ FormatHandler* CreateHandlerRegistry() {
   AppendHandler(&head, new (std::nothrow) Bzip2Handler());  //  9
   // 10 CompressHandler
   // 11 YencHandler           "ntx"
-  // 12 CabHandler
+  AppendHandler(&head, new (std::nothrow) CabHandler());    // 12
   // 13 Base64Handler
   // 14 UuHandler
   return head;
