@@ -10,6 +10,7 @@
 
 #include "core/charset.h"
 #include "core/handler.h"
+#include "core/messages.h"
 #include "core/settings.h"
 #include "platform/windows.h"
 #include "shell/handler_list.h"
@@ -57,6 +58,8 @@ void InitProgram() {
   std::u16string out;
   for (char c : ProgramForm(g_scratch + "/out")) out.push_back(static_cast<char16_t>(c));
   WriteExtractPath(out.c_str());
+  // A program-ending error ends only this input.
+  SetFatalErrorHandler([] { throw FatalEnd{}; });
   // Message boxes of a fuzz run go nowhere.
   SetMessageBoxHandler([](HWND, LPCWSTR, LPCWSTR, UINT type) {
     return (type & MB_YESNO) ? IDYES : IDOK;
