@@ -8,6 +8,9 @@
 #include "core/handler.h"
 #include "stream/gzip_handler.h"
 #include "stream/bzip2_handler.h"
+#include "stream/base64_handler.h"
+#include "stream/uu_handler.h"
+#include "stream/yenc_handler.h"
 
 FormatHandler* CreateHandlerRegistry() {
   FormatHandler* head = nullptr;
@@ -23,9 +26,9 @@ FormatHandler* CreateHandlerRegistry() {
   AppendHandler(&head, new (std::nothrow) GzipHandler());   //  8
   AppendHandler(&head, new (std::nothrow) Bzip2Handler());  //  9
   // 10 CompressHandler
-  // 11 YencHandler           "ntx"
+  AppendHandler(&head, new (std::nothrow) YencHandler());    // 11 "ntx"
   // 12 CabHandler
-  // 13 Base64Handler
-  // 14 UuHandler
+  AppendHandler(&head, new (std::nothrow) Base64Handler());  // 13
+  AppendHandler(&head, new (std::nothrow) UuHandler());      // 14
   return head;
 }
