@@ -37,8 +37,8 @@ TEST_F(Base64Extract, MessageWithTwoAttachmentsAndATextPart) {
 
 TEST_F(Base64Extract, PartWithoutNameGetsTheSuffix) {
   ExtractCleanly(FromFixture("noname.mime", "noname.mime"));
-  EXPECT_EQ(OutputFiles(), Files{"noname.b64dec"});
-  EXPECT_EQ(Output("noname.b64dec"), Data());
+  EXPECT_EQ(OutputFiles(), Files{"noname.mime.b64dec"});
+  EXPECT_EQ(Output("noname.mime.b64dec"), Data());
 }
 
 TEST_F(Base64Extract, OnlyItsExtensionsAreClaimed) {
