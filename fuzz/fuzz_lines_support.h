@@ -66,9 +66,12 @@ inline void ListFiles(const std::string& root, const std::string& prefix,
 
 // Runs the handler's Probe and Extract on the bytes, stored as `name`, with
 // the output folder two levels below the scratch folder; aborts when
-// anything but the input appears outside that folder.
+// anything but the input appears outside that folder. File system calls are
+// slow next to the decoders, so only one input in four (picked by its last
+// byte) goes through the handler.
 inline void RunHandler(FormatHandler& handler, const char* name, const uint8_t* data,
                        size_t size) {
+  if (size == 0 || data[size - 1] % 4 != 0) return;
   const std::string input = WriteInput(name, data, size);
   const std::string out = ScratchFolder() + "/a/out";
   mkdir((ScratchFolder() + "/a").c_str(), 0700);

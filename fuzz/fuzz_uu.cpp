@@ -14,7 +14,7 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
   if (size == 0) return 0;
   // The first byte picks a small line capacity, so pieces of long lines
   // are exercised too.
-  fuzz::CheckLineReader(data + 1, size - 1, 1 + data[0] % 80);
+  fuzz::CheckLineReader(data + 1, size - 1, 2 + data[0] % 80);
 
   static UuHandler handler;
   uint8_t table[128];
