@@ -29,4 +29,10 @@ if command -v uuenview >/dev/null && command -v uudeview >/dev/null; then
     "$DORVANE #P($out)#F($BENCH_DIR/data.ntx)" \
     "uudeview -i -q -p $out $BENCH_DIR/data.ntx"
 fi
-for f in "$out"/*; do cmp -s "$f" "$data" || echo "bench: $f differs from the input data" >&2; done
+# The decoded files must equal the data.
+for input in data.uu data.b64 section.b64 data.ntx; do
+  [ -f "$BENCH_DIR/$input" ] || continue
+  rm -rf "$out" && mkdir -p "$out"
+  "$DORVANE" "#P($out)#F($BENCH_DIR/$input)"
+  for f in "$out"/*; do cmp -s "$f" "$data" || echo "bench: $input gave $f, not the data" >&2; done
+done
