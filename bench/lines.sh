@@ -12,7 +12,7 @@ out=$BENCH_DIR/out
 uuencode "$data" data.bin > "$BENCH_DIR/data.uu"
 base64 "$data" > "$BENCH_DIR/data.b64"
 uuencode -m "$data" data.bin > "$BENCH_DIR/section.b64"
-prepare="rm -rf $out && mkdir -p $out"
+prepare="sh -c 'rm -rf $out && mkdir -p $out'"
 
 compare "uuencode 64 MiB vs uudecode" "$prepare" \
   "$DORVANE #P($out)#F($BENCH_DIR/data.uu)" \
