@@ -15,18 +15,18 @@ uuencode -m "$data" data.bin > "$BENCH_DIR/section.b64"
 prepare="sh -c 'rm -rf $out && mkdir -p $out'"
 
 compare "uuencode 64 MiB vs uudecode" "$prepare" \
-  "$DORVANE #P($out)#F($BENCH_DIR/data.uu)" \
+  "$DORVANE '#P($out)#F($BENCH_DIR/data.uu)'" \
   "uudecode -o $out/data.bin $BENCH_DIR/data.uu"
 compare "base64 64 MiB vs base64 -d" "$prepare" \
-  "$DORVANE #P($out)#F($BENCH_DIR/data.b64)" \
+  "$DORVANE '#P($out)#F($BENCH_DIR/data.b64)'" \
   "sh -c 'base64 -d $BENCH_DIR/data.b64 > $out/data'"
 compare "begin-base64 64 MiB vs uudecode" "$prepare" \
-  "$DORVANE #P($out)#F($BENCH_DIR/section.b64)" \
+  "$DORVANE '#P($out)#F($BENCH_DIR/section.b64)'" \
   "uudecode -o $out/data.bin $BENCH_DIR/section.b64"
 if command -v uuenview >/dev/null && command -v uudeview >/dev/null; then
   uuenview -y "$data" > "$BENCH_DIR/data.ntx" 2>/dev/null
   compare "yEnc 64 MiB vs uudeview" "$prepare" \
-    "$DORVANE #P($out)#F($BENCH_DIR/data.ntx)" \
+    "$DORVANE '#P($out)#F($BENCH_DIR/data.ntx)'" \
     "uudeview -i -q -p $out $BENCH_DIR/data.ntx"
 fi
 # The decoded files must equal the data.
