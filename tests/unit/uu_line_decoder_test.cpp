@@ -43,16 +43,11 @@ std::vector<uint8_t> UuTable() {
 }
 
 std::string DecodeUuBody(const std::string& input) {
-  InputStream in(input);
-  OutputStream out;
-  TextLineReader reader(in.get());
-  std::vector<char> line(4096);
   const std::vector<uint8_t> table = UuTable();
-  {
-    ByteSink sink(out.get());
-    DecodeLengthPrefixedLines(reader, table.data(), line.data(), line.size(), sink);
-  }
-  return out.str();
+  return lines_test::DecodeAll(input, [&table](TextLineReader& reader, char* line, size_t capacity,
+                                               ByteSink& sink) {
+    DecodeLengthPrefixedLines(reader, table.data(), line, capacity, sink);
+  });
 }
 
 }  // namespace

@@ -5,6 +5,9 @@
 #include <cstdio>
 #include <cstdlib>
 #include <string>
+#include <vector>
+
+#include "stream/line_decoder.h"
 
 namespace lines_test {
 
@@ -42,5 +45,26 @@ class OutputStream {
   size_t size_ = 0;
   FILE* stream_;
 };
+
+// Runs a body decoder, called as decode(reader, line, capacity, sink), on
+// the reader's next lines and returns what it wrote.
+template <typename Decoder>
+std::string DecodeFrom(TextLineReader& reader, Decoder decode) {
+  OutputStream out;
+  std::vector<char> line(1 << 16);
+  {
+    ByteSink sink(out.get());
+    decode(reader, line.data(), line.size(), sink);
+  }
+  return out.str();
+}
+
+// The same over the whole of `input`.
+template <typename Decoder>
+std::string DecodeAll(const std::string& input, Decoder decode) {
+  InputStream in(input);
+  TextLineReader reader(in.get());
+  return DecodeFrom(reader, decode);
+}
 
 }  // namespace lines_test

@@ -9,25 +9,11 @@
 #include "unit/uu_memory_stream.h"
 
 using lines_test::InputStream;
-using lines_test::OutputStream;
 
 namespace {
 
-std::string Decode(TextLineReader& reader) {
-  OutputStream out;
-  std::vector<char> line(1 << 16);
-  {
-    ByteSink sink(out.get());
-    DecodeYencBody(reader, line.data(), line.size(), sink);
-  }
-  return out.str();
-}
-
-std::string DecodeBody(const std::string& input) {
-  InputStream in(input);
-  TextLineReader reader(in.get());
-  return Decode(reader);
-}
+std::string Decode(TextLineReader& reader) { return lines_test::DecodeFrom(reader, DecodeYencBody); }
+std::string DecodeBody(const std::string& input) { return lines_test::DecodeAll(input, DecodeYencBody); }
 
 // Test-only encoder: NUL, LF, CR and '=' escaped, lines of about `width`.
 std::string Encode(const std::string& data, size_t width) {
