@@ -99,6 +99,30 @@ TEST(UuLineReader, LineEndsSplitAcrossReadBlocks) {
   EXPECT_EQ(lines[2].text, std::string(70000, 'c'));
 }
 
+TEST(UuLineReader, AgreesWithReadTextLine) {
+  // Random texts rich in line ends, read with small and large capacities
+  // through both readers: same lines, same answers, same end indicator.
+  std::mt19937 rng(5);
+  const char alphabet[] = {'a', 'b', '\r', '\n', '\0', 'c'};
+  for (int round = 0; round < 300; ++round) {
+    std::string text(rng() % 300, 'x');
+    for (char& c : text) c = alphabet[rng() % sizeof alphabet];
+    const size_t capacity = 1 + rng() % (round % 2 ? 200 : 6);
+    InputStream a(text), b(text);
+    TextLineReader reader(a.get());
+    std::vector<char> got(capacity + 1), expected(capacity + 1);
+    for (bool more = true; more;) {
+      size_t length = 0;
+      more = reader.ReadLine(got.data(), capacity, &length);
+      const bool reference = ReadTextLine(expected.data(), static_cast<int>(capacity), b.get()) != nullptr;
+      ASSERT_EQ(more, reference) << round;
+      ASSERT_STREQ(got.data(), expected.data()) << round;
+      ASSERT_EQ(reader.AtEnd(), feof(b.get()) != 0) << round;
+      if (capacity == 1) break;  // nothing is ever stored or read
+    }
+  }
+}
+
 TEST(UuByteSink, WritesEverythingInOrderAndDropsWithoutStream) {
   OutputStream out;
   std::string expected;
