@@ -7,10 +7,13 @@
 
 #include "archive/arj/arj_handler.h"
 #include "archive/cab/cab_reader.h"
-#include "core/handler.h"
 #include "archive/lzh/lzh_handler.h"
-#include "stream/gzip_handler.h"
+#include "core/handler.h"
+#include "stream/base64_handler.h"
 #include "stream/bzip2_handler.h"
+#include "stream/gzip_handler.h"
+#include "stream/uu_handler.h"
+#include "stream/yenc_handler.h"
 
 FormatHandler* CreateHandlerRegistry() {
   FormatHandler* head = nullptr;
@@ -20,15 +23,15 @@ FormatHandler* CreateHandlerRegistry() {
   //  2 TarGzipHandler        "gz", "tgz"
   //  3 TarBzip2Handler       "bz2", "tbz"
   //  4 TarCompressHandler    "Z", "taZ" (exact case)
-  AppendHandler(&head, new (std::nothrow) LzhHandler());    //  5 "lzh"
+  AppendHandler(&head, new (std::nothrow) LzhHandler());     //  5 "lzh"
   //  6 ZipHandler            "zip"
-  AppendHandler(&head, new (std::nothrow) ArjHandler());    //  7 "arj"
-  AppendHandler(&head, new (std::nothrow) GzipHandler());   //  8
-  AppendHandler(&head, new (std::nothrow) Bzip2Handler());  //  9
+  AppendHandler(&head, new (std::nothrow) ArjHandler());     //  7 "arj"
+  AppendHandler(&head, new (std::nothrow) GzipHandler());    //  8
+  AppendHandler(&head, new (std::nothrow) Bzip2Handler());   //  9
   // 10 CompressHandler
-  // 11 YencHandler           "ntx"
-  AppendHandler(&head, new (std::nothrow) CabHandler());    // 12
-  // 13 Base64Handler
-  // 14 UuHandler
+  AppendHandler(&head, new (std::nothrow) YencHandler());    // 11 "ntx"
+  AppendHandler(&head, new (std::nothrow) CabHandler());     // 12
+  AppendHandler(&head, new (std::nothrow) Base64Handler());  // 13
+  AppendHandler(&head, new (std::nothrow) UuHandler());      // 14
   return head;
 }
