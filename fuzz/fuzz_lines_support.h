@@ -14,7 +14,7 @@
 
 #include "core/handler.h"
 #include "core/output.h"
-#include "fuzz_support.h"
+#include "harness.h"
 #include "stream/line_decoder.h"
 
 namespace fuzz {
