@@ -24,9 +24,6 @@ namespace {
 constexpr int kFileButton = 1009, kPathButton = 1012, kMakeFolder = 1013, kOpenFolder = 1010;
 constexpr int kExtract = 1002, kAssociate = 1006, kProgressText = 1011;
 
-// The archive path in the active code page for ProcessArchive.
-char g_DialogNarrowPath[MAX_PATH * 2];
-
 void EnableExtract(HWND dialog) { EnableWindow(GetDlgItem(dialog, kExtract), SelectedFile[0] != 0); }
 
 void OnInit(HWND dialog) {
@@ -71,8 +68,8 @@ void OnPathButton(HWND dialog) {
 }
 
 void OnExtract() {
-  if (WideToNarrow(SelectedFile, g_DialogNarrowPath, sizeof g_DialogNarrowPath)) {
-    ProcessArchive(g_DialogNarrowPath);
+  if (WideToNarrow(SelectedFile, g_NarrowPath, sizeof g_NarrowPath)) {
+    ProcessArchive(g_NarrowPath);
   } else {
     ++g_ResultCounters.notAFile;  // a path the code page cannot hold is no file to us
   }
