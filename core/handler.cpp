@@ -1,0 +1,150 @@
+#include "core/handler.h"
+
+#include <climits>
+#include <cstdio>
+#include <cstring>
+
+#include "core/charset.h"
+#include "core/messages.h"
+#include "core/output.h"
+#include "core/progress.h"
+#include "core/settings.h"
+
+uint8_t* g_ReadAheadBuffer = nullptr;
+ResultCounters g_ResultCounters;
+FormatHandler* g_HandlerRegistry = nullptr;
+bool g_bMakeDir = false;
+bool g_bOpenDir = false;
+
+bool FormatHandler::MatchesExtension(const char* extension) { return false; }
+
+FormatHandler::~FormatHandler() {
+  delete next;
+  if (PasswordSlot != nullptr) LocalFree(PasswordSlot);
+}
+
+void AppendHandler(FormatHandler** head, FormatHandler* handler) {
+  if (handler == nullptr) return;
+  FormatHandler** link = head;
+  while (*link != nullptr) link = &(*link)->next;
+  *link = handler;
+}
+
+void MakeOutputFolder(char* folder) {
+  // The first four characters are never split, so "\x" and drive-like
+  // prefixes are not created on their own.
+  int index = 0;
+  for (char* p = folder; *p != '\0'; p = CharNext(p), ++index) {
+    if (*p == '\\' && index >= 4) {
+      *p = '\0';
+      CreateFolder(folder);
+      *p = '\\';
+    }
+  }
+  CreateFolder(folder);
+}
+
+namespace {
+
+// Copies src into dst[size] when it fits; false otherwise.
+bool CopyText(char* dst, size_t size, const char* src) {
+  const size_t len = strlen(src);
+  if (len + 1 > size) return false;
+  memcpy(dst, src, len + 1);
+  return true;
+}
+
+FormatHandler* SelectHandler(const char* path, int32_t size) {
+  const char* extension = ExtensionOf(path);
+  FormatHandler* excluded = nullptr;
+  if (*extension != '\0' && EqualsNoCase(extension, "exe") != 0) {
+    for (FormatHandler* h = g_HandlerRegistry; h != nullptr; h = h->next) {
+      if (h->MatchesExtension(extension)) {
+        if (h->Probe(path, size)) return h;
+        excluded = h;
+        break;
+      }
+    }
+  }
+  for (FormatHandler* h = g_HandlerRegistry; h != nullptr; h = h->next) {
+    if (h != excluded && h->Probe(path, size)) return h;
+  }
+  return nullptr;
+}
+
+// The entry's own name as the file system stores it; false when the path is
+// not found.
+bool FindArchiveName(const char* path, char* name, size_t size) {
+  WCHAR* wide = ToWide(path);
+  if (wide == nullptr) return false;
+  WIN32_FIND_DATAW found;
+  HANDLE search = FindFirstFileW(wide, &found);
+  LocalFree(wide);
+  if (search == INVALID_HANDLE_VALUE) return false;
+  FindClose(search);
+  name[0] = '\0';
+  return WideToNarrow(found.cFileName, name, size) != 0;
+}
+
+}  // namespace
+
+void ProcessArchive(const char* path) {
+  FILE* file = OpenFileStream(path, "rb");
+  if (file == nullptr) {
+    ++g_ResultCounters.notAFile;
+    return;
+  }
+  fread(g_ReadAheadBuffer, 1, kReadAheadSize, file);
+  long end = -1;
+  if (fseek(file, 0, SEEK_END) == 0) end = ftell(file);
+  fclose(file);
+  // Handlers take a 32-bit size; larger files are probed as the largest one.
+  const int32_t size = end > INT32_MAX ? INT32_MAX : static_cast<int32_t>(end);
+
+  FormatHandler* chosen = size > 0 ? SelectHandler(path, size) : nullptr;
+
+  char archiveName[kPathBufferSize * 2];
+  if (!FindArchiveName(path, archiveName, sizeof archiveName)) {
+    ++g_ResultCounters.notAFile;
+    return;
+  }
+  if (chosen == nullptr) {
+    ++g_ResultCounters.unsupported;
+    return;
+  }
+
+  // The extract path, plus with MakeDir the archive name cut at its first dot.
+  char folder[kExtractPathNarrowSize + 1 + sizeof archiveName];
+  ReadExtractPath(folder);
+  if (g_bMakeDir) {
+    char* p = archiveName;
+    while (*p != '\0' && *p != '.') p = CharNext(p);
+    const char saved = *p;
+    *p = '\0';
+    const size_t used = strlen(folder);
+    folder[used] = '\\';
+    CopyText(folder + used + 1, sizeof folder - used - 1, archiveName);
+    *p = saved;
+  }
+  MakeOutputFolder(folder);
+
+  ProgressRecord progress;
+  FormatMessageText(progress.FileName, sizeof progress.FileName, "%s", archiveName);
+  FormatMessageText(progress.Title, sizeof progress.Title, "Dorvane: %s", chosen->displayName);
+  OpenProgress(&progress);
+
+  if (!chosen->Extract(path, folder)) {
+    ++g_ResultCounters.failed;
+  } else if (g_bOpenDir) {
+    if (WCHAR* wideFolder = ToWide(folder)) {
+      PROCESS_INFORMATION info;
+      if (CreateProcessW(u"fexplore.exe", wideFolder, nullptr, nullptr, FALSE, 0, nullptr, nullptr,
+                         nullptr, &info)) {
+        CloseHandle(info.hThread);
+        CloseHandle(info.hProcess);
+      }
+      LocalFree(wideFolder);
+    }
+  }
+  CloseProgress(&progress);
+}

@@ -1,0 +1,95 @@
+#include "core/progress.h"
+
+#include <unistd.h>
+
+#include <condition_variable>
+#include <cstdio>
+#include <mutex>
+
+#include "core/charset.h"
+
+namespace {
+
+// Narrow text as UTF-8 for the terminal.
+void ToUtf8(const char* narrow, char* out, size_t size) {
+  WCHAR wide[300];
+  out[0] = '\0';
+  if (!NarrowToWide(narrow, wide, 300)) return;
+  if (WideCharToMultiByte(CP_UTF8, 0, wide, -1, out, static_cast<int>(size), nullptr, nullptr) == 0)
+    out[0] = '\0';
+}
+
+// One status line on standard error while an archive is extracted, when
+// standard error is a terminal; nothing otherwise.
+class StatusLineView : public ProgressView {
+ public:
+  void Show(const ProgressRecord& record) override {
+    active_ = isatty(STDERR_FILENO) != 0;
+    if (!active_) return;
+    char title[900], name[900];
+    ToUtf8(record.Title, title, sizeof title);
+    ToUtf8(record.FileName, name, sizeof name);
+    fprintf(stderr, "\r%s  %s\033[K", title, name);
+    fflush(stderr);
+  }
+  void Pump(const ProgressRecord&) override {}
+  void Hide(const ProgressRecord&) override {
+    if (!active_) return;
+    fputs("\r\033[K", stderr);
+    fflush(stderr);
+  }
+
+ private:
+  bool active_ = false;
+};
+
+StatusLineView g_statusLine;
+ProgressView* g_view = &g_statusLine;
+
+// Wakes the progress thread as soon as it is told to end, so closing the
+// window does not wait for a polling period.
+std::mutex g_wakeLock;
+std::condition_variable g_wake;
+
+DWORD ProgressThread(void* parameter) {
+  auto* record = static_cast<ProgressRecord*>(parameter);
+  ProgressView* view = g_view;
+  view->Show(*record);
+  while (!record->Done.load()) {
+    view->Pump(*record);
+    std::unique_lock<std::mutex> lock(g_wakeLock);
+    g_wake.wait_for(lock, std::chrono::milliseconds(50), [&] { return record->Done.load(); });
+  }
+  view->Hide(*record);
+  return 0;
+}
+
+}  // namespace
+
+void SetProgressView(ProgressView* view) { g_view = view != nullptr ? view : &g_statusLine; }
+
+void OpenProgress(ProgressRecord* record) {
+  record->Done = false;
+  record->Thread = CreateThread(nullptr, 0, ProgressThread, record, CREATE_SUSPENDED, nullptr);
+  if (record->Thread == nullptr) {
+    record->Done = true;
+    return;
+  }
+  SetThreadPriority(record->Thread, THREAD_PRIORITY_IDLE);
+  ResumeThread(record->Thread);
+}
+
+void CloseProgress(ProgressRecord* record) {
+  if (record->Done.load()) return;
+  {
+    std::lock_guard<std::mutex> lock(g_wakeLock);
+    record->Done = true;
+  }
+  g_wake.notify_all();
+  // Poll for the thread's end; it ends right after it sees Done, so a short
+  // period keeps every extraction from paying a long sleep.
+  DWORD code = STILL_ACTIVE;
+  while (GetExitCodeThread(record->Thread, &code) && code == STILL_ACTIVE) Sleep(1);
+  CloseHandle(record->Thread);
+  record->Thread = nullptr;
+}

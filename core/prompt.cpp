@@ -1,0 +1,67 @@
+#include "core/prompt.h"
+
+#include <termios.h>
+#include <unistd.h>
+
+#include <cstdio>
+#include <cstring>
+
+#include "core/messages.h"
+#include "platform/windows.h"
+
+namespace {
+
+// Reads one line of standard input into `out` (without its line end).
+void ReadLine(char* out, unsigned size) {
+  unsigned used = 0;
+  for (;;) {
+    const int c = getchar();
+    if (c == EOF || c == '\n') break;
+    if (c == '\r') continue;
+    if (used + 1 < size) out[used++] = static_cast<char>(c);
+  }
+  out[used] = '\0';
+}
+
+// The command-line prompt: on a terminal the typed text is not echoed.
+void TerminalReader(char* utf8, unsigned size) {
+  if (isatty(STDIN_FILENO)) {
+    fputs("Please Input Password: ", stderr);
+    fflush(stderr);
+    termios saved;
+    const bool haveTerm = tcgetattr(STDIN_FILENO, &saved) == 0;
+    if (haveTerm) {
+      termios quiet = saved;
+      quiet.c_lflag &= static_cast<tcflag_t>(~ECHO);
+      quiet.c_lflag |= ECHONL;
+      tcsetattr(STDIN_FILENO, TCSAFLUSH, &quiet);
+    }
+    ReadLine(utf8, size);
+    if (haveTerm) tcsetattr(STDIN_FILENO, TCSAFLUSH, &saved);
+  } else {
+    ReadLine(utf8, size);
+  }
+}
+
+PasswordReader g_reader = TerminalReader;
+
+}  // namespace
+
+void SetPasswordReader(PasswordReader reader) { g_reader = reader != nullptr ? reader : TerminalReader; }
+
+char* PasswordPrompt(char** slot) {
+  if (*slot != nullptr) {
+    LocalFree(*slot);
+    *slot = nullptr;
+  }
+  char utf8[1024];
+  utf8[0] = '\0';
+  g_reader(utf8, sizeof utf8);
+  // Typed text reaches the handler as narrow text in the active code page.
+  char* answer = nullptr;
+  WCHAR wide[1024];
+  if (MultiByteToWideChar(CP_UTF8, 0, utf8, -1, wide, 1024) > 0) answer = ToNarrow(wide);
+  if (answer == nullptr) answer = static_cast<char*>(LocalAlloc(LPTR, 1));
+  *slot = answer;
+  return answer;
+}

@@ -1,0 +1,22 @@
+// Arbitrary bytes through the whole per-file procedure: every handler's
+// probe, and the extraction of whichever accepts them. The first byte picks
+// the file name's extension, so the extension pass is exercised too.
+#include <cstddef>
+#include <cstdint>
+#include <string>
+
+#include "core/handler.h"
+#include "fuzz_support.h"
+
+extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
+  static const char* const kNames[] = {"a.tar", "a.tgz", "a.bz2", "a.Z",   "a.lzh", "a.zip",
+                                       "a.arj", "a.gz",  "a.cab", "a.b64", "a.mim", "a.uu",
+                                       "a.ntx", "a.exe", "a",     "a.txt"};
+  fuzz::InitProgram();
+  if (size == 0) return 0;
+  const std::string name = kNames[data[0] % (sizeof kNames / sizeof kNames[0])];
+  const std::string input = fuzz::WriteInput(name, data + 1, size - 1);
+  ProcessArchive(fuzz::ProgramForm(input).c_str());
+  fuzz::CheckAndClean();
+  return 0;
+}

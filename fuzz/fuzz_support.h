@@ -1,0 +1,28 @@
+// Shared set-up for the fuzz targets: the program's start-up state, a
+// scratch folder for each input, and the check that nothing was written
+// outside it.
+#pragma once
+
+#include <cstddef>
+#include <cstdint>
+#include <string>
+
+namespace fuzz {
+
+// Builds the tables, the read-ahead buffer and the handler registry once,
+// with the registry store in a scratch folder.
+void InitProgram();
+
+// A fresh, empty folder for one input (host path, "/"-separated).
+const std::string& ScratchFolder();
+// The same in the program's form ("\"-separated).
+std::string ProgramForm(const std::string& hostPath);
+
+// Writes `data` to <scratch>/<name> and returns the host path.
+std::string WriteInput(const std::string& name, const uint8_t* data, size_t size);
+
+// Aborts when anything exists in the scratch folder's parent besides the
+// scratch folder itself, then empties the scratch folder.
+void CheckAndClean();
+
+}  // namespace fuzz

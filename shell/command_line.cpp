@@ -1,0 +1,113 @@
+#include "shell/command_line.h"
+
+#include <cstdio>
+#include <cstdlib>
+#include <cstring>
+
+#include "core/charset.h"
+#include "core/handler.h"
+#include "core/settings.h"
+#include "shell/handler_list.h"
+#include "shell/main_dialog.h"
+
+namespace {
+
+// The archive path in the active code page, for ProcessArchive; the main
+// dialog's "Extract" uses the same buffer.
+char g_NarrowPath[kTokenValueSize * 2];
+
+}  // namespace
+
+const WCHAR* FindNoCase(const WCHAR* text, const WCHAR* pattern) {
+  if (text == nullptr || pattern == nullptr) return nullptr;
+  const size_t textLen = wcslen_w(text);
+  const size_t patternLen = wcslen_w(pattern);
+  if (patternLen > textLen) return nullptr;
+  for (size_t i = 0; i + patternLen <= textLen; ++i) {
+    size_t j = 0;
+    while (j < patternLen && towupper_w(text[i + j]) == towupper_w(pattern[j])) ++j;
+    if (j == patternLen) return text + i;
+  }
+  return nullptr;
+}
+
+bool ParseToken(const WCHAR* key, const WCHAR* commandLine, WCHAR* value) {
+  value[0] = 0;
+  WCHAR search[16];
+  const size_t keyLen = wcslen_w(key);
+  if (keyLen + 2 > sizeof search / sizeof search[0]) return false;
+  wcscpy_w(search, key);
+  search[keyLen] = u'(';
+  search[keyLen + 1] = 0;
+  const WCHAR* found = FindNoCase(commandLine, search);
+  if (found == nullptr) return false;
+  const WCHAR* start = found + keyLen + 1;
+  const WCHAR* end = start;
+  while (*end != 0 && *end != u')') ++end;
+  if (*end != u')') return false;
+  const size_t length = static_cast<size_t>(end - start);
+  // A value that does not fit is refused rather than cut into another path.
+  if (length >= static_cast<size_t>(kTokenValueSize)) return false;
+  memcpy(value, start, length * sizeof(WCHAR));
+  value[length] = 0;
+  return true;
+}
+
+bool ResultReport() {
+  const ResultCounters& c = g_ResultCounters;
+  if (!c.AnyNonZero()) return false;
+  char text[200];
+  snprintf(text, sizeof text, " NOT_A_FILE: %d times\nUNSUPPORTED: %d times\n     FAILED: %d times\n",
+           c.notAFile, c.unsupported, c.failed);
+  WCHAR wide[200];
+  size_t i = 0;
+  for (; text[i] != '\0'; ++i) wide[i] = static_cast<WCHAR>(text[i]);
+  wide[i] = 0;
+  MessageBoxW(nullptr, wide, nullptr, MB_OK);
+  return true;
+}
+
+static void ProcessWidePath(const WCHAR* path) {
+  if (!WideToNarrow(path, g_NarrowPath, sizeof g_NarrowPath)) {
+    ++g_ResultCounters.notAFile;  // a path the code page cannot hold is no file to us
+    return;
+  }
+  ProcessArchive(g_NarrowPath);
+}
+
+int Entry(const WCHAR* commandLine) {
+  BuildLeadByteTable();
+  g_ReadAheadBuffer = static_cast<uint8_t*>(LocalAlloc(LMEM_FIXED, kReadAheadSize));
+  if (g_ReadAheadBuffer == nullptr) return 1;
+  g_HandlerRegistry = CreateHandlerRegistry();
+  g_bMakeDir = ReadMakeDir();
+  g_bOpenDir = ReadOpenDir();
+
+  int status = 0;
+  if (commandLine[0] == 0) {
+    status = RunMainDialog();
+  } else {
+    if (FindNoCase(commandLine, u"#F(") != nullptr && FindNoCase(commandLine, u"#P(") != nullptr) {
+      WCHAR folder[kTokenValueSize];
+      WCHAR archive[kTokenValueSize];
+      ParseToken(u"#P", commandLine, folder);
+      ParseToken(u"#F", commandLine, archive);
+      WriteExtractPath(folder);
+      ProcessWidePath(archive);
+    } else {
+      const DWORD attributes = GetFileAttributesW(commandLine);
+      if ((attributes & FILE_ATTRIBUTE_DIRECTORY) != 0) {  // also the failure value
+        ++g_ResultCounters.notAFile;
+      } else {
+        ProcessWidePath(commandLine);
+      }
+    }
+    status = ResultReport() ? 2 : 0;
+  }
+
+  delete g_HandlerRegistry;
+  g_HandlerRegistry = nullptr;
+  LocalFree(g_ReadAheadBuffer);
+  g_ReadAheadBuffer = nullptr;
+  return status;
+}

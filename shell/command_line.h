@@ -1,0 +1,25 @@
+// The program's entry: the command-line forms, the settings it writes and
+// the result report.
+#pragma once
+
+#include "platform/windows.h"
+
+// Size of the token values and of every wide path buffer of the entry.
+constexpr int kTokenValueSize = MAX_PATH;
+
+// Finds key + "(" in the command line (without regard to case) and copies
+// the text up to the next ")" into value[kTokenValueSize]. False, with an
+// empty value, when either is missing or the text does not fit.
+bool ParseToken(const WCHAR* key, const WCHAR* commandLine, WCHAR* value);
+
+// The first occurrence of pattern in text after case mapping, or null (also
+// when either is null or the pattern is longer than the text).
+const WCHAR* FindNoCase(const WCHAR* text, const WCHAR* pattern);
+
+// Shows " NOT_A_FILE: %d times\n..." when a counter is not zero; true when
+// it was shown.
+bool ResultReport();
+
+// Start-up, one of the modes, tear-down. Returns the process exit status:
+// 0 when nothing was reported, 2 when the result report was shown.
+int Entry(const WCHAR* commandLine);

@@ -1,0 +1,52 @@
+#include "stream/bzip2_handler.h"
+
+#include <bzlib.h>
+
+#include <cstdio>
+
+#include "core/charset.h"
+#include "core/output.h"
+
+namespace {
+
+BZFILE* OpenBzip2(const char* path) {
+  char hostPath[4096];
+  if (!HostPath(path, hostPath, sizeof hostPath)) return nullptr;
+  return BZ2_bzopen(hostPath, "rb");
+}
+
+}  // namespace
+
+bool Bzip2Handler::Probe(const char* path, int32_t fileSize) {
+  const uint8_t* b = g_ReadAheadBuffer;
+  if (fileSize < 3 || b[0] != 'B' || b[1] != 'Z' || b[2] != 'h') return false;
+  // A trial decompression of the first bytes weeds out files that only
+  // start like bzip2.
+  BZFILE* bz = OpenBzip2(path);
+  if (bz == nullptr) return false;
+  char trial[20];
+  const int n = BZ2_bzread(bz, trial, sizeof trial);
+  BZ2_bzclose(bz);
+  return n != -1;
+}
+
+bool Bzip2Handler::Extract(const char* path, const char* outputFolder) {
+  BZFILE* bz = OpenBzip2(path);
+  if (bz == nullptr) return false;
+  char name[kPathBufferSize];
+  char outputPath[kPathBufferSize];
+  const char* suffix = EqualsNoCase(ExtensionOf(path), "bz2") == 0 ? nullptr : "unbzip2";
+  if (SingleOutputName(name, path, suffix) &&
+      JoinOutputPath(outputPath, sizeof outputPath, outputFolder, name)) {
+    if (FILE* out = OpenFileStream(outputPath, "wb")) {
+      for (;;) {
+        const int n = BZ2_bzread(bz, g_ReadAheadBuffer, static_cast<int>(kReadAheadSize));
+        if (n <= 0) break;
+        if (fwrite(g_ReadAheadBuffer, 1, static_cast<size_t>(n), out) != static_cast<size_t>(n)) break;
+      }
+      fclose(out);
+    }
+  }
+  BZ2_bzclose(bz);
+  return true;
+}

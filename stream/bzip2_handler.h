@@ -1,0 +1,11 @@
+// Single bzip2 files, decompressed with libbzip2's file interface.
+#pragma once
+
+#include "core/handler.h"
+
+class Bzip2Handler : public FormatHandler {
+ public:
+  Bzip2Handler() : FormatHandler("Bzip2" EXTRACT_SUFFIX) {}
+  bool Probe(const char* path, int32_t fileSize) override;
+  bool Extract(const char* path, const char* outputFolder) override;
+};

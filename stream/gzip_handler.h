@@ -1,0 +1,11 @@
+// Single gzip files, decompressed with zlib's gzip reader.
+#pragma once
+
+#include "core/handler.h"
+
+class GzipHandler : public FormatHandler {
+ public:
+  GzipHandler() : FormatHandler("Gzip" EXTRACT_SUFFIX) {}
+  bool Probe(const char* path, int32_t fileSize) override;
+  bool Extract(const char* path, const char* outputFolder) override;
+};

@@ -1,0 +1,197 @@
+// The program run as a process: command-line forms, the settings it stores,
+// the result report and the gzip and bzip2 handlers end to end.
+#include <gtest/gtest.h>
+
+#include <cstdlib>
+#include <string>
+
+#include "core/charset.h"
+#include "core/settings.h"
+#include "support/testutil.h"
+
+namespace {
+
+using testutil::Fixture;
+using testutil::ReadFile;
+using testutil::RunDorvane;
+using testutil::TempDir;
+
+const char kNotAFile[] = " NOT_A_FILE: 1 times\nUNSUPPORTED: 0 times\n     FAILED: 0 times\n";
+const char kUnsupported[] = " NOT_A_FILE: 0 times\nUNSUPPORTED: 1 times\n     FAILED: 0 times\n";
+
+class CliTest : public ::testing::Test {
+ protected:
+  std::map<std::string, std::string> Env() const { return {{"DORVANE_REGISTRY", tmp_ / "registry.reg"}}; }
+  testutil::RunResult Run(const std::vector<std::string>& args) { return RunDorvane(args, Env()); }
+  testutil::RunResult Extract(const std::string& archive) {
+    return Run({"#P(" + out() + ")#F(" + archive + ")"});
+  }
+  std::string out() const { return tmp_ / "out"; }
+  std::string Copy(const std::string& fixture, const std::string& name) {
+    const std::string path = tmp_ / name;
+    testutil::WriteFile(path, ReadFile(Fixture(fixture)));
+    return path;
+  }
+  // The ExtractPath the program stored, read back through the settings.
+  std::string StoredExtractPath() {
+    setenv("DORVANE_REGISTRY", (tmp_ / "registry.reg").c_str(), 1);
+    BuildLeadByteTable();
+    char path[kExtractPathNarrowSize];
+    ReadExtractPath(path);
+    unsetenv("DORVANE_REGISTRY");
+    return path;
+  }
+  void StoreMakeDir() {
+    testutil::WriteFile(tmp_ / "registry.reg",
+                        "REGEDIT4\n\n[HKEY_CURRENT_USER\\Software\\qv\\DorvaneCE]\n"
+                        "\"MakeDir\"=dword:00000001\n");
+  }
+  TempDir tmp_;
+};
+
+TEST_F(CliTest, TokenFormExtractsAndStoresThePath) {
+  const auto r = Extract(Copy("core/noname.gz", "data.gz"));
+  EXPECT_EQ(r.exitCode, 0);
+  EXPECT_EQ(r.err, "");
+  EXPECT_EQ(r.out, "");
+  EXPECT_EQ(ReadFile(out() + "/data"), ReadFile(Fixture("core/lines.txt")));
+  std::string expected = out();
+  for (char& c : expected) if (c == '/') c = '\\';
+  EXPECT_EQ(StoredExtractPath(), expected);
+}
+
+TEST_F(CliTest, PlainFormUsesTheStoredPath) {
+  ASSERT_EQ(Extract(tmp_ / "missing.gz").exitCode, 2);  // stores the path only
+  const auto r = Run({Copy("core/lines.txt.bz2", "lines.txt.bz2")});
+  EXPECT_EQ(r.exitCode, 0) << r.err;
+  EXPECT_EQ(ReadFile(out() + "/lines.txt"), ReadFile(Fixture("core/lines.txt")));
+}
+
+TEST_F(CliTest, LowerCaseTokensInAnyOrder) {
+  const auto r = Run({"#f(" + Copy("core/noname.gz", "d.gz") + ")#p(" + out() + ")"});
+  EXPECT_EQ(r.exitCode, 0) << r.err;
+  EXPECT_TRUE(testutil::FileExists(out() + "/d"));
+}
+
+TEST_F(CliTest, ArgumentsAreJoinedWithBlanks) {
+  const std::string archive = Copy("core/noname.gz", "two words.gz");
+  const auto r = Run({"#P(" + out() + ")#F(" + tmp_.path() + "/two", "words.gz)"});
+  EXPECT_EQ(r.exitCode, 0) << r.err;
+  EXPECT_TRUE(testutil::FileExists(out() + "/two words"));
+}
+
+TEST_F(CliTest, ReportsWhatIsNotAFile) {
+  auto r = Run({tmp_ / "missing.gz"});
+  EXPECT_EQ(r.exitCode, 2);
+  EXPECT_EQ(r.err, kNotAFile);
+  r = Run({tmp_.path()});  // a folder
+  EXPECT_EQ(r.exitCode, 2);
+  EXPECT_EQ(r.err, kNotAFile);
+  const std::string archive = Copy("core/noname.gz", "q.gz");
+  r = Run({"\"" + archive + "\""});  // quotes are part of the path
+  EXPECT_EQ(r.exitCode, 2);
+  EXPECT_EQ(r.err, kNotAFile);
+  // Only "#F(": the whole line is taken as a path.
+  r = Run({"#F(" + archive + ")"});
+  EXPECT_EQ(r.exitCode, 2);
+  EXPECT_EQ(r.err, kNotAFile);
+}
+
+TEST_F(CliTest, UnclosedFolderTokenStoresTheRoot) {
+  Extract(tmp_ / "missing.gz");
+  ASSERT_NE(StoredExtractPath(), "");
+  const auto r = Run({"#F(" + tmp_ / "missing.gz" + ")#P(" + out()});
+  EXPECT_EQ(r.exitCode, 2);
+  EXPECT_EQ(r.err, kNotAFile);
+  EXPECT_EQ(StoredExtractPath(), "");
+}
+
+TEST_F(CliTest, EmptyAndUnknownFilesAreUnsupported) {
+  testutil::WriteFile(tmp_ / "empty.gz", "");
+  auto r = Extract(tmp_ / "empty.gz");
+  EXPECT_EQ(r.exitCode, 2);
+  EXPECT_EQ(r.err, kUnsupported);
+  EXPECT_FALSE(testutil::FileExists(out()));  // no folder for an unsupported file
+  testutil::WriteFile(tmp_ / "text.dat", "just some text, no archive\n");
+  r = Extract(tmp_ / "text.dat");
+  EXPECT_EQ(r.err, kUnsupported);
+  // Nine bytes that start like gzip are too short to be taken.
+  testutil::WriteFile(tmp_ / "short.gz", std::string("\x1F\x8B\x08\0\0\0\0\0\0", 9));
+  r = Extract(tmp_ / "short.gz");
+  EXPECT_EQ(r.err, kUnsupported);
+}
+
+TEST_F(CliTest, CorruptBzip2IsNotTaken) {
+  std::string data = ReadFile(Fixture("core/lines.txt.bz2"));
+  for (size_t i = 10; i < 20; ++i) data[i] = static_cast<char>(data[i] ^ 0x5A);
+  testutil::WriteFile(tmp_ / "bad.bz2", data);
+  const auto r = Extract(tmp_ / "bad.bz2");
+  EXPECT_EQ(r.exitCode, 2);
+  EXPECT_EQ(r.err, kUnsupported);
+}
+
+TEST_F(CliTest, GzipOutputNames) {
+  // A stored name wins over the archive's own name.
+  auto r = Extract(Copy("core/named.gz", "whatever.gz"));
+  EXPECT_EQ(r.exitCode, 0) << r.err;
+  EXPECT_EQ(ReadFile(out() + "/hello.txt"), "The quick brown fox jumps over the lazy dog.\n");
+  // Without one: the extension is stripped in any letter case ...
+  r = Extract(Copy("core/noname.gz", "data.GZ"));
+  EXPECT_TRUE(testutil::FileExists(out() + "/data"));
+  // ... and any other name gets the suffix; a .tgz that holds no TAR
+  // archive is found in the content pass.
+  r = Extract(Copy("core/plain.tgz", "a.tgz"));
+  EXPECT_EQ(r.exitCode, 0) << r.err;
+  EXPECT_TRUE(testutil::FileExists(out() + "/a.tgz.ungzip"));
+  r = Extract(Copy("core/noname.gz", "plain"));
+  EXPECT_TRUE(testutil::FileExists(out() + "/plain.ungzip"));
+}
+
+TEST_F(CliTest, Bzip2OutputNames) {
+  auto r = Extract(Copy("core/notes.tbz", "notes.tbz"));
+  EXPECT_EQ(r.exitCode, 0) << r.err;
+  EXPECT_EQ(ReadFile(out() + "/notes.tbz.unbzip2"), "The quick brown fox jumps over the lazy dog.\n");
+  r = Extract(Copy("core/lines.txt.bz2", "L.BZ2"));
+  EXPECT_TRUE(testutil::FileExists(out() + "/L"));
+}
+
+// A gzip header with the name flag and the given stored name.
+std::string GzipWithName(const std::string& name, const std::string& rest) {
+  std::string header("\x1F\x8B\x08\x08\0\0\0\0\0\x03", 10);
+  return header + name + std::string(1, '\0') + rest;
+}
+
+TEST_F(CliTest, StoredGzipNameNeverLeavesTheFolder) {
+  // The deflate data of the fixture without its 10-byte header (no name).
+  const std::string body = ReadFile(Fixture("core/noname.gz")).substr(10);
+  testutil::WriteFile(tmp_ / "evil.gz", GzipWithName("../../x", body));
+  auto r = Extract(tmp_ / "evil.gz");
+  EXPECT_EQ(r.exitCode, 0) << r.err;
+  EXPECT_FALSE(testutil::FileExists(tmp_ / "x"));
+  EXPECT_FALSE(testutil::FileExists(tmp_ / "../x"));
+  for (const auto& f : testutil::ListFiles(tmp_.path()))
+    EXPECT_TRUE(f == "evil.gz" || f == "registry.reg" || f.rfind("out/", 0) == 0) << f;
+  // A name too long for the path buffer is refused, not cut.
+  testutil::WriteFile(tmp_ / "long.gz", GzipWithName(std::string(300, 'n'), body));
+  r = Extract(tmp_ / "long.gz");
+  EXPECT_EQ(r.exitCode, 0);
+  EXPECT_TRUE(testutil::ListFiles(out()).empty());
+}
+
+TEST_F(CliTest, MakeDirPutsEachArchiveInItsOwnFolder) {
+  StoreMakeDir();
+  const auto r = Extract(Copy("core/noname.gz", "x.tar.gz"));
+  EXPECT_EQ(r.exitCode, 0) << r.err;
+  EXPECT_EQ(ReadFile(out() + "/x/x.tar"), ReadFile(Fixture("core/lines.txt")));
+}
+
+TEST_F(CliTest, TruncatedNamedHeaderWritesNothing) {
+  // The name flag is set but the file ends after the fixed header: the name
+  // is empty, no file can be made of it, and the run still succeeds.
+  testutil::WriteFile(tmp_ / "h.gz", std::string("\x1F\x8B\x08\x08\0\0\0\0\0\x03", 10));
+  const auto r = Extract(tmp_ / "h.gz");
+  EXPECT_EQ(r.exitCode, 0) << r.err;
+  EXPECT_TRUE(testutil::ListFiles(out()).empty());
+}
+
+}  // namespace
