@@ -5,6 +5,7 @@
 
 #include <new>
 
+#include "archive/zip/zip_handler.h"
 #include "core/handler.h"
 #include "stream/gzip_handler.h"
 #include "stream/bzip2_handler.h"
@@ -18,7 +19,7 @@ FormatHandler* CreateHandlerRegistry() {
   //  3 TarBzip2Handler       "bz2", "tbz"
   //  4 TarCompressHandler    "Z", "taZ" (exact case)
   //  5 LzhHandler            "lzh"
-  //  6 ZipHandler            "zip"
+  AppendHandler(&head, new (std::nothrow) ZipHandler());    //  6 "zip"
   //  7 ArjHandler            "arj"
   AppendHandler(&head, new (std::nothrow) GzipHandler());   //  8
   AppendHandler(&head, new (std::nothrow) Bzip2Handler());  //  9
