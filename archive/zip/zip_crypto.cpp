@@ -17,5 +17,5 @@ bool CheckEncryptionHeader(ZipKeys& keys, const uint8_t* header, uint16_t check)
   uint8_t plain[kEncryptionHeaderSize];
   for (size_t i = 0; i < kEncryptionHeaderSize; ++i) plain[i] = header[i];
   DecryptBytes(keys, plain, kEncryptionHeaderSize);
-  return (plain[10] | plain[11] << 8) == check;
+  return plain[11] == check >> 8;
 }

@@ -51,7 +51,10 @@ ZipKeys KeysForPassword(const char* password);
 void DecryptBytes(ZipKeys& keys, uint8_t* data, size_t count);
 
 // Decrypts the 12-byte encryption header with the keys (which go on into the
-// member data) and compares its last two plain bytes, little-endian, with
-// `check`: the header's MS-DOS time when the sizes follow the data (flag bit
-// 3), otherwise the high 16 bits of the header's CRC-32.
+// member data) and checks the password against `check`: the header's MS-DOS
+// time when the sizes follow the data (flag bit 3), otherwise the high 16
+// bits of the header's CRC-32. Only the last header byte, the high byte of
+// `check`, is compared: writers from version 2.0 of the format on (7-Zip
+// among them) put a random byte before it, so comparing two bytes would
+// refuse the right password for their archives.
 [[nodiscard]] bool CheckEncryptionHeader(ZipKeys& keys, const uint8_t* header, uint16_t check);

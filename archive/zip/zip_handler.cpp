@@ -191,7 +191,8 @@ ZipHandler::MemberEnd ZipHandler::ExtractMember(const ZipLocalHeader& header, co
   StampDosTime(outputPath, header.dosDate, header.dosTime);
 
   // The header's CRC is only known when it is not deferred behind the data.
-  const bool crcKnown = !(header.flags & kFlagDataDescriptor) || header.crc != 0;
+  const bool crcKnown =
+      !(header.flags & kFlagDataDescriptor) || (header.compressedSize != 0 && header.crc != 0);
   if (writeFailed_)
     ShowMemberNotice(header.name, "The file could not be written in full.");
   else if (crcKnown && runningCrc_ != header.crc)
