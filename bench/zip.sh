@@ -27,8 +27,9 @@ fi
 
 run() {
   local archive=$1 label=$2 ours unzip_t bsdtar_t sevenz_t
-  local prep="rm -rf $BENCH_DIR/out && mkdir -p $BENCH_DIR/out"
-  ours=$(median_seconds "$prep" "$DORVANE #P($BENCH_DIR/out)#F($BENCH_DIR/$archive)")
+  # Quoted so that hyperfine runs them alike with and without a shell.
+  local prep="bash -c 'rm -rf $BENCH_DIR/out && mkdir -p $BENCH_DIR/out'"
+  ours=$(median_seconds "$prep" "$DORVANE '#P($BENCH_DIR/out)#F($BENCH_DIR/$archive)'")
   unzip_t=$(median_seconds "$prep" "unzip -o -q $BENCH_DIR/$archive -d $BENCH_DIR/out")
   bsdtar_t=$(median_seconds "$prep" "bsdtar -xf $BENCH_DIR/$archive -C $BENCH_DIR/out")
   sevenz_t=$(median_seconds "$prep" "7zz x -y -o$BENCH_DIR/out $BENCH_DIR/$archive")
