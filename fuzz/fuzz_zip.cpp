@@ -9,7 +9,7 @@
 #include "archive/zip/zip_handler.h"
 #include "core/handler.h"
 #include "core/prompt.h"
-#include "fuzz_support.h"
+#include "harness.h"
 
 extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
   fuzz::InitProgram();
