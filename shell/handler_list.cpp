@@ -8,6 +8,7 @@
 #include "archive/arj/arj_handler.h"
 #include "archive/cab/cab_reader.h"
 #include "archive/lzh/lzh_handler.h"
+#include "archive/zip/zip_handler.h"
 #include "core/handler.h"
 #include "stream/base64_handler.h"
 #include "stream/bzip2_handler.h"
@@ -24,7 +25,7 @@ FormatHandler* CreateHandlerRegistry() {
   //  3 TarBzip2Handler       "bz2", "tbz"
   //  4 TarCompressHandler    "Z", "taZ" (exact case)
   AppendHandler(&head, new (std::nothrow) LzhHandler());     //  5 "lzh"
-  //  6 ZipHandler            "zip"
+  AppendHandler(&head, new (std::nothrow) ZipHandler());     //  6 "zip"
   AppendHandler(&head, new (std::nothrow) ArjHandler());     //  7 "arj"
   AppendHandler(&head, new (std::nothrow) GzipHandler());    //  8
   AppendHandler(&head, new (std::nothrow) Bzip2Handler());   //  9
