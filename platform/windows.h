@@ -49,14 +49,23 @@ typedef DWORD REGSAM;
 #define ERROR_INVALID_HANDLE 6L
 #define ERROR_NOT_ENOUGH_MEMORY 8L
 #define ERROR_INVALID_DATA 13L
+#define ERROR_NOT_SAME_DEVICE 17L
 #define ERROR_NO_MORE_FILES 18L
+#define ERROR_GEN_FAILURE 31L
 #define ERROR_ALREADY_EXISTS 183L
 #define ERROR_FILE_EXISTS 80L
 #define ERROR_INVALID_PARAMETER 87L
+#define ERROR_DISK_FULL 112L
 #define ERROR_INSUFFICIENT_BUFFER 122L
+#define ERROR_INVALID_NAME 123L
 #define ERROR_DIR_NOT_EMPTY 145L
+#define ERROR_FILENAME_EXCED_RANGE 206L
 #define ERROR_MORE_DATA 234L
+#define ERROR_NO_MORE_ITEMS 259L
+#define ERROR_DIRECTORY 267L
+#define ERROR_KEY_DELETED 1018L
 #define ERROR_NO_UNICODE_TRANSLATION 1113L
+#define ERROR_CANT_RESOLVE_FILENAME 1921L
 
 DWORD GetLastError();
 void SetLastError(DWORD code);
@@ -85,6 +94,7 @@ void* LocalFree(void* block);  // returns nullptr on success
 #define CREATE_ALWAYS 2
 #define OPEN_EXISTING 3
 #define OPEN_ALWAYS 4
+#define TRUNCATE_EXISTING 5
 
 // 100-nanosecond intervals since 1601-01-01, split in two halves.
 struct FILETIME {
@@ -118,7 +128,9 @@ HANDLE FindFirstFileW(LPCWSTR pattern, WIN32_FIND_DATAW* found);
 BOOL FindNextFileW(HANDLE search, WIN32_FIND_DATAW* found);
 BOOL FindClose(HANDLE search);
 
-// Only what time stamping needs: open an existing file, set its times, close.
+// Opens or creates a file (every disposition; access GENERIC_READ and/or
+// GENERIC_WRITE; share modes and flags are accepted and ignored), so that
+// its times can be set. Folders are refused (ERROR_ACCESS_DENIED).
 HANDLE CreateFileW(LPCWSTR path, DWORD access, DWORD share, SECURITY_ATTRIBUTES* security,
                    DWORD disposition, DWORD flags, HANDLE templateFile);
 BOOL SetFileTime(HANDLE file, const FILETIME* creation, const FILETIME* lastAccess,
@@ -235,6 +247,7 @@ typedef DWORD (*LPTHREAD_START_ROUTINE)(void* parameter);
 #define STILL_ACTIVE 259
 #define THREAD_PRIORITY_IDLE 7
 #define THREAD_PRIORITY_NORMAL 3
+#define INFINITE 0xFFFFFFFFu
 
 HANDLE CreateThread(SECURITY_ATTRIBUTES* security, size_t stackSize, LPTHREAD_START_ROUTINE start,
                     void* parameter, DWORD flags, DWORD* threadId);
