@@ -34,7 +34,9 @@ Decoded Decode(LzhMethod method, const std::vector<uint8_t>& packed, uint32_t un
   long n = ftell(out);
   rewind(out);
   d.bytes.resize(static_cast<size_t>(n));
-  if (n > 0) EXPECT_EQ(fread(&d.bytes[0], 1, d.bytes.size(), out), d.bytes.size());
+  if (n > 0) {
+    EXPECT_EQ(fread(&d.bytes[0], 1, d.bytes.size(), out), d.bytes.size());
+  }
   fclose(in);
   fclose(out);
   return d;
