@@ -18,6 +18,7 @@ constexpr size_t kLevel2BaseHeader = 26;
 constexpr size_t kScratchSize = 65536;
 // Name fields longer than this are refused, never cut.
 constexpr size_t kMaxNameField = kPathBufferSize - 1;
+constexpr size_t kOutputBuffer = 65536;
 
 constexpr uint8_t kExtCrc = 0x00;
 constexpr uint8_t kExtFileName = 0x01;
@@ -237,6 +238,7 @@ bool LzhHandler::Extract(const char* path, const char* outputFolder) {
 
   std::unique_ptr<LzhDecoderState> state(new (std::nothrow) LzhDecoderState);
   if (!state) return false;
+  std::unique_ptr<char[]> outputBuffer(new (std::nothrow) char[kOutputBuffer]);
   archive_ = OpenFileStream(path, "rb");
   if (archive_ == nullptr) return false;
   if (std::fseek(archive_, offset, SEEK_SET) != 0) {
@@ -255,6 +257,9 @@ bool LzhHandler::Extract(const char* path, const char* outputFolder) {
     if (!h.nameTooLong && JoinOutputPath(outputPath, sizeof outputPath, outputFolder, h.name)) {
       PrepareOutputPath(outputPath);
       if (FILE* out = OpenFileStream(outputPath, "wb")) {
+        // Windows of up to 64 KiB are written whole; a buffer as large
+        // spares the small writes of the default one.
+        if (outputBuffer) std::setvbuf(out, outputBuffer.get(), _IOFBF, kOutputBuffer);
         (void)DecodeMember(*state, MethodOf(h.methodId), archive_, h.packedSize, out,
                            h.unpackedSize);
         std::fclose(out);
