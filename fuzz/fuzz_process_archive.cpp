@@ -6,7 +6,7 @@
 #include <string>
 
 #include "core/handler.h"
-#include "fuzz_support.h"
+#include "harness.h"
 
 extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
   static const char* const kNames[] = {"a.tar", "a.tgz", "a.bz2", "a.Z",   "a.lzh", "a.zip",

@@ -5,6 +5,8 @@
 
 #include <new>
 
+#include "archive/arj/arj_handler.h"
+#include "archive/cab/cab_reader.h"
 #include "core/handler.h"
 #include "archive/lzh/lzh_handler.h"
 #include "stream/gzip_handler.h"
@@ -20,12 +22,12 @@ FormatHandler* CreateHandlerRegistry() {
   //  4 TarCompressHandler    "Z", "taZ" (exact case)
   AppendHandler(&head, new (std::nothrow) LzhHandler());    //  5 "lzh"
   //  6 ZipHandler            "zip"
-  //  7 ArjHandler            "arj"
+  AppendHandler(&head, new (std::nothrow) ArjHandler());    //  7 "arj"
   AppendHandler(&head, new (std::nothrow) GzipHandler());   //  8
   AppendHandler(&head, new (std::nothrow) Bzip2Handler());  //  9
   // 10 CompressHandler
   // 11 YencHandler           "ntx"
-  // 12 CabHandler
+  AppendHandler(&head, new (std::nothrow) CabHandler());    // 12
   // 13 Base64Handler
   // 14 UuHandler
   return head;

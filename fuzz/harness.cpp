@@ -1,4 +1,4 @@
-#include "fuzz_support.h"
+#include "harness.h"
 
 #include <dirent.h>
 #include <sys/stat.h>
