@@ -7,7 +7,7 @@
 
 #include "archive/lzh/lzh_handler.h"
 #include "core/handler.h"
-#include "fuzz_support.h"
+#include "harness.h"
 
 extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
   fuzz::InitProgram();
