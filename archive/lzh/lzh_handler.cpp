@@ -59,6 +59,21 @@ bool CopyNameField(char* dst, const uint8_t* src, size_t length) {
   return true;
 }
 
+// The tests of ReadMemberHeader that the bytes in memory can answer: the
+// level, the size byte and, for levels 0 and 1 when the base header is in
+// memory, its checksum. Saves reading the file for most false candidates.
+bool Plausible(const uint8_t* p, size_t available) {
+  const uint8_t level = p[20];
+  if (level > 2 || p[0] == 0) return false;
+  if (level == 2) return true;
+  const size_t baseSize = static_cast<uint8_t>(p[0] + 2);
+  if (baseSize < kCommonHeader) return false;
+  if (baseSize > available) return true;
+  uint8_t sum = 0;
+  for (size_t k = 2; k < baseSize; ++k) sum = static_cast<uint8_t>(sum + p[k]);
+  return sum == p[1];
+}
+
 LzhMethod MethodOf(const char* id) {
   static const struct {
     const char* id;
@@ -121,6 +136,7 @@ bool LzhHandler::HeaderSearch(const char* path, const uint8_t* buffer, size_t le
     if (buffer[i + 2] != '-' || buffer[i + 3] != 'l' || (buffer[i + 4] != 'h' && buffer[i + 4] != 'z')) {
       continue;
     }
+    if (!Plausible(buffer + i, length - i)) continue;
     if (archive_ == nullptr && (archive_ = OpenFileStream(path, "rb")) == nullptr) break;
     if (std::fseek(archive_, static_cast<long>(i), SEEK_SET) == 0 && ReadMemberHeader(scratch.get())) {
       *offset = static_cast<long>(i);
@@ -178,7 +194,12 @@ bool LzhHandler::ReadMemberHeader(uint8_t* scratch) {
   uint16_t storedCrc = 0;
   if (h.level >= 1) {
     size_t size = Le16(base + baseSize - 2);
+    size_t headerSize = baseSize;
     while (size > 2) {
+      // A level-2 header states its size in 16 bits; a chain of extended
+      // headers beyond that is damage, not a header.
+      headerSize += size;
+      if (h.level == 2 && headerSize > 0xFFFF) return false;
       const uint16_t crcBefore = headerCrc_;
       if (ReadHeaderBytes(scratch, size) != size) return false;
       if (h.level == 1) {
