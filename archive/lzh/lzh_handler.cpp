@@ -18,6 +18,7 @@ constexpr size_t kLevel2BaseHeader = 26;
 constexpr size_t kScratchSize = 65536;
 // Name fields longer than this are refused, never cut.
 constexpr size_t kMaxNameField = kPathBufferSize - 1;
+constexpr size_t kOutputBuffer = 65536;
 
 constexpr uint8_t kExtCrc = 0x00;
 constexpr uint8_t kExtFileName = 0x01;
@@ -56,6 +57,21 @@ bool CopyNameField(char* dst, const uint8_t* src, size_t length) {
   std::memcpy(dst, src, length);
   dst[length] = '\0';
   return true;
+}
+
+// The tests of ReadMemberHeader that the bytes in memory can answer: the
+// level, the size byte and, for levels 0 and 1 when the base header is in
+// memory, its checksum. Saves reading the file for most false candidates.
+bool Plausible(const uint8_t* p, size_t available) {
+  const uint8_t level = p[20];
+  if (level > 2 || p[0] == 0) return false;
+  if (level == 2) return true;
+  const size_t baseSize = static_cast<uint8_t>(p[0] + 2);
+  if (baseSize < kCommonHeader) return false;
+  if (baseSize > available) return true;
+  uint8_t sum = 0;
+  for (size_t k = 2; k < baseSize; ++k) sum = static_cast<uint8_t>(sum + p[k]);
+  return sum == p[1];
 }
 
 LzhMethod MethodOf(const char* id) {
@@ -120,6 +136,7 @@ bool LzhHandler::HeaderSearch(const char* path, const uint8_t* buffer, size_t le
     if (buffer[i + 2] != '-' || buffer[i + 3] != 'l' || (buffer[i + 4] != 'h' && buffer[i + 4] != 'z')) {
       continue;
     }
+    if (!Plausible(buffer + i, length - i)) continue;
     if (archive_ == nullptr && (archive_ = OpenFileStream(path, "rb")) == nullptr) break;
     if (std::fseek(archive_, static_cast<long>(i), SEEK_SET) == 0 && ReadMemberHeader(scratch.get())) {
       *offset = static_cast<long>(i);
@@ -177,7 +194,12 @@ bool LzhHandler::ReadMemberHeader(uint8_t* scratch) {
   uint16_t storedCrc = 0;
   if (h.level >= 1) {
     size_t size = Le16(base + baseSize - 2);
+    size_t headerSize = baseSize;
     while (size > 2) {
+      // A level-2 header states its size in 16 bits; a chain of extended
+      // headers beyond that is damage, not a header.
+      headerSize += size;
+      if (h.level == 2 && headerSize > 0xFFFF) return false;
       const uint16_t crcBefore = headerCrc_;
       if (ReadHeaderBytes(scratch, size) != size) return false;
       if (h.level == 1) {
@@ -237,6 +259,7 @@ bool LzhHandler::Extract(const char* path, const char* outputFolder) {
 
   std::unique_ptr<LzhDecoderState> state(new (std::nothrow) LzhDecoderState);
   if (!state) return false;
+  std::unique_ptr<char[]> outputBuffer(new (std::nothrow) char[kOutputBuffer]);
   archive_ = OpenFileStream(path, "rb");
   if (archive_ == nullptr) return false;
   if (std::fseek(archive_, offset, SEEK_SET) != 0) {
@@ -255,6 +278,9 @@ bool LzhHandler::Extract(const char* path, const char* outputFolder) {
     if (!h.nameTooLong && JoinOutputPath(outputPath, sizeof outputPath, outputFolder, h.name)) {
       PrepareOutputPath(outputPath);
       if (FILE* out = OpenFileStream(outputPath, "wb")) {
+        // Windows of up to 64 KiB are written whole; a buffer as large
+        // spares the small writes of the default one.
+        if (outputBuffer) std::setvbuf(out, outputBuffer.get(), _IOFBF, kOutputBuffer);
         (void)DecodeMember(*state, MethodOf(h.methodId), archive_, h.packedSize, out,
                            h.unpackedSize);
         std::fclose(out);
