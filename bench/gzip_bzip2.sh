@@ -9,8 +9,8 @@ cd "$BENCH_DIR"
 [ -f data128.gz ] || gzip -6 -n -c data128 > data128.gz
 [ -f data64.bz2 ] || bzip2 -9 -c data64 > data64.bz2
 compare "gzip 128 MiB" "rm -rf out tool.out" \
-  "$DORVANE #P($BENCH_DIR/out)#F($BENCH_DIR/data128.gz)" \
+  "$DORVANE '#P($BENCH_DIR/out)#F($BENCH_DIR/data128.gz)'" \
   "sh -c 'gzip -dc data128.gz > tool.out'"
 compare "bzip2 64 MiB" "rm -rf out tool.out" \
-  "$DORVANE #P($BENCH_DIR/out)#F($BENCH_DIR/data64.bz2)" \
+  "$DORVANE '#P($BENCH_DIR/out)#F($BENCH_DIR/data64.bz2)'" \
   "sh -c 'bzip2 -dc data64.bz2 > tool.out'"

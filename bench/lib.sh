@@ -1,6 +1,8 @@
 # Shared by the bench scripts: time whole commands with hyperfine and print
 # the ratio dorvane time / tool time.
 #   source bench/lib.sh; bench_setup; compare LABEL 'dorvane command' 'tool command'
+# Commands are split into words as a shell would (a word starting with "#" is
+# a comment), so quote the token form: "$DORVANE '#P(out)#F(file)'".
 # Needs hyperfine (Debian package hyperfine) and a built build/dorvane.
 set -euo pipefail
 

@@ -132,6 +132,12 @@ void ProcessArchive(const char* path) {
   FormatMessageText(progress.FileName, sizeof progress.FileName, "%s", archiveName);
   FormatMessageText(progress.Title, sizeof progress.Title, "Dorvane: %s", chosen->displayName);
   OpenProgress(&progress);
+  // The window goes away however the extraction ends (CloseProgress does
+  // nothing the second time).
+  struct CloseOnExit {
+    ProgressRecord& record;
+    ~CloseOnExit() { CloseProgress(&record); }
+  } closeOnExit{progress};
 
   if (!chosen->Extract(path, folder)) {
     ++g_ResultCounters.failed;
@@ -146,5 +152,4 @@ void ProcessArchive(const char* path) {
       LocalFree(wideFolder);
     }
   }
-  CloseProgress(&progress);
 }

@@ -7,6 +7,8 @@
 
 #include "core/charset.h"
 
+static FatalErrorHandler g_fatalHandler = nullptr;
+
 WCHAR* ToWide(const char* narrow) {
   const int n = MultiByteToWideChar(CP_ACP, 0, narrow, -1, nullptr, 0);
   if (n <= 0) return nullptr;
@@ -81,7 +83,10 @@ void FormatMessageText(char* buffer, size_t size, const char* format, ...) {
   box[n] = 0;
   static const WCHAR kCaption[] = {u'E', u'r', u'r', u'o', u'r', u'!', 0};
   MessageBoxW(nullptr, box, kCaption, MB_OK | MB_ICONSTOP);
+  if (g_fatalHandler != nullptr) g_fatalHandler();
   exit(1);
 }
+
+void SetFatalErrorHandler(FatalErrorHandler handler) { g_fatalHandler = handler; }
 
 [[noreturn]] void ProgramError(const char* text) { FatalError("program error ", text); }

@@ -20,6 +20,13 @@ void ShowMessage(const char* text);
 // FatalError with the prefix "program error ".
 [[noreturn]] void ProgramError(const char* text);
 
+// Called by FatalError after the box instead of ending the process, when
+// set. It must not return. Only harnesses that run many inputs in one
+// process (the fuzz targets) set it: theirs throws, and ProcessArchive closes
+// its progress window on the way out.
+typedef void (*FatalErrorHandler)();
+void SetFatalErrorHandler(FatalErrorHandler handler);
+
 // printf into a narrow buffer, cut at a whole character when it does not fit.
 void FormatMessageText(char* buffer, size_t size, const char* format, ...)
     __attribute__((format(printf, 3, 4)));

@@ -16,9 +16,10 @@ constexpr size_t kPathBufferSize = MAX_PATH;
 constexpr DWORD kAttrArchive = 0x20;
 constexpr DWORD kAttrArchiveReadOnly = 0x21;
 
-// The joining rule: folder + name when the name begins with "\" or "/",
-// otherwise folder + "\" + name. Every ".." component of the name becomes
-// "__", so no name can climb out of the folder. False (and `out` empty) when
+// The joining rule: folder + name when the name begins with "\", otherwise
+// folder + "\" + name (so a name beginning with "/" still lands inside).
+// Every ".." component of the name becomes "__", so no name can climb out
+// of the folder. False (and `out` empty) when
 // the result does not fit in `size` bytes.
 [[nodiscard]] bool JoinOutputPath(char* out, size_t size, const char* folder, const char* name);
 

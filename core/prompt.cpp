@@ -26,7 +26,9 @@ void ReadLine(char* out, unsigned size) {
 // The command-line prompt: on a terminal the typed text is not echoed.
 void TerminalReader(char* utf8, unsigned size) {
   if (isatty(STDIN_FILENO)) {
-    fputs("Please Input Password: ", stderr);
+    // Start on a clean line: the progress status line may stand there.
+    fputs(isatty(STDERR_FILENO) ? "\r\033[KPlease Input Password: " : "Please Input Password: ",
+          stderr);
     fflush(stderr);
     termios saved;
     const bool haveTerm = tcgetattr(STDIN_FILENO, &saved) == 0;

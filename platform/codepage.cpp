@@ -18,13 +18,17 @@
 //         as the program's Shift-JIS walkers see one two-byte character (so a
 //         second byte such as "/" never turns into a separator on the host).
 //     The wide-to-narrow direction turns both back into the same bytes.
-//   - Wide characters code page 932 cannot hold (é, ü, emoji, lone
-//     surrogates) get, for the rest of the run, a free two-byte code of the
-//     user-defined area (lead bytes 0xF0-0xF9, second bytes 0x40-0xFC except
-//     0x5C and 0x7F), handed out from the top down; the narrow-to-wide
-//     direction maps those codes back. A code of that area that was never
-//     handed out decodes as the standard private-use character U+E000 +
-//     index, and is then kept for that character.
+//   - Wide characters code page 932 cannot hold (é, ü, emoji) get, for the
+//     rest of the run, a free two-byte code of the user-defined area (lead
+//     bytes 0xF0-0xF9, second bytes 0x40-0xFC except 0x5C and 0x7F), handed
+//     out from the top down; the narrow-to-wide direction maps those codes
+//     back. A code of that area that was never handed out decodes as the
+//     standard private-use character U+E000 + index, and is then kept for
+//     that character. When all 1870 codes are taken, the default character
+//     is used.
+//   - Lone surrogates other than the kept bytes above are no characters and
+//     become the default character, as on Windows (kept, they could pair up
+//     with a neighbour on the way back and change meaning).
 //   - Code page 1252 has no spare codes: characters it cannot hold become
 //     the default character ("?"), as on Windows.
 #include <iconv.h>
@@ -150,7 +154,7 @@ const Cp1252Tables& Cp1252() {
 // ---------------------------------------------------------------- user area
 
 // The user-defined area of code page 932, shared by every thread for the
-// whole run. A character is a code point, or a lone surrogate's own value.
+// whole run. A character is a code point, or a kept byte's U+DC80..U+DCFF.
 class UserArea {
  public:
   // The character of a user-area code (lead 0xF0-0xF9, valid second byte).
@@ -309,13 +313,18 @@ void EncodeSjis(const char16_t* s, size_t n, const std::string& defaultChar, std
       }
     } else if (c >= 0xDC80 && c <= 0xDCFF) {
       // A byte that was no character: written back raw where the decoder
-      // would read it alone again (not a lead byte, or a lead byte at the end).
+      // would read it alone again (not a lead byte, or a lead byte at the
+      // end); a lead byte elsewhere takes a user-area code below.
       unsigned b = c - 0xDC00;
       bool atEnd = i + 1 == n || s[i + 1] == 0;
       if ((b == 0x80 || b == 0xA0 || b >= 0xFD) || (IsSjisLead(b) && atEnd)) {
         out.push_back(static_cast<char>(b));
         continue;
       }
+    } else {
+      out += defaultChar;  // a lone surrogate
+      defaulted = true;
+      continue;
     }
     if (uint16_t code = UserCodes().CodeOf(c)) {
       pushCode(code);

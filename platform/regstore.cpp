@@ -61,6 +61,12 @@ bool StartsBelow(const std::u16string& path, const std::u16string& parent) {
 
 // ---------------------------------------------------------------- parsing
 
+// Names (of keys and values) hold no control characters: the format has
+// no way to write them.
+bool HasControl(const std::string& s) {
+  return std::any_of(s.begin(), s.end(), [](char c) { return static_cast<unsigned char>(c) < 0x20; });
+}
+
 std::string Trim(const std::string& s) {
   size_t begin = s.find_first_not_of(" \t"), end = s.find_last_not_of(" \t");
   return begin == std::string::npos ? "" : s.substr(begin, end - begin + 1);
@@ -172,7 +178,9 @@ void SetValue(Key& key, Value value) {
 
 void AppendQuoted(std::string& out, const std::u16string& text) {
   out.push_back('"');
-  for (char c : host::ToUtf8(text.c_str())) {
+  std::string utf8;
+  host::AppendUtf8(utf8, text.data(), text.size());
+  for (char c : utf8) {
     if (c == '\\' || c == '"') out.push_back('\\');
     out.push_back(c);
   }
@@ -377,6 +385,7 @@ bool Parse(const std::string& text, Store& store) {
       size_t close = line.rfind(']');
       if (close == std::string::npos || !Trim(line.substr(close + 1)).empty()) return false;
       std::string name = line.substr(1, close - 1);
+      if (HasControl(name)) return false;
       std::u16string path = host::FromUtf8(name.data(), name.size());
       size_t cut = path.find(u'\\');
       std::u16string root = path.substr(0, cut);
@@ -398,7 +407,7 @@ bool Parse(const std::string& text, Store& store) {
     std::string name;
     if (line[0] == '@') {
       at = 1;
-    } else if (!Quoted(line, at, name)) {
+    } else if (!Quoted(line, at, name) || HasControl(name)) {
       return false;
     }
     value.name = host::FromUtf8(name.data(), name.size());
@@ -426,7 +435,9 @@ std::string Format(const Store& store) {
             [](const Key* a, const Key* b) { return Folded(a->path) < Folded(b->path); });
   std::string out = "REGEDIT4\n";
   for (const Key* key : keys) {
-    out += "\n[" + host::ToUtf8(key->path.c_str()) + "]\n";
+    out += "\n[";
+    host::AppendUtf8(out, key->path.data(), key->path.size());
+    out += "]\n";
     for (const Value& value : key->values) AppendValue(out, value);
   }
   return out;

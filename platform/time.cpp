@@ -63,6 +63,20 @@ bool Join(int64_t seconds, int64_t ticks, FILETIME* out) {
   return true;
 }
 
+// One file time to another by moving its whole seconds with `move` (the
+// ticks below a second stay); TZ is read again first.
+template <typename Move>
+BOOL MoveSeconds(const FILETIME* in, FILETIME* out, Move move) {
+  if (!in || !out) return host::Fail(ERROR_INVALID_PARAMETER);
+  uint64_t value = host::FileTimeValue(*in);
+  if (value > static_cast<uint64_t>(INT64_MAX)) return host::Fail(ERROR_INVALID_PARAMETER);
+  int64_t seconds, ticks, moved;
+  Split(value, seconds, ticks);
+  tzset();
+  if (!move(seconds, moved) || !Join(moved, ticks, out)) return host::Fail(ERROR_INVALID_PARAMETER);
+  return TRUE;
+}
+
 }  // namespace
 
 BOOL SystemTimeToFileTime(const SYSTEMTIME* st, FILETIME* ft) {
@@ -101,35 +115,27 @@ BOOL FileTimeToSystemTime(const FILETIME* ft, SYSTEMTIME* st) {
 }
 
 BOOL FileTimeToLocalFileTime(const FILETIME* utc, FILETIME* local) {
-  if (!utc || !local) return host::Fail(ERROR_INVALID_PARAMETER);
-  uint64_t value = host::FileTimeValue(*utc);
-  if (value > static_cast<uint64_t>(INT64_MAX)) return host::Fail(ERROR_INVALID_PARAMETER);
-  int64_t seconds, ticks;
-  Split(value, seconds, ticks);
-  tzset();
-  time_t t = static_cast<time_t>(seconds);
-  struct tm fields;
-  if (!localtime_r(&t, &fields)) return host::Fail(ERROR_INVALID_PARAMETER);
-  if (!Join(seconds + fields.tm_gmtoff, ticks, local)) return host::Fail(ERROR_INVALID_PARAMETER);
-  return TRUE;
+  return MoveSeconds(utc, local, [](int64_t seconds, int64_t& moved) {
+    time_t t = static_cast<time_t>(seconds);
+    struct tm fields;
+    if (!localtime_r(&t, &fields)) return false;
+    moved = seconds + fields.tm_gmtoff;
+    return true;
+  });
 }
 
 BOOL LocalFileTimeToFileTime(const FILETIME* local, FILETIME* utc) {
-  if (!local || !utc) return host::Fail(ERROR_INVALID_PARAMETER);
-  uint64_t value = host::FileTimeValue(*local);
-  if (value > static_cast<uint64_t>(INT64_MAX)) return host::Fail(ERROR_INVALID_PARAMETER);
-  int64_t seconds, ticks;
-  Split(value, seconds, ticks);
-  // The local fields, handed to mktime with the daylight flag unknown, so
-  // the zone's rule for that day decides the offset.
-  time_t asIfUtc = static_cast<time_t>(seconds);
-  struct tm fields;
-  if (!gmtime_r(&asIfUtc, &fields)) return host::Fail(ERROR_INVALID_PARAMETER);
-  fields.tm_isdst = -1;
-  errno = 0;
-  tzset();
-  time_t result = mktime(&fields);
-  if (result == static_cast<time_t>(-1) && errno != 0) return host::Fail(ERROR_INVALID_PARAMETER);
-  if (!Join(result, ticks, utc)) return host::Fail(ERROR_INVALID_PARAMETER);
-  return TRUE;
+  return MoveSeconds(local, utc, [](int64_t seconds, int64_t& moved) {
+    // The local fields, handed to mktime with the daylight flag unknown, so
+    // the zone's rule for that day decides the offset.
+    time_t asIfUtc = static_cast<time_t>(seconds);
+    struct tm fields;
+    if (!gmtime_r(&asIfUtc, &fields)) return false;
+    fields.tm_isdst = -1;
+    errno = 0;
+    time_t result = mktime(&fields);
+    if (result == static_cast<time_t>(-1) && errno != 0) return false;
+    moved = result;
+    return true;
+  });
 }

@@ -153,6 +153,9 @@ bool HostPathFromWide(LPCWSTR path, char* out, size_t outSize);
 // cchWideChar of -1 means "up to and including the terminator". With an
 // output size of 0, returns the size needed; otherwise the count written, or
 // 0 on failure (GetLastError: ERROR_INSUFFICIENT_BUFFER and friends).
+// Nothing is lost silently (see codepage.cpp): narrow bytes that are no
+// character come back as the same bytes, and characters code page 932
+// cannot hold get user-defined codes for the rest of the run.
 int MultiByteToWideChar(UINT codePage, DWORD flags, const char* src, int cbMultiByte, LPWSTR dst,
                         int cchWideChar);
 int WideCharToMultiByte(UINT codePage, DWORD flags, LPCWSTR src, int cchWideChar, char* dst,
@@ -228,6 +231,10 @@ typedef RegKey* HKEY;
 #define REG_CREATED_NEW_KEY 1
 #define REG_OPENED_EXISTING_KEY 2
 
+// The store file is read afresh at every call and rewritten atomically under
+// a lock at every change (regstore.cpp). RegDeleteKeyW removes the whole
+// subtree, as on the device; RegEnumKeyExW lists subkeys in sorted order
+// until ERROR_NO_MORE_ITEMS.
 LONG RegOpenKeyExW(HKEY parent, LPCWSTR subKey, DWORD options, REGSAM sam, HKEY* result);
 LONG RegCreateKeyExW(HKEY parent, LPCWSTR subKey, DWORD reserved, LPWSTR keyClass, DWORD options,
                      REGSAM sam, SECURITY_ATTRIBUTES* security, HKEY* result, DWORD* disposition);

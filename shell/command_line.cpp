@@ -10,13 +10,7 @@
 #include "shell/handler_list.h"
 #include "shell/main_dialog.h"
 
-namespace {
-
-// The archive path in the active code page, for ProcessArchive; the main
-// dialog's "Extract" uses the same buffer.
 char g_NarrowPath[kTokenValueSize * 2];
-
-}  // namespace
 
 const WCHAR* FindNoCase(const WCHAR* text, const WCHAR* pattern) {
   if (text == nullptr || pattern == nullptr) return nullptr;

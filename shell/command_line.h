@@ -7,6 +7,10 @@
 // Size of the token values and of every wide path buffer of the entry.
 constexpr int kTokenValueSize = MAX_PATH;
 
+// The archive path in the active code page, handed to ProcessArchive by the
+// command line and by the main dialog's "Extract".
+extern char g_NarrowPath[kTokenValueSize * 2];
+
 // Finds key + "(" in the command line (without regard to case) and copies
 // the text up to the next ")" into value[kTokenValueSize]. False, with an
 // empty value, when either is missing or the text does not fit.

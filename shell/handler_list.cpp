@@ -5,11 +5,18 @@
 
 #include <new>
 
+#include "archive/arj/arj_handler.h"
+#include "archive/cab/cab_reader.h"
+#include "archive/lzh/lzh_handler.h"
 #include "archive/tar/tar_handlers.h"
+#include "archive/zip/zip_handler.h"
 #include "core/handler.h"
+#include "stream/base64_handler.h"
 #include "stream/compress_handler.h"
-#include "stream/gzip_handler.h"
 #include "stream/bzip2_handler.h"
+#include "stream/gzip_handler.h"
+#include "stream/uu_handler.h"
+#include "stream/yenc_handler.h"
 
 FormatHandler* CreateHandlerRegistry() {
   FormatHandler* head = nullptr;
@@ -19,15 +26,15 @@ FormatHandler* CreateHandlerRegistry() {
   AppendHandler(&head, new (std::nothrow) TarGzipHandler());      //  2 "gz", "tgz"
   AppendHandler(&head, new (std::nothrow) TarBzip2Handler());     //  3 "bz2", "tbz"
   AppendHandler(&head, new (std::nothrow) TarCompressHandler());  //  4 "Z", "taZ" (exact case)
-  //  5 LzhHandler            "lzh"
-  //  6 ZipHandler            "zip"
-  //  7 ArjHandler            "arj"
-  AppendHandler(&head, new (std::nothrow) GzipHandler());   //  8
-  AppendHandler(&head, new (std::nothrow) Bzip2Handler());  //  9
-  AppendHandler(&head, new (std::nothrow) CompressHandler());  // 10
-  // 11 YencHandler           "ntx"
-  // 12 CabHandler
-  // 13 Base64Handler
-  // 14 UuHandler
+  AppendHandler(&head, new (std::nothrow) LzhHandler());          //  5 "lzh"
+  AppendHandler(&head, new (std::nothrow) ZipHandler());          //  6 "zip"
+  AppendHandler(&head, new (std::nothrow) ArjHandler());          //  7 "arj"
+  AppendHandler(&head, new (std::nothrow) GzipHandler());         //  8
+  AppendHandler(&head, new (std::nothrow) Bzip2Handler());        //  9
+  AppendHandler(&head, new (std::nothrow) CompressHandler());     // 10
+  AppendHandler(&head, new (std::nothrow) YencHandler());         // 11 "ntx"
+  AppendHandler(&head, new (std::nothrow) CabHandler());          // 12
+  AppendHandler(&head, new (std::nothrow) Base64Handler());       // 13
+  AppendHandler(&head, new (std::nothrow) UuHandler());           // 14
   return head;
 }

@@ -115,8 +115,9 @@ TEST(PlatformCodePage, CharactersOutsideShiftJisRoundTrip) {
   EXPECT_NE(narrow.substr(3, 2), narrow.substr(7, 2));
   EXPECT_EQ(ToWide(narrow), foreign);
 
-  // Lone surrogates (from outside) are kept too.
-  EXPECT_EQ(ToWide(ToNarrow(u"a\xD800z")), u"a\xD800z");
+  // A lone surrogate is no character: the default character, as on Windows.
+  EXPECT_EQ(ToNarrow(u"a\xD800z", 932, &defaulted), "a?z");
+  EXPECT_TRUE(defaulted);
 }
 
 TEST(PlatformCodePage, StandardUserAreaCodesKeepTheirPrivateUseCharacters) {

@@ -1,4 +1,4 @@
-#include "fuzz_support.h"
+#include "harness.h"
 
 #include <dirent.h>
 #include <sys/stat.h>
@@ -10,6 +10,8 @@
 
 #include "core/charset.h"
 #include "core/handler.h"
+#include "core/messages.h"
+#include "core/prompt.h"
 #include "core/settings.h"
 #include "platform/windows.h"
 #include "shell/handler_list.h"
@@ -57,6 +59,12 @@ void InitProgram() {
   std::u16string out;
   for (char c : ProgramForm(g_scratch + "/out")) out.push_back(static_cast<char16_t>(c));
   WriteExtractPath(out.c_str());
+  // The scratch folders go when the run ends.
+  atexit([] { RemoveTree(g_parent, false); });
+  // Encrypted members get a fixed answer instead of waiting for input.
+  SetPasswordReader([](char* utf8, unsigned size) { snprintf(utf8, size, "secret"); });
+  // A program-ending error ends only this input.
+  SetFatalErrorHandler([] { throw FatalEnd{}; });
   // Message boxes of a fuzz run go nowhere.
   SetMessageBoxHandler([](HWND, LPCWSTR, LPCWSTR, UINT type) {
     return (type & MB_YESNO) ? IDYES : IDOK;

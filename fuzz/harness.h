@@ -9,6 +9,9 @@
 
 namespace fuzz {
 
+// Thrown by the program-ending error of a fuzz run; the target catches it.
+struct FatalEnd {};
+
 // Builds the tables, the read-ahead buffer and the handler registry once,
 // with the registry store in a scratch folder.
 void InitProgram();

@@ -1,0 +1,202 @@
+#include "archive/arj/arj_handler.h"
+
+#include <cstring>
+#include <new>
+
+#include <zlib.h>
+
+#include "archive/arj/arj_method4.h"
+#include "core/charset.h"
+#include "core/output.h"
+
+namespace {
+
+constexpr uint8_t kArjId0 = 0x60;
+constexpr uint8_t kArjId1 = 0xEA;
+
+uint16_t Get16(const uint8_t* p) { return uint16_t(p[0] | p[1] << 8); }
+uint32_t Get32(const uint8_t* p) {
+  return uint32_t(p[0]) | uint32_t(p[1]) << 8 | uint32_t(p[2]) << 16 | uint32_t(p[3]) << 24;
+}
+
+// The header's CRC is the standard CRC-32: run from all ones, stored
+// complemented, which is what zlib's crc32 computes from 0.
+uint32_t HeaderCrc(const uint8_t* data, size_t size) {
+  return uint32_t(crc32(0L, data, uInt(size)));
+}
+
+bool ReadExact(FILE* stream, void* data, size_t size) {
+  return fread(data, 1, size, stream) == size;
+}
+
+bool Skip(FILE* stream, uint32_t count) {
+  return fseek(stream, long(count), SEEK_CUR) == 0;
+}
+
+}  // namespace
+
+long ArjHeaderSearch(const uint8_t* buffer, size_t length, size_t fileSize) {
+  // Offsets from length - 2602 on are left alone when the file goes on past
+  // the buffer: a largest header there could run past it. When the buffer
+  // holds the whole file, a header near its end is as whole as it will ever
+  // be; a self-extracting archive with a small payload ends up there.
+  size_t limit;
+  if (length >= fileSize) {
+    limit = length;
+  } else {
+    limit = length > 2602 ? length - 2602 : kArjSearchBytes - 1;
+  }
+  if (limit > kArjSearchBytes) limit = kArjSearchBytes;
+  for (size_t i = 0; i < limit && i + 4 <= length; ++i) {
+    if (buffer[i] != kArjId0 || buffer[i + 1] != kArjId1) continue;
+    uint32_t size = Get16(buffer + i + 2);
+    if (size > kArjMaxBasicHeader) continue;
+    if (i + 4 + size + 4 > length) continue;
+    if (HeaderCrc(buffer + i + 4, size) == Get32(buffer + i + 4 + size)) return long(i);
+  }
+  return -1;
+}
+
+ArjHeaderResult ReadArjHeader(FILE* stream, ArjHeader* header) {
+  uint8_t start[4];
+  if (!ReadExact(stream, start, 4)) return ArjHeaderResult::kInvalid;
+  if (start[0] != kArjId0 || start[1] != kArjId1) return ArjHeaderResult::kInvalid;
+  uint32_t size = Get16(start + 2);
+  if (size == 0) return ArjHeaderResult::kEnd;
+  if (size > kArjMaxBasicHeader) return ArjHeaderResult::kInvalid;
+
+  // Zeroed beyond the stored bytes, so a short hostile header reads its
+  // missing fields as 0 and its name ends inside the buffer.
+  uint8_t basic[kArjMaxBasicHeader + 1 + 4] = {};
+  if (!ReadExact(stream, basic, size + 4)) return ArjHeaderResult::kInvalid;
+  uint32_t stored = Get32(basic + size);
+  memset(basic + size, 0, 4);
+  if (HeaderCrc(basic, size) != stored) return ArjHeaderResult::kInvalid;
+
+  ArjHeader& h = *header;
+  h.headerCrc = stored;
+  h.firstHeaderSize = basic[0];
+  h.archiverVersion = basic[1];
+  h.extractVersion = basic[2];
+  h.hostSystem = basic[3];
+  h.flags = basic[4];
+  h.method = basic[5];
+  h.fileType = basic[6];
+  h.timeStamp = Get32(basic + 8);
+  h.compressedSize = Get32(basic + 12);
+  h.uncompressedSize = Get32(basic + 16);
+  h.dataCrc = Get32(basic + 20);
+  h.accessMode = Get16(basic + 26);
+
+  size_t nameAt = h.firstHeaderSize;
+  if (nameAt > size) nameAt = size;  // points at the zeroed tail: empty name
+  size_t n = 0;
+  while (n < sizeof h.name - 1 && basic[nameAt + n] != 0) {
+    h.name[n] = char(basic[nameAt + n]);
+    ++n;
+  }
+  h.name[n] = '\0';
+  if (h.hostSystem != kArjHostMsdos && h.hostSystem != kArjHostWin95) {
+    for (size_t i = 0; i < n; ++i) h.name[i] = char(uint8_t(h.name[i]) & 0x7F);
+  }
+
+  // Extended headers: a size, that many bytes and a CRC each, until size 0.
+  uint8_t ext[2];
+  for (;;) {
+    if (!ReadExact(stream, ext, 2)) return ArjHeaderResult::kInvalid;
+    uint32_t extSize = Get16(ext);
+    if (extSize == 0) break;
+    if (!Skip(stream, extSize + 4)) return ArjHeaderResult::kInvalid;
+  }
+  return ArjHeaderResult::kRead;
+}
+
+bool IsArjMemberSupported(const ArjHeader& h) {
+  if (h.extractVersion > 3) return false;
+  if (h.flags & 0x01) return false;  // garbled with a password
+  if (h.method > 4) return false;
+  if (h.method == 4 && h.archiverVersion == 1) return false;
+  return h.fileType == 0 || h.fileType == 1;
+}
+
+uint32_t ArjAttributes(const ArjHeader& h) {
+  if (h.hostSystem != kArjHostUnix) return h.accessMode;
+  return (h.accessMode & 0200) ? kAttrArchive : kAttrArchiveReadOnly;
+}
+
+ArjHandler::ArjHandler() : FormatHandler("Arj" EXTRACT_SUFFIX) {}
+
+bool ArjHandler::MatchesExtension(const char* extension) {
+  return EqualsNoCase(extension, "arj") == 0;
+}
+
+bool ArjHandler::Probe(const char* path, int32_t fileSize) {
+  if (fileSize <= 0) return false;
+  size_t length = size_t(fileSize) < kReadAheadSize ? size_t(fileSize) : kReadAheadSize;
+  return ArjHeaderSearch(g_ReadAheadBuffer, length, size_t(fileSize)) >= 0;
+}
+
+bool ArjHandler::Extract(const char* path, const char* outputFolder) {
+  FILE* archive = OpenFileStream(path, "rb");
+  if (archive == nullptr) return false;
+  lzhState_ = new (std::nothrow) LzhDecoderState;
+  if (lzhState_ == nullptr) {
+    fclose(archive);
+    return false;
+  }
+  // Only the first 50,000 bytes are read here, so a main header from offset
+  // 47,398 on, which Probe finds in its larger buffer, is missed.
+  size_t got = fread(g_ReadAheadBuffer, 1, kArjSearchBytes, archive);
+  bool whole = got < kArjSearchBytes || fgetc(archive) == EOF;
+  long found = ArjHeaderSearch(g_ReadAheadBuffer, got, whole ? got : got + 1);
+  if (found < 0 || fseek(archive, found, SEEK_SET) != 0 ||
+      ReadArjHeader(archive, &header_) != ArjHeaderResult::kRead) {
+    Finish(archive);
+    return false;
+  }
+  while (ReadArjHeader(archive, &header_) == ArjHeaderResult::kRead) {
+    if (!ExtractMember(archive, outputFolder)) break;
+  }
+  Finish(archive);
+  return true;
+}
+
+void ArjHandler::Finish(FILE* archive) {
+  fclose(archive);
+  delete lzhState_;
+  lzhState_ = nullptr;
+}
+
+bool ArjHandler::ExtractMember(FILE* archive, const char* outputFolder) {
+  const ArjHeader& h = header_;
+  // The next header follows the packed bytes. Decoders may stop short of
+  // them (a member cut off by a hostile header) or read ahead inside them,
+  // so the stream is always put there explicitly.
+  long dataStart = ftell(archive);
+  if (dataStart < 0) return false;
+  auto moveOn = [&] { return fseek(archive, dataStart + long(h.compressedSize), SEEK_SET) == 0; };
+
+  char path[kPathBufferSize];
+  if (!IsArjMemberSupported(h) || !JoinOutputPath(path, sizeof path, outputFolder, h.name)) {
+    return moveOn();
+  }
+  PrepareOutputPath(path);
+  FILE* out = OpenFileStream(path, h.fileType == 1 ? "w" : "wb");
+  if (out == nullptr) return moveOn();
+
+  if (h.method == 4) {
+    (void)DecodeArjMethod4(*lzhState_, archive, h.compressedSize, out, h.uncompressedSize);
+  } else {
+    (void)DecodeMember(*lzhState_, h.method == 0 ? LzhMethod::Lh0 : LzhMethod::Arj, archive,
+                       h.compressedSize, out, h.uncompressedSize);
+  }
+  fclose(out);
+
+  if (h.hostSystem == kArjHostUnix) {
+    StampUnixTime(path, h.timeStamp);
+  } else {
+    StampDosTime(path, uint16_t(h.timeStamp >> 16), uint16_t(h.timeStamp));
+  }
+  SetAttributes(path, ArjAttributes(h));
+  return moveOn();
+}

@@ -1,0 +1,413 @@
+// LZX block decoder: decodes straight into the window, then copies each data
+// block's output once and undoes the Intel E8 call translation on it.
+#include "archive/cab/lzx_decoder.h"
+
+#include <cstdlib>
+#include <cstring>
+
+namespace {
+
+constexpr unsigned kSlotCount = 51;
+struct SlotTables {
+  uint8_t extra[kSlotCount];
+  uint32_t base[kSlotCount];
+};
+constexpr SlotTables MakeSlotTables() {
+  SlotTables t{};
+  uint32_t base = 0;
+  for (unsigned i = 0; i < kSlotCount; ++i) {
+    unsigned extra = i < 4 ? 0 : (i - 2) / 2;
+    t.extra[i] = static_cast<uint8_t>(extra > 17 ? 17 : extra);
+    t.base[i] = base;
+    base += 1u << t.extra[i];
+  }
+  return t;
+}
+constexpr SlotTables kSlots = MakeSlotTables();
+
+constexpr uint16_t kUnassigned = 0xFFFF;
+constexpr uint32_t kWindowSlack = 8;  // room for the match copy's last eight-byte step
+constexpr unsigned kMaxCodeBits = 16;
+constexpr unsigned kFrameLimit = 32768;  // E8 translation stops after this many blocks
+
+enum BlockType : uint8_t { kNone = 0, kVerbatim = 1, kAligned = 2, kUncompressed = 3 };
+
+// 16-bit little-endian words, most significant bit first, into a 64-bit
+// buffer whose top bit is the next bit. Past the end it feeds zeros; the
+// position keeps counting, so running dry shows as consumed > available.
+struct BitIn {
+  const uint8_t* in;
+  size_t length;
+  size_t pos = 0;
+  uint64_t buffer = 0;
+  unsigned count = 0;
+
+  void Restart(size_t at) {
+    pos = at;
+    buffer = 0;
+    count = 0;
+  }
+  void Ensure(unsigned n) {  // n <= 48
+    if (count < n && count <= 32 && pos + 4 <= length) {
+      // Two words at once, the common case inside the block.
+      uint64_t two = (uint64_t{in[pos + 1]} << 24) | (uint64_t{in[pos]} << 16) |
+                     (uint64_t{in[pos + 3]} << 8) | in[pos + 2];
+      buffer |= two << (32 - count);
+      pos += 4;
+      count += 32;
+      return;
+    }
+    while (count < n) {
+      uint32_t word;
+      if (pos + 1 < length) {
+        word = in[pos] | (uint32_t{in[pos + 1]} << 8);
+      } else {
+        word = pos < length ? in[pos] : 0;
+      }
+      pos += 2;
+      buffer |= uint64_t{word} << (48 - count);
+      count += 16;
+    }
+  }
+  uint32_t Peek(unsigned n) const { return static_cast<uint32_t>(buffer >> (64 - n)); }
+  void Drop(unsigned n) {
+    buffer <<= n;
+    count -= n;
+  }
+  uint32_t Read(unsigned n) {
+    if (n == 0) return 0;
+    Ensure(n);
+    uint32_t v = Peek(n);
+    Drop(n);
+    return v;
+  }
+  size_t ConsumedBits() const { return pos * 8 - count; }
+  bool RanDry() const { return ConsumedBits() > length * 8; }
+};
+
+// Canonical code, shorter codes first and by symbol within a length. Fails
+// unless the lengths fill the code space exactly; all lengths 0 gives an
+// empty tree, which is allowed.
+template <class Tree>
+bool BuildTree(Tree& t, unsigned symbols) {
+  t.symbols = symbols;
+  uint32_t space = 0;
+  for (unsigned s = 0; s < symbols; ++s)
+    if (t.lengths[s] != 0) space += 1u << (kMaxCodeBits - t.lengths[s]);
+  t.empty = space == 0;
+  if (t.empty) return true;
+  if (space != 1u << kMaxCodeBits) return false;
+  constexpr unsigned kDirect = 1u << Tree::kBits;
+  for (unsigned i = 0; i < kDirect; ++i) t.table[i] = kUnassigned;
+  unsigned nodes = 0;
+  uint32_t code = 0;  // left-aligned in 16 bits
+  for (unsigned len = 1; len <= kMaxCodeBits; ++len) {
+    for (unsigned s = 0; s < symbols; ++s) {
+      if (t.lengths[s] != len) continue;
+      if (len <= Tree::kBits) {
+        unsigned start = code >> (kMaxCodeBits - Tree::kBits);
+        unsigned n = 1u << (Tree::kBits - len);
+        for (unsigned i = 0; i < n; ++i) t.table[start + i] = static_cast<uint16_t>(s);
+      } else {
+        uint16_t* p = &t.table[code >> (kMaxCodeBits - Tree::kBits)];
+        for (unsigned bit = Tree::kBits; bit < len; ++bit) {
+          if (*p == kUnassigned) {
+            if (nodes >= symbols) return false;
+            *p = static_cast<uint16_t>(symbols + nodes);
+            t.table[kDirect + 2 * nodes] = kUnassigned;
+            t.table[kDirect + 2 * nodes + 1] = kUnassigned;
+            ++nodes;
+          }
+          if (*p < symbols) return false;  // not prefix-free; cannot happen
+          p = &t.table[kDirect + 2 * (*p - symbols) + ((code >> (15 - bit)) & 1)];
+        }
+        *p = static_cast<uint16_t>(s);
+      }
+      code += 1u << (kMaxCodeBits - len);
+    }
+  }
+  return true;
+}
+
+// The next symbol, or -1 for an empty tree or a walk that finds no leaf.
+template <class Tree>
+inline int DecodeSymbol(const Tree& t, BitIn& bits) {
+  if (t.empty) return -1;
+  bits.Ensure(kMaxCodeBits);
+  unsigned e = t.table[bits.Peek(Tree::kBits)];
+  if (e >= t.symbols) {
+    unsigned bit = Tree::kBits;
+    do {
+      if (e == kUnassigned || bit >= kMaxCodeBits) return -1;
+      unsigned next = static_cast<unsigned>(bits.buffer >> (63 - bit)) & 1;
+      e = t.table[(1u << Tree::kBits) + 2 * (e - t.symbols) + next];
+      ++bit;
+    } while (e >= t.symbols);
+  }
+  bits.Drop(t.lengths[e]);
+  return static_cast<int>(e);
+}
+
+// Lengths [first, last) coded as differences to the previous lengths through
+// a pretree of their own.
+bool ReadLengths(LzxState& s, BitIn& bits, uint8_t* lengths, unsigned first, unsigned last) {
+  for (unsigned i = 0; i < kLzxPretreeSymbols; ++i)
+    s.pretree.lengths[i] = static_cast<uint8_t>(bits.Read(4));
+  if (!BuildTree(s.pretree, kLzxPretreeSymbols)) return false;
+  for (unsigned i = first; i < last;) {
+    int symbol = DecodeSymbol(s.pretree, bits);
+    if (symbol < 0) return false;
+    // Runs may overshoot `last` by up to 50 entries, into the spare ones.
+    if (symbol == 17) {
+      unsigned n = 4 + bits.Read(4);
+      std::memset(lengths + i, 0, n);
+      i += n;
+    } else if (symbol == 18) {
+      unsigned n = 20 + bits.Read(5);
+      std::memset(lengths + i, 0, n);
+      i += n;
+    } else if (symbol == 19) {
+      unsigned n = 4 + bits.Read(1);
+      int delta = DecodeSymbol(s.pretree, bits);
+      if (delta < 0 || delta > 16) return false;
+      std::memset(lengths + i, (lengths[i] + 17 - delta) % 17, n);
+      i += n;
+    } else {
+      lengths[i] = static_cast<uint8_t>((lengths[i] + 17 - symbol) % 17);
+      ++i;
+    }
+  }
+  return true;
+}
+
+bool ReadTrees(LzxState& s, BitIn& bits) {
+  if (!ReadLengths(s, bits, s.mainTree.lengths, 0, 256) ||
+      !ReadLengths(s, bits, s.mainTree.lengths, 256, s.mainElements) ||
+      !BuildTree(s.mainTree, s.mainElements))
+    return false;
+  if (s.mainTree.lengths[0xE8] != 0) s.intelStarted = true;
+  return ReadLengths(s, bits, s.lengthTree.lengths, 0, kLzxLengthSymbols) &&
+         BuildTree(s.lengthTree, kLzxLengthSymbols);
+}
+
+inline uint32_t Load32(const uint8_t* p) {
+  return p[0] | (uint32_t{p[1]} << 8) | (uint32_t{p[2]} << 16) | (uint32_t{p[3]} << 24);
+}
+
+// Produces `run` bytes of a verbatim or aligned block at the window position.
+CabResult DecodeRun(LzxState& s, BitIn& bits, uint32_t run) {
+  uint8_t* window = s.window;
+  const uint32_t mask = s.windowSize - 1;
+  uint32_t pos = s.windowPos;
+  const bool aligned = s.blockType == kAligned;
+  while (run > 0) {
+    int symbol = DecodeSymbol(s.mainTree, bits);
+    if (symbol < 0) return CabResult::Corrupt;
+    if (symbol < 256) {
+      window[pos++] = static_cast<uint8_t>(symbol);
+      --run;
+      continue;
+    }
+    symbol -= 256;
+    uint32_t length = symbol & 7;
+    if (length == 7) {
+      int more = DecodeSymbol(s.lengthTree, bits);
+      if (more < 0) return CabResult::Corrupt;
+      length += more;
+    }
+    length += 2;
+    unsigned slot = static_cast<unsigned>(symbol) >> 3;
+    uint32_t offset;
+    if (slot == 0) {
+      offset = s.r0;
+    } else if (slot == 1) {
+      offset = s.r1;
+      s.r1 = s.r0;
+      s.r0 = offset;
+    } else if (slot == 2) {
+      offset = s.r2;
+      s.r2 = s.r0;
+      s.r0 = offset;
+    } else {
+      unsigned extra = kSlots.extra[slot];
+      offset = kSlots.base[slot] - 2;
+      if (aligned && extra >= 3) {
+        offset += bits.Read(extra - 3) << 3;
+        int low = DecodeSymbol(s.alignedTree, bits);
+        if (low < 0) return CabResult::Corrupt;
+        offset += static_cast<uint32_t>(low);
+      } else {
+        offset += bits.Read(extra);
+      }
+      s.r2 = s.r1;
+      s.r1 = s.r0;
+      s.r0 = offset;
+    }
+    // A match stays inside its run (so inside the window) and reaches back
+    // at most one window.
+    if (length > run || offset == 0 || offset > s.windowSize) return CabResult::Corrupt;
+    uint32_t src = (pos - offset) & mask;
+    uint8_t* dst = window + pos;
+    if (src < pos && offset >= 8) {
+      // Eight at a time; may write up to seven bytes into the window's slack.
+      const uint8_t* from = window + src;
+      for (uint32_t i = 0; i < length; i += 8) std::memcpy(dst + i, from + i, 8);
+    } else {
+      for (uint32_t i = 0; i < length; ++i) dst[i] = window[(src + i) & mask];
+    }
+    pos += length;
+    run -= length;
+  }
+  s.windowPos = pos;
+  return CabResult::Ok;
+}
+
+// Undoes the encoder's E8 call translation: absolute targets back to
+// relative ones. Never touches the last 10 bytes of a block.
+void UndoE8(LzxState& s, uint8_t* out, size_t size) {
+  if (s.framesRead >= kFrameLimit || s.intelFileSize == 0) return;
+  int64_t p = s.intelPos;
+  s.intelPos = static_cast<int32_t>(static_cast<uint32_t>(s.intelPos) + static_cast<uint32_t>(size));
+  if (size <= 6 || !s.intelStarted) return;
+  const int64_t fileSize = s.intelFileSize;
+  const int64_t end = static_cast<int64_t>(size) - 10;
+  for (int64_t i = 0; i < end;) {
+    if (out[i] != 0xE8) {
+      ++i;
+      ++p;
+      continue;
+    }
+    int64_t a = static_cast<int32_t>(Load32(out + i + 1));
+    if (a >= -p && a < fileSize) {
+      uint32_t r = static_cast<uint32_t>(a >= 0 ? a - p : a + fileSize);
+      out[i + 1] = static_cast<uint8_t>(r);
+      out[i + 2] = static_cast<uint8_t>(r >> 8);
+      out[i + 3] = static_cast<uint8_t>(r >> 16);
+      out[i + 4] = static_cast<uint8_t>(r >> 24);
+    }
+    i += 5;
+    p += 5;
+  }
+}
+
+}  // namespace
+
+unsigned LzxExtraBits(unsigned slot) { return slot < kSlotCount ? kSlots.extra[slot] : 0; }
+uint32_t LzxPositionBase(unsigned slot) { return slot < kSlotCount ? kSlots.base[slot] : 0; }
+unsigned LzxPositionSlots(int w) { return w == 20 ? 42 : w == 21 ? 50 : 2 * static_cast<unsigned>(w); }
+
+CabResult LzxInit(LzxState& s, int w) {
+  if (w < 15 || w > 21) return CabResult::Unsupported;
+  uint32_t size = 1u << w;
+  if (s.window != nullptr && s.allocatedSize < size) LzxRelease(s);
+  if (s.window == nullptr) {
+    s.window = static_cast<uint8_t*>(std::malloc(size + kWindowSlack));
+    if (s.window == nullptr) return CabResult::NoMemory;
+    s.allocatedSize = size;
+  }
+  s.windowSize = size;
+  s.mainElements = static_cast<uint16_t>(256 + 8 * LzxPositionSlots(w));
+  s.r0 = s.r1 = s.r2 = 1;
+  s.headerRead = false;
+  s.blockRemaining = 0;
+  s.blockLength = 0;
+  s.framesRead = 0;
+  s.blockType = kNone;
+  s.intelPos = 0;
+  s.intelFileSize = 0;
+  s.intelStarted = false;
+  s.windowPos = 0;
+  std::memset(s.mainTree.lengths, 0, sizeof s.mainTree.lengths);
+  std::memset(s.lengthTree.lengths, 0, sizeof s.lengthTree.lengths);
+  s.mainTree.empty = s.lengthTree.empty = s.alignedTree.empty = s.pretree.empty = true;
+  return CabResult::Ok;
+}
+
+void LzxRelease(LzxState& s) {
+  std::free(s.window);
+  s.window = nullptr;
+  s.allocatedSize = 0;
+}
+
+CabResult LzxDecodeBlock(LzxState& s, const uint8_t* in, size_t inLength, uint8_t* out,
+                         size_t outLength) {
+  if (s.window == nullptr || outLength > kCabOutputSize) return CabResult::Corrupt;
+  BitIn bits{in, inLength};
+  size_t bytePos = 0;  // read position inside an uncompressed block
+  if (!s.headerRead) {
+    if (bits.Read(1) != 0) {
+      uint32_t high = bits.Read(16);
+      s.intelFileSize = static_cast<int32_t>((high << 16) | bits.Read(16));
+    } else {
+      s.intelFileSize = 0;
+    }
+    s.headerRead = true;
+  }
+  uint32_t owed = static_cast<uint32_t>(outLength);
+  while (owed > 0) {
+    if (s.blockRemaining == 0) {
+      if (s.blockType == kUncompressed) bits.Restart(bytePos + (s.blockLength & 1));
+      s.blockType = static_cast<uint8_t>(bits.Read(3));
+      uint32_t high = bits.Read(16);
+      s.blockLength = (high << 8) | bits.Read(8);
+      s.blockRemaining = s.blockLength;
+      switch (s.blockType) {
+        case kAligned:
+          for (unsigned i = 0; i < kLzxAlignedSymbols; ++i)
+            s.alignedTree.lengths[i] = static_cast<uint8_t>(bits.Read(3));
+          if (!BuildTree(s.alignedTree, kLzxAlignedSymbols)) return CabResult::Corrupt;
+          [[fallthrough]];
+        case kVerbatim:
+          if (!ReadTrees(s, bits)) return CabResult::Corrupt;
+          break;
+        case kUncompressed: {
+          s.intelStarted = true;
+          // 1 to 16 bits of padding up to the next 16-bit boundary, then
+          // R0, R1, R2 as bytes.
+          size_t at = (bits.ConsumedBits() / 16 + 1) * 2;
+          if (at + 12 > inLength) return CabResult::Corrupt;
+          s.r0 = Load32(in + at);
+          s.r1 = Load32(in + at + 4);
+          s.r2 = Load32(in + at + 8);
+          bytePos = at + 12;
+          break;
+        }
+        default:
+          return CabResult::Corrupt;
+      }
+      if (s.blockType != kUncompressed && bits.RanDry()) return CabResult::Corrupt;
+    }
+    while (s.blockRemaining > 0 && owed > 0) {
+      uint32_t run = s.blockRemaining < owed ? s.blockRemaining : owed;
+      s.blockRemaining -= run;
+      owed -= run;
+      s.windowPos &= s.windowSize - 1;
+      if (s.windowPos + run > s.windowSize) return CabResult::Unsupported;
+      if (s.blockType == kUncompressed) {
+        if (bytePos + run > inLength) return CabResult::Corrupt;
+        std::memcpy(s.window + s.windowPos, in + bytePos, run);
+        bytePos += run;
+        s.windowPos += run;
+      } else {
+        CabResult r = DecodeRun(s, bits, run);
+        if (r != CabResult::Ok) return r;
+      }
+    }
+  }
+  if (s.blockType != kUncompressed && bits.RanDry()) return CabResult::Corrupt;
+
+  // The block's bytes end at the window position; a folder whose block sizes
+  // do not divide the window may have wrapped between runs.
+  uint32_t end = s.windowPos == 0 ? s.windowSize : s.windowPos;
+  uint32_t total = static_cast<uint32_t>(outLength);
+  if (end >= total) {
+    std::memcpy(out, s.window + end - total, total);
+  } else {
+    uint32_t tail = total - end;
+    std::memcpy(out, s.window + s.windowSize - tail, tail);
+    std::memcpy(out + tail, s.window, end);
+  }
+  UndoE8(s, out, total);
+  ++s.framesRead;
+  return CabResult::Ok;
+}

@@ -1,0 +1,312 @@
+// MSZIP block decoder: the program's own Deflate decoder, writing straight
+// into the cabinet reader's output buffer, which doubles as the history.
+#include "archive/cab/mszip_decoder.h"
+
+#include <cstring>
+
+namespace {
+
+// RFC 1951 length codes 257..285 and distance codes 0..29.
+constexpr uint16_t kLengthBase[29] = {3,  4,  5,  6,  7,  8,  9,  10, 11,  13,  15,  17,  19,  23, 27,
+                                      31, 35, 43, 51, 59, 67, 83, 99, 115, 131, 163, 195, 227, 258};
+constexpr uint8_t kLengthExtra[29] = {0, 0, 0, 0, 0, 0, 0, 0, 1, 1, 1, 1, 2, 2, 2,
+                                      2, 3, 3, 3, 3, 4, 4, 4, 4, 5, 5, 5, 5, 0};
+constexpr uint16_t kDistBase[30] = {1,    2,    3,    4,    5,    7,     9,     13,    17,  25,
+                                    33,   49,   65,   97,   129,  193,   257,   385,   513, 769,
+                                    1025, 1537, 2049, 3073, 4097, 6145, 8193, 12289, 16385, 24577};
+constexpr uint8_t kDistExtra[30] = {0, 0, 0, 0, 1, 1, 2, 2,  3,  3,  4,  4,  5,  5,  6,
+                                    6, 7, 7, 8, 8, 9, 9, 10, 10, 11, 11, 12, 12, 13, 13};
+// Order in which the code-length code lengths are stored.
+constexpr uint8_t kLenOrder[19] = {16, 17, 18, 0, 8, 7, 9, 6, 10, 5, 11, 4, 12, 3, 13, 2, 14, 1, 15};
+
+constexpr unsigned kMaxCodeBits = 15;
+
+inline uint32_t MakeEntry(uint32_t kind, uint32_t consume, uint32_t extra, uint32_t value) {
+  return consume | (kind << 4) | (extra << 8) | (value << 16);
+}
+inline unsigned EntryBits(uint32_t e) { return e & 15; }
+inline uint32_t EntryKind(uint32_t e) { return (e >> 4) & 7; }
+inline unsigned EntryExtra(uint32_t e) { return (e >> 8) & 0xFF; }
+inline unsigned EntryValue(uint32_t e) { return e >> 16; }
+
+// What a symbol of each alphabet decodes to (kind, extra bits, value).
+enum class Alphabet { LitLen, Dist, CodeLen };
+
+uint32_t SymbolEntry(Alphabet alphabet, unsigned symbol, unsigned consume) {
+  switch (alphabet) {
+    case Alphabet::LitLen:
+      if (symbol < 256) return MakeEntry(kMszipLiteral, consume, 0, symbol);
+      if (symbol == 256) return MakeEntry(kMszipEnd, consume, 0, 0);
+      if (symbol <= 285)
+        return MakeEntry(kMszipBase, consume, kLengthExtra[symbol - 257], kLengthBase[symbol - 257]);
+      return MakeEntry(kMszipBad, consume, 0, 0);
+    case Alphabet::Dist:
+      if (symbol < 30) return MakeEntry(kMszipBase, consume, kDistExtra[symbol], kDistBase[symbol]);
+      return MakeEntry(kMszipBad, consume, 0, 0);
+    case Alphabet::CodeLen:
+      return MakeEntry(kMszipLiteral, consume, 0, symbol);
+  }
+  return MakeEntry(kMszipBad, consume, 0, 0);
+}
+
+inline unsigned Reverse(unsigned code, unsigned bits) {
+  unsigned r = 0;
+  for (unsigned i = 0; i < bits; ++i, code >>= 1) r = (r << 1) | (code & 1);
+  return r;
+}
+
+// Builds a canonical decode table for `count` code lengths: `direct` bits are
+// looked up at once, longer codes go through one sub-table per direct entry.
+// Fails on an over-subscribed set, on an incomplete one unless allowed, and
+// (never for valid lengths, see the sizes in the header) on lack of room.
+bool BuildTable(const uint8_t* lengths, unsigned count, Alphabet alphabet, unsigned direct,
+                bool allowIncomplete, uint32_t* table, size_t capacity) {
+  unsigned lengthCount[kMaxCodeBits + 1] = {};
+  for (unsigned s = 0; s < count; ++s) lengthCount[lengths[s]]++;
+  lengthCount[0] = 0;
+  int left = 1;
+  for (unsigned len = 1; len <= kMaxCodeBits; ++len) {
+    left = (left << 1) - static_cast<int>(lengthCount[len]);
+    if (left < 0) return false;  // over-subscribed
+  }
+  if (left > 0 && !allowIncomplete) return false;
+
+  unsigned nextCode[kMaxCodeBits + 2] = {};
+  for (unsigned len = 1, code = 0; len <= kMaxCodeBits; ++len) {
+    code = (code + lengthCount[len - 1]) << 1;
+    nextCode[len] = code;
+  }
+  nextCode[1] = 0;
+  // Longest code under each direct entry, to size its sub-table.
+  uint8_t longest[1u << kMszipLitBits] = {};
+  unsigned codes[320];
+  const uint32_t directMask = (1u << direct) - 1;
+  for (unsigned s = 0; s < count; ++s) {
+    unsigned len = lengths[s];
+    if (len == 0) continue;
+    codes[s] = Reverse(nextCode[len]++, len);
+    if (len > direct) {
+      unsigned prefix = codes[s] & directMask;
+      if (longest[prefix] < len) longest[prefix] = static_cast<uint8_t>(len);
+    }
+  }
+  const uint32_t bad = MakeEntry(kMszipBad, 1, 0, 0);
+  for (uint32_t i = 0; i <= directMask; ++i) table[i] = bad;
+  size_t used = size_t{1} << direct;
+  // Symbols in order of length, so sub-table links are made before use.
+  for (unsigned len = 1; len <= kMaxCodeBits; ++len) {
+    for (unsigned s = 0; s < count; ++s) {
+      if (lengths[s] != len) continue;
+      unsigned code = codes[s];
+      if (len <= direct) {
+        uint32_t e = SymbolEntry(alphabet, s, len);
+        for (uint32_t i = code; i <= directMask; i += 1u << len) table[i] = e;
+        continue;
+      }
+      unsigned prefix = code & directMask;
+      if (EntryKind(table[prefix]) != kMszipLink) {
+        unsigned subBits = longest[prefix] - direct;
+        if (used + (size_t{1} << subBits) > capacity) return false;
+        table[prefix] = MakeEntry(kMszipLink, direct, subBits, static_cast<uint32_t>(used));
+        for (size_t i = 0; i < (size_t{1} << subBits); ++i) table[used + i] = bad;
+        used += size_t{1} << subBits;
+      }
+      uint32_t link = table[prefix];
+      uint32_t* sub = table + EntryValue(link);
+      unsigned subBits = EntryExtra(link);
+      uint32_t e = SymbolEntry(alphabet, s, len - direct);
+      for (uint32_t i = code >> direct; i < (1u << subBits); i += 1u << (len - direct)) sub[i] = e;
+    }
+  }
+  return true;
+}
+
+// LSB-first bit reader over one block. Past the end it feeds zeros and
+// counts them, so running dry is found by comparing positions.
+struct Bits {
+  const uint8_t* in;
+  size_t length;
+  size_t pos = 0;  // next byte to feed; may pass `length` by the zeros fed
+  uint64_t buffer = 0;
+  unsigned count = 0;
+
+  void Refill() {
+    if (pos + 8 <= length) {
+      uint64_t v;
+      std::memcpy(&v, in + pos, 8);  // little-endian host
+      buffer |= v << count;
+      unsigned bytes = (63 - count) >> 3;
+      pos += bytes;
+      count += bytes * 8;
+      return;
+    }
+    while (count <= 56) {
+      uint64_t b = pos < length ? in[pos] : 0;
+      buffer |= b << count;
+      ++pos;
+      count += 8;
+    }
+  }
+  uint32_t Peek(unsigned n) const { return static_cast<uint32_t>(buffer & ((uint64_t{1} << n) - 1)); }
+  void Drop(unsigned n) {
+    buffer >>= n;
+    count -= n;
+  }
+  uint32_t Take(unsigned n) {  // n <= 32; needs a refill beforehand
+    uint32_t v = Peek(n);
+    Drop(n);
+    return v;
+  }
+  bool RanDry() const { return pos * 8 - count > length * 8; }
+};
+
+// Looks an entry up, following a sub-table link. Needs 15 buffered bits.
+inline uint32_t Lookup(const uint32_t* table, unsigned direct, Bits& bits) {
+  uint32_t e = table[bits.Peek(direct)];
+  if (EntryKind(e) == kMszipLink) {
+    bits.Drop(direct);
+    e = table[EntryValue(e) + bits.Peek(EntryExtra(e))];
+  }
+  bits.Drop(EntryBits(e));
+  return e;
+}
+
+bool ReadDynamicTables(MszipState& s, Bits& bits) {
+  bits.Refill();
+  unsigned nlit = bits.Take(5) + 257;
+  unsigned ndist = bits.Take(5) + 1;
+  unsigned nlen = bits.Take(4) + 4;
+  uint8_t lengths[320] = {};
+  for (unsigned i = 0; i < nlen; ++i) {
+    bits.Refill();
+    lengths[kLenOrder[i]] = static_cast<uint8_t>(bits.Take(3));
+  }
+  if (!BuildTable(lengths, 19, Alphabet::CodeLen, kMszipLenBits, false, s.lenTable,
+                  kMszipLenTableSize))
+    return false;
+  std::memset(lengths, 0, sizeof lengths);
+  unsigned total = nlit + ndist;
+  for (unsigned i = 0; i < total;) {
+    bits.Refill();
+    uint32_t e = Lookup(s.lenTable, kMszipLenBits, bits);
+    if (EntryKind(e) != kMszipLiteral) return false;
+    unsigned symbol = EntryValue(e);
+    if (symbol < 16) {
+      lengths[i++] = static_cast<uint8_t>(symbol);
+      continue;
+    }
+    unsigned repeat;
+    uint8_t value = 0;
+    if (symbol == 16) {
+      if (i == 0) return false;
+      value = lengths[i - 1];
+      repeat = 3 + bits.Take(2);
+    } else if (symbol == 17) {
+      repeat = 3 + bits.Take(3);
+    } else {
+      repeat = 11 + bits.Take(7);
+    }
+    if (i + repeat > total) return false;
+    while (repeat--) lengths[i++] = value;
+  }
+  if (bits.RanDry()) return false;
+  if (!BuildTable(lengths, nlit, Alphabet::LitLen, kMszipLitBits, false, s.litTable,
+                  kMszipLitTableSize))
+    return false;
+  return BuildTable(lengths + nlit, ndist, Alphabet::Dist, kMszipDistBits, true, s.distTable,
+                    kMszipDistTableSize);
+}
+
+void BuildFixedTables(MszipState& s) {
+  uint8_t lengths[288];
+  for (unsigned i = 0; i < 288; ++i) lengths[i] = i < 144 ? 8 : i < 256 ? 9 : i < 280 ? 7 : 8;
+  bool ok = BuildTable(lengths, 288, Alphabet::LitLen, kMszipLitBits, false, s.fixedLit,
+                       kMszipLitTableSize);
+  std::memset(lengths, 5, 30);
+  ok = BuildTable(lengths, 30, Alphabet::Dist, kMszipDistBits, true, s.fixedDist,
+                  kMszipDistTableSize) && ok;
+  s.fixedBuilt = ok;
+}
+
+// Decodes codes until the end-of-block symbol. `pos` is the output position.
+bool DecodeCodes(const uint32_t* lit, const uint32_t* dist, Bits& bits, uint8_t* out, size_t& pos) {
+  constexpr size_t kMask = kCabOutputSize - 1;
+  for (;;) {
+    bits.Refill();  // 15 + 5 + 15 + 13 = 48 bits at most per code pair
+    uint32_t e = Lookup(lit, kMszipLitBits, bits);
+    uint32_t kind = EntryKind(e);
+    if (kind == kMszipLiteral) {
+      if (pos >= kCabOutputSize) return false;
+      out[pos++] = static_cast<uint8_t>(EntryValue(e));
+      continue;
+    }
+    if (kind == kMszipEnd) return true;
+    if (kind != kMszipBase) return false;
+    size_t length = EntryValue(e) + bits.Take(EntryExtra(e));
+    e = Lookup(dist, kMszipDistBits, bits);
+    if (EntryKind(e) != kMszipBase) return false;
+    size_t distance = EntryValue(e) + bits.Take(EntryExtra(e));
+    if (pos + length > kCabOutputSize) return false;
+    uint8_t* dst = out + pos;
+    if (distance <= pos) {
+      const uint8_t* src = dst - distance;
+      if (distance >= 8) {
+        // Eight at a time; may write up to seven bytes into the slack.
+        for (size_t i = 0; i < length; i += 8) std::memcpy(dst + i, src + i, 8);
+      } else {
+        for (size_t i = 0; i < length; ++i) dst[i] = src[i];
+      }
+    } else {
+      // The source starts in what the previous block left at the end of the
+      // buffer and wraps to its start.
+      size_t from = (pos - distance) & kMask;
+      for (size_t i = 0; i < length; ++i) dst[i] = out[(from + i) & kMask];
+    }
+    pos += length;
+  }
+}
+
+}  // namespace
+
+CabResult MszipDecodeBlock(MszipState& s, const uint8_t* in, size_t inLength, uint8_t* out,
+                           size_t outLength) {
+  if (outLength > kCabOutputSize) return CabResult::Unsupported;
+  if (inLength < 2 || in[0] != 'C' || in[1] != 'K') return CabResult::Corrupt;
+  Bits bits{in + 2, inLength - 2};
+  size_t pos = 0;
+  bool final = false;
+  while (!final) {
+    bits.Refill();
+    final = bits.Take(1) != 0;
+    unsigned type = bits.Take(2);
+    if (type == 0) {
+      // Stored: the buffered bits past the byte boundary are whole bytes of
+      // the input; step back over them and copy straight from the input.
+      bits.Drop(bits.count & 7);
+      unsigned len = bits.Take(16);
+      unsigned nlen = bits.Take(16);
+      if (len != (~nlen & 0xFFFF)) return CabResult::Corrupt;
+      size_t at = bits.pos - bits.count / 8;
+      if (at + len > bits.length || pos + len > kCabOutputSize) return CabResult::Corrupt;
+      std::memcpy(out + pos, bits.in + at, len);
+      pos += len;
+      bits.pos = at + len;
+      bits.buffer = 0;
+      bits.count = 0;
+      continue;
+    }
+    bool ok;
+    if (type == 1) {
+      if (!s.fixedBuilt) BuildFixedTables(s);
+      if (!s.fixedBuilt) return CabResult::Corrupt;
+      ok = DecodeCodes(s.fixedLit, s.fixedDist, bits, out, pos);
+    } else if (type == 2) {
+      ok = ReadDynamicTables(s, bits) && DecodeCodes(s.litTable, s.distTable, bits, out, pos);
+    } else {
+      return CabResult::Corrupt;
+    }
+    if (!ok || bits.RanDry()) return CabResult::Corrupt;
+  }
+  if (bits.RanDry() || pos != outLength) return CabResult::Corrupt;
+  return CabResult::Ok;
+}

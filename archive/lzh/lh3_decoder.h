@@ -1,0 +1,7 @@
+// -lh3-: static Huffman in blocks, with a plain list of literal/length code
+// lengths and either a sent or a ready-made position code.
+#pragma once
+
+#include "archive/lzh/lzh_decoder.h"
+
+LzhDecodeResult DecodeLh3(LzhDecoderState& s, LzhWindow& window, uint32_t unpackedSize);

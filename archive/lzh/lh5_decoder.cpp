@@ -1,0 +1,161 @@
+#include "archive/lzh/lh5_decoder.h"
+
+#include <cstring>
+
+#include "archive/lzh/lzh_window.h"
+
+namespace {
+
+// The code-length code that carries the literal/length lengths.
+constexpr int kCodeLengthSymbols = 19;
+constexpr int kCodeLengthCountBits = 5;
+constexpr int kCodeLengthSpecial = 3;
+constexpr int kLiteralCountBits = 9;
+// Larger lengths are invalid; counting the 1 bits of a length stops here.
+constexpr int kMaxLengthOnes = 10;
+
+// The block methods' window sizes and position codes.
+struct BlockTraits {
+  uint32_t windowSize;
+  int positionSymbols;  // np
+  int positionBits;     // pbit
+};
+
+constexpr BlockTraits TraitsOf(LzhMethod method) {
+  switch (method) {
+    case LzhMethod::Lh4: return {4096, 14, 4};
+    case LzhMethod::Lh5: return {8192, 14, 4};
+    case LzhMethod::Lh6: return {32768, 16, 5};
+    case LzhMethod::Lh7: return {65536, 17, 5};
+    default: return {26624, 17, 5};  // ARJ
+  }
+}
+
+// The literal/length lengths of a block, coded with the code-length code.
+void ReadLiteralLengths(LzhDecoderState& s) {
+  LzhBitReader& r = s.reader;
+  const uint32_t k = GetBits(r, kLiteralCountBits);
+  if (k == 0) {
+    FillSingleSymbol(kLzhLiteralSymbols, s.literalLengths, s.literalTable, kLzhLiteralTableBits,
+                     GetBits(r, kLiteralCountBits));
+    return;
+  }
+  uint8_t lengths[kLzhLiteralSymbols] = {};
+  bool valid = k <= static_cast<uint32_t>(kLzhLiteralSymbols);
+  uint32_t i = 0;
+  while (i < k) {
+    Refill(r);
+    const uint32_t x = DecodeSymbol<kLzhPositionTableBits>(r, s.positionTable, s.positionLengths,
+                                                           s.tree, kCodeLengthSymbols);
+    if (x >= 3) {
+      if (i < static_cast<uint32_t>(kLzhLiteralSymbols)) lengths[i] = static_cast<uint8_t>(x - 2);
+      ++i;
+      continue;
+    }
+    const uint32_t zeros = x == 0 ? 1 : x == 1 ? GetBits(r, 4) + 3 : GetBits(r, 9) + 20;
+    // A run past the symbol count spoils the list; lengths are 0 already.
+    i += zeros;
+  }
+  if (i > static_cast<uint32_t>(kLzhLiteralSymbols)) valid = false;
+  if (valid && BuildDecodeTable(kLzhLiteralSymbols, lengths, kLzhLiteralTableBits, s.literalTable,
+                                s.tree)) {
+    std::memcpy(s.literalLengths, lengths, sizeof lengths);
+  }
+}
+
+void ReadBlockHeader(LzhDecoderState& s) {
+  s.blockCount = GetBits(s.reader, 16);
+  ReadPositionLengths(s, kCodeLengthSymbols, kCodeLengthCountBits, kCodeLengthSpecial);
+  ReadLiteralLengths(s);
+  ReadPositionLengths(s, s.positionSymbols, s.positionBits, -1);
+}
+
+class BlockDecoder {
+ public:
+  static constexpr uint32_t kLengthBase = 253;
+
+  explicit BlockDecoder(LzhDecoderState& s) : s_(s), r_(s.reader) {}
+
+  uint32_t Code() {
+    if (s_.blockCount == 0) ReadBlockHeader(s_);
+    // A block count of 0 stands for 65,536 codes.
+    s_.blockCount = (s_.blockCount - 1) & 0xFFFF;
+    Refill(r_);
+    return DecodeSymbol<kLzhLiteralTableBits>(r_, s_.literalTable, s_.literalLengths, s_.tree,
+                                              kLzhLiteralSymbols);
+  }
+
+  uint32_t Distance(uint64_t, uint32_t) {
+    Refill(r_);
+    const uint32_t j = DecodeSymbol<kLzhPositionTableBits>(
+        r_, s_.positionTable, s_.positionLengths, s_.tree,
+        static_cast<uint32_t>(s_.positionSymbols));
+    if (j <= 1) return j;
+    // j <= 16 here, so the refill above still covers these bits.
+    const uint32_t extra = PeekBits(r_, static_cast<int>(j - 1));
+    DropBits(r_, static_cast<int>(j - 1));
+    return (1u << (j - 1)) + extra;
+  }
+
+  bool Dry() const { return RanDry(r_); }
+
+ private:
+  LzhDecoderState& s_;
+  LzhBitReader& r_;
+};
+
+}  // namespace
+
+void ReadPositionLengths(LzhDecoderState& s, int n, int countBits, int special) {
+  LzhBitReader& r = s.reader;
+  const uint32_t k = GetBits(r, countBits);
+  if (k == 0) {
+    FillSingleSymbol(n, s.positionLengths, s.positionTable, kLzhPositionTableBits,
+                     GetBits(r, countBits));
+    return;
+  }
+  // k < 32 and at most 3 zeros follow the special index, so indices stay
+  // below 35 (the scratch holds 128).
+  uint8_t lengths[kLzhPositionLengths] = {};
+  uint32_t i = 0;
+  while (i < k) {
+    Refill(r);
+    uint32_t len = PeekBits(r, 3);
+    if (len == 7) {
+      // 7 plus the number of 1 bits that follow, ended by a 0 bit.
+      uint64_t probe = r.bits << 3;
+      int ones = 0;
+      while (ones < kMaxLengthOnes && (probe >> 63) != 0) {
+        probe <<= 1;
+        ++ones;
+      }
+      len += static_cast<uint32_t>(ones);
+      DropBits(r, 3 + ones + 1);
+    } else {
+      DropBits(r, 3);
+    }
+    if (i < static_cast<uint32_t>(kLzhPositionLengths)) lengths[i] = static_cast<uint8_t>(len);
+    ++i;
+    if (static_cast<int>(i) == special) {
+      for (uint32_t z = GetBits(r, 2); z > 0 && i < static_cast<uint32_t>(kLzhPositionLengths); --z) {
+        lengths[i++] = 0;
+      }
+    }
+  }
+  // A count beyond the symbol count is invalid: the list is dropped.
+  if (k > static_cast<uint32_t>(n)) return;
+  if (BuildDecodeTable(n, lengths, kLzhPositionTableBits, s.positionTable, s.tree)) {
+    std::memcpy(s.positionLengths, lengths, static_cast<size_t>(n));
+  }
+}
+
+LzhDecodeResult DecodeBlockMethod(LzhDecoderState& s, LzhMethod method, LzhWindow& window,
+                                  uint32_t unpackedSize) {
+  const BlockTraits traits = TraitsOf(method);
+  s.positionSymbols = traits.positionSymbols;
+  s.positionBits = traits.positionBits;
+  s.blockCount = 0;
+  BlockDecoder decoder(s);
+  if (method == LzhMethod::Arj) return RunWindowLoop<false>(decoder, window, unpackedSize);
+  return RunWindowLoop<true>(decoder, window, unpackedSize);
+}

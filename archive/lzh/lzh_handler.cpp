@@ -1,0 +1,301 @@
+#include "archive/lzh/lzh_handler.h"
+
+#include <cstdlib>
+#include <cstring>
+#include <memory>
+#include <new>
+
+#include "archive/lzh/lzh_decoder.h"
+#include "core/charset.h"
+#include "core/output.h"
+
+namespace {
+
+// Header bytes common to all levels, read before the level is known.
+constexpr size_t kCommonHeader = 21;
+constexpr size_t kLevel2BaseHeader = 26;
+// Extended headers are at most 65,535 bytes long.
+constexpr size_t kScratchSize = 65536;
+// Name fields longer than this are refused, never cut.
+constexpr size_t kMaxNameField = kPathBufferSize - 1;
+constexpr size_t kOutputBuffer = 65536;
+
+constexpr uint8_t kExtCrc = 0x00;
+constexpr uint8_t kExtFileName = 0x01;
+constexpr uint8_t kExtDirectory = 0x02;
+constexpr uint8_t kExtAttribute = 0x40;
+
+uint16_t Le16(const uint8_t* p) { return static_cast<uint16_t>(p[0] | (p[1] << 8)); }
+uint32_t Le32(const uint8_t* p) {
+  return static_cast<uint32_t>(p[0]) | (static_cast<uint32_t>(p[1]) << 8) |
+         (static_cast<uint32_t>(p[2]) << 16) | (static_cast<uint32_t>(p[3]) << 24);
+}
+
+// Names in archives are Shift-JIS whatever the active code page.
+bool IsShiftJisLead(uint8_t b) { return (b >= 0x81 && b <= 0x9F) || (b >= 0xE0 && b <= 0xFC); }
+
+// Level-2 folder names separate their parts with 0xFF; it is never the
+// second byte of a character, but the walk goes by whole characters anyway.
+void TurnFfIntoSeparators(char* name) {
+  for (uint8_t* p = reinterpret_cast<uint8_t*>(name); *p != 0;) {
+    if (IsShiftJisLead(*p) && p[1] != 0) {
+      p += 2;
+      continue;
+    }
+    if (*p == 0xFF) *p = '\\';
+    ++p;
+  }
+}
+
+// Copies a name field of `length` bytes; false (and empty) when it is too
+// long for a name buffer.
+bool CopyNameField(char* dst, const uint8_t* src, size_t length) {
+  if (length > kMaxNameField) {
+    dst[0] = '\0';
+    return false;
+  }
+  std::memcpy(dst, src, length);
+  dst[length] = '\0';
+  return true;
+}
+
+// The tests of ReadMemberHeader that the bytes in memory can answer: the
+// level, the size byte and, for levels 0 and 1 when the base header is in
+// memory, its checksum. Saves reading the file for most false candidates.
+bool Plausible(const uint8_t* p, size_t available) {
+  const uint8_t level = p[20];
+  if (level > 2 || p[0] == 0) return false;
+  if (level == 2) return true;
+  const size_t baseSize = static_cast<uint8_t>(p[0] + 2);
+  if (baseSize < kCommonHeader) return false;
+  if (baseSize > available) return true;
+  uint8_t sum = 0;
+  for (size_t k = 2; k < baseSize; ++k) sum = static_cast<uint8_t>(sum + p[k]);
+  return sum == p[1];
+}
+
+LzhMethod MethodOf(const char* id) {
+  static const struct {
+    const char* id;
+    LzhMethod method;
+  } kMethods[] = {
+      {"-lzs-", LzhMethod::Lzs}, {"-lz4-", LzhMethod::Lz4}, {"-lz5-", LzhMethod::Lz5},
+      {"-lh0-", LzhMethod::Lh0}, {"-lh1-", LzhMethod::Lh1}, {"-lh2-", LzhMethod::Lh2},
+      {"-lh3-", LzhMethod::Lh3}, {"-lh4-", LzhMethod::Lh4}, {"-lh5-", LzhMethod::Lh5},
+      {"-lh6-", LzhMethod::Lh6}, {"-lh7-", LzhMethod::Lh7},
+  };
+  for (const auto& m : kMethods) {
+    if (std::memcmp(id, m.id, 5) == 0) return m.method;
+  }
+  return LzhMethod::None;  // "-lhd-" folders and unknown methods
+}
+
+}  // namespace
+
+LzhHandler::LzhHandler() : FormatHandler("Lzh" DECOMPRESS_SUFFIX) {
+  // CRC-16/ARC: reflected polynomial 0x8005.
+  for (uint32_t i = 0; i < 256; ++i) {
+    uint32_t c = i;
+    for (int k = 0; k < 8; ++k) c = (c & 1) ? (c >> 1) ^ 0xA001 : c >> 1;
+    crcTable_[i] = static_cast<uint16_t>(c);
+  }
+}
+
+bool LzhHandler::MatchesExtension(const char* extension) {
+  return EqualsNoCase(extension, "lzh") == 0;
+}
+
+bool LzhHandler::Probe(const char* path, int32_t fileSize) {
+  if (fileSize <= 0) return false;
+  size_t length = static_cast<size_t>(fileSize);
+  if (length > kReadAheadSize) length = kReadAheadSize;
+  if (length > kProbeLimit) length = kProbeLimit;
+  long offset;
+  return HeaderSearch(path, g_ReadAheadBuffer, length, &offset);
+}
+
+size_t LzhHandler::ReadHeaderBytes(uint8_t* dst, size_t n) {
+  const size_t got = std::fread(dst, 1, n, archive_);
+  for (size_t i = 0; i < got; ++i) {
+    headerCrc_ = static_cast<uint16_t>(crcTable_[(headerCrc_ ^ dst[i]) & 0xFF] ^ (headerCrc_ >> 8));
+    headerChecksum_ = static_cast<uint8_t>(headerChecksum_ + dst[i]);
+  }
+  return got;
+}
+
+bool LzhHandler::HeaderSearch(const char* path, const uint8_t* buffer, size_t length,
+                              long* offset) {
+  if (length <= 20) return false;
+  // One stream and one scratch area serve every candidate.
+  std::unique_ptr<uint8_t[]> scratch(new (std::nothrow) uint8_t[kScratchSize]);
+  if (!scratch) return false;
+  FILE* saved = archive_;
+  archive_ = nullptr;
+  bool found = false;
+  for (size_t i = 0; i + 20 < length && !found; ++i) {
+    if (buffer[i + 2] != '-' || buffer[i + 3] != 'l' || (buffer[i + 4] != 'h' && buffer[i + 4] != 'z')) {
+      continue;
+    }
+    if (!Plausible(buffer + i, length - i)) continue;
+    if (archive_ == nullptr && (archive_ = OpenFileStream(path, "rb")) == nullptr) break;
+    if (std::fseek(archive_, static_cast<long>(i), SEEK_SET) == 0 && ReadMemberHeader(scratch.get())) {
+      *offset = static_cast<long>(i);
+      found = true;
+    }
+  }
+  if (archive_ != nullptr) std::fclose(archive_);
+  archive_ = saved;
+  return found;
+}
+
+bool LzhHandler::ReadMemberHeader(uint8_t* scratch) {
+  LzhMemberHeader& h = header_;
+  h.name[0] = '\0';
+  h.nameTooLong = false;
+  headerCrc_ = 0;
+  headerChecksum_ = 0;
+
+  // Levels 0 and 1 (offsets from the header start):
+  //   0 size H of the base header less 2 | 1 checksum of bytes 2..H+1
+  //   2 method id (5) | 7 packed size | 11 unpacked size | 15 DOS time, date
+  //   19 attribute | 20 level | 21 name length N | 22 name | 22+N data CRC-16
+  //   level 1: H first extended header size (last two bytes of the base header)
+  // Level 2 (26 bytes): 0 total header size (2) | 2..14 as above | 15 Unix time
+  //   19 reserved | 20 level | 21 data CRC-16 | 23 OS id | 24 first extended size
+  uint8_t base[258];
+  if (ReadHeaderBytes(base, kCommonHeader) != kCommonHeader) return false;
+  headerChecksum_ = static_cast<uint8_t>(headerChecksum_ - base[0] - base[1]);
+  h.level = base[20];
+  if (h.level > 2) return false;
+  const size_t baseSize = h.level == 2 ? kLevel2BaseHeader : static_cast<uint8_t>(base[0] + 2);
+  // A zero size byte is the end mark; 254 and 255 wrap below the minimum.
+  if (baseSize < kCommonHeader || base[0] == 0) return false;
+  std::memcpy(h.methodId, base + 2, 5);
+  h.methodId[5] = '\0';
+  h.packedSize = Le32(base + 7);
+  h.unpackedSize = Le32(base + 11);
+  h.timeStamp = Le32(base + 15);
+  h.attribute = base[19];
+  if (h.methodId[0] != '-' || h.methodId[1] != 'l') return false;
+  const size_t rest = baseSize - kCommonHeader;
+  if (ReadHeaderBytes(base + kCommonHeader, rest) != rest) return false;
+
+  char directory[kPathBufferSize] = "";
+  char fileName[kPathBufferSize] = "";
+  if (h.level < 2) {
+    if (headerChecksum_ != base[1]) return false;
+    const size_t nameLength = base[21];
+    if (nameLength + 24 > baseSize) return false;
+    // At most 233 bytes: always fits.
+    (void)CopyNameField(fileName, base + 22, nameLength);
+  }
+
+  bool haveCrc = false;
+  uint16_t storedCrc = 0;
+  if (h.level >= 1) {
+    size_t size = Le16(base + baseSize - 2);
+    size_t headerSize = baseSize;
+    while (size > 2) {
+      // A level-2 header states its size in 16 bits; a chain of extended
+      // headers beyond that is damage, not a header.
+      headerSize += size;
+      if (h.level == 2 && headerSize > 0xFFFF) return false;
+      const uint16_t crcBefore = headerCrc_;
+      if (ReadHeaderBytes(scratch, size) != size) return false;
+      if (h.level == 1) {
+        // A level-1 packed size counts the extended headers.
+        if (h.packedSize < size) return false;
+        h.packedSize -= static_cast<uint32_t>(size);
+      }
+      const size_t dataLength = size - 3;
+      switch (scratch[0]) {
+        case kExtCrc:
+          if (size >= 5 && !haveCrc) {
+            // The CRC covers the whole header with its own field as zero.
+            haveCrc = true;
+            storedCrc = Le16(scratch + 1);
+            scratch[1] = scratch[2] = 0;
+            headerCrc_ = crcBefore;
+            for (size_t i = 0; i < size; ++i) {
+              headerCrc_ = static_cast<uint16_t>(crcTable_[(headerCrc_ ^ scratch[i]) & 0xFF] ^
+                                                 (headerCrc_ >> 8));
+            }
+          }
+          break;
+        case kExtFileName:
+          if (!CopyNameField(fileName, scratch + 1, dataLength)) h.nameTooLong = true;
+          break;
+        case kExtDirectory:
+          if (!CopyNameField(directory, scratch + 1, dataLength)) h.nameTooLong = true;
+          break;
+        case kExtAttribute:
+          if (size >= 5) h.attribute = Le16(scratch + 1);
+          break;
+        default:
+          break;
+      }
+      size = Le16(scratch + size - 2);
+    }
+  }
+  if (haveCrc && storedCrc != headerCrc_) return false;
+
+  // A NUL inside a name field ends the name there.
+  TurnFfIntoSeparators(directory);
+  TurnFfIntoSeparators(fileName);
+  const size_t dirLength = std::strlen(directory);
+  std::memcpy(h.name, directory, dirLength);
+  std::strcpy(h.name + dirLength, fileName);
+  if (std::strlen(h.name) > kMaxNameField) h.nameTooLong = true;
+  return true;
+}
+
+bool LzhHandler::Extract(const char* path, const char* outputFolder) {
+  FILE* file = OpenFileStream(path, "rb");
+  if (file == nullptr) return false;
+  const size_t length = std::fread(g_ReadAheadBuffer, 1, kReadAheadSize, file);
+  std::fclose(file);
+  long offset;
+  if (!HeaderSearch(path, g_ReadAheadBuffer, length, &offset)) return false;
+
+  std::unique_ptr<LzhDecoderState> state(new (std::nothrow) LzhDecoderState);
+  if (!state) return false;
+  std::unique_ptr<char[]> outputBuffer(new (std::nothrow) char[kOutputBuffer]);
+  archive_ = OpenFileStream(path, "rb");
+  if (archive_ == nullptr) return false;
+  if (std::fseek(archive_, offset, SEEK_SET) != 0) {
+    std::fclose(archive_);
+    archive_ = nullptr;
+    return false;
+  }
+  // From here on the read-ahead buffer is the header scratch area.
+  while (ReadMemberHeader(g_ReadAheadBuffer)) {
+    const long dataStart = std::ftell(archive_);
+    if (dataStart < 0) break;
+    const LzhMemberHeader& h = header_;
+    char outputPath[kPathBufferSize];
+    // Folder members end in a separator: PrepareOutputPath makes the folder
+    // and the open fails, so they are skipped here.
+    if (!h.nameTooLong && JoinOutputPath(outputPath, sizeof outputPath, outputFolder, h.name)) {
+      PrepareOutputPath(outputPath);
+      if (FILE* out = OpenFileStream(outputPath, "wb")) {
+        // Windows of up to 64 KiB are written whole; a buffer as large
+        // spares the small writes of the default one.
+        if (outputBuffer) std::setvbuf(out, outputBuffer.get(), _IOFBF, kOutputBuffer);
+        (void)DecodeMember(*state, MethodOf(h.methodId), archive_, h.packedSize, out,
+                           h.unpackedSize);
+        std::fclose(out);
+        SetAttributes(outputPath, h.attribute);
+        if (h.level == 2) {
+          StampUnixTime(outputPath, h.timeStamp);
+        } else {
+          StampDosTime(outputPath, static_cast<uint16_t>(h.timeStamp >> 16),
+                       static_cast<uint16_t>(h.timeStamp & 0xFFFF));
+        }
+      }
+    }
+    if (std::fseek(archive_, dataStart + static_cast<long>(h.packedSize), SEEK_SET) != 0) break;
+  }
+  std::fclose(archive_);
+  archive_ = nullptr;
+  return true;
+}

@@ -1,0 +1,48 @@
+// LZH archives (header levels 0, 1 and 2), plain or behind a self-extracting
+// program stub.
+#pragma once
+
+#include <cstdint>
+#include <cstdio>
+
+#include "core/handler.h"
+
+class LzhHandler : public FormatHandler {
+ public:
+  LzhHandler();
+  bool MatchesExtension(const char* extension) override;
+  bool Probe(const char* path, int32_t fileSize) override;
+  bool Extract(const char* path, const char* outputFolder) override;
+
+  // Probe looks for the first header within this many bytes, Extract within
+  // the whole read-ahead buffer.
+  static constexpr size_t kProbeLimit = 307200;
+
+ private:
+  // The fields of the current member header.
+  struct LzhMemberHeader {
+    uint8_t level;
+    char name[520];        // directory part + file name, separators as "\"
+    bool nameTooLong;      // a name field did not fit 260 bytes: skip the member
+    char methodId[6];
+    uint32_t packedSize;   // level 1: less the extended headers
+    uint32_t unpackedSize;
+    uint16_t attribute;
+    uint32_t timeStamp;    // levels 0, 1: DOS date << 16 | time; level 2: Unix seconds
+  };
+
+  // Offset of the first member header among the first `length` bytes of the
+  // file (held in `buffer`); false when there is none.
+  bool HeaderSearch(const char* path, const uint8_t* buffer, size_t length, long* offset);
+  // Reads one member header at the archive stream's position; false at the
+  // end mark, at the end of the file and for a damaged header.
+  bool ReadMemberHeader(uint8_t* scratch);
+  // Reads n header bytes, adding them to the header CRC and checksum.
+  size_t ReadHeaderBytes(uint8_t* dst, size_t n);
+
+  uint16_t crcTable_[256];
+  uint16_t headerCrc_ = 0;
+  uint8_t headerChecksum_ = 0;
+  FILE* archive_ = nullptr;
+  LzhMemberHeader header_{};
+};

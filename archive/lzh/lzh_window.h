@@ -1,0 +1,84 @@
+// The output loop shared by every window method: literals go into the
+// sliding window, matches copy from it, and the window is written out each
+// time it fills, so the output is written in whole windows.
+#pragma once
+
+#include <cstdint>
+
+#include "archive/lzh/lzh_decoder.h"
+
+// A method supplies:
+//   static constexpr uint32_t kLengthBase;  match length = code - kLengthBase
+//   uint32_t Code();                         0..255 literal, >= 256 a match
+//   uint32_t Distance(uint64_t produced, uint32_t position);
+//       the copy starts Distance + 1 bytes before the window position;
+//       `produced` counts the bytes before this match
+//   bool Dry();                              true once the input ran out
+// kPowerOfTwo: the window size is a power of two (mask instead of modulo).
+template <bool kPowerOfTwo, class Method>
+LzhDecodeResult RunWindowLoop(Method& method, LzhWindow& window, uint32_t unpackedSize) {
+  uint8_t* const win = window.data;
+  const uint32_t size = window.size;
+  uint32_t pos = 0;
+  uint64_t produced = 0;
+  LzhDecodeResult result = LzhDecodeResult::Ok;
+
+  while (produced < unpackedSize) {
+    const uint32_t c = method.Code();
+    // A code read from the padding past the packed data is not data.
+    if (method.Dry()) {
+      result = LzhDecodeResult::InputEnded;
+      break;
+    }
+    if (c < 256) {
+      win[pos] = static_cast<uint8_t>(c);
+      ++produced;
+      if (++pos == size) {
+        if (!FlushWindow(window, size)) break;
+        pos = 0;
+      }
+      continue;
+    }
+
+    const uint32_t length = c - Method::kLengthBase;
+    const uint32_t distance = method.Distance(produced, pos);
+    if (method.Dry()) {
+      result = LzhDecodeResult::InputEnded;
+      break;
+    }
+    // A match may run past the unpacked size; all of it is written.
+    produced += length;
+    uint32_t src;
+    if constexpr (kPowerOfTwo) {
+      src = (pos - distance - 1) & (size - 1);
+    } else {
+      const uint32_t back = (distance + 1) % size;
+      src = pos >= back ? pos - back : pos + size - back;
+    }
+    if (src + length <= size && pos + length <= size) {
+      // Neither end wraps: a plain forward copy (overlap repeats bytes, as
+      // the format wants).
+      uint8_t* dst = win + pos;
+      const uint8_t* from = win + src;
+      for (uint32_t i = 0; i < length; ++i) dst[i] = from[i];
+      pos += length;
+      if (pos == size) {
+        if (!FlushWindow(window, size)) break;
+        pos = 0;
+      }
+    } else {
+      for (uint32_t i = 0; i < length; ++i) {
+        win[pos] = win[src];
+        if (++src == size) src = 0;
+        if (++pos == size) {
+          if (!FlushWindow(window, size)) break;
+          pos = 0;
+        }
+      }
+      if (window.writeFailed) break;
+    }
+  }
+  if (window.writeFailed) return LzhDecodeResult::WriteFailed;
+  if (pos != 0 && !FlushWindow(window, pos)) return LzhDecodeResult::WriteFailed;
+  return result;
+}

@@ -1,0 +1,6 @@
+// LArc -lzs-: bit-coded LZSS with a 2 KiB window.
+#pragma once
+
+#include "archive/lzh/lzh_decoder.h"
+
+LzhDecodeResult DecodeLzs(LzhDecoderState& s, LzhWindow& window, uint32_t unpackedSize);

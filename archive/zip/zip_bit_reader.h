@@ -1,0 +1,95 @@
+// The member data as the legacy decoders see it, and the LSB-first bit
+// reader they read it through.
+#pragma once
+
+#include <cstddef>
+#include <cstdint>
+
+// Where a member's bytes come from and where its output goes. For the ZIP
+// handler, ReadMember is the decrypting read (it gives fewer bytes than asked
+// only at the end of the archive) and WriteMember the CRC write.
+class ZipMemberIo {
+ public:
+  virtual size_t ReadMember(uint8_t* buffer, size_t count) = 0;
+  virtual void WriteMember(const uint8_t* data, size_t count) = 0;
+
+ protected:
+  ~ZipMemberIo() = default;
+};
+
+// How a decoder ended. Truncated: the input ran out before the uncompressed
+// size was reached. BadData: the input is outside the format (an impossible
+// code, table or string); what was decoded before stays written.
+enum class ZipDecodeResult { kComplete, kTruncated, kBadData };
+
+// Bits come out least significant first. The reader fetches whole bytes in
+// blocks (it may read past the member's compressed data, which the handler
+// skips over afterwards) and does not know the compressed size. When a
+// request cannot be met in full the missing bits read as zeros and
+// endOfInput stays set for good; decoders check it after each token.
+struct LsbBitReader {
+  explicit LsbBitReader(ZipMemberIo& source) : io(&source) {}
+
+  ZipMemberIo* io;
+  uint64_t bitBuffer = 0;   // bits read but not yet used, next bit lowest
+  int bitCount = 0;         // valid bits in bitBuffer
+  bool endOfInput = false;  // a request found no more bytes
+  size_t inputPos = 0;      // next unread byte of input
+  size_t inputEnd = 0;      // bytes held in input
+  uint8_t input[4096];
+};
+
+// Tops the buffer up with whole bytes; sets endOfInput when fewer than
+// `need` bits could be had.
+void RefillBits(LsbBitReader& reader, int need);
+
+// The next k bits (1 <= k <= 16).
+inline uint32_t ReadBits(LsbBitReader& reader, int k) {
+  if (reader.bitCount < k) RefillBits(reader, k);
+  uint32_t value = static_cast<uint32_t>(reader.bitBuffer) & ((1u << k) - 1);
+  reader.bitBuffer >>= k;
+  reader.bitCount -= k;
+  if (reader.bitCount < 0) reader.bitCount = 0;
+  return value;
+}
+
+// The 16 KiB circular window that expand and explode write into: every byte
+// goes to the window, and each time it fills, its whole content goes out
+// through WriteMember. It starts cleared, so a distance reaching before the
+// first byte copies zeros.
+struct ZipWindow {
+  static constexpr uint32_t kSize = 16384;
+  static constexpr uint32_t kMask = kSize - 1;
+
+  uint8_t bytes[kSize];
+  uint32_t pos;  // next byte to write; 0..kSize-1
+};
+
+inline void ClearWindow(ZipWindow& window) {
+  for (uint8_t& b : window.bytes) b = 0;
+  window.pos = 0;
+}
+
+inline void PutByte(ZipWindow& window, ZipMemberIo& io, uint8_t byte) {
+  window.bytes[window.pos++] = byte;
+  if (window.pos == ZipWindow::kSize) {
+    io.WriteMember(window.bytes, ZipWindow::kSize);
+    window.pos = 0;
+  }
+}
+
+// Copies `length` bytes starting `distance` (1..kSize) bytes back, one by
+// one, so a copy may overlap its own output.
+inline void CopyMatch(ZipWindow& window, ZipMemberIo& io, uint32_t distance, uint32_t length) {
+  uint32_t from = (window.pos - distance) & ZipWindow::kMask;
+  for (uint32_t i = 0; i < length; ++i) {
+    PutByte(window, io, window.bytes[from]);
+    from = (from + 1) & ZipWindow::kMask;
+  }
+}
+
+// Writes the filled part of the window at the end of a member.
+inline void FlushWindow(ZipWindow& window, ZipMemberIo& io) {
+  if (window.pos != 0) io.WriteMember(window.bytes, window.pos);
+  window.pos = 0;
+}

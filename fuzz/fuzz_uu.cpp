@@ -1,0 +1,39 @@
+// The uuencode decoder: the shared line reader against ReadTextLine, the
+// body decoder from memory (a line gives at most 63 bytes), and UuHandler on
+// a file.
+#include <cstddef>
+#include <cstdint>
+#include <cstdlib>
+
+#include "fuzz_lines_support.h"
+#include "stream/line_decoder.h"
+#include "stream/uu_handler.h"
+
+extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
+  fuzz::InitProgram();
+  if (size == 0) return 0;
+  // The first byte picks a small line capacity, so pieces of long lines
+  // are exercised too.
+  fuzz::CheckLineReader(data + 1, size - 1, 2 + data[0] % 80);
+
+  static UuHandler handler;
+  uint8_t table[128];
+  handler.FillDecodeTable(table);
+  FILE* in = fuzz::OpenMemory(data, size);
+  TextLineReader reader(in);
+  static char line[256];
+  char name[kPathBufferSize];
+  NameState state;
+  if (FindBeginLine(reader, line, sizeof line, name, &state)) {
+    if (state == NameState::kFound && strlen(name) >= kPathBufferSize) abort();
+    size_t lines = 1;
+    for (size_t i = 0; i < size; ++i) lines += data[i] == '\n' || data[i] == '\r' || data[i] == 0;
+    ByteSink sink(nullptr);
+    DecodeLengthPrefixedLines(reader, table, line, sizeof line, sink);
+    if (sink.Total() > 63 * lines) abort();
+  }
+  fclose(in);
+
+  fuzz::RunHandler(handler, "in.uu", data, size);
+  return 0;
+}

@@ -1,0 +1,222 @@
+#include "stream/line_decoder.h"
+
+#include <algorithm>
+#include <array>
+#include <cstring>
+
+#include "core/charset.h"
+
+namespace {
+
+// Bytes that end a text line: LF, CR and 0x00.
+constexpr std::array<bool, 256> kLineEnd = [] {
+  std::array<bool, 256> t{};
+  t['\n'] = t['\r'] = t[0] = true;
+  return t;
+}();
+
+// White space as the C library's isspace sees it in the "C" locale.
+bool IsBlank(char c) { return c == ' ' || (c >= '\t' && c <= '\r'); }
+
+bool IsDigitOfBase(char c, int base) { return c >= '0' && c < '0' + base; }
+
+}  // namespace
+
+// ---------------------------------------------------------------- TextLineReader
+
+bool TextLineReader::Refill() {
+  if (atEnd_) return false;
+  pos_ = 0;
+  end_ = fread(block_, 1, kBlockSize, stream_);
+  if (end_ == 0) atEnd_ = true;
+  return end_ != 0;
+}
+
+void TextLineReader::Restart() {
+  pos_ = end_ = 0;
+  atEnd_ = false;
+}
+
+bool TextLineReader::ReadLine(char* line, size_t capacity, size_t* length) {
+  *length = 0;
+  if (capacity == 0) return !atEnd_;
+  const size_t room = capacity - 1;
+  size_t stored = 0;
+  while (stored < room) {
+    if (pos_ == end_ && !Refill()) break;
+    const uint8_t* p = block_ + pos_;
+    const size_t avail = std::min(end_ - pos_, room - stored);
+    size_t k = 0;
+    while (k < avail && !kLineEnd[p[k]]) ++k;
+    memcpy(line + stored, p, k);
+    stored += k;
+    pos_ += k;
+    if (k == avail) continue;
+    // A line end: CR takes a following LF with it; any other byte after
+    // the CR stays for the next line.
+    const uint8_t end = block_[pos_++];
+    if (end == '\r' && (pos_ < end_ || Refill()) && block_[pos_] == '\n') ++pos_;
+    break;
+  }
+  line[stored] = '\0';
+  *length = stored;
+  return !atEnd_;
+}
+
+// ---------------------------------------------------------------- ByteSink
+
+bool ByteSink::Flush() {
+  if (used_ != 0 && stream_ != nullptr && !failed_) {
+    if (fwrite(buffer_, 1, used_, stream_) != used_) failed_ = true;
+  }
+  total_ += used_;
+  used_ = 0;
+  return !failed_;
+}
+
+// ---------------------------------------------------------------- parsing helpers
+
+size_t ProbeExtent(int32_t fileSize) {
+  if (fileSize <= 0) return 0;
+  return std::min(static_cast<size_t>(fileSize), kReadAheadSize);
+}
+
+bool ParseBeginLine(const char* line, const char* keyword, int base, const char** name,
+                    size_t* nameLength) {
+  const size_t keywordLength = strlen(keyword);
+  if (strncmp(line, keyword, keywordLength) != 0) return false;
+  const char* p = line + keywordLength;
+  while (IsBlank(*p)) ++p;
+  if (*p == '+' || *p == '-') ++p;
+  if (!IsDigitOfBase(*p, base)) return false;
+  while (IsDigitOfBase(*p, base)) ++p;
+  while (IsBlank(*p)) ++p;
+  const char* start = p;
+  while (*p != '\0' && !IsBlank(*p)) ++p;
+  if (p == start) return false;
+  *name = start;
+  *nameLength = static_cast<size_t>(p - start);
+  return true;
+}
+
+NameState CopyName(char* out, const char* text, size_t length) {
+  if (length >= kPathBufferSize) {
+    out[0] = '\0';
+    return NameState::kTooLong;
+  }
+  memcpy(out, text, length);
+  out[length] = '\0';
+  return NameState::kFound;
+}
+
+// ---------------------------------------------------------------- uuencoded body
+
+bool FindBeginLine(TextLineReader& reader, char* line, size_t capacity, char* name,
+                   NameState* state) {
+  name[0] = '\0';
+  *state = NameState::kNone;
+  size_t length = 0;
+  for (;;) {
+    const bool delivered = reader.ReadLine(line, capacity, &length);
+    if (strncmp(line, "begin", 5) == 0) {
+      if (!delivered || !reader.MoreData()) return false;
+      const char* text = nullptr;
+      size_t textLength = 0;
+      if (ParseBeginLine(line, "begin", 8, &text, &textLength)) {
+        *state = CopyName(name, text, textLength);
+      }
+      return true;
+    }
+    if (!delivered) return false;
+  }
+}
+
+void DecodeLengthPrefixedLines(TextLineReader& reader, const uint8_t table[128], char* line,
+                               size_t capacity, ByteSink& sink) {
+  // A count of at most 63 bytes needs 84 characters; a shorter line is
+  // padded with blanks (value 0), as encoders that strip trailing blanks
+  // expect.
+  char padded[88];
+  size_t length = 0;
+  while (!reader.AtEnd()) {
+    (void)reader.ReadLine(line, capacity, &length);
+    const unsigned count = table[static_cast<uint8_t>(line[0]) & 0x7F];
+    if (count == 0) return;
+    const size_t needed = (count + 2) / 3 * 4;
+    const uint8_t* src = reinterpret_cast<const uint8_t*>(line + 1);
+    if (length - 1 < needed) {
+      memset(padded, ' ', sizeof padded);
+      memcpy(padded, line + 1, length - 1);
+      src = reinterpret_cast<const uint8_t*>(padded);
+    }
+    // Every group writes three bytes; only `count` of them are kept.
+    uint8_t* out = sink.Room(count + 2);
+    for (size_t g = 0; g < needed; g += 4, out += 3) {
+      const unsigned v0 = table[src[g] & 0x7F], v1 = table[src[g + 1] & 0x7F];
+      const unsigned v2 = table[src[g + 2] & 0x7F], v3 = table[src[g + 3] & 0x7F];
+      out[0] = static_cast<uint8_t>(v0 << 2 | v1 >> 4);
+      out[1] = static_cast<uint8_t>(v1 << 4 | v2 >> 2);
+      out[2] = static_cast<uint8_t>(v2 << 6 | v3);
+    }
+    sink.Advance(count);
+  }
+}
+
+// ---------------------------------------------------------------- LineDecoderHandler
+
+bool LineDecoderHandler::MatchesExtension(const char* extension) { return false; }
+
+bool LineDecoderHandler::IsOwnExtension(const char* extension) const {
+  return IsLetter(extension[0]) && IsLetter(extension[1]) &&
+         (extension[2] == '\0' ||
+          ((extension[2] == 'e' || extension[2] == 'E') && extension[3] == '\0'));
+}
+
+bool LineDecoderHandler::DefaultOutputName(char* out, const char* path) const {
+  const char* extension = ExtensionOf(path);
+  if (IsLetter(extension[0]) && IsLetter(extension[1])) return SingleOutputName(out, path, nullptr);
+  const char suffix[] = {lowerLetter_, upperLetter_, 'd', 'e', 'c', 'o', 'd', 'e', '\0'};
+  return SingleOutputName(out, path, suffix);
+}
+
+bool LineDecoderHandler::Probe(const char* path, int32_t fileSize) {
+  if (!IsOwnExtension(ExtensionOf(path))) return false;
+  const size_t extent = ProbeExtent(fileSize);
+  if (extent <= 12) return false;
+  const uint8_t* data = g_ReadAheadBuffer;
+  return AnyLineStart(data, extent - 12,
+                      [data](size_t at) { return memcmp(data + at, "begin", 5) == 0; });
+}
+
+bool LineDecoderHandler::Extract(const char* path, const char* outputFolder) {
+  FILE* in = OpenFileStream(path, "rb");
+  if (in == nullptr) return false;
+  TextLineReader reader(in);
+  char* line = reinterpret_cast<char*>(g_ReadAheadBuffer);
+  char name[kPathBufferSize];
+  NameState state;
+  if (!FindBeginLine(reader, line, kReadAheadSize, name, &state)) {
+    fclose(in);
+    return false;
+  }
+  char outputPath[kPathBufferSize];
+  const bool named = state == NameState::kFound || (state == NameState::kNone &&
+                                                    DefaultOutputName(name, path));
+  FILE* out = named && JoinOutputPath(outputPath, sizeof outputPath, outputFolder, name)
+                  ? OpenFileStream(outputPath, "wb")
+                  : nullptr;
+  if (out == nullptr) {
+    fclose(in);
+    return false;
+  }
+  FillDecodeTable(decodeTable_);
+  bool written;
+  {
+    ByteSink sink(out);
+    DecodeLengthPrefixedLines(reader, decodeTable_, line, kReadAheadSize, sink);
+    written = sink.Flush();
+  }
+  written = fclose(out) == 0 && written;
+  fclose(in);
+  return written;
+}

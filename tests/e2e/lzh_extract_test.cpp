@@ -1,0 +1,326 @@
+// LZH archives through the whole program: jlha fixtures of every header
+// level, self-extracting stubs, headers built here field by field (names,
+// folders, damage), and the real archives of ../shared/fixtures/lzh.
+#include <gtest/gtest.h>
+
+#include <sys/stat.h>
+
+#include <algorithm>
+#include <cctype>
+#include <fstream>
+#include <map>
+#include <set>
+#include <sstream>
+#include <string>
+#include <vector>
+
+#include "support/testutil.h"
+
+namespace {
+
+using testutil::Fixture;
+using testutil::ListFiles;
+using testutil::ReadFile;
+using testutil::TempDir;
+
+uint16_t Crc16(const std::string& data) {
+  uint16_t crc = 0;
+  for (unsigned char b : data) {
+    crc ^= b;
+    for (int k = 0; k < 8; ++k) crc = (crc & 1) ? static_cast<uint16_t>((crc >> 1) ^ 0xA001) : static_cast<uint16_t>(crc >> 1);
+  }
+  return crc;
+}
+
+void Put16(std::string& s, uint32_t v) {
+  s += static_cast<char>(v & 0xFF);
+  s += static_cast<char>((v >> 8) & 0xFF);
+}
+void Put32(std::string& s, uint32_t v) {
+  Put16(s, v & 0xFFFF);
+  Put16(s, v >> 16);
+}
+
+// A level-0 member: base header with name, then the data as given.
+std::string Level0(const std::string& method, const std::string& name, const std::string& data,
+                   uint32_t unpacked, uint8_t attribute = 0x20, uint32_t dosTime = 0x5A2C6000) {
+  std::string h(2, '\0');
+  h += method;
+  Put32(h, static_cast<uint32_t>(data.size()));
+  Put32(h, unpacked);
+  Put32(h, dosTime);
+  h += static_cast<char>(attribute);
+  h += '\0';  // level
+  h += static_cast<char>(name.size());
+  h += name;
+  Put16(h, Crc16(data));
+  h[0] = static_cast<char>(h.size() - 2);
+  uint8_t sum = 0;
+  for (size_t i = 2; i < h.size(); ++i) sum = static_cast<uint8_t>(sum + static_cast<uint8_t>(h[i]));
+  h[1] = static_cast<char>(sum);
+  return h + data;
+}
+
+struct Level2Member {
+  std::string method = "-lh0-";
+  std::string directory;  // raw bytes, 0xFF separators
+  std::string name;
+  std::string data;
+  uint32_t unixTime = 1000000000;
+  uint8_t attribute = 0x20;
+  bool badCrc = false;
+};
+
+// A level-2 member with a header-CRC, a file-name and (if any) a folder
+// extended header.
+std::string Level2(const Level2Member& m) {
+  std::vector<std::string> ext;
+  ext.push_back(std::string("\x00\x00\x00", 3));
+  ext.push_back("\x01" + m.name);
+  if (!m.directory.empty()) ext.push_back("\x02" + m.directory);
+  std::string h(2, '\0');
+  h += m.method;
+  Put32(h, static_cast<uint32_t>(m.data.size()));
+  Put32(h, static_cast<uint32_t>(m.data.size()));
+  Put32(h, m.unixTime);
+  h += static_cast<char>(m.attribute);
+  h += '\x02';
+  Put16(h, Crc16(m.data));
+  h += 'U';
+  Put16(h, static_cast<uint32_t>(ext[0].size() + 2));
+  size_t crcAt = 0;
+  for (size_t i = 0; i < ext.size(); ++i) {
+    if (i == 0) crcAt = h.size() + 1;
+    h += ext[i];
+    Put16(h, i + 1 < ext.size() ? static_cast<uint32_t>(ext[i + 1].size() + 2) : 0);
+  }
+  h[0] = static_cast<char>(h.size() & 0xFF);
+  h[1] = static_cast<char>(h.size() >> 8);
+  const uint16_t crc = static_cast<uint16_t>(Crc16(h) ^ (m.badCrc ? 1 : 0));
+  h[crcAt] = static_cast<char>(crc & 0xFF);
+  h[crcAt + 1] = static_cast<char>(crc >> 8);
+  return h + m.data;
+}
+
+std::map<std::string, std::string> Manifest(const std::string& path) {
+  std::map<std::string, std::string> rows;
+  std::istringstream in(ReadFile(path));
+  std::string member, sha;
+  while (in >> member >> sha) rows[member] = sha;
+  return rows;
+}
+
+class LzhExtract : public ::testing::Test {
+ protected:
+  testutil::RunResult Extract(const std::string& archive,
+                              std::map<std::string, std::string> env = {}) {
+    env["DORVANE_REGISTRY"] = tmp_ / "registry.reg";
+    return testutil::RunDorvane({"#P(" + out() + ")#F(" + archive + ")"}, env);
+  }
+  std::string Write(const std::string& name, const std::string& bytes) {
+    testutil::WriteFile(tmp_ / name, bytes);
+    return tmp_ / name;
+  }
+  std::string out() const { return tmp_ / "out"; }
+  std::vector<std::string> Extracted() {
+    auto files = ListFiles(out());
+    std::sort(files.begin(), files.end());
+    return files;
+  }
+  TempDir tmp_;
+};
+
+TEST_F(LzhExtract, JlhaArchivesOfEveryLevel) {
+  const auto manifest = Manifest(Fixture("lzh/MANIFEST.tsv"));
+  const std::map<std::string, std::vector<std::string>> archives = {
+      {"level0_lh5.lzh", {"hello.txt", "long.txt"}},
+      {"level1_lh6.lzh", {"empty.txt", "hello.txt", "long.txt"}},
+      {"level2_lh7.lzh", {"hello.txt", "long.txt", "sub/inner/deep.txt"}},
+      {"level2_lh0.lzh", {"hello.txt", "sub/inner/deep.txt"}},
+  };
+  for (const auto& [archive, members] : archives) {
+    TempDir dir;
+    const auto r = testutil::RunDorvane({"#P(" + (dir / "out") + ")#F(" + Fixture("lzh/" + archive) + ")"},
+                                        {{"DORVANE_REGISTRY", dir / "registry.reg"}});
+    EXPECT_EQ(r.exitCode, 0) << archive << r.err;
+    auto files = ListFiles(dir / "out");
+    std::sort(files.begin(), files.end());
+    EXPECT_EQ(files, members) << archive;
+    for (const auto& m : members) {
+      EXPECT_EQ(testutil::Sha256Hex(ReadFile(dir / "out/" + m)), manifest.at(m)) << archive << " " << m;
+    }
+  }
+}
+
+TEST_F(LzhExtract, TimeStampsFollowTheHeaderLevel) {
+  Level2Member m;
+  m.name = "unix.txt";
+  m.data = "level 2";
+  m.unixTime = 1234567890;
+  // DOS 2001-02-03 04:05:06: date (21 << 9 | 2 << 5 | 3), time (4 << 11 | 5 << 5 | 3).
+  const uint32_t dos = ((21u << 9 | 2u << 5 | 3u) << 16) | (4u << 11 | 5u << 5 | 3u);
+  const std::string archive =
+      Level0("-lh0-", "dos.txt", "level 0", 7, 0x20, dos) + Level2(m) + std::string(1, '\0');
+  ASSERT_EQ(Extract(Write("t.lzh", archive), {{"TZ", "UTC"}}).exitCode, 0);
+  struct stat st;
+  ASSERT_EQ(stat((out() + "/unix.txt").c_str(), &st), 0);
+  EXPECT_EQ(st.st_mtime, 1234567890);
+  ASSERT_EQ(stat((out() + "/dos.txt").c_str(), &st), 0);
+  EXPECT_EQ(st.st_mtime, 981173106);  // 2001-02-03 04:05:06 UTC
+}
+
+TEST_F(LzhExtract, ReadOnlyAttributeIsApplied) {
+  const std::string archive = Level0("-lh0-", "ro.txt", "x", 1, 0x21) + std::string(1, '\0');
+  ASSERT_EQ(Extract(Write("a.lzh", archive)).exitCode, 0);
+  struct stat st;
+  ASSERT_EQ(stat((out() + "/ro.txt").c_str(), &st), 0);
+  EXPECT_EQ(st.st_mode & 0222, 0u);
+}
+
+TEST_F(LzhExtract, SelfExtractingStubIsFoundWithin300KiB) {
+  const std::string lzh = ReadFile(Fixture("lzh/level2_lh0.lzh"));
+  // The stub holds no "-l" pattern, so the first header is the archive's.
+  std::string stub(200 * 1024, 'M');
+  ASSERT_EQ(Extract(Write("setup.exe", stub + lzh)).exitCode, 0);
+  EXPECT_EQ(Extracted(), (std::vector<std::string>{"hello.txt", "sub/inner/deep.txt"}));
+
+  // Beyond the probe's 300 KiB nobody takes the file.
+  TempDir other;
+  std::string far(400 * 1024, 'M');
+  const auto r = testutil::RunDorvane({"#P(" + other.path() + ")#F(" + Write("far.exe", far + lzh) + ")"},
+                                      {{"DORVANE_REGISTRY", other / "registry.reg"}});
+  EXPECT_EQ(r.exitCode, 2);
+  EXPECT_FALSE(testutil::FileExists(other / "hello.txt"));
+}
+
+TEST_F(LzhExtract, FolderNamesShiftJisAndDotDot) {
+  Level2Member folder;
+  folder.directory = "a\xFF" "b\xFF";
+  folder.name = "c.txt";
+  folder.data = "in a/b";
+  Level2Member sjis;
+  sjis.name = "\x95\x5C.txt";  // the second byte is "\"
+  sjis.data = "table";
+  Level2Member dir;
+  dir.method = "-lhd-";
+  dir.name = "emptydir";
+  const std::string archive = Level2(folder) + Level2(sjis) + Level2(dir) +
+                              Level0("-lh0-", "..\\..\\evil.txt", "no", 2) + std::string(1, '\0');
+  ASSERT_EQ(Extract(Write("n.lzh", archive)).exitCode, 0);
+  EXPECT_EQ(ReadFile(out() + "/a/b/c.txt"), "in a/b");
+  EXPECT_EQ(ReadFile(out() + "/\xE8\xA1\xA8.txt"), "table");
+  EXPECT_TRUE(testutil::FileExists(out() + "/emptydir"));
+  EXPECT_EQ(ReadFile(out() + "/emptydir"), "");
+  EXPECT_EQ(ReadFile(out() + "/__/__/evil.txt"), "no");
+  EXPECT_FALSE(testutil::FileExists(tmp_ / "evil.txt"));
+}
+
+TEST_F(LzhExtract, OverlongNameIsSkippedAndTheWalkGoesOn) {
+  Level2Member longName;
+  longName.name = std::string(300, 'n');
+  longName.data = "long";
+  Level2Member after;
+  after.name = "after.txt";
+  after.data = "after";
+  ASSERT_EQ(Extract(Write("l.lzh", Level2(longName) + Level2(after) + std::string(1, '\0'))).exitCode, 0);
+  EXPECT_EQ(Extracted(), (std::vector<std::string>{"after.txt"}));
+}
+
+TEST_F(LzhExtract, DamagedHeadersEndTheWalk) {
+  Level2Member good;
+  good.name = "good.txt";
+  good.data = "good";
+  Level2Member next = good;
+  next.name = "next.txt";
+  struct Case {
+    const char* label;
+    std::string damaged;
+  };
+  Level2Member badCrc = good;
+  badCrc.name = "badcrc.txt";
+  badCrc.badCrc = true;
+  std::string badChecksum = Level0("-lh0-", "sum.txt", "s", 1);
+  badChecksum[1] = static_cast<char>(badChecksum[1] + 1);
+  std::string size254 = Level0("-lh0-", "s254.txt", "s", 1);
+  size254[0] = static_cast<char>(254);
+  std::string zeroLow = Level2(next);
+  zeroLow[0] = '\0';
+  std::string notL = Level0("-lh0-", "notl.txt", "n", 1);
+  notL[3] = 'x';
+  const Case cases[] = {{"bad header CRC", Level2(badCrc)},
+                        {"bad checksum", badChecksum},
+                        {"size byte 254", size254},
+                        {"level 2 low size byte 0", zeroLow},
+                        {"method not -l", notL},
+                        {"random bytes", std::string("\x13\x57\x9b\xdf\x02\x46\x8a\xce garbage after the first header", 40)},
+                        {"truncated header", Level2(next).substr(0, 30)}};
+  for (const Case& c : cases) {
+    TempDir dir;
+    const std::string archive = Level2(good) + c.damaged + Level2(next) + std::string(1, '\0');
+    testutil::WriteFile(dir / "d.lzh", archive);
+    const auto r = testutil::RunDorvane({"#P(" + (dir / "out") + ")#F(" + (dir / "d.lzh") + ")"},
+                                        {{"DORVANE_REGISTRY", dir / "registry.reg"}});
+    EXPECT_EQ(r.exitCode, 0) << c.label;
+    EXPECT_EQ(ListFiles(dir / "out"), (std::vector<std::string>{"good.txt"})) << c.label;
+  }
+}
+
+TEST_F(LzhExtract, TruncatedArchiveKeepsWhatWasWritten) {
+  const std::string lzh = ReadFile(Fixture("lzh/level2_lh7.lzh"));
+  ASSERT_EQ(Extract(Write("cut.lzh", lzh.substr(0, lzh.size() / 2))).exitCode, 0);
+  EXPECT_EQ(ReadFile(out() + "/hello.txt"), "Hello from the LZH fixtures.\n");
+  const std::string partial = ReadFile(out() + "/long.txt");
+  EXPECT_GT(partial.size(), 1000u);
+  EXPECT_LT(partial.size(), 145240u);
+}
+
+TEST_F(LzhExtract, TinyFileIsNeverLzh) {
+  const std::string archive = Level0("-lh0-", "", "", 0).substr(0, 20);
+  ASSERT_EQ(archive.size(), 20u);
+  EXPECT_EQ(Extract(Write("tiny.lzh", archive)).exitCode, 2);
+}
+
+// Real archives of other writers: every member's content must match the
+// manifest's SHA-256, or its header CRC-16 where no SHA-256 is known.
+TEST_F(LzhExtract, ArchivesOfOtherWriters) {
+  if (!testutil::HaveSharedFixtures("lzh")) GTEST_SKIP() << "no shared LZH fixtures";
+  std::istringstream in(ReadFile(testutil::SharedFixture("lzh/MANIFEST.tsv")));
+  std::string line;
+  std::getline(in, line);  // column names
+  int rows = 0;
+  while (std::getline(in, line)) {
+    std::istringstream fields(line);
+    std::string archive, member, size, sha, crc;
+    if (!std::getline(fields, archive, '\t') || !std::getline(fields, member, '\t') ||
+        !std::getline(fields, size, '\t') || !std::getline(fields, sha, '\t') ||
+        !std::getline(fields, crc, '\t')) {
+      continue;
+    }
+    ++rows;
+    TempDir dir;
+    // Archives of LArc carry other extensions: the content pass finds them.
+    const auto r = testutil::RunDorvane(
+        {"#P(" + (dir / "out") + ")#F(" + testutil::SharedFixture("lzh/" + archive) + ")"},
+        {{"DORVANE_REGISTRY", dir / "registry.reg"}});
+    EXPECT_EQ(r.exitCode, 0) << archive << r.err;
+    // DOS writers store upper-case names; the manifest's case differs.
+    auto lower = [](std::string s) {
+      for (char& ch : s) ch = static_cast<char>(std::tolower(static_cast<unsigned char>(ch)));
+      return s;
+    };
+    std::string found;
+    for (const auto& f : ListFiles(dir / "out")) {
+      if (lower(f) == lower(member)) found = f;
+    }
+    ASSERT_FALSE(found.empty()) << archive << ": " << member << " missing";
+    const std::string content = ReadFile(dir / "out/" + found);
+    EXPECT_EQ(content.size(), std::stoul(size)) << archive;
+    if (sha != "-") {
+      EXPECT_EQ(testutil::Sha256Hex(content), sha) << archive;
+    }
+    EXPECT_EQ(Crc16(content), std::stoul(crc, nullptr, 16)) << archive;
+  }
+  EXPECT_GE(rows, 9);
+}
+
+}  // namespace

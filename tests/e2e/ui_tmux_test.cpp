@@ -1,0 +1,143 @@
+// The program in a real terminal: tmux runs it, sends keys and reads the
+// screen. Skipped when tmux is not installed.
+#include <gtest/gtest.h>
+
+#include <unistd.h>
+
+#include <chrono>
+#include <string>
+#include <thread>
+
+#include "support/testutil.h"
+
+namespace {
+
+using testutil::ReadFile;
+using testutil::TempDir;
+
+class TmuxTest : public ::testing::Test {
+ protected:
+  void SetUp() override {
+    if (!testutil::HaveTool("tmux")) GTEST_SKIP() << "tmux is not installed";
+    socket_ = "dorvane-ui-" + std::to_string(getpid());
+  }
+  void TearDown() override {
+    if (!socket_.empty()) Tmux("kill-server 2>/dev/null");
+  }
+  int Tmux(const std::string& args) { return testutil::System("tmux -L " + socket_ + " " + args); }
+  void Start(const std::string& registrySetup = "") {
+    const std::string script = tmp_ / "run.sh";
+    testutil::WriteFile(script, "#!/bin/sh\nexport DORVANE_REGISTRY='" + tmp_ / "registry.reg" +
+                                    "' LANG=C.UTF-8 TERM=screen\n" + registrySetup +
+                                    "sh -c 'echo $$ > \"$1\"; exec \"$0\"' '" + DORVANE_BINARY + "' '" +
+                                    tmp_ / "pid" + "'\necho \"EXIT=$?\"\nsleep 60\n");
+    ASSERT_EQ(Tmux("new-session -d -x 80 -y 24 sh '" + script + "'"), 0);
+  }
+  void Keys(const std::string& keys) { Tmux("send-keys " + keys); }
+  std::string Screen() {
+    const std::string file = tmp_ / "screen.txt";
+    Tmux("capture-pane -p > '" + file + "'");
+    return ReadFile(file);
+  }
+  // Waits until the screen shows `text`; the screen then.
+  std::string WaitFor(const std::string& text) {
+    std::string s;
+    for (int i = 0; i < 100; ++i) {
+      s = Screen();
+      if (s.find(text) != std::string::npos) return s;
+      std::this_thread::sleep_for(std::chrono::milliseconds(50));
+    }
+    ADD_FAILURE() << "never showed \"" << text << "\":\n" << s;
+    return s;
+  }
+  TempDir tmp_;
+  std::string socket_;
+};
+
+TEST_F(TmuxTest, ExtractionRoadWithTheKeyboard) {
+  testutil::System("mkdir -p '" + tmp_ / "in" + "' '" + tmp_ / "out" + "'");
+  testutil::WriteFile(tmp_ / "in/data.gz", ReadFile(testutil::Fixture("core/noname.gz")));
+  testutil::WriteFile(tmp_ / "in/junk.bin", "no format at all");
+  // The extract path is stored beforehand by the command-line form.
+  Start("'" DORVANE_BINARY "' '#P(" + tmp_ / "out" + ")#F(/nonexistent)' 2>/dev/null\n");
+  WaitFor("File for unpacking:");
+  WaitFor("out ");
+  // The file button opens the browser; the name field takes a whole path.
+  Keys("Tab Enter");
+  WaitFor("F10:");
+  std::string typed = tmp_ / "in/data.gz";
+  Keys("Tab");
+  Keys("-l '" + typed.substr(1) + "'");
+  Keys("Enter");
+  WaitFor("data.gz ");
+  // "Make folder", then "Extract".
+  Keys("Tab Tab Space Tab Tab Enter");
+  for (int i = 0; i < 100 && !testutil::FileExists(tmp_ / "out/data"); ++i)
+    std::this_thread::sleep_for(std::chrono::milliseconds(50));
+  EXPECT_TRUE(ReadFile(tmp_ / "out/data") == ReadFile(testutil::Fixture("core/lines.txt")));
+  EXPECT_NE(ReadFile(tmp_ / "registry.reg").find("\"MakeDir\"=dword:00000001"), std::string::npos);
+  // An archive no handler reads: the result report.
+  Keys("BTab BTab BTab BTab Enter");
+  WaitFor("F10:");
+  typed = tmp_ / "in/junk.bin";
+  Keys("Tab");
+  Keys("-l '" + typed.substr(1) + "'");
+  Keys("Enter");
+  WaitFor("junk.bin ");
+  Keys("Tab Tab Tab Tab Enter");
+  const std::string report = WaitFor("UNSUPPORTED: 1 times");
+  EXPECT_NE(report.find("NOT_A_FILE: 0 times"), std::string::npos);
+  Keys("Enter");
+  // Associate: tick LZH, confirm with Yes.
+  Keys("Tab Enter");
+  WaitFor("[ ] LZH");
+  Keys("Space Enter");
+  WaitFor("Associate selected file type to Dorvane?");
+  Keys("Enter");
+  WaitFor("Associated!");
+  Keys("Enter");
+  EXPECT_NE(ReadFile(tmp_ / "registry.reg").find("DorvaneCE_LZH"), std::string::npos);
+  Keys("Escape");
+  const std::string end = WaitFor("EXIT=0");
+  EXPECT_EQ(end.find("Dorvane for PocketPC"), std::string::npos);  // the screen is given back
+}
+
+TEST_F(TmuxTest, BrowserFollowsTheTerminalSize) {
+  Start();
+  WaitFor("File for unpacking:");
+  Keys("Tab Enter");
+  std::string s = WaitFor("F10:");
+  EXPECT_NE(s.find("[OK]┐\n"), std::string::npos);
+  Tmux("resize-window -x 100 -y 30");
+  for (int i = 0; i < 50; ++i) {
+    s = Screen();
+    const std::string top = s.substr(0, s.find('\n'));
+    size_t chars = 0;
+    for (unsigned char c : top) chars += (c & 0xC0) != 0x80;
+    if (chars == 100) break;
+    std::this_thread::sleep_for(std::chrono::milliseconds(50));
+  }
+  const std::string top = s.substr(0, s.find('\n'));
+  size_t chars = 0;
+  for (unsigned char c : top) chars += (c & 0xC0) != 0x80;
+  EXPECT_EQ(chars, 100u) << s;
+  Keys("Escape");
+  WaitFor("Extract path:");
+  Keys("Escape");
+  WaitFor("EXIT=0");
+}
+
+TEST_F(TmuxTest, TerminalIsRestoredOnSigterm) {
+  Start();
+  WaitFor("File for unpacking:");
+  const std::string pid = ReadFile(tmp_ / "pid");
+  ASSERT_FALSE(pid.empty());
+  testutil::System("kill -TERM " + pid);
+  const std::string s = WaitFor("EXIT=143");
+  EXPECT_EQ(s.find("File for unpacking:"), std::string::npos);
+  const std::string file = tmp_ / "alt.txt";
+  Tmux("display -p '#{alternate_on}' > '" + file + "'");
+  EXPECT_EQ(ReadFile(file), "0\n");
+}
+
+}  // namespace

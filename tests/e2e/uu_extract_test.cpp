@@ -1,0 +1,74 @@
+// uuencoded files through the whole program.
+#include <string>
+#include <vector>
+
+#include "e2e/uu_extract_fixture.h"
+
+namespace lines_test {
+namespace {
+
+using UuExtract = ExtractTest;
+using Files = std::vector<std::string>;
+
+TEST_F(UuExtract, WritesTheNamedFile) {
+  ExtractCleanly(FromFixture("plain.uu", "plain.uu"));
+  EXPECT_EQ(OutputFiles(), Files{"data.bin"});
+  EXPECT_EQ(Output("data.bin"), Data());
+}
+
+TEST_F(UuExtract, ExtensionInAnyCaseAndTheNameFromTheBeginLine) {
+  ExtractCleanly(FromFixture("mixed.UuE", "mixed.UuE"));
+  EXPECT_EQ(OutputFiles(), Files{"x.bin"});
+  EXPECT_EQ(Output("x.bin"), Data());
+}
+
+TEST_F(UuExtract, BeginLineWithoutNameUsesTheArchiveName) {
+  ExtractCleanly(FromFixture("noname.uu", "noname.UU"));
+  EXPECT_EQ(OutputFiles(), Files{"noname"});
+  EXPECT_EQ(Output("noname"), Data());
+}
+
+TEST_F(UuExtract, OtherExtensionsAreNotClaimed) {
+  for (const char* name : {"plain.txt", "plain.uux", "plain.u", "plain.uuex", "plain.xxe"}) {
+    const testutil::RunResult r = Extract(FromFixture("plain.uu", name));
+    EXPECT_EQ(r.err, kUnsupported) << name;
+  }
+  EXPECT_EQ(OutputFiles(), Files{});
+}
+
+TEST_F(UuExtract, NameEndsAtWhiteSpaceAndShortFilesAreNotClaimed) {
+  ExtractCleanly(Write("blank.uu", "begin 644 my file.bin\n#86)C\n`\nend\n"));
+  EXPECT_EQ(OutputFiles(), Files{"my"});
+  EXPECT_EQ(Output("my"), "abc");
+  EXPECT_EQ(Extract(Write("tiny.uu", "begin 644 x\n")).err, kUnsupported);  // 12 bytes
+}
+
+TEST_F(UuExtract, BeginLineAsTheLastLineFails) {
+  const testutil::RunResult r = Extract(Write("last.uu", "some text here\nbegin 644 x.bin\n"));
+  EXPECT_EQ(r.err, kFailed);
+  EXPECT_EQ(OutputFiles(), Files{});
+}
+
+TEST_F(UuExtract, NamesNeverLeaveTheOutputFolder) {
+  // ".." components become "__"; no folders are made for uuencoded names,
+  // so these cannot be created and the extraction fails.
+  for (const char* name : {"../../evil.bin", "..\\..\\evil.bin", "sub/../../evil.bin"}) {
+    const testutil::RunResult r =
+        Extract(Write("evil.uu", std::string("begin 644 ") + name + "\n#86)C\n`\nend\n"));
+    EXPECT_EQ(r.err, kFailed) << name;
+  }
+  // A name starting with a separator stays inside too.
+  ExtractCleanly(Write("abs.uu", "begin 644 /abs.bin\n#86)C\n`\nend\n"));
+  EXPECT_EQ(OutputFiles(), Files{"abs.bin"});
+  EXPECT_EQ(Strays(), Files{});
+}
+
+TEST_F(UuExtract, OutputThatCannotBeCreatedFails) {
+  testutil::System("mkdir -p '" + out() + "/data.bin'");
+  const testutil::RunResult r = Extract(FromFixture("plain.uu", "plain.uu"));
+  EXPECT_EQ(r.err, kFailed);
+  EXPECT_TRUE(testutil::IsDirectory(out() + "/data.bin"));
+}
+
+}  // namespace
+}  // namespace lines_test

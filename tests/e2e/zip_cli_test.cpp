@@ -1,0 +1,263 @@
+// ZIP archives end to end through build/dorvane: archives made by zip and
+// 7zz, passwords on standard input, the legacy methods through the test-only
+// encoders, large deflated members, and damaged or hostile archives.
+#include <gtest/gtest.h>
+#include <sys/stat.h>
+#include <zlib.h>
+
+#include <algorithm>
+#include <fstream>
+#include <set>
+#include <sstream>
+
+#include "support/testutil.h"
+#include "unit/zip_encoders.h"
+
+namespace {
+
+using testutil::ReadFile;
+using testutil::TempDir;
+using zipenc::Bytes;
+using zipenc::ZipMember;
+
+struct ManifestRow {
+  std::string archive, member, sha256;  // sha256 "-" for a folder
+};
+
+std::vector<ManifestRow> ReadManifest(const std::string& path, bool header) {
+  std::vector<ManifestRow> rows;
+  std::ifstream in(path);
+  std::string line;
+  if (header) std::getline(in, line);
+  while (std::getline(in, line)) {
+    std::istringstream fields(line);
+    ManifestRow row;
+    std::string size;
+    std::getline(fields, row.archive, '\t');
+    std::getline(fields, row.member, '\t');
+    if (header) std::getline(fields, size, '\t');
+    std::getline(fields, row.sha256, '\t');
+    if (!row.archive.empty()) rows.push_back(row);
+  }
+  return rows;
+}
+
+Bytes ToBytes(const std::string& s) { return Bytes(s.begin(), s.end()); }
+std::string ToString(const Bytes& b) { return std::string(b.begin(), b.end()); }
+
+// A raw deflate stream of `data`.
+Bytes Deflate(const Bytes& data, int level = 6) {
+  z_stream s{};
+  deflateInit2(&s, level, Z_DEFLATED, -15, 8, Z_DEFAULT_STRATEGY);
+  Bytes out(deflateBound(&s, data.size()));
+  s.next_in = const_cast<uint8_t*>(data.data());
+  s.avail_in = static_cast<uInt>(data.size());
+  s.next_out = out.data();
+  s.avail_out = static_cast<uInt>(out.size());
+  deflate(&s, Z_FINISH);
+  out.resize(s.total_out);
+  deflateEnd(&s);
+  return out;
+}
+
+class ZipCli : public ::testing::Test {
+ protected:
+  std::map<std::string, std::string> Env() const {
+    return {{"DORVANE_REGISTRY", tmp_ / "registry.reg"}, {"TZ", "UTC"}};
+  }
+  testutil::RunResult Extract(const std::string& archive, const std::string& input = "") {
+    return testutil::RunDorvane({"#P(" + out() + ")#F(" + archive + ")"}, Env(), input);
+  }
+  std::string Write(const std::string& name, const Bytes& data) {
+    testutil::WriteFile(tmp_ / name, data);
+    return tmp_ / name;
+  }
+  std::string out() const { return tmp_ / "out"; }
+  std::vector<std::string> Files() const {
+    std::vector<std::string> files = testutil::ListFiles(out());
+    std::sort(files.begin(), files.end());
+    return files;
+  }
+  TempDir tmp_;
+};
+
+TEST_F(ZipCli, ArchivesFromZipAnd7zzExtractWhole) {
+  const std::string dir = testutil::Fixture("zip");
+  std::map<std::string, std::vector<ManifestRow>> byArchive;
+  for (const ManifestRow& row : ReadManifest(dir + "/MANIFEST.tsv", false)) byArchive[row.archive].push_back(row);
+  ASSERT_GE(byArchive.size(), 9u);
+  for (const auto& [archive, rows] : byArchive) {
+    SCOPED_TRACE(archive);
+    // Encrypted archives share one password: a single answer must do.
+    const bool encrypted = archive.find("enc") != std::string::npos;
+    const auto r = Extract(dir + "/" + archive, encrypted ? "secret\n" : "");
+    EXPECT_EQ(r.exitCode, 0);
+    EXPECT_EQ(r.err, "");  // no CRC notice
+    size_t files = 0;
+    for (const ManifestRow& row : rows) {
+      const std::string path = out() + "/" + row.member;
+      if (row.sha256 == "-") {
+        EXPECT_TRUE(testutil::IsDirectory(path)) << row.member;
+        continue;
+      }
+      ++files;
+      EXPECT_EQ(testutil::Sha256Hex(ReadFile(path)), row.sha256) << row.member;
+      struct stat st {};
+      ASSERT_EQ(stat(path.c_str(), &st), 0) << row.member;
+      EXPECT_EQ(st.st_mtime, 1589710830) << row.member;  // 2020-05-17 10:20:30, MS-DOS time in UTC
+    }
+    EXPECT_EQ(Files().size(), files);
+    testutil::System("rm -rf '" + out() + "'");
+  }
+}
+
+TEST_F(ZipCli, WrongPasswordsLeaveNothingAndEndTheArchive) {
+  const std::string archive = testutil::Fixture("zip/enc-deflate.zip");
+  auto r = Extract(archive, "wrong\nalso wrong\nstill wrong\nsecret\n");
+  EXPECT_EQ(r.exitCode, 0);
+  EXPECT_TRUE(Files().empty());
+
+  // A right answer within three tries opens it, and is kept for the rest.
+  r = Extract(archive, "wrong\nsecret\n");
+  EXPECT_EQ(r.exitCode, 0);
+  EXPECT_EQ(Files().size(), 3u);
+}
+
+TEST_F(ZipCli, LegacyMethodsAndEncryptionThroughTheHandler) {
+  std::vector<ZipMember> members;
+  auto add = [&](const std::string& name, uint16_t method, uint16_t flags, const Bytes& plain, const Bytes& data) {
+    ZipMember m;
+    m.name = name, m.method = method, m.flags = flags, m.plain = plain, m.data = data;
+    members.push_back(m);
+  };
+  const Bytes text = zipenc::SampleData(50000, 42);
+  add("shrunk.bin", 1, 0, text, zipenc::Shrink(text, 1000));
+  for (int factor = 1; factor <= 4; ++factor)
+    add("reduced" + std::to_string(factor) + ".bin", static_cast<uint16_t>(1 + factor), 0, text,
+        zipenc::Reduce(text, factor));
+  for (int flags = 0; flags < 4; ++flags)
+    add("imploded" + std::to_string(flags) + ".bin", 6, static_cast<uint16_t>(flags << 1), text,
+        zipenc::Implode(text, flags & 1, flags & 2));
+  // Encrypted legacy member: the bit reader reads through decryption.
+  const uint32_t crc = static_cast<uint32_t>(crc32(0, text.data(), static_cast<uInt>(text.size())));
+  add("secret-imploded.bin", 6, 0x1 | 0x4, text, zipenc::Encrypt(zipenc::Implode(text, false, true), "pw", crc >> 16));
+  const auto r = Extract(Write("legacy.zip", zipenc::LocalHeaders(members)), "pw\n");
+  EXPECT_EQ(r.exitCode, 0);
+  EXPECT_EQ(r.err, "");
+  for (const ZipMember& m : members) EXPECT_EQ(ReadFile(out() + "/" + m.name), ToString(text)) << m.name;
+}
+
+TEST_F(ZipCli, DeflatedMemberLargerThanBothHalvesOfTheBuffer) {
+  // 700 KiB that does not compress, then 2 MiB that does: more than 512 KiB
+  // of input and of output.
+  Bytes data = zipenc::SampleData(2 << 20, 7);
+  uint32_t s = 1;
+  Bytes noise(700 << 10);
+  for (uint8_t& b : noise) s = s * 1664525u + 1013904223u, b = static_cast<uint8_t>(s >> 24);
+  data.insert(data.begin(), noise.begin(), noise.end());
+  const Bytes packed = Deflate(data);
+  ASSERT_GT(packed.size(), 512u << 10);
+  const uint32_t crc = static_cast<uint32_t>(crc32(0, data.data(), static_cast<uInt>(data.size())));
+
+  ZipMember plain, secret;
+  plain.name = "big.bin", plain.method = 8, plain.plain = data, plain.data = packed;
+  secret = plain;
+  secret.name = "big-secret.bin", secret.flags = 1, secret.data = zipenc::Encrypt(packed, "pw", crc >> 16);
+  const auto r = Extract(Write("big.zip", zipenc::LocalHeaders({plain, secret})), "pw\n");
+  EXPECT_EQ(r.err, "");
+  EXPECT_EQ(testutil::Sha256Hex(ReadFile(out() + "/big.bin")), testutil::Sha256Hex(data.data(), data.size()));
+  EXPECT_EQ(testutil::Sha256Hex(ReadFile(out() + "/big-secret.bin")), testutil::Sha256Hex(data.data(), data.size()));
+}
+
+TEST_F(ZipCli, NamesStayInsideTheOutputFolder) {
+  std::vector<ZipMember> members(3);
+  members[0].name = "/rooted.txt";
+  members[1].name = "../../escaped.txt";
+  members[2].name = "a/../../b/../../up.txt";
+  for (ZipMember& m : members) m.plain = m.data = ToBytes("x");
+  const auto r = Extract(Write("names.zip", zipenc::LocalHeaders(members)));
+  EXPECT_EQ(r.exitCode, 0);
+  for (const std::string& f : Files()) EXPECT_EQ(f.find(".."), std::string::npos) << f;
+  EXPECT_EQ(Files().size(), 3u);
+  EXPECT_TRUE(testutil::FileExists(out() + "/rooted.txt"));
+  EXPECT_FALSE(testutil::FileExists(tmp_ / "escaped.txt"));
+  EXPECT_FALSE(testutil::FileExists(tmp_.path() + "/../escaped.txt"));
+}
+
+TEST_F(ZipCli, DamagedHeadersAreSkippedAndTheScanGoesOn) {
+  ZipMember first, last;
+  first.name = "first.txt", first.plain = first.data = ToBytes("first data");
+  last.name = "last.txt", last.plain = last.data = ToBytes("last data");
+  ZipMember noName = first;
+  noName.name = "";
+  ZipMember nulName = first;
+  nulName.name = std::string("nu\0l.txt", 8);
+  ZipMember method7 = first, method9 = first;
+  method7.name = "seven.txt", method7.method = 7;
+  method9.name = "nine.txt", method9.method = 9;
+  Bytes archive = zipenc::LocalHeaders({first, noName, nulName, method7, method9});
+  archive.push_back('P');  // a signature right after a 0x50 byte
+  const Bytes tail = zipenc::LocalHeaders({last});
+  archive.insert(archive.end(), tail.begin(), tail.end());
+  const auto r = Extract(Write("damaged.zip", archive));
+  EXPECT_EQ(r.exitCode, 0);
+  EXPECT_EQ(Files(), (std::vector<std::string>{"first.txt", "last.txt"}));
+  EXPECT_EQ(ReadFile(out() + "/last.txt"), "last data");
+}
+
+TEST_F(ZipCli, ProbeNeedsANamedLocalHeader) {
+  ZipMember noName;
+  noName.plain = noName.data = ToBytes("data");
+  auto r = Extract(Write("noname.zip", zipenc::LocalHeaders({noName})));
+  EXPECT_EQ(r.exitCode, 2);
+  EXPECT_NE(r.err.find("UNSUPPORTED: 1 times"), std::string::npos);
+
+  // Found by content under another name, behind a leading 0x50 byte.
+  ZipMember named = noName;
+  named.name = "n.txt";
+  Bytes data = ToBytes("PPK");
+  Bytes headers = zipenc::LocalHeaders({named});
+  data.insert(data.end(), headers.begin(), headers.end());
+  r = Extract(Write("archive.dat", data));
+  EXPECT_EQ(r.exitCode, 0) << r.err;
+  EXPECT_EQ(ReadFile(out() + "/n.txt"), "data");
+}
+
+TEST_F(ZipCli, DamagedDataIsKeptWithANoticeNamingTheMember) {
+  const Bytes text = zipenc::SampleData(20000, 3);
+  ZipMember stored, deflated, truncated;
+  stored.name = "stored.txt", stored.plain = stored.data = text;
+  stored.data[100] ^= 0xFF;
+  deflated.name = "deflated.txt", deflated.method = 8, deflated.plain = text, deflated.data = Deflate(text);
+  deflated.data[deflated.data.size() / 2] ^= 0x55;  // an error in the middle of the stream
+  truncated.name = "cut.txt", truncated.method = 8, truncated.plain = text, truncated.data = Deflate(text);
+  Bytes archive = zipenc::LocalHeaders({stored, deflated, truncated});
+  archive.resize(archive.size() - truncated.data.size() / 2);
+  const auto r = Extract(Write("bad.zip", archive));
+  EXPECT_EQ(r.exitCode, 0);
+  for (const char* name : {"stored.txt", "deflated.txt", "cut.txt"}) {
+    EXPECT_NE(r.err.find(name), std::string::npos) << r.err;
+    EXPECT_TRUE(testutil::FileExists(out() + "/" + name));
+  }
+  EXPECT_EQ(ReadFile(out() + "/stored.txt").size(), text.size());
+  EXPECT_LT(ReadFile(out() + "/cut.txt").size(), text.size());
+}
+
+TEST_F(ZipCli, SharedShrunkAndImplodedArchives) {
+  if (!testutil::HaveSharedFixtures("zip")) GTEST_SKIP() << "no shared ZIP fixtures";
+  const std::string dir = testutil::SharedFixture("zip");
+  std::map<std::string, std::vector<ManifestRow>> byArchive;
+  for (const ManifestRow& row : ReadManifest(dir + "/MANIFEST.tsv", true)) byArchive[row.archive].push_back(row);
+  ASSERT_FALSE(byArchive.empty());
+  for (const auto& [archive, rows] : byArchive) {
+    SCOPED_TRACE(archive);
+    const auto r = Extract(dir + "/" + archive);
+    EXPECT_EQ(r.exitCode, 0);
+    EXPECT_EQ(r.err, "");
+    for (const ManifestRow& row : rows)
+      EXPECT_EQ(testutil::Sha256Hex(ReadFile(out() + "/" + row.member)), row.sha256) << row.member;
+    testutil::System("rm -rf '" + out() + "'");
+  }
+}
+
+}  // namespace

@@ -1,0 +1,307 @@
+// The main dialog, the progress window and the password prompt, driven
+// through the window layer.
+#include <cstring>
+
+#include "core/handler.h"
+#include "core/progress.h"
+#include "core/prompt.h"
+#include "core/settings.h"
+#include "shell/handler_list.h"
+#include "shell/password_dialog.h"
+#include "shell/resources/resources.h"
+#include "ui_support.h"
+
+namespace {
+
+using uitest::Command;
+using uitest::ItemText;
+
+class MainDialogTest : public uitest::DialogTest {
+ protected:
+  void SetUp() override {
+    DialogTest::SetUp();
+    g_ReadAheadBuffer = static_cast<uint8_t*>(LocalAlloc(LMEM_FIXED, kReadAheadSize));
+    g_HandlerRegistry = CreateHandlerRegistry();
+    g_ResultCounters = ResultCounters();
+    g_bMakeDir = g_bOpenDir = false;
+  }
+  void TearDown() override {
+    delete g_HandlerRegistry;
+    g_HandlerRegistry = nullptr;
+    LocalFree(g_ReadAheadBuffer);
+    g_ReadAheadBuffer = nullptr;
+    DialogTest::TearDown();
+  }
+  // Runs the main dialog; `act` drives it, then it is closed with Cancel.
+  // Message boxes and browsers on the way are answered by `nested`.
+  void Run(std::function<void(HWND)> act, std::function<bool(HWND)> nested = nullptr) {
+    bool acted = false;
+    script_ = [&](HWND d) {
+      if (uitest::Caption(d) == u"Dorvane" && GetDlgItem(d, 1009) != nullptr) {
+        if (acted) return false;
+        acted = true;
+        act(d);
+        Command(d, IDCANCEL);
+        return true;
+      }
+      return nested != nullptr && nested(d);
+    };
+    DialogBoxIndirectParamW(g_hInstance, LoadDialogTemplate(102), nullptr, MainDialogProc, 0);
+    EXPECT_TRUE(acted);
+  }
+  // Answers a browser by choosing `path` (a file or, "" for the root, a folder).
+  static std::function<bool(HWND)> Choose(std::u16string name, std::vector<std::u16string>* boxes = nullptr) {
+    return [name, boxes](HWND d) {
+      const std::u16string caption = uitest::Caption(d);
+      if (caption == u"File") {
+        if (name == u"<cancel>") {
+          Command(d, IDCANCEL);
+        } else {
+          SetDlgItemTextW(d, 901, name.c_str());
+          Command(d, IDOK);
+        }
+        return true;
+      }
+      if (boxes != nullptr && GetDlgItem(d, IDOK) != nullptr) {
+        boxes->push_back(uitest::BoxText(d));
+        Command(d, IDOK);
+        return true;
+      }
+      return false;
+    };
+  }
+  std::string ProgramTmp() const { return uitest::Utf8(uitest::ProgramPath(tmp_.path())); }
+};
+
+TEST_F(MainDialogTest, FirstStartShowsTheRootAndNoFile) {
+  Run([](HWND d) {
+    EXPECT_EQ(ItemText(d, 1012), u"\\");
+    EXPECT_EQ(ItemText(d, 1009), u"");
+    EXPECT_EQ(IsDlgButtonChecked(d, 1013), static_cast<UINT>(BST_UNCHECKED));
+    EXPECT_EQ(IsDlgButtonChecked(d, 1010), static_cast<UINT>(BST_UNCHECKED));
+    EXPECT_FALSE(IsWindowEnabled(GetDlgItem(d, 1002)));
+    // Initialisation reports that it did not set the focus; only messages
+    // other than commands go unhandled.
+    EXPECT_EQ(MainDialogProc(d, WM_INITDIALOG, 0, 0), FALSE);
+    EXPECT_EQ(MainDialogProc(d, WM_COMMAND, 4242, 0), TRUE);
+    EXPECT_EQ(MainDialogProc(d, WM_SIZE, 0, 0), FALSE);
+  });
+}
+
+TEST_F(MainDialogTest, ShowsTheStoredPathAndFlags) {
+  WriteExtractPath(u"\\");
+  WriteMakeDir(true);
+  Run([](HWND d) {
+    EXPECT_EQ(ItemText(d, 1012), u"\\");
+    EXPECT_EQ(IsDlgButtonChecked(d, 1013), static_cast<UINT>(BST_CHECKED));
+  });
+  WriteExtractPath(u"\\data\\out");
+  Run([](HWND d) { EXPECT_EQ(ItemText(d, 1012), u"\\data\\out"); });
+}
+
+TEST_F(MainDialogTest, CheckBoxesStoreOneOrZero) {
+  Run([](HWND d) {
+    DialogKey(d, VK_TAB, 0);  // file button
+    DialogKey(d, VK_TAB, 0);  // path button
+    DialogKey(d, VK_TAB, 0);  // "Make folder"
+    DialogKey(d, VK_SPACE, u' ');
+    EXPECT_TRUE(ReadMakeDir());
+    DialogKey(d, VK_TAB, 0);  // "Open folder"
+    DialogKey(d, VK_SPACE, u' ');
+    EXPECT_TRUE(ReadOpenDir());
+    DialogKey(d, VK_SPACE, u' ');
+    EXPECT_FALSE(ReadOpenDir());
+    // A command with a notification code is not a click.
+    CheckDlgButton(d, 1013, BST_UNCHECKED);
+    Command(d, 1013, 5);
+    EXPECT_TRUE(ReadMakeDir());
+  });
+  EXPECT_FALSE(g_bMakeDir);  // the run's flags stay as they were read at start-up
+}
+
+TEST_F(MainDialogTest, FileButtonShowsTheChoiceAndCancelClearsIt) {
+  testutil::WriteFile(tmp_ / "a.zip", "x");
+  const std::u16string path = uitest::ProgramPath(tmp_ / "a.zip");
+  Run(
+      [&](HWND d) {
+        Command(d, 1009);
+        EXPECT_EQ(ItemText(d, 1009), u"a.zip");
+        EXPECT_EQ(std::u16string(SelectedFile), path);
+        EXPECT_TRUE(IsWindowEnabled(GetDlgItem(d, 1002)));
+      },
+      Choose(path.substr(1)));
+  Run(
+      [&](HWND d) {
+        Command(d, 1009);
+        EXPECT_EQ(ItemText(d, 1009), u"a.zip");
+        Command(d, 1009);  // cancelled this time
+        EXPECT_EQ(ItemText(d, 1009), u"");
+        EXPECT_FALSE(IsWindowEnabled(GetDlgItem(d, 1002)));
+      },
+      [&, first = true](HWND d) mutable {
+        if (uitest::Caption(d) != u"File") return false;
+        if (first) SetDlgItemTextW(d, 901, path.substr(1).c_str());
+        Command(d, first ? IDOK : IDCANCEL);
+        first = false;
+        return true;
+      });
+}
+
+TEST_F(MainDialogTest, PathButtonStoresTheChoiceOrTheRoot) {
+  Run([](HWND d) {
+    Command(d, 1012);
+    EXPECT_EQ(ItemText(d, 1012), u"\\");
+  }, Choose(u"<cancel>"));
+  char stored[kExtractPathNarrowSize];
+  ASSERT_TRUE(ReadExtractPath(stored));
+  EXPECT_STREQ(stored, "");  // "\" was stored, which reads as the root
+}
+
+TEST_F(MainDialogTest, ExtractReportsTheTotalsSinceStartUp) {
+  testutil::WriteFile(tmp_ / "junk.bin", "nothing any handler reads");
+  testutil::WriteFile(tmp_ / "data.gz", testutil::ReadFile(testutil::Fixture("core/noname.gz")));
+  testutil::System("mkdir -p '" + tmp_ / "out" + "'");
+  WriteExtractPath(uitest::ProgramPath(tmp_ / "out").c_str());
+  std::vector<std::u16string> boxes;
+  Run([&](HWND d) {
+    wcscpy_w(SelectedFile, uitest::ProgramPath(tmp_ / "junk.bin").c_str());
+    Command(d, 1002);
+    wcscpy_w(SelectedFile, uitest::ProgramPath(tmp_ / "data.gz").c_str());
+    Command(d, 1002);
+  }, Choose(u"", &boxes));
+  const std::u16string once = u" NOT_A_FILE: 0 times\nUNSUPPORTED: 1 times\n     FAILED: 0 times";
+  // The second, successful extraction still shows the totals.
+  EXPECT_EQ(boxes, (std::vector<std::u16string>{once, once}));
+  EXPECT_EQ(testutil::ReadFile(tmp_ / "out/data"), testutil::ReadFile(testutil::Fixture("core/lines.txt")));
+}
+
+TEST_F(MainDialogTest, NothingIsShownWhileTheTotalsAreZero) {
+  testutil::WriteFile(tmp_ / "data.gz", testutil::ReadFile(testutil::Fixture("core/noname.gz")));
+  WriteExtractPath(uitest::ProgramPath(tmp_.path()).c_str());
+  int boxes = 0;
+  Run([&](HWND d) {
+    wcscpy_w(SelectedFile, uitest::ProgramPath(tmp_ / "data.gz").c_str());
+    Command(d, 1002);
+  }, [&](HWND d) {
+    ++boxes;
+    Command(d, IDOK);
+    return true;
+  });
+  EXPECT_EQ(boxes, 0);
+  EXPECT_TRUE(testutil::FileExists(tmp_ / "data"));
+}
+
+TEST_F(MainDialogTest, CancelEndsTheDialog) {
+  script_ = [](HWND d) {
+    DialogKey(d, VK_ESCAPE, 0);
+    return true;
+  };
+  EXPECT_EQ(DialogBoxIndirectParamW(g_hInstance, LoadDialogTemplate(102), nullptr, MainDialogProc, 0), 0);
+  MSG m;
+  EXPECT_FALSE(PeekMessageW(&m, nullptr, 0, 0, PM_REMOVE));  // the quit request was used up
+}
+
+TEST_F(MainDialogTest, ProgressWindowShowsTitleAndNameAndCannotBeClosed) {
+  ProgressRecord record;
+  strcpy(record.FileName, "a.lzh");
+  strcpy(record.Title, "Dorvane: Lzh" DECOMPRESS_SUFFIX);
+  HWND w = CreateDialogIndirectParamW(g_hInstance, LoadDialogTemplate(106), nullptr, ProgressWindowProc,
+                                      reinterpret_cast<LPARAM>(&record));
+  ASSERT_NE(w, nullptr);
+  EXPECT_TRUE(IsWindowVisible(w));
+  EXPECT_EQ(uitest::Caption(w), u"Dorvane: Lzh \u89e3\u51cd");
+  EXPECT_EQ(ItemText(w, 1011), u"a.lzh");
+  char screen[8192];
+  SnapshotScreen(screen, sizeof screen);
+  EXPECT_NE(std::string(screen).find("Dorvane: Lzh 解凍"), std::string::npos);
+  EXPECT_EQ(SendMessageW(w, WM_SYSCOMMAND, SC_CLOSE, 0), TRUE);
+  EXPECT_EQ(SendMessageW(w, WM_COMMAND, IDCANCEL, 0), TRUE);
+  EXPECT_EQ(ProgressWindowProc(w, WM_COMMAND, IDOK, 0), FALSE);
+  EXPECT_TRUE(IsWindow(w));
+  DestroyWindow(w);
+}
+
+TEST_F(MainDialogTest, ProgressThreadDrawsWhileTheMainThreadWaits) {
+  ProgressRecord record;
+  strcpy(record.FileName, "big.tar");
+  strcpy(record.Title, "Dorvane: Tar");
+  OpenProgress(&record);
+  std::string screen;
+  for (int i = 0; i < 200 && screen.find("big.tar") == std::string::npos; ++i) {
+    Sleep(10);
+    char text[8192];
+    SnapshotScreen(text, sizeof text);
+    screen = text;
+  }
+  EXPECT_NE(screen.find("big.tar"), std::string::npos);
+  CloseProgress(&record);
+  char text[8192];
+  SnapshotScreen(text, sizeof text);
+  EXPECT_EQ(std::string(text).find("big.tar"), std::string::npos);
+}
+
+class PasswordTest : public uitest::DialogTest {};
+
+TEST_F(PasswordTest, HidesTheTextUntilTheBoxIsCleared) {
+  std::u16string shownHidden, shownPlain;
+  script_ = [&](HWND d) {
+    if (uitest::Caption(d) != u"Please Input Password") return false;
+    EXPECT_EQ(IsDlgButtonChecked(d, 1004), static_cast<UINT>(BST_CHECKED));
+    EXPECT_EQ(SendDlgItemMessageW(d, 1000, EM_GETPASSWORDCHAR, 0, 0), u'*');
+    EXPECT_EQ(GetFocus(), GetDlgItem(d, 1000));
+    uitest::Type(d, u"s3cr\u00e9t");
+    char screen[8192];
+    SnapshotScreen(screen, sizeof screen);
+    EXPECT_NE(std::string(screen).find("******"), std::string::npos);
+    EXPECT_EQ(std::string(screen).find("s3cr"), std::string::npos);
+    SendDlgItemMessageW(d, 1004, BM_CLICK, 0, 0);
+    EXPECT_EQ(SendDlgItemMessageW(d, 1000, EM_GETPASSWORDCHAR, 0, 0), 0);
+    SnapshotScreen(screen, sizeof screen);
+    EXPECT_NE(std::string(screen).find("s3cr\xc3\xa9t"), std::string::npos);
+    // No way out but OK.
+    Command(d, IDCANCEL);
+    SendMessageW(d, WM_SYSCOMMAND, SC_CLOSE, 0);
+    DialogKey(d, VK_ESCAPE, 0);
+    EXPECT_TRUE(IsWindow(d));
+    DialogKey(d, VK_RETURN, 0);
+    return true;
+  };
+  char utf8[64];
+  DialogPasswordReader(utf8, sizeof utf8);
+  EXPECT_STREQ(utf8, "s3cr\xc3\xa9t");
+}
+
+TEST_F(PasswordTest, FillsTheSlotAndAcceptsEmptyText) {
+  script_ = [](HWND d) {
+    Command(d, IDOK);
+    return true;
+  };
+  char* slot = static_cast<char*>(LocalAlloc(LPTR, 4));
+  strcpy(slot, "old");
+  char* answer = PasswordPrompt(&slot);
+  EXPECT_EQ(answer, slot);
+  EXPECT_STREQ(answer, "");
+  script_ = [](HWND d) {
+    uitest::Type(d, u"pw");
+    Command(d, IDOK);
+    return true;
+  };
+  PasswordPrompt(&slot);
+  EXPECT_STREQ(slot, "pw");
+  LocalFree(slot);
+}
+
+TEST_F(PasswordTest, TheFieldTakesOnlyWhatFitsItsWidth) {
+  script_ = [](HWND d) {
+    uitest::Type(d, std::u16string(100, u'x'));
+    Command(d, IDOK);
+    return true;
+  };
+  char utf8[256];
+  DialogPasswordReader(utf8, sizeof utf8);
+  const size_t n = strlen(utf8);
+  EXPECT_GT(n, 30u);
+  EXPECT_LT(n, 50u);
+}
+
+}  // namespace
