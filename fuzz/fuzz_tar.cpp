@@ -14,7 +14,7 @@
 
 #include "archive/tar/byte_source.h"
 #include "archive/tar/tar_reader.h"
-#include "fuzz_support.h"
+#include "harness.h"
 
 namespace {
 
