@@ -197,3 +197,23 @@ TEST_F(CliTest, TruncatedNamedHeaderWritesNothing) {
 }
 
 }  // namespace
+
+namespace {
+
+// An LZH archive named setup.exe: no extension pass, found by content.
+TEST_F(CliTest, ExeIsDecidedByContent) {
+  const auto r = Extract(Copy("lzh/level1_lh6.lzh", "setup.exe"));
+  EXPECT_EQ(r.exitCode, 0) << r.err;
+  EXPECT_FALSE(testutil::ListFiles(out()).empty());
+}
+
+// A gzip file named a.z is not claimed by the compress TAR reader; the
+// content pass gives it to the gzip handler (which strips its own
+// extension only, so the name keeps its suffix).
+TEST_F(CliTest, LowerCaseZIsDecidedByContent) {
+  const auto r = Extract(Copy("core/noname.gz", "a.z"));
+  EXPECT_EQ(r.exitCode, 0) << r.err;
+  EXPECT_EQ(ReadFile(out() + "/a.z.ungzip"), ReadFile(Fixture("core/lines.txt")));
+}
+
+}  // namespace
