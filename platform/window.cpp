@@ -416,11 +416,14 @@ void Render() {
   g_canvas.Reset(g_screenRows, g_screenCols);
   Window* active = ActiveDialog();
   Window* menuOwner = nullptr;
+  // The dialog that takes the keys is drawn last: the progress window, made
+  // on its own thread, may come up after a prompt and must not cover it.
   for (Window* d : g_topLevels) {
     if (!d->visible) continue;
-    DrawDialog(d, d == active);
+    if (d != active) DrawDialog(d, false);
     if (d->menu != nullptr) menuOwner = d;
   }
+  if (active != nullptr) DrawDialog(active, true);
   if (menuOwner != nullptr) DrawMenuBar(menuOwner);
   g_dirty = false;
   if (winterm::IsOpen()) winterm::Present(g_canvas);
