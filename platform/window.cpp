@@ -39,6 +39,20 @@ struct ListColumn {
   int cx = 0;  // pixels
 };
 
+// One line of editable text: an edit control's, or a list row's while it is
+// renamed. The caret is an offset into the UTF-16 text, always between two
+// characters; `scroll` is the first character shown.
+struct EditLine {
+  u16string text;
+  size_t caret = 0;
+  size_t scroll = 0;
+  void SetText(const u16string& t) {
+    text = t;
+    caret = t.size();
+    scroll = 0;
+  }
+};
+
 }  // namespace
 
 struct Window {
@@ -61,8 +75,9 @@ struct Window {
   INT_PTR result = 0;
   bool fullScreen = false;
   const MenuTemplate* menu = nullptr;
-  // check box, edit
+  // check box, edit (the text is in `line`; `text` mirrors it)
   int check = BST_UNCHECKED;
+  EditLine line;
   WCHAR passwordChar = 0;
   size_t limit = 0;  // 0: none
   // list view
@@ -72,7 +87,7 @@ struct Window {
   int top = 0;
   bool editing = false;
   int editRow = -1;
-  u16string editText;
+  EditLine editLine;
   HIMAGELIST images = nullptr;
   // drop-down list
   std::vector<u16string> entries;
@@ -188,9 +203,102 @@ u16string PadRight(const u16string& s, int cells) {
   return out;
 }
 
-// Text shown in an edit: the password character in place of every letter.
-u16string EditShown(const Window* c, const u16string& text) {
-  return c->passwordChar != 0 ? Repeat(c->passwordChar, text.size()) : text;
+bool IsLead(WCHAR c) { return c >= 0xD800 && c < 0xDC00; }
+bool IsTrail(WCHAR c) { return c >= 0xDC00 && c < 0xE000; }
+size_t PrevChar(const u16string& s, size_t i) {
+  if (i == 0) return 0;
+  --i;
+  if (i > 0 && IsTrail(s[i]) && IsLead(s[i - 1])) --i;
+  return i;
+}
+size_t NextChar(const u16string& s, size_t i) {
+  if (i >= s.size()) return s.size();
+  ++i;
+  if (i < s.size() && IsTrail(s[i]) && IsLead(s[i - 1])) ++i;
+  return i;
+}
+
+// Draws an edit line `width` cells wide, scrolled so that the caret shows
+// (a password character stands for every character); the cursor goes to the
+// caret when `cursor` is set.
+void DrawEditLine(int row, int col, int width, EditLine* line, WCHAR passwordChar, uint8_t attr, bool cursor) {
+  // Each character with its offset and the cells it takes.
+  struct Shown {
+    size_t at;
+    char32_t cp;
+    int cells;
+  };
+  std::vector<Shown> chars;
+  for (size_t i = 0; i < line->text.size(); i = NextChar(line->text, i)) {
+    const std::u32string cp = Decode(line->text.substr(i, NextChar(line->text, i) - i));
+    const char32_t c = passwordChar != 0 ? passwordChar : (cp.empty() ? U'?' : cp[0]);
+    chars.push_back({i, c, winterm::CharWidth(c)});
+  }
+  size_t caret = 0;
+  while (caret < chars.size() && chars[caret].at < line->caret) ++caret;
+  const int room = std::max(0, width - 1);  // the caret may stand behind the last character
+  auto cells = [&](size_t from, size_t to) {
+    int n = 0;
+    for (size_t i = from; i < to; ++i) n += chars[i].cells;
+    return n;
+  };
+  size_t first = std::min(line->scroll, chars.size());
+  if (caret < first) first = caret;
+  while (first < caret && cells(first, caret) > room) ++first;
+  while (first > 0 && cells(first - 1, chars.size()) <= room) --first;  // no room left unused
+  line->scroll = first;
+  Fill(row, col, width, U'_', attr);
+  int used = 0;
+  for (size_t i = first; i < chars.size() && used + chars[i].cells <= width; ++i) {
+    std::u16string one;
+    if (chars[i].cp >= 0x10000) {
+      one += static_cast<WCHAR>(0xD800 + ((chars[i].cp - 0x10000) >> 10));
+      one += static_cast<WCHAR>(0xDC00 + ((chars[i].cp - 0x10000) & 0x3FF));
+    } else {
+      one += static_cast<WCHAR>(chars[i].cp);
+    }
+    used += Put(row, col + used, one, attr, chars[i].cells);
+  }
+  if (cursor) {
+    g_canvas.cursorRow = row;
+    g_canvas.cursorCol = col + std::min(cells(first, caret), width - 1);
+  }
+}
+
+enum class EditResult { kIgnored, kMoved, kChanged };
+
+// The keys of an edit line: typing inserts at the caret, Backspace and Delete
+// remove the character before and after it, the arrows, Home and End move
+// it. `maxCells` (negative: none) and `limit` (0: none) bound the text.
+EditResult EditLineKey(EditLine* line, UINT vk, WCHAR ch, int maxCells, size_t limit) {
+  u16string& t = line->text;
+  size_t& caret = line->caret;
+  caret = std::min(caret, t.size());
+  if ((vk == 0 || vk == VK_SPACE) && ch >= 0x20) {
+    if (maxCells >= 0 && TextWidth(t) + winterm::CharWidth(ch) > maxCells) return EditResult::kMoved;
+    if (limit != 0 && t.size() >= limit) return EditResult::kMoved;
+    t.insert(caret, 1, ch);
+    ++caret;
+    return EditResult::kChanged;
+  }
+  switch (vk) {
+    case VK_BACK: {
+      if (caret == 0) return EditResult::kMoved;
+      const size_t p = PrevChar(t, caret);
+      t.erase(p, caret - p);
+      caret = p;
+      return EditResult::kChanged;
+    }
+    case VK_DELETE:
+      if (caret >= t.size()) return EditResult::kMoved;
+      t.erase(caret, NextChar(t, caret) - caret);
+      return EditResult::kChanged;
+    case VK_LEFT: caret = PrevChar(t, caret); return EditResult::kMoved;
+    case VK_RIGHT: caret = NextChar(t, caret); return EditResult::kMoved;
+    case VK_HOME: caret = 0; return EditResult::kMoved;
+    case VK_END: caret = t.size(); return EditResult::kMoved;
+    default: return EditResult::kIgnored;
+  }
 }
 
 // The lines of a list view, as shown: the name (folders marked with "/"),
@@ -288,31 +396,9 @@ void DrawControl(Window* d, Window* c, bool dialogActive) {
       Put(r0, c0, box + c->text, dim | (focused ? winterm::kReverse : 0), width);
       break;
     }
-    case ControlKind::Edit: {
-      const u16string shown = EditShown(c, c->text);
-      Fill(r0, c0, width, U'_', winterm::kUnderline | dim);
-      int tw = TextWidth(shown);
-      // A long text shows its end, where the typing happens.
-      std::u32string cps = Decode(shown);
-      size_t first = 0;
-      while (tw > width - 1 && first < cps.size()) tw -= winterm::CharWidth(cps[first++]);
-      u16string tail;
-      for (size_t i = first; i < cps.size(); ++i) {
-        char32_t cp = cps[i];
-        if (cp >= 0x10000) {
-          tail += static_cast<WCHAR>(0xD800 + ((cp - 0x10000) >> 10));
-          tail += static_cast<WCHAR>(0xDC00 + ((cp - 0x10000) & 0x3FF));
-        } else {
-          tail += static_cast<WCHAR>(cp);
-        }
-      }
-      Put(r0, c0, tail, winterm::kUnderline | dim, width);
-      if (focused) {
-        g_canvas.cursorRow = r0;
-        g_canvas.cursorCol = c0 + std::min(tw, width - 1);
-      }
+    case ControlKind::Edit:
+      DrawEditLine(r0, c0, width, &c->line, c->passwordChar, winterm::kUnderline | dim, focused);
       break;
-    }
     case ControlKind::ComboBox: {
       const u16string t = c->current >= 0 && c->current < static_cast<int>(c->entries.size())
                               ? c->entries[static_cast<size_t>(c->current)]
@@ -340,11 +426,7 @@ void DrawControl(Window* d, Window* c, bool dialogActive) {
         uint8_t attr = dim;
         if (lr.focused) attr |= focused ? winterm::kReverse : winterm::kBold;
         if (c->editing && c->editRow == c->top + i) {
-          Put(row, c0, PadRight(c->editText, width), winterm::kUnderline, width);
-          if (dialogActive) {
-            g_canvas.cursorRow = row;
-            g_canvas.cursorCol = c0 + std::min(TextWidth(c->editText), width - 1);
-          }
+          DrawEditLine(row, c0, width, &c->editLine, 0, winterm::kUnderline, dialogActive);
         } else {
           Put(row, c0, ListLine(c, lr, width), attr, width);
         }
@@ -475,6 +557,7 @@ LRESULT ControlMessage(Window* c, UINT message, WPARAM wParam, LPARAM lParam, No
   switch (message) {
     case WM_SETTEXT:
       c->text = Str(reinterpret_cast<LPCWSTR>(lParam));
+      c->line.SetText(c->text);
       MarkDirty();
       return TRUE;
     case WM_GETTEXT:
@@ -752,6 +835,7 @@ Window* CreateFromTemplate(const DialogTemplate* t, HWND owner, DLGPROC proc) {
     c->id = it.id;
     c->style = it.style;
     c->text = Str(it.text);
+    c->line.SetText(c->text);
     c->parent = d;
     c->thread = d->thread;
     c->visible = true;
@@ -837,7 +921,7 @@ void BeginLabelEdit(Window* list) {
   if (static_cast<size_t>(row) >= list->rows.size()) return;
   list->editing = true;
   list->editRow = row;
-  list->editText = list->rows[static_cast<size_t>(row)].text;
+  list->editLine.SetText(list->rows[static_cast<size_t>(row)].text);
   MarkDirty();
 }
 
@@ -848,7 +932,7 @@ void EndLabelEdit(Window* list, bool accept) {
     Lock lock(g_ui);
     if (!list->editing) return;
     list->editing = false;
-    text = list->editText;
+    text = list->editLine.text;
     row = list->editRow;
     MarkDirty();
   }
@@ -893,14 +977,7 @@ bool ListKey(Window* d, Window* list, UINT vk, WCHAR ch) {
     {
       Lock lock(g_ui);
       MarkDirty();
-      if ((vk == 0 || vk == VK_SPACE) && ch >= 0x20) {
-        list->editText += ch;
-        return true;
-      }
-      if (vk == VK_BACK) {
-        if (!list->editText.empty()) list->editText.pop_back();
-        return true;
-      }
+      if (EditLineKey(&list->editLine, vk, ch, -1, MAX_PATH - 1) != EditResult::kIgnored) return true;
     }
     if (vk == VK_RETURN) EndLabelEdit(list, true);
     else if (vk == VK_ESCAPE) EndLabelEdit(list, false);
@@ -985,20 +1062,14 @@ bool ComboKey(Window* combo, UINT vk) {
 bool EditKey(Window* edit, UINT vk, WCHAR ch) {
   {
     Lock lock(g_ui);
-    if ((vk == 0 || vk == VK_SPACE) && ch >= 0x20) {
-      const int width = edit->rect.right - edit->rect.left;
-      // Without horizontal scrolling an edit takes only what fits its width.
-      if ((edit->style & ES_AUTOHSCROLL) == 0 && TextWidth(edit->text) + winterm::CharWidth(ch) > width - 1) return true;
-      if (edit->limit != 0 && edit->text.size() >= edit->limit) return true;
-      edit->text += ch;
-    } else if (vk == VK_BACK) {
-      if (edit->text.empty()) return true;
-      edit->text.pop_back();
-      if (!edit->text.empty() && edit->text.back() >= 0xD800 && edit->text.back() < 0xDC00) edit->text.pop_back();
-    } else {
-      return false;
-    }
+    // Without horizontal scrolling an edit takes only what fits its width.
+    const int width = edit->rect.right - edit->rect.left;
+    const int maxCells = (edit->style & ES_AUTOHSCROLL) != 0 ? -1 : std::max(0, width - 1);
+    const EditResult r = EditLineKey(&edit->line, vk, ch, maxCells, edit->limit);
+    if (r == EditResult::kIgnored) return false;
     MarkDirty();
+    if (r == EditResult::kMoved) return true;
+    edit->text = edit->line.text;
   }
   SendToDialog(edit->parent, WM_COMMAND, MAKEWPARAM(edit->id, EN_CHANGE), reinterpret_cast<LPARAM>(edit));
   return true;
