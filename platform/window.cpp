@@ -301,46 +301,83 @@ EditResult EditLineKey(EditLine* line, UINT vk, WCHAR ch, int maxCells, size_t l
   }
 }
 
-// The lines of a list view, as shown: the name (folders marked with "/"),
-// and in report view the columns.
+// Text cut to fit `cells` cells with one to spare; a cut text ends in "~".
+u16string Fit(const u16string& text, int cells, int* used) {
+  int w = TextWidth(text);
+  if (w <= cells - 1) {
+    *used = w;
+    return text;
+  }
+  u16string t;
+  w = 0;
+  for (char32_t cp : Decode(text)) {
+    const int cw = winterm::CharWidth(cp);
+    if (w + cw > cells - 2) break;
+    w += cw;
+    if (cp >= 0x10000) {
+      t += static_cast<WCHAR>(0xD800 + ((cp - 0x10000) >> 10));
+      t += static_cast<WCHAR>(0xDC00 + ((cp - 0x10000) & 0x3FF));
+    } else {
+      t += static_cast<WCHAR>(cp);
+    }
+  }
+  *used = w + 1;
+  return t + u"~";
+}
+
+// A row's name as shown: folders are marked with "/".
+u16string RowName(const ListRow& row) { return row.text + (row.image == 1 ? u"/" : u""); }
+
+bool IsReport(const Window* c) { return (c->style & LVS_TYPEMASK) == LVS_REPORT; }
+
+// Where a list view's rows go. In report view one row of the control is
+// one row of the list, below the column headers. In list view the names
+// flow down a column and on into the next, the columns as wide as the
+// widest name, as many side by side as the control's width holds; the view
+// scrolls sideways by whole columns.
+struct ListGeometry {
+  int rows = 1;      // list rows per column
+  int columns = 1;   // columns shown at once
+  int cellWidth = 1; // cells per column
+};
+ListGeometry ListLayout(const Window* c) {
+  ListGeometry g;
+  const int width = std::max(1, static_cast<int>(c->rect.right - c->rect.left));
+  const int height = c->rect.bottom - c->rect.top;
+  if (IsReport(c)) {
+    g.rows = std::max(1, height - 1);
+    g.cellWidth = width;
+    return g;
+  }
+  g.rows = std::max(1, height);
+  int widest = 1;
+  for (const ListRow& row : c->rows) widest = std::max(widest, TextWidth(RowName(row)));
+  g.cellWidth = std::min(width, widest + 2);
+  g.columns = std::max(1, width / g.cellWidth);
+  return g;
+}
+
+// One row of a list view as shown: the name, and in report view the columns.
 u16string ListLine(const Window* c, const ListRow& row, int width) {
-  const bool folder = row.image == 1;
-  u16string name = row.text + (folder ? u"/" : u"");
-  if ((c->style & LVS_TYPEMASK) != LVS_REPORT || c->columns.empty()) return PadRight(name, width);
+  const u16string name = RowName(row);
+  int w;
+  if (!IsReport(c) || c->columns.empty()) return PadRight(Fit(name, width, &w), width);
   u16string line;
   for (size_t i = 0; i < c->columns.size(); ++i) {
     const ListColumn& col = c->columns[i];
     const int cells = std::max(1, col.cx / kPxPerCol);
-    u16string t = i == 0 ? name : (i - 1 < row.sub.size() ? row.sub[i - 1] : u16string());
-    int w = TextWidth(t);
-    if (w > cells - 1) {
-      std::u32string cps = Decode(t);
-      t.clear();
-      w = 0;
-      for (char32_t cp : cps) {
-        const int cw = winterm::CharWidth(cp);
-        if (w + cw > cells - 2) break;
-        w += cw;
-        if (cp >= 0x10000) {
-          t += static_cast<WCHAR>(0xD800 + ((cp - 0x10000) >> 10));
-          t += static_cast<WCHAR>(0xDC00 + ((cp - 0x10000) & 0x3FF));
-        } else {
-          t += static_cast<WCHAR>(cp);
-        }
-      }
-      t += u'~';
-      ++w;
-    }
-    if (col.fmt == LVCFMT_RIGHT) t = Repeat(u' ', static_cast<size_t>(cells - 1 - w)) + t + u" ";
+    u16string t = Fit(i == 0 ? name : (i - 1 < row.sub.size() ? row.sub[i - 1] : u16string()), cells, &w);
+    if (col.fmt == LVCFMT_RIGHT) t = Repeat(u' ', static_cast<size_t>(std::max(0, cells - 1 - w))) + t + u" ";
     else t = PadRight(t, cells);
     line += t;
   }
   return PadRight(line, width);
 }
 
+// Rows one page holds.
 int ListVisibleRows(const Window* c) {
-  const int h = c->rect.bottom - c->rect.top;
-  return std::max(1, (c->style & LVS_TYPEMASK) == LVS_REPORT ? h - 1 : h);
+  const ListGeometry g = ListLayout(c);
+  return g.rows * g.columns;
 }
 int ListFocus(const Window* c) {
   for (size_t i = 0; i < c->rows.size(); ++i)
@@ -348,10 +385,19 @@ int ListFocus(const Window* c) {
   return -1;
 }
 void ListScrollToFocus(Window* c) {
-  const int f = ListFocus(c), n = ListVisibleRows(c);
+  const int f = ListFocus(c);
   if (f < 0) return;
-  if (f < c->top) c->top = f;
-  if (f >= c->top + n) c->top = f - n + 1;
+  const ListGeometry g = ListLayout(c);
+  if (IsReport(c)) {
+    if (f < c->top) c->top = f;
+    if (f >= c->top + g.rows) c->top = f - g.rows + 1;
+    return;
+  }
+  int first = c->top / g.rows;  // the first column shown
+  const int column = f / g.rows;
+  if (column < first) first = column;
+  if (column >= first + g.columns) first = column - g.columns + 1;
+  c->top = first * g.rows;
 }
 
 Window* ActiveDialog();
@@ -420,18 +466,29 @@ void DrawControl(Window* d, Window* c, bool dialogActive) {
         }
         Put(row++, c0, PadRight(header, width), winterm::kUnderline | winterm::kBold, width);
       }
-      const int n = ListVisibleRows(c);
-      for (int i = 0; i < n && c->top + i < static_cast<int>(c->rows.size()); ++i) {
-        const ListRow& lr = c->rows[static_cast<size_t>(c->top + i)];
+      const ListGeometry g = ListLayout(c);
+      const int shown = g.rows * g.columns;
+      int editAt = -1, editLeft = 0;
+      for (int i = 0; i < shown && c->top + i < static_cast<int>(c->rows.size()); ++i) {
+        const int index = c->top + i;
+        const ListRow& lr = c->rows[static_cast<size_t>(index)];
+        const int at = row + i % g.rows, left = c0 + (i / g.rows) * g.cellWidth;
+        const int cells = std::min(g.cellWidth, width - (left - c0));
+        if (cells <= 0) break;
         uint8_t attr = dim;
         if (lr.focused) attr |= focused ? winterm::kReverse : winterm::kBold;
-        if (c->editing && c->editRow == c->top + i) {
-          DrawEditLine(row, c0, width, &c->editLine, 0, winterm::kUnderline, dialogActive);
+        if (c->editing && c->editRow == index) {
+          editAt = at;
+          editLeft = left;
         } else {
-          Put(row, c0, ListLine(c, lr, width), attr, width);
+          // The highlight spans the name, not the spacing between columns.
+          int used;
+          const u16string name = IsReport(c) ? ListLine(c, lr, cells) : Fit(RowName(lr), cells, &used);
+          Put(at, left, name, attr, cells);
         }
-        ++row;
       }
+      // A rename may use the rest of the line, over the columns to its right.
+      if (editAt >= 0) DrawEditLine(editAt, editLeft, width - (editLeft - c0), &c->editLine, 0, winterm::kUnderline, dialogActive);
       if (c->rows.empty() && height > 0) Put(r0 + ((c->style & LVS_TYPEMASK) == LVS_REPORT ? 1 : 0), c0, u"(empty)", winterm::kDim, width);
       break;
     }
@@ -1017,9 +1074,12 @@ bool ListKey(Window* d, Window* list, UINT vk, WCHAR ch) {
       }
       return true;
     }
+    const int columnStep = IsReport(list) ? 0 : ListLayout(list).rows;
     switch (vk) {
       case VK_UP: delta = -1; break;
       case VK_DOWN: delta = 1; break;
+      case VK_LEFT: delta = ListFocus(list) >= columnStep ? -columnStep : 0; break;
+      case VK_RIGHT: delta = columnStep; break;
       case VK_PRIOR: delta = -page; break;
       case VK_NEXT: delta = page; break;
       case VK_HOME: delta = -n; break;

@@ -138,4 +138,42 @@ TEST_F(WindowTest, RenameEditsInsideTheName) {
   EXPECT_EQ(g_seen.renamed, std::vector<std::u16string>{u"old memo,txt"});
 }
 
+// List view: the names flow down the columns and on into the next column;
+// Left and Right move by a column and the view scrolls sideways.
+TEST_F(WindowTest, ListViewFlowsNamesIntoColumns) {
+  HWND list = GetDlgItem(dialog_, kList);  // 60 cells by 4 rows
+  for (int i = 1; i <= 30; ++i) {
+    std::u16string name = u"item-" + uitest::Wide(std::to_string(100 + i).substr(1));
+    LVITEMW item{};
+    item.mask = LVIF_TEXT;
+    item.iItem = i;
+    item.pszText = &name[0];
+    SendMessageW(list, LVM_INSERTITEMW, 0, reinterpret_cast<LPARAM>(&item));
+  }
+  SetFocus(list);
+  auto focused = [&] { return SendMessageW(list, LVM_GETNEXTITEM, static_cast<WPARAM>(-1), LVNI_FOCUSED); };
+  std::string s = Screen();
+  // Columns of 9 cells (the name and two spaces): six side by side.
+  EXPECT_NE(s.find("item-01  item-05  item-09  item-13  item-17  item-21"), std::string::npos) << s;
+  EXPECT_NE(s.find("item-04  item-08"), std::string::npos) << s;
+  EXPECT_EQ(s.find("item-25"), std::string::npos) << s;
+  Keys({VK_LEFT});
+  EXPECT_EQ(focused(), 0);
+  Keys({VK_DOWN, VK_RIGHT, VK_RIGHT});
+  EXPECT_EQ(focused(), 9);
+  for (int i = 0; i < 5; ++i) Keys({VK_RIGHT});
+  EXPECT_EQ(focused(), 29);  // the last one, in the eighth column
+  s = Screen();
+  EXPECT_NE(s.find("item-09  item-13  item-17  item-21  item-25  item-29"), std::string::npos) << s;
+  EXPECT_EQ(s.find("item-05"), std::string::npos) << s;
+  Keys({VK_HOME});
+  EXPECT_NE(Screen().find("item-01  item-05"), std::string::npos);
+  // Report view: one row per line, under the headers.
+  SetWindowLongW(list, GWL_STYLE, (GetWindowLongW(list, GWL_STYLE) & ~LVS_TYPEMASK) | LVS_REPORT);
+  s = Screen();
+  EXPECT_EQ(s.find("item-01  item-05"), std::string::npos) << s;
+  EXPECT_NE(s.find("item-01"), std::string::npos) << s;
+  EXPECT_EQ(s.find("item-04"), std::string::npos) << s;  // three rows below the (empty) header
+}
+
 }  // namespace
