@@ -9,6 +9,7 @@
 #include "platform/window.h"
 
 #include <algorithm>
+#include <cstdlib>
 #include <deque>
 #include <map>
 #include <mutex>
@@ -101,16 +102,19 @@ struct ImageList {
 
 namespace {
 
-std::recursive_mutex g_ui;
-std::vector<Window*> g_topLevels;  // z order, last on top
-std::set<Window*> g_live;
+// The window layer's state is never destroyed: a fatal error ends the
+// program with exit() while the progress thread may still be drawing, and
+// must not pull the windows away under it.
+std::recursive_mutex& g_ui = *new std::recursive_mutex;
+std::vector<Window*>& g_topLevels = *new std::vector<Window*>;  // z order, last on top
+std::set<Window*>& g_live = *new std::set<Window*>;
 HINSTANCE g_module = nullptr;
 int g_screenRows = 24, g_screenCols = 80;
 bool g_dirty = true;
-winterm::Canvas g_canvas;
+winterm::Canvas& g_canvas = *new winterm::Canvas;
 IdleDriver g_idleDriver = nullptr;
 void* g_idleContext = nullptr;
-std::map<std::thread::id, std::deque<MSG>> g_queues;
+std::map<std::thread::id, std::deque<MSG>>& g_queues = *new std::map<std::thread::id, std::deque<MSG>>;
 std::thread::id g_inputThread;  // the thread that reads the terminal
 int g_modalDepth = 0;
 
@@ -1826,9 +1830,17 @@ bool StartTerminal() {
   {
     Lock lock(g_ui);
     g_inputThread = std::this_thread::get_id();
+    // At exit (a fatal error ends the program with exit()) the terminal is
+    // given back under the lock, so the progress thread is not drawing then.
+    static bool registered = false;
+    if (!registered) atexit(StopTerminal);
+    registered = true;
   }
   SetScreenSize(rows, cols);
   return true;
 }
 
-void StopTerminal() { winterm::Close(); }
+void StopTerminal() {
+  Lock lock(g_ui);
+  winterm::Close();
+}

@@ -8,6 +8,7 @@
 #include <string>
 #include <thread>
 
+#include "../unit/cab_builder.h"
 #include "support/testutil.h"
 
 namespace {
@@ -244,6 +245,45 @@ TEST_F(TmuxTest, CommandLinePasswordFromPipeOrTerminal) {
   const std::string s = WaitFor("EXIT=0");
   EXPECT_EQ(s.find("secret"), std::string::npos) << s;
   EXPECT_EQ(testutil::Sha256Hex(ReadFile(tmp_ / "out/numbers.txt")), kNumbersSha);
+}
+
+// A program-ending error during an extraction: the "Error!" box, then the
+// program ends with status 1 and the terminal is given back.
+TEST_F(TmuxTest, TerminalIsRestoredAfterAProgramEndingError) {
+  testutil::System("mkdir -p '" + tmp_ / "in" + "' '" + tmp_ / "out" + "'");
+  cabtest::Cabinet c;
+  c.flags = 2;  // a set whose next cabinet is missing
+  c.nextName = "Next.CAB";
+  const std::vector<uint8_t> content(10, 'x');
+  c.folders.push_back({0, cabtest::MakeBlocks(0, content)});
+  c.files.push_back({"a", 10, 0, 0});
+  testutil::WriteFile(tmp_ / "in/first.cab", cabtest::Build(c));
+  Start("'" DORVANE_BINARY "' '#P(" + tmp_ / "out" + ")#F(/nonexistent)' 2>/dev/null\n");
+  WaitFor("out ");
+  Keys("Tab Enter");
+  WaitFor("F10:");
+  const std::string typed = tmp_ / "in/first.cab";
+  Keys("Tab");
+  Keys("-l '" + typed.substr(1) + "'");
+  Keys("Enter");
+  WaitFor("first.cab ");
+  Keys("Tab Tab Tab Tab Enter");
+  const std::string box = WaitFor("Error!");
+  EXPECT_NE(box.find("Dorvane: program error"), std::string::npos) << box;
+  Keys("Enter");
+  const std::string s = WaitFor("EXIT=1");
+  EXPECT_EQ(s.find("File for unpacking:"), std::string::npos) << s;
+  const std::string file = tmp_ / "alt.txt";
+  Tmux("display -p '#{alternate_on}' > '" + file + "'");
+  EXPECT_EQ(ReadFile(file), "0\n");
+}
+
+TEST_F(TmuxTest, TerminalIsRestoredOnCtrlC) {
+  Start("trap : INT\n");  // Ctrl-C goes to the whole group: the script stays to report
+  WaitFor("File for unpacking:");
+  Keys("C-c");
+  const std::string s = WaitFor("EXIT=130");
+  EXPECT_EQ(s.find("File for unpacking:"), std::string::npos) << s;
 }
 
 }  // namespace
