@@ -167,6 +167,12 @@ std::u32string Decode(const u16string& s) {
   return out;
 }
 
+// A code point as UTF-16.
+u16string Encode(char32_t cp) {
+  if (cp < 0x10000) return u16string(1, static_cast<WCHAR>(cp));
+  return {static_cast<WCHAR>(0xD800 + ((cp - 0x10000) >> 10)), static_cast<WCHAR>(0xDC00 + ((cp - 0x10000) & 0x3FF))};
+}
+
 int TextWidth(const u16string& s) {
   int w = 0;
   for (char32_t c : Decode(s)) w += winterm::CharWidth(c);
@@ -254,14 +260,7 @@ void DrawEditLine(int row, int col, int width, EditLine* line, WCHAR passwordCha
   Fill(row, col, width, U'_', attr);
   int used = 0;
   for (size_t i = first; i < chars.size() && used + chars[i].cells <= width; ++i) {
-    std::u16string one;
-    if (chars[i].cp >= 0x10000) {
-      one += static_cast<WCHAR>(0xD800 + ((chars[i].cp - 0x10000) >> 10));
-      one += static_cast<WCHAR>(0xDC00 + ((chars[i].cp - 0x10000) & 0x3FF));
-    } else {
-      one += static_cast<WCHAR>(chars[i].cp);
-    }
-    used += Put(row, col + used, one, attr, chars[i].cells);
+    used += Put(row, col + used, Encode(chars[i].cp), attr, chars[i].cells);
   }
   if (cursor) {
     g_canvas.cursorRow = row;
@@ -318,12 +317,7 @@ u16string Fit(const u16string& text, int cells, int* used) {
     const int cw = winterm::CharWidth(cp);
     if (w + cw > cells - 2) break;
     w += cw;
-    if (cp >= 0x10000) {
-      t += static_cast<WCHAR>(0xD800 + ((cp - 0x10000) >> 10));
-      t += static_cast<WCHAR>(0xDC00 + ((cp - 0x10000) & 0x3FF));
-    } else {
-      t += static_cast<WCHAR>(cp);
-    }
+    t += Encode(cp);
   }
   *used = w + 1;
   return t + u"~";
@@ -390,8 +384,11 @@ int ListFocus(const Window* c) {
 }
 void ListScrollToFocus(Window* c) {
   const int f = ListFocus(c);
-  if (f < 0) return;
   const ListGeometry g = ListLayout(c);
+  if (f < 0) {
+    if (!IsReport(c)) c->top -= c->top % g.rows;  // columns start at a multiple of their height
+    return;
+  }
   if (IsReport(c)) {
     if (f < c->top) c->top = f;
     if (f >= c->top + g.rows) c->top = f - g.rows + 1;
@@ -1577,13 +1574,7 @@ void SnapshotScreen(char* out, size_t size) {
       std::u16string line;
       for (int c = 0; c < g_canvas.cols; ++c) {
         const char32_t ch = g_canvas.At(r, c)->ch;
-        if (ch == 0) continue;
-        if (ch >= 0x10000) {
-          line += static_cast<WCHAR>(0xD800 + ((ch - 0x10000) >> 10));
-          line += static_cast<WCHAR>(0xDC00 + ((ch - 0x10000) & 0x3FF));
-        } else {
-          line += static_cast<WCHAR>(ch);
-        }
+        if (ch != 0) line += Encode(ch);
       }
       while (!line.empty() && line.back() == u' ') line.pop_back();
       text += line + u"\n";
