@@ -9,6 +9,7 @@
 #include "platform/window.h"
 
 #include <algorithm>
+#include <cstdlib>
 #include <deque>
 #include <map>
 #include <mutex>
@@ -39,6 +40,20 @@ struct ListColumn {
   int cx = 0;  // pixels
 };
 
+// One line of editable text: an edit control's, or a list row's while it is
+// renamed. The caret is an offset into the UTF-16 text, always between two
+// characters; `scroll` is the first character shown.
+struct EditLine {
+  u16string text;
+  size_t caret = 0;
+  size_t scroll = 0;
+  void SetText(const u16string& t) {
+    text = t;
+    caret = t.size();
+    scroll = 0;
+  }
+};
+
 }  // namespace
 
 struct Window {
@@ -61,8 +76,9 @@ struct Window {
   INT_PTR result = 0;
   bool fullScreen = false;
   const MenuTemplate* menu = nullptr;
-  // check box, edit
+  // check box, edit (the text is in `line`; `text` mirrors it)
   int check = BST_UNCHECKED;
+  EditLine line;
   WCHAR passwordChar = 0;
   size_t limit = 0;  // 0: none
   // list view
@@ -72,7 +88,7 @@ struct Window {
   int top = 0;
   bool editing = false;
   int editRow = -1;
-  u16string editText;
+  EditLine editLine;
   HIMAGELIST images = nullptr;
   // drop-down list
   std::vector<u16string> entries;
@@ -86,16 +102,19 @@ struct ImageList {
 
 namespace {
 
-std::recursive_mutex g_ui;
-std::vector<Window*> g_topLevels;  // z order, last on top
-std::set<Window*> g_live;
+// The window layer's state is never destroyed: a fatal error ends the
+// program with exit() while the progress thread may still be drawing, and
+// must not pull the windows away under it.
+std::recursive_mutex& g_ui = *new std::recursive_mutex;
+std::vector<Window*>& g_topLevels = *new std::vector<Window*>;  // z order, last on top
+std::set<Window*>& g_live = *new std::set<Window*>;
 HINSTANCE g_module = nullptr;
 int g_screenRows = 24, g_screenCols = 80;
 bool g_dirty = true;
-winterm::Canvas g_canvas;
+winterm::Canvas& g_canvas = *new winterm::Canvas;
 IdleDriver g_idleDriver = nullptr;
 void* g_idleContext = nullptr;
-std::map<std::thread::id, std::deque<MSG>> g_queues;
+std::map<std::thread::id, std::deque<MSG>>& g_queues = *new std::map<std::thread::id, std::deque<MSG>>;
 std::thread::id g_inputThread;  // the thread that reads the terminal
 int g_modalDepth = 0;
 
@@ -148,6 +167,12 @@ std::u32string Decode(const u16string& s) {
   return out;
 }
 
+// A code point as UTF-16.
+u16string Encode(char32_t cp) {
+  if (cp < 0x10000) return u16string(1, static_cast<WCHAR>(cp));
+  return {static_cast<WCHAR>(0xD800 + ((cp - 0x10000) >> 10)), static_cast<WCHAR>(0xDC00 + ((cp - 0x10000) & 0x3FF))};
+}
+
 int TextWidth(const u16string& s) {
   int w = 0;
   for (char32_t c : Decode(s)) w += winterm::CharWidth(c);
@@ -188,51 +213,169 @@ u16string PadRight(const u16string& s, int cells) {
   return out;
 }
 
-// Text shown in an edit: the password character in place of every letter.
-u16string EditShown(const Window* c, const u16string& text) {
-  return c->passwordChar != 0 ? Repeat(c->passwordChar, text.size()) : text;
+bool IsLead(WCHAR c) { return c >= 0xD800 && c < 0xDC00; }
+bool IsTrail(WCHAR c) { return c >= 0xDC00 && c < 0xE000; }
+size_t PrevChar(const u16string& s, size_t i) {
+  if (i == 0) return 0;
+  --i;
+  if (i > 0 && IsTrail(s[i]) && IsLead(s[i - 1])) --i;
+  return i;
+}
+size_t NextChar(const u16string& s, size_t i) {
+  if (i >= s.size()) return s.size();
+  ++i;
+  if (i < s.size() && IsTrail(s[i]) && IsLead(s[i - 1])) ++i;
+  return i;
 }
 
-// The lines of a list view, as shown: the name (folders marked with "/"),
-// and in report view the columns.
+// Draws an edit line `width` cells wide, scrolled so that the caret shows
+// (a password character stands for every character); the cursor goes to the
+// caret when `cursor` is set.
+void DrawEditLine(int row, int col, int width, EditLine* line, WCHAR passwordChar, uint8_t attr, bool cursor) {
+  // Each character with its offset and the cells it takes.
+  struct Shown {
+    size_t at;
+    char32_t cp;
+    int cells;
+  };
+  std::vector<Shown> chars;
+  for (size_t i = 0; i < line->text.size(); i = NextChar(line->text, i)) {
+    const std::u32string cp = Decode(line->text.substr(i, NextChar(line->text, i) - i));
+    const char32_t c = passwordChar != 0 ? passwordChar : (cp.empty() ? U'?' : cp[0]);
+    chars.push_back({i, c, winterm::CharWidth(c)});
+  }
+  size_t caret = 0;
+  while (caret < chars.size() && chars[caret].at < line->caret) ++caret;
+  const int room = std::max(0, width - 1);  // the caret may stand behind the last character
+  auto cells = [&](size_t from, size_t to) {
+    int n = 0;
+    for (size_t i = from; i < to; ++i) n += chars[i].cells;
+    return n;
+  };
+  size_t first = std::min(line->scroll, chars.size());
+  if (caret < first) first = caret;
+  while (first < caret && cells(first, caret) > room) ++first;
+  while (first > 0 && cells(first - 1, chars.size()) <= room) --first;  // no room left unused
+  line->scroll = first;
+  Fill(row, col, width, U'_', attr);
+  int used = 0;
+  for (size_t i = first; i < chars.size() && used + chars[i].cells <= width; ++i) {
+    used += Put(row, col + used, Encode(chars[i].cp), attr, chars[i].cells);
+  }
+  if (cursor) {
+    g_canvas.cursorRow = row;
+    g_canvas.cursorCol = col + std::min(cells(first, caret), width - 1);
+  }
+}
+
+enum class EditResult { kIgnored, kMoved, kChanged };
+
+// The keys of an edit line: typing inserts at the caret, Backspace and Delete
+// remove the character before and after it, the arrows, Home and End move
+// it. `maxCells` (negative: none) and `limit` (0: none) bound the text.
+EditResult EditLineKey(EditLine* line, UINT vk, WCHAR ch, int maxCells, size_t limit) {
+  u16string& t = line->text;
+  size_t& caret = line->caret;
+  caret = std::min(caret, t.size());
+  if ((vk == 0 || vk == VK_SPACE) && ch >= 0x20) {
+    if (maxCells >= 0 && TextWidth(t) + winterm::CharWidth(ch) > maxCells) return EditResult::kMoved;
+    if (limit != 0 && t.size() >= limit) return EditResult::kMoved;
+    t.insert(caret, 1, ch);
+    ++caret;
+    return EditResult::kChanged;
+  }
+  switch (vk) {
+    case VK_BACK: {
+      if (caret == 0) return EditResult::kMoved;
+      const size_t p = PrevChar(t, caret);
+      t.erase(p, caret - p);
+      caret = p;
+      return EditResult::kChanged;
+    }
+    case VK_DELETE:
+      if (caret >= t.size()) return EditResult::kMoved;
+      t.erase(caret, NextChar(t, caret) - caret);
+      return EditResult::kChanged;
+    case VK_LEFT: caret = PrevChar(t, caret); return EditResult::kMoved;
+    case VK_RIGHT: caret = NextChar(t, caret); return EditResult::kMoved;
+    case VK_HOME: caret = 0; return EditResult::kMoved;
+    case VK_END: caret = t.size(); return EditResult::kMoved;
+    default: return EditResult::kIgnored;
+  }
+}
+
+// Text cut to fit `cells` cells with one to spare; a cut text ends in "~".
+u16string Fit(const u16string& text, int cells, int* used) {
+  int w = TextWidth(text);
+  if (w <= cells - 1) {
+    *used = w;
+    return text;
+  }
+  u16string t;
+  w = 0;
+  for (char32_t cp : Decode(text)) {
+    const int cw = winterm::CharWidth(cp);
+    if (w + cw > cells - 2) break;
+    w += cw;
+    t += Encode(cp);
+  }
+  *used = w + 1;
+  return t + u"~";
+}
+
+// A row's name as shown: folders are marked with "/".
+u16string RowName(const ListRow& row) { return row.text + (row.image == 1 ? u"/" : u""); }
+
+bool IsReport(const Window* c) { return (c->style & LVS_TYPEMASK) == LVS_REPORT; }
+
+// Where a list view's rows go. In report view one row of the control is
+// one row of the list, below the column headers. In list view the names
+// flow down a column and on into the next, the columns as wide as the
+// widest name, as many side by side as the control's width holds; the view
+// scrolls sideways by whole columns.
+struct ListGeometry {
+  int rows = 1;      // list rows per column
+  int columns = 1;   // columns shown at once
+  int cellWidth = 1; // cells per column
+};
+ListGeometry ListLayout(const Window* c) {
+  ListGeometry g;
+  const int width = std::max(1, static_cast<int>(c->rect.right - c->rect.left));
+  const int height = c->rect.bottom - c->rect.top;
+  if (IsReport(c)) {
+    g.rows = std::max(1, height - 1);
+    g.cellWidth = width;
+    return g;
+  }
+  g.rows = std::max(1, height);
+  int widest = 1;
+  for (const ListRow& row : c->rows) widest = std::max(widest, TextWidth(RowName(row)));
+  g.cellWidth = std::min(width, widest + 2);
+  g.columns = std::max(1, width / g.cellWidth);
+  return g;
+}
+
+// One row of a list view as shown: the name, and in report view the columns.
 u16string ListLine(const Window* c, const ListRow& row, int width) {
-  const bool folder = row.image == 1;
-  u16string name = row.text + (folder ? u"/" : u"");
-  if ((c->style & LVS_TYPEMASK) != LVS_REPORT || c->columns.empty()) return PadRight(name, width);
+  const u16string name = RowName(row);
+  int w;
+  if (!IsReport(c) || c->columns.empty()) return PadRight(Fit(name, width, &w), width);
   u16string line;
   for (size_t i = 0; i < c->columns.size(); ++i) {
     const ListColumn& col = c->columns[i];
     const int cells = std::max(1, col.cx / kPxPerCol);
-    u16string t = i == 0 ? name : (i - 1 < row.sub.size() ? row.sub[i - 1] : u16string());
-    int w = TextWidth(t);
-    if (w > cells - 1) {
-      std::u32string cps = Decode(t);
-      t.clear();
-      w = 0;
-      for (char32_t cp : cps) {
-        const int cw = winterm::CharWidth(cp);
-        if (w + cw > cells - 2) break;
-        w += cw;
-        if (cp >= 0x10000) {
-          t += static_cast<WCHAR>(0xD800 + ((cp - 0x10000) >> 10));
-          t += static_cast<WCHAR>(0xDC00 + ((cp - 0x10000) & 0x3FF));
-        } else {
-          t += static_cast<WCHAR>(cp);
-        }
-      }
-      t += u'~';
-      ++w;
-    }
-    if (col.fmt == LVCFMT_RIGHT) t = Repeat(u' ', static_cast<size_t>(cells - 1 - w)) + t + u" ";
+    u16string t = Fit(i == 0 ? name : (i - 1 < row.sub.size() ? row.sub[i - 1] : u16string()), cells, &w);
+    if (col.fmt == LVCFMT_RIGHT) t = Repeat(u' ', static_cast<size_t>(std::max(0, cells - 1 - w))) + t + u" ";
     else t = PadRight(t, cells);
     line += t;
   }
   return PadRight(line, width);
 }
 
+// Rows one page holds.
 int ListVisibleRows(const Window* c) {
-  const int h = c->rect.bottom - c->rect.top;
-  return std::max(1, (c->style & LVS_TYPEMASK) == LVS_REPORT ? h - 1 : h);
+  const ListGeometry g = ListLayout(c);
+  return g.rows * g.columns;
 }
 int ListFocus(const Window* c) {
   for (size_t i = 0; i < c->rows.size(); ++i)
@@ -240,10 +383,22 @@ int ListFocus(const Window* c) {
   return -1;
 }
 void ListScrollToFocus(Window* c) {
-  const int f = ListFocus(c), n = ListVisibleRows(c);
-  if (f < 0) return;
-  if (f < c->top) c->top = f;
-  if (f >= c->top + n) c->top = f - n + 1;
+  const int f = ListFocus(c);
+  const ListGeometry g = ListLayout(c);
+  if (f < 0) {
+    if (!IsReport(c)) c->top -= c->top % g.rows;  // columns start at a multiple of their height
+    return;
+  }
+  if (IsReport(c)) {
+    if (f < c->top) c->top = f;
+    if (f >= c->top + g.rows) c->top = f - g.rows + 1;
+    return;
+  }
+  int first = c->top / g.rows;  // the first column shown
+  const int column = f / g.rows;
+  if (column < first) first = column;
+  if (column >= first + g.columns) first = column - g.columns + 1;
+  c->top = first * g.rows;
 }
 
 Window* ActiveDialog();
@@ -288,31 +443,9 @@ void DrawControl(Window* d, Window* c, bool dialogActive) {
       Put(r0, c0, box + c->text, dim | (focused ? winterm::kReverse : 0), width);
       break;
     }
-    case ControlKind::Edit: {
-      const u16string shown = EditShown(c, c->text);
-      Fill(r0, c0, width, U'_', winterm::kUnderline | dim);
-      int tw = TextWidth(shown);
-      // A long text shows its end, where the typing happens.
-      std::u32string cps = Decode(shown);
-      size_t first = 0;
-      while (tw > width - 1 && first < cps.size()) tw -= winterm::CharWidth(cps[first++]);
-      u16string tail;
-      for (size_t i = first; i < cps.size(); ++i) {
-        char32_t cp = cps[i];
-        if (cp >= 0x10000) {
-          tail += static_cast<WCHAR>(0xD800 + ((cp - 0x10000) >> 10));
-          tail += static_cast<WCHAR>(0xDC00 + ((cp - 0x10000) & 0x3FF));
-        } else {
-          tail += static_cast<WCHAR>(cp);
-        }
-      }
-      Put(r0, c0, tail, winterm::kUnderline | dim, width);
-      if (focused) {
-        g_canvas.cursorRow = r0;
-        g_canvas.cursorCol = c0 + std::min(tw, width - 1);
-      }
+    case ControlKind::Edit:
+      DrawEditLine(r0, c0, width, &c->line, c->passwordChar, winterm::kUnderline | dim, focused);
       break;
-    }
     case ControlKind::ComboBox: {
       const u16string t = c->current >= 0 && c->current < static_cast<int>(c->entries.size())
                               ? c->entries[static_cast<size_t>(c->current)]
@@ -334,22 +467,29 @@ void DrawControl(Window* d, Window* c, bool dialogActive) {
         }
         Put(row++, c0, PadRight(header, width), winterm::kUnderline | winterm::kBold, width);
       }
-      const int n = ListVisibleRows(c);
-      for (int i = 0; i < n && c->top + i < static_cast<int>(c->rows.size()); ++i) {
-        const ListRow& lr = c->rows[static_cast<size_t>(c->top + i)];
+      const ListGeometry g = ListLayout(c);
+      const int shown = g.rows * g.columns;
+      int editAt = -1, editLeft = 0;
+      for (int i = 0; i < shown && c->top + i < static_cast<int>(c->rows.size()); ++i) {
+        const int index = c->top + i;
+        const ListRow& lr = c->rows[static_cast<size_t>(index)];
+        const int at = row + i % g.rows, left = c0 + (i / g.rows) * g.cellWidth;
+        const int cells = std::min(g.cellWidth, width - (left - c0));
+        if (cells <= 0) break;
         uint8_t attr = dim;
         if (lr.focused) attr |= focused ? winterm::kReverse : winterm::kBold;
-        if (c->editing && c->editRow == c->top + i) {
-          Put(row, c0, PadRight(c->editText, width), winterm::kUnderline, width);
-          if (dialogActive) {
-            g_canvas.cursorRow = row;
-            g_canvas.cursorCol = c0 + std::min(TextWidth(c->editText), width - 1);
-          }
+        if (c->editing && c->editRow == index) {
+          editAt = at;
+          editLeft = left;
         } else {
-          Put(row, c0, ListLine(c, lr, width), attr, width);
+          // The highlight spans the name, not the spacing between columns.
+          int used;
+          const u16string name = IsReport(c) ? ListLine(c, lr, cells) : Fit(RowName(lr), cells, &used);
+          Put(at, left, name, attr, cells);
         }
-        ++row;
       }
+      // A rename may use the rest of the line, over the columns to its right.
+      if (editAt >= 0) DrawEditLine(editAt, editLeft, width - (editLeft - c0), &c->editLine, 0, winterm::kUnderline, dialogActive);
       if (c->rows.empty() && height > 0) Put(r0 + ((c->style & LVS_TYPEMASK) == LVS_REPORT ? 1 : 0), c0, u"(empty)", winterm::kDim, width);
       break;
     }
@@ -416,11 +556,14 @@ void Render() {
   g_canvas.Reset(g_screenRows, g_screenCols);
   Window* active = ActiveDialog();
   Window* menuOwner = nullptr;
+  // The dialog that takes the keys is drawn last: the progress window, made
+  // on its own thread, may come up after a prompt and must not cover it.
   for (Window* d : g_topLevels) {
     if (!d->visible) continue;
-    DrawDialog(d, d == active);
+    if (d != active) DrawDialog(d, false);
     if (d->menu != nullptr) menuOwner = d;
   }
+  if (active != nullptr) DrawDialog(active, true);
   if (menuOwner != nullptr) DrawMenuBar(menuOwner);
   g_dirty = false;
   if (winterm::IsOpen()) winterm::Present(g_canvas);
@@ -472,6 +615,7 @@ LRESULT ControlMessage(Window* c, UINT message, WPARAM wParam, LPARAM lParam, No
   switch (message) {
     case WM_SETTEXT:
       c->text = Str(reinterpret_cast<LPCWSTR>(lParam));
+      c->line.SetText(c->text);
       MarkDirty();
       return TRUE;
     case WM_GETTEXT:
@@ -749,6 +893,7 @@ Window* CreateFromTemplate(const DialogTemplate* t, HWND owner, DLGPROC proc) {
     c->id = it.id;
     c->style = it.style;
     c->text = Str(it.text);
+    c->line.SetText(c->text);
     c->parent = d;
     c->thread = d->thread;
     c->visible = true;
@@ -834,7 +979,7 @@ void BeginLabelEdit(Window* list) {
   if (static_cast<size_t>(row) >= list->rows.size()) return;
   list->editing = true;
   list->editRow = row;
-  list->editText = list->rows[static_cast<size_t>(row)].text;
+  list->editLine.SetText(list->rows[static_cast<size_t>(row)].text);
   MarkDirty();
 }
 
@@ -845,7 +990,7 @@ void EndLabelEdit(Window* list, bool accept) {
     Lock lock(g_ui);
     if (!list->editing) return;
     list->editing = false;
-    text = list->editText;
+    text = list->editLine.text;
     row = list->editRow;
     MarkDirty();
   }
@@ -890,14 +1035,7 @@ bool ListKey(Window* d, Window* list, UINT vk, WCHAR ch) {
     {
       Lock lock(g_ui);
       MarkDirty();
-      if ((vk == 0 || vk == VK_SPACE) && ch >= 0x20) {
-        list->editText += ch;
-        return true;
-      }
-      if (vk == VK_BACK) {
-        if (!list->editText.empty()) list->editText.pop_back();
-        return true;
-      }
+      if (EditLineKey(&list->editLine, vk, ch, -1, MAX_PATH - 1) != EditResult::kIgnored) return true;
     }
     if (vk == VK_RETURN) EndLabelEdit(list, true);
     else if (vk == VK_ESCAPE) EndLabelEdit(list, false);
@@ -937,9 +1075,12 @@ bool ListKey(Window* d, Window* list, UINT vk, WCHAR ch) {
       }
       return true;
     }
+    const int columnStep = IsReport(list) ? 0 : ListLayout(list).rows;
     switch (vk) {
       case VK_UP: delta = -1; break;
       case VK_DOWN: delta = 1; break;
+      case VK_LEFT: delta = ListFocus(list) >= columnStep ? -columnStep : 0; break;
+      case VK_RIGHT: delta = columnStep; break;
       case VK_PRIOR: delta = -page; break;
       case VK_NEXT: delta = page; break;
       case VK_HOME: delta = -n; break;
@@ -982,20 +1123,14 @@ bool ComboKey(Window* combo, UINT vk) {
 bool EditKey(Window* edit, UINT vk, WCHAR ch) {
   {
     Lock lock(g_ui);
-    if ((vk == 0 || vk == VK_SPACE) && ch >= 0x20) {
-      const int width = edit->rect.right - edit->rect.left;
-      // Without horizontal scrolling an edit takes only what fits its width.
-      if ((edit->style & ES_AUTOHSCROLL) == 0 && TextWidth(edit->text) + winterm::CharWidth(ch) > width - 1) return true;
-      if (edit->limit != 0 && edit->text.size() >= edit->limit) return true;
-      edit->text += ch;
-    } else if (vk == VK_BACK) {
-      if (edit->text.empty()) return true;
-      edit->text.pop_back();
-      if (!edit->text.empty() && edit->text.back() >= 0xD800 && edit->text.back() < 0xDC00) edit->text.pop_back();
-    } else {
-      return false;
-    }
+    // Without horizontal scrolling an edit takes only what fits its width.
+    const int width = edit->rect.right - edit->rect.left;
+    const int maxCells = (edit->style & ES_AUTOHSCROLL) != 0 ? -1 : std::max(0, width - 1);
+    const EditResult r = EditLineKey(&edit->line, vk, ch, maxCells, edit->limit);
+    if (r == EditResult::kIgnored) return false;
     MarkDirty();
+    if (r == EditResult::kMoved) return true;
+    edit->text = edit->line.text;
   }
   SendToDialog(edit->parent, WM_COMMAND, MAKEWPARAM(edit->id, EN_CHANGE), reinterpret_cast<LPARAM>(edit));
   return true;
@@ -1439,13 +1574,7 @@ void SnapshotScreen(char* out, size_t size) {
       std::u16string line;
       for (int c = 0; c < g_canvas.cols; ++c) {
         const char32_t ch = g_canvas.At(r, c)->ch;
-        if (ch == 0) continue;
-        if (ch >= 0x10000) {
-          line += static_cast<WCHAR>(0xD800 + ((ch - 0x10000) >> 10));
-          line += static_cast<WCHAR>(0xDC00 + ((ch - 0x10000) & 0x3FF));
-        } else {
-          line += static_cast<WCHAR>(ch);
-        }
+        if (ch != 0) line += Encode(ch);
       }
       while (!line.empty() && line.back() == u' ') line.pop_back();
       text += line + u"\n";
@@ -1692,9 +1821,17 @@ bool StartTerminal() {
   {
     Lock lock(g_ui);
     g_inputThread = std::this_thread::get_id();
+    // At exit (a fatal error ends the program with exit()) the terminal is
+    // given back under the lock, so the progress thread is not drawing then.
+    static bool registered = false;
+    if (!registered) atexit(StopTerminal);
+    registered = true;
   }
   SetScreenSize(rows, cols);
   return true;
 }
 
-void StopTerminal() { winterm::Close(); }
+void StopTerminal() {
+  Lock lock(g_ui);
+  winterm::Close();
+}

@@ -5,6 +5,11 @@
 // and on SIGINT, SIGTERM, SIGHUP, SIGQUIT and the fatal signals, where a
 // handler restores the saved terminal modes and leaves the alternate screen
 // with async-signal-safe calls only, then lets the signal take its course.
+//
+// Keys come from standard input when it is the terminal. When it is not (the
+// program was given a pipe, `echo x | dorvane`) but the screen is a terminal,
+// the keys come from the controlling terminal, /dev/tty, as a pager does: the
+// dialogs need a keyboard, and the piped text is left unread.
 #define NCURSES_WIDECHAR 1
 #include <ncursesw/curses.h>
 #include <ncursesw/term.h>
@@ -13,8 +18,11 @@
 #include <termios.h>
 #include <unistd.h>
 
+#include <fcntl.h>
+
 #include <clocale>
 #include <csignal>
+#include <cstdio>
 #include <cstdlib>
 #include <cstring>
 
@@ -26,6 +34,11 @@ namespace {
 
 SCREEN* g_screen = nullptr;
 bool g_open = false;
+int g_inputFd = STDIN_FILENO;    // where the keys come from
+FILE* g_keyboard = nullptr;       // /dev/tty, when standard input is not it
+// After a key, ncurses may already hold the next one (the rest of an escape
+// sequence that was not a key), which poll() cannot see.
+bool g_maybeBuffered = false;
 termios g_savedModes;
 bool g_haveSavedModes = false;
 char g_restoreSequence[256];  // leave the alternate screen, show the cursor
@@ -48,7 +61,7 @@ void EmergencyRestore(int sig) {
       ssize_t ignored = write(STDOUT_FILENO, g_restoreSequence, g_restoreLength);
       (void)ignored;
     }
-    if (g_haveSavedModes) tcsetattr(STDIN_FILENO, TCSANOW, &g_savedModes);
+    if (g_haveSavedModes) tcsetattr(g_inputFd, TCSANOW, &g_savedModes);
     g_open = false;
   }
   signal(sig, SIG_DFL);
@@ -56,6 +69,12 @@ void EmergencyRestore(int sig) {
 }
 
 void RestoreAtExit() { Close(); }
+
+void CloseKeyboard() {
+  if (g_keyboard != nullptr) fclose(g_keyboard);
+  g_keyboard = nullptr;
+  g_inputFd = STDIN_FILENO;
+}
 
 UINT MapKey(int code) {
   switch (code) {
@@ -87,13 +106,31 @@ bool Open(int* rows, int* cols) {
     getmaxyx(stdscr, *rows, *cols);
     return true;
   }
-  if (!isatty(STDIN_FILENO) || !isatty(STDOUT_FILENO)) return false;
+  if (!isatty(STDOUT_FILENO)) return false;
+  FILE* input = stdin;
+  g_inputFd = STDIN_FILENO;
+  if (!isatty(STDIN_FILENO)) {
+    const int fd = open("/dev/tty", O_RDWR | O_NOCTTY | O_CLOEXEC);
+    if (fd < 0) return false;
+    g_keyboard = fdopen(fd, "r+");
+    if (g_keyboard == nullptr || !isatty(fd)) {
+      if (g_keyboard != nullptr) fclose(g_keyboard);
+      else close(fd);
+      g_keyboard = nullptr;
+      return false;
+    }
+    input = g_keyboard;
+    g_inputFd = fd;
+  }
   setlocale(LC_ALL, "");
   // Names are shown as UTF-8 whatever the locale says.
   if (strcmp(nl_langinfo(CODESET), "UTF-8") != 0) setlocale(LC_CTYPE, "C.UTF-8");
-  g_haveSavedModes = tcgetattr(STDIN_FILENO, &g_savedModes) == 0;
-  g_screen = newterm(nullptr, stdout, stdin);
-  if (g_screen == nullptr) return false;
+  g_haveSavedModes = tcgetattr(g_inputFd, &g_savedModes) == 0;
+  g_screen = newterm(nullptr, stdout, input);
+  if (g_screen == nullptr) {
+    CloseKeyboard();
+    return false;
+  }
   set_term(g_screen);
   g_restoreLength = 0;
   AppendCapability("sgr0");
@@ -130,7 +167,8 @@ void Close() {
   delscreen(g_screen);
   g_screen = nullptr;
   g_open = false;
-  if (g_haveSavedModes) tcsetattr(STDIN_FILENO, TCSANOW, &g_savedModes);
+  if (g_haveSavedModes) tcsetattr(g_inputFd, TCSANOW, &g_savedModes);
+  CloseKeyboard();
 }
 
 void Present(const Canvas& canvas) {
@@ -163,7 +201,8 @@ void Present(const Canvas& canvas) {
 
 bool WaitInput(int timeoutMs) {
   if (!g_open) return false;
-  pollfd fd{STDIN_FILENO, POLLIN, 0};
+  if (g_maybeBuffered) return true;
+  pollfd fd{g_inputFd, POLLIN, 0};
   const int r = poll(&fd, 1, timeoutMs);
   // An interrupted wait may be a size change that ncurses has noted.
   return r != 0;
@@ -171,9 +210,10 @@ bool WaitInput(int timeoutMs) {
 
 bool ReadKey(Key* key) {
   if (!g_open) return false;
-  timeout(30);
+  timeout(g_maybeBuffered ? 0 : 30);
   wint_t wc = 0;
   const int r = get_wch(&wc);
+  g_maybeBuffered = r != ERR;
   if (r == ERR) return false;
   *key = Key();
   if (r == KEY_CODE_YES) {

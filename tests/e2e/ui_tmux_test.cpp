@@ -8,6 +8,7 @@
 #include <string>
 #include <thread>
 
+#include "../unit/cab_builder.h"
 #include "support/testutil.h"
 
 namespace {
@@ -25,12 +26,14 @@ class TmuxTest : public ::testing::Test {
     if (!socket_.empty()) Tmux("kill-server 2>/dev/null");
   }
   int Tmux(const std::string& args) { return testutil::System("tmux -L " + socket_ + " " + args); }
-  void Start(const std::string& registrySetup = "") {
+  // Runs the program in a new session; `setup` runs before it, `pipe` (a
+  // shell command) feeds its standard input, `args` are its arguments.
+  void Start(const std::string& setup = "", const std::string& pipe = "", const std::string& args = "") {
     const std::string script = tmp_ / "run.sh";
     testutil::WriteFile(script, "#!/bin/sh\nexport DORVANE_REGISTRY='" + tmp_ / "registry.reg" +
-                                    "' LANG=C.UTF-8 TERM=screen\n" + registrySetup +
-                                    "sh -c 'echo $$ > \"$1\"; exec \"$0\"' '" + DORVANE_BINARY + "' '" +
-                                    tmp_ / "pid" + "'\necho \"EXIT=$?\"\nsleep 60\n");
+                                    "' LANG=C.UTF-8 TERM=screen\n" + setup + (pipe.empty() ? "" : pipe + " | ") +
+                                    "sh -c 'echo $$ > \"$1\"; shift; exec \"$@\"' sh '" + tmp_ / "pid" + "' '" +
+                                    DORVANE_BINARY + "' " + args + "\necho \"EXIT=$?\"\nsleep 60\n");
     ASSERT_EQ(Tmux("new-session -d -x 80 -y 24 sh '" + script + "'"), 0);
   }
   void Keys(const std::string& keys) { Tmux("send-keys " + keys); }
@@ -49,6 +52,42 @@ class TmuxTest : public ::testing::Test {
     }
     ADD_FAILURE() << "never showed \"" << text << "\":\n" << s;
     return s;
+  }
+  // Waits until the screen no longer shows `text`.
+  std::string WaitGone(const std::string& text) {
+    std::string s;
+    for (int i = 0; i < 100; ++i) {
+      s = Screen();
+      if (s.find(text) == std::string::npos) return s;
+      std::this_thread::sleep_for(std::chrono::milliseconds(50));
+    }
+    ADD_FAILURE() << "still shows \"" << text << "\":\n" << s;
+    return s;
+  }
+  // The encrypted archive (password "secret") in in/, the extract path out/
+  // stored, the program started; then the archive is chosen in the browser
+  // and "Extract" pressed.
+  void ExtractEncryptedArchive(const std::string& pipe = "") {
+    testutil::System("mkdir -p '" + tmp_ / "in" + "' '" + tmp_ / "out" + "'");
+    testutil::WriteFile(tmp_ / "in/enc.zip", ReadFile(testutil::Fixture("zip/enc-stored.zip")));
+    Start("'" DORVANE_BINARY "' '#P(" + tmp_ / "out" + ")#F(/nonexistent)' 2>/dev/null </dev/null\n", pipe);
+    WaitFor("out ");
+    Keys("Tab Enter");
+    WaitFor("F10:");
+    const std::string typed = tmp_ / "in/enc.zip";
+    Keys("Tab");
+    Keys("-l '" + typed.substr(1) + "'");
+    Keys("Enter");
+    WaitFor("enc.zip ");
+    Keys("Tab Tab Tab Tab Enter");
+  }
+  // Waits until the file exists, and a moment more for it to be written;
+  // its content.
+  std::string WaitForFile(const std::string& path) {
+    for (int i = 0; i < 100 && !testutil::FileExists(path); ++i)
+      std::this_thread::sleep_for(std::chrono::milliseconds(50));
+    std::this_thread::sleep_for(std::chrono::milliseconds(100));
+    return ReadFile(path);
   }
   TempDir tmp_;
   std::string socket_;
@@ -72,9 +111,7 @@ TEST_F(TmuxTest, ExtractionRoadWithTheKeyboard) {
   WaitFor("data.gz ");
   // "Make folder", then "Extract".
   Keys("Tab Tab Space Tab Tab Enter");
-  for (int i = 0; i < 100 && !testutil::FileExists(tmp_ / "out/data"); ++i)
-    std::this_thread::sleep_for(std::chrono::milliseconds(50));
-  EXPECT_TRUE(ReadFile(tmp_ / "out/data") == ReadFile(testutil::Fixture("core/lines.txt")));
+  EXPECT_TRUE(WaitForFile(tmp_ / "out/data") == ReadFile(testutil::Fixture("core/lines.txt")));
   EXPECT_NE(ReadFile(tmp_ / "registry.reg").find("\"MakeDir\"=dword:00000001"), std::string::npos);
   // An archive no handler reads: the result report.
   Keys("BTab BTab BTab BTab Enter");
@@ -138,6 +175,117 @@ TEST_F(TmuxTest, TerminalIsRestoredOnSigterm) {
   const std::string file = tmp_ / "alt.txt";
   Tmux("display -p '#{alternate_on}' > '" + file + "'");
   EXPECT_EQ(ReadFile(file), "0\n");
+}
+
+constexpr char kNumbersSha[] = "2e57c67a8bbe706a08d6638ec67da02b67b3743ae7d35948cbcf8d1f45cae0a5";
+
+// A pipe on standard input does not take the dialogs' keyboard: the keys come
+// from the terminal, and the password is the one typed into the prompt, not
+// the piped line.
+TEST_F(TmuxTest, PasswordPromptWithPipedStandardInput) {
+  ExtractEncryptedArchive("echo wrong");
+  std::string s = WaitFor("Please Input Password");
+  EXPECT_NE(s.find("[x] Hide with '*'"), std::string::npos) << s;
+  Keys("-l sec");
+  s = WaitFor("***_");
+  EXPECT_EQ(s.find("sec"), std::string::npos) << s;
+  Keys("-l ret");
+  WaitFor("******_");
+  Keys("Enter");
+  // The members come out one after the other: the second one's file exists
+  // once the first one is complete.
+  WaitForFile(tmp_ / "out/empty.txt");
+  EXPECT_TRUE(testutil::FileExists(tmp_ / "out/empty.txt"));
+  EXPECT_EQ(testutil::Sha256Hex(ReadFile(tmp_ / "out/numbers.txt")), kNumbersSha);
+  WaitGone("Please Input Password");
+  Keys("Escape");
+  WaitFor("EXIT=0");
+}
+
+TEST_F(TmuxTest, WrongPasswordThreeTimesLeavesNothing) {
+  ExtractEncryptedArchive();
+  WaitFor("Please Input Password");
+  // Keys typed ahead reach each new prompt in turn.
+  for (int i = 0; i < 3; ++i) {
+    Keys("-l nope");
+    Keys("Enter");
+  }
+  const std::string s = WaitGone("Please Input Password");
+  EXPECT_NE(s.find("enc.zip"), std::string::npos) << s;  // the main dialog is back
+  EXPECT_TRUE(testutil::ListFiles(tmp_ / "out").empty());
+  Keys("Escape");
+  WaitFor("EXIT=0");
+}
+
+// The command-line form in a terminal: a piped password is read from the
+// pipe without a prompt; without a pipe the prompt asks on the terminal and
+// does not echo the typed text.
+TEST_F(TmuxTest, CommandLinePasswordFromPipeOrTerminal) {
+  testutil::System("mkdir -p '" + tmp_ / "out" + "'");
+  const std::string args = "'#P(" + tmp_ / "out" + ")#F(" + testutil::Fixture("zip/enc-stored.zip") + ")'";
+  Start("", "echo secret", args);
+  WaitFor("EXIT=0");
+  EXPECT_EQ(testutil::Sha256Hex(ReadFile(tmp_ / "out/numbers.txt")), kNumbersSha);
+  Tmux("kill-server");
+  testutil::System("rm -rf '" + tmp_ / "out" + "'; mkdir -p '" + tmp_ / "out" + "'");
+  Start("", "", args);
+  // The prompt reads once the terminal's echo is off (the progress status
+  // line, drawn by its own thread, may stand over the prompt's text).
+  const std::string tty = tmp_ / "tty.txt", modes = tmp_ / "modes.txt";
+  Tmux("display -p '#{pane_tty}' > '" + tty + "'");
+  std::string name = ReadFile(tty);
+  if (!name.empty()) name.pop_back();
+  bool quiet = false;
+  for (int i = 0; i < 100 && !quiet; ++i) {
+    testutil::System("stty -F '" + name + "' -a > '" + modes + "' 2>/dev/null");
+    quiet = ReadFile(modes).find(" -echo ") != std::string::npos;
+    if (!quiet) std::this_thread::sleep_for(std::chrono::milliseconds(50));
+  }
+  ASSERT_TRUE(quiet) << ReadFile(modes);
+  Keys("-l secret");
+  Keys("Enter");
+  const std::string s = WaitFor("EXIT=0");
+  EXPECT_EQ(s.find("secret"), std::string::npos) << s;
+  EXPECT_EQ(testutil::Sha256Hex(ReadFile(tmp_ / "out/numbers.txt")), kNumbersSha);
+}
+
+// A program-ending error during an extraction: the "Error!" box, then the
+// program ends with status 1 and the terminal is given back.
+TEST_F(TmuxTest, TerminalIsRestoredAfterAProgramEndingError) {
+  testutil::System("mkdir -p '" + tmp_ / "in" + "' '" + tmp_ / "out" + "'");
+  cabtest::Cabinet c;
+  c.flags = 2;  // a set whose next cabinet is missing
+  c.nextName = "Next.CAB";
+  const std::vector<uint8_t> content(10, 'x');
+  c.folders.push_back({0, cabtest::MakeBlocks(0, content)});
+  c.files.push_back({"a", 10, 0, 0});
+  testutil::WriteFile(tmp_ / "in/first.cab", cabtest::Build(c));
+  Start("'" DORVANE_BINARY "' '#P(" + tmp_ / "out" + ")#F(/nonexistent)' 2>/dev/null\n");
+  WaitFor("out ");
+  Keys("Tab Enter");
+  WaitFor("F10:");
+  const std::string typed = tmp_ / "in/first.cab";
+  Keys("Tab");
+  Keys("-l '" + typed.substr(1) + "'");
+  Keys("Enter");
+  WaitFor("first.cab ");
+  Keys("Tab Tab Tab Tab Enter");
+  const std::string box = WaitFor("Error!");
+  EXPECT_NE(box.find("Dorvane: program error"), std::string::npos) << box;
+  Keys("Enter");
+  const std::string s = WaitFor("EXIT=1");
+  EXPECT_EQ(s.find("File for unpacking:"), std::string::npos) << s;
+  const std::string file = tmp_ / "alt.txt";
+  Tmux("display -p '#{alternate_on}' > '" + file + "'");
+  EXPECT_EQ(ReadFile(file), "0\n");
+}
+
+TEST_F(TmuxTest, TerminalIsRestoredOnCtrlC) {
+  Start("trap : INT\n");  // Ctrl-C goes to the whole group: the script stays to report
+  WaitFor("File for unpacking:");
+  Keys("C-c");
+  const std::string s = WaitFor("EXIT=130");
+  EXPECT_EQ(s.find("File for unpacking:"), std::string::npos) << s;
 }
 
 }  // namespace

@@ -271,6 +271,29 @@ TEST_F(PasswordTest, HidesTheTextUntilTheBoxIsCleared) {
   EXPECT_STREQ(utf8, "s3cr\xc3\xa9t");
 }
 
+// The progress window's thread may make its window after the prompt is up;
+// the prompt, which takes the keys, stays drawn over it.
+TEST_F(PasswordTest, StaysOverAProgressWindowMadeLater) {
+  ProgressRecord record;
+  strcpy(record.FileName, "enc.zip");
+  strcpy(record.Title, "Dorvane: Zip");
+  std::string screen;
+  script_ = [&](HWND d) {
+    HWND progress = CreateDialogIndirectParamW(g_hInstance, LoadDialogTemplate(106), nullptr, ProgressWindowProc,
+                                               reinterpret_cast<LPARAM>(&record));
+    char text[8192];
+    SnapshotScreen(text, sizeof text);
+    screen = text;
+    DestroyWindow(progress);
+    Command(d, IDOK);
+    return true;
+  };
+  char utf8[16];
+  DialogPasswordReader(utf8, sizeof utf8);
+  EXPECT_NE(screen.find("[x] Hide with '*'"), std::string::npos) << screen;
+  EXPECT_NE(screen.find("OK"), std::string::npos) << screen;
+}
+
 TEST_F(PasswordTest, FillsTheSlotAndAcceptsEmptyText) {
   script_ = [](HWND d) {
     Command(d, IDOK);
