@@ -19,12 +19,17 @@ void ToUtf8(const char* narrow, char* out, size_t size) {
     out[0] = '\0';
 }
 
+// Guards the terminal line between the progress thread and a prompt.
+std::mutex g_lineLock;
+bool g_lineSuspended = false;
+
 // One status line on standard error while an archive is extracted, when
 // standard error is a terminal; nothing otherwise.
 class StatusLineView : public ProgressView {
  public:
   void Show(const ProgressRecord& record) override {
-    active_ = isatty(STDERR_FILENO) != 0;
+    std::lock_guard<std::mutex> lock(g_lineLock);
+    active_ = isatty(STDERR_FILENO) != 0 && !g_lineSuspended;
     if (!active_) return;
     char title[900], name[900];
     ToUtf8(record.Title, title, sizeof title);
@@ -34,7 +39,8 @@ class StatusLineView : public ProgressView {
   }
   void Pump(const ProgressRecord&) override {}
   void Hide(const ProgressRecord&) override {
-    if (!active_) return;
+    std::lock_guard<std::mutex> lock(g_lineLock);
+    if (!active_ || g_lineSuspended) return;
     fputs("\r\033[K", stderr);
     fflush(stderr);
   }
@@ -65,6 +71,11 @@ DWORD ProgressThread(void* parameter) {
 }
 
 }  // namespace
+
+void SuspendStatusLine(bool suspended) {
+  std::lock_guard<std::mutex> lock(g_lineLock);
+  g_lineSuspended = suspended;
+}
 
 void SetProgressView(ProgressView* view) { g_view = view != nullptr ? view : &g_statusLine; }
 

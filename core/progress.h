@@ -28,3 +28,8 @@ struct ProgressView {
   virtual void Hide(const ProgressRecord& record) = 0;
 };
 void SetProgressView(ProgressView* view);  // null restores the default
+
+// While suspended, the default status line is neither drawn nor cleared, so
+// a prompt on the terminal's last line is not written over by the progress
+// thread. The prompt clears the line itself before it asks.
+void SuspendStatusLine(bool suspended);

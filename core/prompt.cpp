@@ -7,6 +7,7 @@
 #include <cstring>
 
 #include "core/messages.h"
+#include "core/progress.h"
 #include "platform/windows.h"
 
 namespace {
@@ -26,7 +27,9 @@ void ReadLine(char* out, unsigned size) {
 // The command-line prompt: on a terminal the typed text is not echoed.
 void TerminalReader(char* utf8, unsigned size) {
   if (isatty(STDIN_FILENO)) {
-    // Start on a clean line: the progress status line may stand there.
+    // Start on a clean line (the progress status line may stand there) and
+    // keep the progress thread off it while the user types.
+    SuspendStatusLine(true);
     fputs(isatty(STDERR_FILENO) ? "\r\033[KPlease Input Password: " : "Please Input Password: ",
           stderr);
     fflush(stderr);
@@ -40,6 +43,7 @@ void TerminalReader(char* utf8, unsigned size) {
     }
     ReadLine(utf8, size);
     if (haveTerm) tcsetattr(STDIN_FILENO, TCSAFLUSH, &saved);
+    SuspendStatusLine(false);
   } else {
     ReadLine(utf8, size);
   }
