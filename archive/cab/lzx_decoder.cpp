@@ -26,7 +26,7 @@ constexpr SlotTables MakeSlotTables() {
 constexpr SlotTables kSlots = MakeSlotTables();
 
 constexpr uint16_t kUnassigned = 0xFFFF;
-constexpr uint32_t kWindowSlack = 8;  // room for the match copy's last eight-byte step
+constexpr uint32_t kWindowSlack = 8;  // room for the match copy's steps past the window end
 constexpr unsigned kMaxCodeBits = 16;
 constexpr unsigned kFrameLimit = 32768;  // E8 translation stops after this many blocks
 
@@ -306,8 +306,15 @@ CabResult DecodeRun(LzxState& s, BitIn& bitsOut, uint32_t run) {
     if (offset <= pos) {
       const uint8_t* from = dst - offset;
       if (offset >= 8) {
-        // Eight at a time; may write up to seven bytes into the window's slack.
+        // Eight at a time, up to seven bytes past the match. Past the window
+        // position lies the oldest history, which a later match may still
+        // reach (an offset of almost one window), so those bytes are put
+        // back afterwards; the steps never read them. At the window's end
+        // they are in its slack.
+        uint8_t after[8];
+        std::memcpy(after, dst + length, 8);
         for (uint32_t i = 0; i < length; i += 8) std::memcpy(dst + i, from + i, 8);
+        std::memcpy(dst + length, after, 8);
       } else {
         for (uint32_t i = 0; i < length; ++i) dst[i] = from[i];
       }

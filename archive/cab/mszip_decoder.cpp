@@ -322,8 +322,14 @@ bool DecodeCodes(const uint32_t* lit, const uint32_t* dist, Bits& bits, uint8_t*
     if (distance <= o) {
       const uint8_t* src = dst - distance;
       if (distance >= 8) {
-        // Eight at a time; may write up to seven bytes into the slack.
+        // Eight at a time, up to seven bytes past the match. Past the output
+        // position lies what the previous block left there, which a later
+        // match may still reach, so those bytes are put back afterwards (the
+        // steps never read them). At the buffer's end they are in the slack.
+        uint8_t after[8];
+        std::memcpy(after, dst + length, 8);
         for (size_t i = 0; i < length; i += 8) std::memcpy(dst + i, src + i, 8);
+        std::memcpy(dst + length, after, 8);
       } else {
         for (size_t i = 0; i < length; ++i) dst[i] = src[i];
       }
