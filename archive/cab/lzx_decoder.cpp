@@ -26,7 +26,7 @@ constexpr SlotTables MakeSlotTables() {
 constexpr SlotTables kSlots = MakeSlotTables();
 
 constexpr uint16_t kUnassigned = 0xFFFF;
-constexpr uint32_t kWindowSlack = 8;  // room for the match copy's steps past the window end
+constexpr uint32_t kWindowSlack = 16;  // room for the match copy's steps past the window end
 constexpr unsigned kMaxCodeBits = 16;
 constexpr unsigned kFrameLimit = 32768;  // E8 translation stops after this many blocks
 
@@ -133,7 +133,13 @@ bool BuildTree(Tree& t, unsigned symbols) {
       uint16_t* to = &t.table[code >> (kMaxCodeBits - Tree::kBits)];
       const uint16_t e = Entry(s, len);
       const unsigned n = 1u << (Tree::kBits - len);
-      for (unsigned i = 0; i < n; ++i) to[i] = e;
+      if (n >= 4) {
+        // Four entries per store.
+        const uint64_t four = e * 0x0001000100010001u;
+        for (unsigned i = 0; i < n; i += 4) std::memcpy(to + i, &four, 8);
+      } else {
+        for (unsigned i = 0; i < n; ++i) to[i] = e;
+      }
     } else {
       uint16_t* p = &t.table[code >> (kMaxCodeBits - Tree::kBits)];
       if (k == 0 || t.lengths[sorted[k - 1]] <= Tree::kBits) {
@@ -273,19 +279,10 @@ CabResult DecodeRun(LzxState& s, BitIn& bitsOut, uint32_t run) {
     length += 2;
     const unsigned slot = symbol >> 3;
     uint32_t offset;
-    if (slot == 0) {
-      offset = r0;
-    } else if (slot == 1) {
-      offset = r1;
-      r1 = r0;
-      r0 = offset;
-    } else if (slot == 2) {
-      offset = r2;
-      r2 = r0;
-      r0 = offset;
-    } else {
-      unsigned extra = kSlots.extra[slot];
+    if (slot >= 3) {
+      const unsigned extra = kSlots.extra[slot];
       offset = kSlots.base[slot] - 2;
+      bits.Ensure(extra);
       if (aligned && extra >= 3) {
         offset += bits.Read(extra - 3) << 3;
         bits.Ensure(kMaxCodeBits);
@@ -293,31 +290,46 @@ CabResult DecodeRun(LzxState& s, BitIn& bitsOut, uint32_t run) {
         if (low < 0) goto done;
         offset += static_cast<uint32_t>(low);
       } else {
-        offset += bits.Read(extra);
+        // The top `extra` bits; none for extra 0.
+        offset += static_cast<uint32_t>((bits.buffer >> (63 - extra)) >> 1);
+        bits.Drop(extra);
       }
       r2 = r1;
       r1 = r0;
+      r0 = offset;
+    } else if (slot == 0) {
+      offset = r0;
+    } else if (slot == 1) {
+      offset = r1;
+      r1 = r0;
+      r0 = offset;
+    } else {
+      offset = r2;
+      r2 = r0;
       r0 = offset;
     }
     // A match stays inside its run (so inside the window) and reaches back
     // at most one window.
     if (length > run || offset == 0 || offset > windowSize) goto done;
     uint8_t* dst = window + pos;
-    if (offset <= pos) {
+    if (offset <= pos && offset >= 8) {
+      // Whole steps of sixteen or eight bytes run up to fifteen bytes past
+      // the match. Past the window position lies the oldest history, which
+      // a later match may still reach (an offset of almost one window), so
+      // those bytes are put back afterwards. The steps never read them.
       const uint8_t* from = dst - offset;
-      if (offset >= 8) {
-        // Eight at a time, up to seven bytes past the match. Past the window
-        // position lies the oldest history, which a later match may still
-        // reach (an offset of almost one window), so those bytes are put
-        // back afterwards; the steps never read them. At the window's end
-        // they are in its slack.
-        uint8_t after[8];
-        std::memcpy(after, dst + length, 8);
-        for (uint32_t i = 0; i < length; i += 8) std::memcpy(dst + i, from + i, 8);
-        std::memcpy(dst + length, after, 8);
+      uint8_t after[16];
+      std::memcpy(after, dst + length, 16);  // inside the window's slack at its end
+      if (offset >= 16) {
+        std::memcpy(dst, from, 16);
+        for (uint32_t i = 16; i < length; i += 16) std::memcpy(dst + i, from + i, 16);
       } else {
-        for (uint32_t i = 0; i < length; ++i) dst[i] = from[i];
+        for (uint32_t i = 0; i < length; i += 8) std::memcpy(dst + i, from + i, 8);
       }
+      std::memcpy(dst + length, after, 16);
+    } else if (offset <= pos) {
+      const uint8_t* from = dst - offset;
+      for (uint32_t i = 0; i < length; ++i) dst[i] = from[i];
     } else {
       // The source lies before the window start: the end of the window.
       uint32_t src = (pos - offset) & mask;
@@ -405,6 +417,15 @@ void LzxRelease(LzxState& s) {
 
 CabResult LzxDecodeBlock(LzxState& s, const uint8_t* in, size_t inLength, uint8_t* out,
                          size_t outLength) {
+  const uint8_t* data = nullptr;
+  CabResult r = LzxDecodeBlockInPlace(s, in, inLength, out, outLength, &data);
+  if (r == CabResult::Ok && data != out) std::memcpy(out, data, outLength);
+  return r;
+}
+
+CabResult LzxDecodeBlockInPlace(LzxState& s, const uint8_t* in, size_t inLength, uint8_t* out,
+                                size_t outLength, const uint8_t** data) {
+  *data = out;
   if (s.window == nullptr || outLength > kCabOutputSize) return CabResult::Corrupt;
   BitIn bits{in, inLength};
   size_t bytePos = 0;  // read position inside an uncompressed block
@@ -474,7 +495,10 @@ CabResult LzxDecodeBlock(LzxState& s, const uint8_t* in, size_t inLength, uint8_
   // do not divide the window may have wrapped between runs.
   uint32_t end = s.windowPos == 0 ? s.windowSize : s.windowPos;
   uint32_t total = static_cast<uint32_t>(outLength);
-  if (end >= total) {
+  const bool translate = s.framesRead < kFrameLimit && s.intelFileSize != 0;
+  if (end >= total && !translate) {
+    *data = s.window + end - total;
+  } else if (end >= total) {
     std::memcpy(out, s.window + end - total, total);
   } else {
     uint32_t tail = total - end;

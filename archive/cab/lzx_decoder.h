@@ -68,6 +68,13 @@ void LzxRelease(LzxState& state);
 [[nodiscard]] CabResult LzxDecodeBlock(LzxState& state, const uint8_t* in, size_t inLength,
                                        uint8_t* out, size_t outLength);
 
+// As LzxDecodeBlock, but the block's bytes may stay in the window: *data
+// points at them there, or at out[0..outLength) when they had to be copied
+// (a block across the window end, or Intel E8 translation to undo). Bytes
+// in the window stay valid until the next call with this state.
+[[nodiscard]] CabResult LzxDecodeBlockInPlace(LzxState& state, const uint8_t* in, size_t inLength,
+                                              uint8_t* out, size_t outLength, const uint8_t** data);
+
 // Position slot tables as the LZX format defines them: extra bits per slot
 // (0,0,0,0,1,1,2,2,... up to 17) and each slot's base (running sum of
 // 2^extra). Exposed for the tests' encoder.
