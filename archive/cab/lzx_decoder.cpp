@@ -26,7 +26,7 @@ constexpr SlotTables MakeSlotTables() {
 constexpr SlotTables kSlots = MakeSlotTables();
 
 constexpr uint16_t kUnassigned = 0xFFFF;
-constexpr uint32_t kWindowSlack = 8;  // room for the match copy's last eight-byte step
+constexpr uint32_t kWindowSlack = 16;  // room for the match copy's steps past the window end
 constexpr unsigned kMaxCodeBits = 16;
 constexpr unsigned kFrameLimit = 32768;  // E8 translation stops after this many blocks
 
@@ -35,6 +35,8 @@ enum BlockType : uint8_t { kNone = 0, kVerbatim = 1, kAligned = 2, kUncompressed
 // 16-bit little-endian words, most significant bit first, into a 64-bit
 // buffer whose top bit is the next bit. Past the end it feeds zeros; the
 // position keeps counting, so running dry shows as consumed > available.
+// Bits below `count` may already hold the next input bits (a refill takes
+// eight bytes at once); the next refill ORs the same bits over them.
 struct BitIn {
   const uint8_t* in;
   size_t length;
@@ -47,14 +49,21 @@ struct BitIn {
     buffer = 0;
     count = 0;
   }
-  void Ensure(unsigned n) {  // n <= 48
-    if (count < n && count <= 32 && pos + 4 <= length) {
-      // Two words at once, the common case inside the block.
-      uint64_t two = (uint64_t{in[pos + 1]} << 24) | (uint64_t{in[pos]} << 16) |
-                     (uint64_t{in[pos + 3]} << 8) | in[pos + 2];
-      buffer |= two << (32 - count);
-      pos += 4;
-      count += 32;
+  // At least n (<= 48) bits afterwards.
+  void Ensure(unsigned n) {
+    if (count < n) Fill(n);
+  }
+  void Fill(unsigned n) {
+    if (pos + 8 <= length) {
+      // Four words at once; whole words are counted, up to 64 bits.
+      uint64_t x;
+      std::memcpy(&x, in + pos, 8);  // little-endian host
+      uint64_t words = (x << 48) | ((x << 16) & 0x0000FFFF00000000u) |
+                       ((x >> 16) & 0x00000000FFFF0000u) | (x >> 48);
+      buffer |= words >> count;
+      unsigned take = (64 - count) >> 4;
+      pos += 2 * take;
+      count += 16 * take;
       return;
     }
     while (count < n) {
@@ -85,6 +94,10 @@ struct BitIn {
   bool RanDry() const { return ConsumedBits() > length * 8; }
 };
 
+inline uint16_t Entry(unsigned value, unsigned length) {
+  return static_cast<uint16_t>(value | (length << kLzxEntryLengthShift));
+}
+
 // Canonical code, shorter codes first and by symbol within a length. Fails
 // unless the lengths fill the code space exactly; all lengths 0 gives an
 // empty tree, which is allowed.
@@ -92,60 +105,89 @@ template <class Tree>
 bool BuildTree(Tree& t, unsigned symbols) {
   t.symbols = symbols;
   uint32_t space = 0;
-  for (unsigned s = 0; s < symbols; ++s)
-    if (t.lengths[s] != 0) space += 1u << (kMaxCodeBits - t.lengths[s]);
+  unsigned lengthCount[kMaxCodeBits + 1] = {};
+  for (unsigned s = 0; s < symbols; ++s) {
+    unsigned len = t.lengths[s];
+    lengthCount[len]++;
+    if (len != 0) space += 1u << (kMaxCodeBits - len);
+  }
   t.empty = space == 0;
   if (t.empty) return true;
   if (space != 1u << kMaxCodeBits) return false;
+  // Symbols in code order: by length, then by symbol.
+  unsigned next[kMaxCodeBits + 2] = {};
+  for (unsigned len = 1; len <= kMaxCodeBits; ++len) next[len + 1] = next[len] + lengthCount[len];
+  uint16_t sorted[Tree::kSymbols];
+  for (unsigned s = 0; s < symbols; ++s)
+    if (t.lengths[s] != 0) sorted[next[t.lengths[s]]++] = static_cast<uint16_t>(s);
+  const unsigned coded = next[kMaxCodeBits];
+
+  // The code is complete, so the direct entries are all written below.
   constexpr unsigned kDirect = 1u << Tree::kBits;
-  for (unsigned i = 0; i < kDirect; ++i) t.table[i] = kUnassigned;
   unsigned nodes = 0;
   uint32_t code = 0;  // left-aligned in 16 bits
-  for (unsigned len = 1; len <= kMaxCodeBits; ++len) {
-    for (unsigned s = 0; s < symbols; ++s) {
-      if (t.lengths[s] != len) continue;
-      if (len <= Tree::kBits) {
-        unsigned start = code >> (kMaxCodeBits - Tree::kBits);
-        unsigned n = 1u << (Tree::kBits - len);
-        for (unsigned i = 0; i < n; ++i) t.table[start + i] = static_cast<uint16_t>(s);
+  for (unsigned k = 0; k < coded; ++k) {
+    const unsigned s = sorted[k];
+    const unsigned len = t.lengths[s];
+    if (len <= Tree::kBits) {
+      uint16_t* to = &t.table[code >> (kMaxCodeBits - Tree::kBits)];
+      const uint16_t e = Entry(s, len);
+      const unsigned n = 1u << (Tree::kBits - len);
+      if (n >= 4) {
+        // Four entries per store.
+        const uint64_t four = e * 0x0001000100010001u;
+        for (unsigned i = 0; i < n; i += 4) std::memcpy(to + i, &four, 8);
       } else {
-        uint16_t* p = &t.table[code >> (kMaxCodeBits - Tree::kBits)];
-        for (unsigned bit = Tree::kBits; bit < len; ++bit) {
-          if (*p == kUnassigned) {
-            if (nodes >= symbols) return false;
-            *p = static_cast<uint16_t>(symbols + nodes);
-            t.table[kDirect + 2 * nodes] = kUnassigned;
-            t.table[kDirect + 2 * nodes + 1] = kUnassigned;
-            ++nodes;
-          }
-          if (*p < symbols) return false;  // not prefix-free; cannot happen
-          p = &t.table[kDirect + 2 * (*p - symbols) + ((code >> (15 - bit)) & 1)];
-        }
-        *p = static_cast<uint16_t>(s);
+        for (unsigned i = 0; i < n; ++i) to[i] = e;
       }
-      code += 1u << (kMaxCodeBits - len);
+    } else {
+      uint16_t* p = &t.table[code >> (kMaxCodeBits - Tree::kBits)];
+      if (k == 0 || t.lengths[sorted[k - 1]] <= Tree::kBits) {
+        // First long code: the direct entries it passes through still hold
+        // an earlier tree's values. Clear the rest of the direct part.
+        for (uint16_t* q = p; q < t.table + kDirect; ++q) *q = kUnassigned;
+      }
+      for (unsigned bit = Tree::kBits; bit < len; ++bit) {
+        if (*p == kUnassigned) {
+          if (nodes >= symbols) return false;
+          *p = static_cast<uint16_t>(symbols + nodes);
+          t.table[kDirect + 2 * nodes] = kUnassigned;
+          t.table[kDirect + 2 * nodes + 1] = kUnassigned;
+          ++nodes;
+        }
+        if (*p < symbols) return false;  // not prefix-free; cannot happen
+        p = &t.table[kDirect + 2 * (*p - symbols) + ((code >> (15 - bit)) & 1)];
+      }
+      *p = Entry(s, len);
     }
+    code += 1u << (kMaxCodeBits - len);
   }
   return true;
 }
 
 // The next symbol, or -1 for an empty tree or a walk that finds no leaf.
+// Needs 16 bits in the buffer.
 template <class Tree>
 inline int DecodeSymbol(const Tree& t, BitIn& bits) {
   if (t.empty) return -1;
-  bits.Ensure(kMaxCodeBits);
   unsigned e = t.table[bits.Peek(Tree::kBits)];
-  if (e >= t.symbols) {
+  if ((e & kLzxEntryValueMask) >= t.symbols) {
     unsigned bit = Tree::kBits;
     do {
       if (e == kUnassigned || bit >= kMaxCodeBits) return -1;
       unsigned next = static_cast<unsigned>(bits.buffer >> (63 - bit)) & 1;
       e = t.table[(1u << Tree::kBits) + 2 * (e - t.symbols) + next];
       ++bit;
-    } while (e >= t.symbols);
+    } while ((e & kLzxEntryValueMask) >= t.symbols);
   }
-  bits.Drop(t.lengths[e]);
-  return static_cast<int>(e);
+  bits.Drop(e >> kLzxEntryLengthShift);
+  return static_cast<int>(e & kLzxEntryValueMask);
+}
+
+template <class Tree>
+inline int ReadSymbol(const Tree& t, BitIn& bits) {
+  bits.Ensure(kMaxCodeBits);
+  return DecodeSymbol(t, bits);
 }
 
 // Lengths [first, last) coded as differences to the previous lengths through
@@ -155,7 +197,7 @@ bool ReadLengths(LzxState& s, BitIn& bits, uint8_t* lengths, unsigned first, uns
     s.pretree.lengths[i] = static_cast<uint8_t>(bits.Read(4));
   if (!BuildTree(s.pretree, kLzxPretreeSymbols)) return false;
   for (unsigned i = first; i < last;) {
-    int symbol = DecodeSymbol(s.pretree, bits);
+    int symbol = ReadSymbol(s.pretree, bits);
     if (symbol < 0) return false;
     // Runs may overshoot `last` by up to 50 entries, into the spare ones.
     if (symbol == 17) {
@@ -168,7 +210,7 @@ bool ReadLengths(LzxState& s, BitIn& bits, uint8_t* lengths, unsigned first, uns
       i += n;
     } else if (symbol == 19) {
       unsigned n = 4 + bits.Read(1);
-      int delta = DecodeSymbol(s.pretree, bits);
+      int delta = ReadSymbol(s.pretree, bits);
       if (delta < 0 || delta > 16) return false;
       std::memset(lengths + i, (lengths[i] + 17 - delta) % 17, n);
       i += n;
@@ -195,71 +237,115 @@ inline uint32_t Load32(const uint8_t* p) {
 }
 
 // Produces `run` bytes of a verbatim or aligned block at the window position.
-CabResult DecodeRun(LzxState& s, BitIn& bits, uint32_t run) {
-  uint8_t* window = s.window;
-  const uint32_t mask = s.windowSize - 1;
+// The bit reader, the repeated offsets and the tree fields are kept in
+// locals: stores into the window could alias them and would otherwise force
+// them through memory on every symbol.
+CabResult DecodeRun(LzxState& s, BitIn& bitsOut, uint32_t run) {
+  uint8_t* const window = s.window;
+  const uint32_t windowSize = s.windowSize;
+  const uint32_t mask = windowSize - 1;
   uint32_t pos = s.windowPos;
   const bool aligned = s.blockType == kAligned;
+  BitIn bits = bitsOut;
+  uint32_t r0 = s.r0, r1 = s.r1, r2 = s.r2;
+  const uint16_t* const mainTable = s.mainTree.table;
+  const unsigned mainSymbols = s.mainTree.symbols;
+  CabResult result = CabResult::Corrupt;
+  if (s.mainTree.empty) goto done;
   while (run > 0) {
-    int symbol = DecodeSymbol(s.mainTree, bits);
-    if (symbol < 0) return CabResult::Corrupt;
-    if (symbol < 256) {
-      window[pos++] = static_cast<uint8_t>(symbol);
+    bits.Ensure(kMaxCodeBits);
+    unsigned e = mainTable[bits.Peek(s.mainTree.kBits)];
+    if ((e & kLzxEntryValueMask) >= mainSymbols) {
+      int symbol = DecodeSymbol(s.mainTree, bits);
+      if (symbol < 0) goto done;
+      e = static_cast<unsigned>(symbol);
+    } else {
+      bits.Drop(e >> kLzxEntryLengthShift);
+      e &= kLzxEntryValueMask;
+    }
+    if (e < 256) {
+      window[pos++] = static_cast<uint8_t>(e);
       --run;
       continue;
     }
-    symbol -= 256;
+    const unsigned symbol = e - 256;
     uint32_t length = symbol & 7;
     if (length == 7) {
+      bits.Ensure(kMaxCodeBits);
       int more = DecodeSymbol(s.lengthTree, bits);
-      if (more < 0) return CabResult::Corrupt;
-      length += more;
+      if (more < 0) goto done;
+      length += static_cast<uint32_t>(more);
     }
     length += 2;
-    unsigned slot = static_cast<unsigned>(symbol) >> 3;
+    const unsigned slot = symbol >> 3;
     uint32_t offset;
-    if (slot == 0) {
-      offset = s.r0;
-    } else if (slot == 1) {
-      offset = s.r1;
-      s.r1 = s.r0;
-      s.r0 = offset;
-    } else if (slot == 2) {
-      offset = s.r2;
-      s.r2 = s.r0;
-      s.r0 = offset;
-    } else {
-      unsigned extra = kSlots.extra[slot];
+    if (slot >= 3) {
+      const unsigned extra = kSlots.extra[slot];
       offset = kSlots.base[slot] - 2;
+      bits.Ensure(extra);
       if (aligned && extra >= 3) {
         offset += bits.Read(extra - 3) << 3;
+        bits.Ensure(kMaxCodeBits);
         int low = DecodeSymbol(s.alignedTree, bits);
-        if (low < 0) return CabResult::Corrupt;
+        if (low < 0) goto done;
         offset += static_cast<uint32_t>(low);
       } else {
-        offset += bits.Read(extra);
+        // The top `extra` bits; none for extra 0.
+        offset += static_cast<uint32_t>((bits.buffer >> (63 - extra)) >> 1);
+        bits.Drop(extra);
       }
-      s.r2 = s.r1;
-      s.r1 = s.r0;
-      s.r0 = offset;
+      r2 = r1;
+      r1 = r0;
+      r0 = offset;
+    } else if (slot == 0) {
+      offset = r0;
+    } else if (slot == 1) {
+      offset = r1;
+      r1 = r0;
+      r0 = offset;
+    } else {
+      offset = r2;
+      r2 = r0;
+      r0 = offset;
     }
     // A match stays inside its run (so inside the window) and reaches back
     // at most one window.
-    if (length > run || offset == 0 || offset > s.windowSize) return CabResult::Corrupt;
-    uint32_t src = (pos - offset) & mask;
+    if (length > run || offset == 0 || offset > windowSize) goto done;
     uint8_t* dst = window + pos;
-    if (src < pos && offset >= 8) {
-      // Eight at a time; may write up to seven bytes into the window's slack.
-      const uint8_t* from = window + src;
-      for (uint32_t i = 0; i < length; i += 8) std::memcpy(dst + i, from + i, 8);
+    if (offset <= pos && offset >= 8) {
+      // Whole steps of sixteen or eight bytes run up to fifteen bytes past
+      // the match. Past the window position lies the oldest history, which
+      // a later match may still reach (an offset of almost one window), so
+      // those bytes are put back afterwards. The steps never read them.
+      const uint8_t* from = dst - offset;
+      uint8_t after[16];
+      std::memcpy(after, dst + length, 16);  // inside the window's slack at its end
+      if (offset >= 16) {
+        std::memcpy(dst, from, 16);
+        for (uint32_t i = 16; i < length; i += 16) std::memcpy(dst + i, from + i, 16);
+      } else {
+        for (uint32_t i = 0; i < length; i += 8) std::memcpy(dst + i, from + i, 8);
+      }
+      std::memcpy(dst + length, after, 16);
+    } else if (offset <= pos) {
+      const uint8_t* from = dst - offset;
+      for (uint32_t i = 0; i < length; ++i) dst[i] = from[i];
     } else {
+      // The source lies before the window start: the end of the window.
+      uint32_t src = (pos - offset) & mask;
       for (uint32_t i = 0; i < length; ++i) dst[i] = window[(src + i) & mask];
     }
     pos += length;
     run -= length;
   }
+  result = CabResult::Ok;
   s.windowPos = pos;
-  return CabResult::Ok;
+done:
+  bitsOut = bits;
+  s.r0 = r0;
+  s.r1 = r1;
+  s.r2 = r2;
+  return result;
 }
 
 // Undoes the encoder's E8 call translation: absolute targets back to
@@ -331,6 +417,15 @@ void LzxRelease(LzxState& s) {
 
 CabResult LzxDecodeBlock(LzxState& s, const uint8_t* in, size_t inLength, uint8_t* out,
                          size_t outLength) {
+  const uint8_t* data = nullptr;
+  CabResult r = LzxDecodeBlockInPlace(s, in, inLength, out, outLength, &data);
+  if (r == CabResult::Ok && data != out) std::memcpy(out, data, outLength);
+  return r;
+}
+
+CabResult LzxDecodeBlockInPlace(LzxState& s, const uint8_t* in, size_t inLength, uint8_t* out,
+                                size_t outLength, const uint8_t** data) {
+  *data = out;
   if (s.window == nullptr || outLength > kCabOutputSize) return CabResult::Corrupt;
   BitIn bits{in, inLength};
   size_t bytePos = 0;  // read position inside an uncompressed block
@@ -400,7 +495,10 @@ CabResult LzxDecodeBlock(LzxState& s, const uint8_t* in, size_t inLength, uint8_
   // do not divide the window may have wrapped between runs.
   uint32_t end = s.windowPos == 0 ? s.windowSize : s.windowPos;
   uint32_t total = static_cast<uint32_t>(outLength);
-  if (end >= total) {
+  const bool translate = s.framesRead < kFrameLimit && s.intelFileSize != 0;
+  if (end >= total && !translate) {
+    *data = s.window + end - total;
+  } else if (end >= total) {
     std::memcpy(out, s.window + end - total, total);
   } else {
     uint32_t tail = total - end;

@@ -12,9 +12,10 @@
 #include "archive/cab/cab_result.h"
 
 // A decode tree: 2^bits direct entries indexed by the next bits, then pairs
-// of entries forming a binary tree for longer codes. An entry of at least
-// the symbol count is an inner node. Lengths keep 64 spare entries because a
-// run of the pretree may overshoot the last position.
+// of entries forming a binary tree for longer codes. An entry holds a symbol
+// and its code length (kLzxEntryLengthShift up), or an inner node: a value
+// of at least the symbol count in the low bits and length 0. Lengths keep 64
+// spare entries because a run of the pretree may overshoot the last position.
 template <unsigned Symbols, unsigned Bits>
 struct LzxTree {
   static constexpr unsigned kSymbols = Symbols;
@@ -25,6 +26,9 @@ struct LzxTree {
   unsigned symbols;  // symbols the table was built over
   bool empty;        // every length 0: allowed, but no symbol can be decoded
 };
+
+constexpr unsigned kLzxEntryLengthShift = 11;  // symbols and inner nodes stay below 2^11
+constexpr uint16_t kLzxEntryValueMask = (1u << kLzxEntryLengthShift) - 1;
 
 constexpr unsigned kLzxMainSymbols = 656;  // 256 + 8 * 50 position slots
 constexpr unsigned kLzxLengthSymbols = 249;
@@ -63,6 +67,13 @@ void LzxRelease(LzxState& state);
 // broken data, Unsupported for a run across the window end.
 [[nodiscard]] CabResult LzxDecodeBlock(LzxState& state, const uint8_t* in, size_t inLength,
                                        uint8_t* out, size_t outLength);
+
+// As LzxDecodeBlock, but the block's bytes may stay in the window: *data
+// points at them there, or at out[0..outLength) when they had to be copied
+// (a block across the window end, or Intel E8 translation to undo). Bytes
+// in the window stay valid until the next call with this state.
+[[nodiscard]] CabResult LzxDecodeBlockInPlace(LzxState& state, const uint8_t* in, size_t inLength,
+                                              uint8_t* out, size_t outLength, const uint8_t** data);
 
 // Position slot tables as the LZX format defines them: extra bits per slot
 // (0,0,0,0,1,1,2,2,... up to 17) and each slot's base (running sum of

@@ -49,10 +49,24 @@ uint32_t SymbolEntry(Alphabet alphabet, unsigned symbol, unsigned consume) {
   return MakeEntry(kMszipBad, consume, 0, 0);
 }
 
-inline unsigned Reverse(unsigned code, unsigned bits) {
-  unsigned r = 0;
-  for (unsigned i = 0; i < bits; ++i, code >>= 1) r = (r << 1) | (code & 1);
-  return r;
+// Bit order reversal of bytes, for the codes Deflate sends low bit first.
+struct ReverseTable {
+  uint8_t v[256];
+};
+constexpr ReverseTable MakeReverseTable() {
+  ReverseTable t{};
+  for (unsigned i = 0; i < 256; ++i) {
+    unsigned r = 0;
+    for (unsigned b = 0; b < 8; ++b) r |= ((i >> b) & 1) << (7 - b);
+    t.v[i] = static_cast<uint8_t>(r);
+  }
+  return t;
+}
+constexpr ReverseTable kReverse = MakeReverseTable();
+
+inline unsigned Reverse(unsigned code, unsigned bits) {  // bits <= 16
+  unsigned r = (unsigned{kReverse.v[code & 0xFF]} << 8) | kReverse.v[(code >> 8) & 0xFF];
+  return r >> (16 - bits);
 }
 
 // Builds a canonical decode table for `count` code lengths: `direct` bits are
@@ -77,8 +91,11 @@ bool BuildTable(const uint8_t* lengths, unsigned count, Alphabet alphabet, unsig
     nextCode[len] = code;
   }
   nextCode[1] = 0;
-  // Longest code under each direct entry, to size its sub-table.
+  // Longest code under each direct entry, to size its sub-table; the
+  // entries that get one, in order of first use.
   uint8_t longest[1u << kMszipLitBits] = {};
+  uint16_t prefixes[320];
+  unsigned prefixCount = 0;
   unsigned codes[320];
   const uint32_t directMask = (1u << direct) - 1;
   for (unsigned s = 0; s < count; ++s) {
@@ -87,36 +104,41 @@ bool BuildTable(const uint8_t* lengths, unsigned count, Alphabet alphabet, unsig
     codes[s] = Reverse(nextCode[len]++, len);
     if (len > direct) {
       unsigned prefix = codes[s] & directMask;
+      if (longest[prefix] == 0) prefixes[prefixCount++] = static_cast<uint16_t>(prefix);
       if (longest[prefix] < len) longest[prefix] = static_cast<uint8_t>(len);
     }
   }
+  // A complete code covers every entry; only an incomplete one leaves gaps.
   const uint32_t bad = MakeEntry(kMszipBad, 1, 0, 0);
-  for (uint32_t i = 0; i <= directMask; ++i) table[i] = bad;
+  const bool gaps = left > 0;
+  if (gaps)
+    for (uint32_t i = 0; i <= directMask; ++i) table[i] = bad;
   size_t used = size_t{1} << direct;
-  // Symbols in order of length, so sub-table links are made before use.
-  for (unsigned len = 1; len <= kMaxCodeBits; ++len) {
-    for (unsigned s = 0; s < count; ++s) {
-      if (lengths[s] != len) continue;
-      unsigned code = codes[s];
-      if (len <= direct) {
-        uint32_t e = SymbolEntry(alphabet, s, len);
-        for (uint32_t i = code; i <= directMask; i += 1u << len) table[i] = e;
-        continue;
-      }
-      unsigned prefix = code & directMask;
-      if (EntryKind(table[prefix]) != kMszipLink) {
-        unsigned subBits = longest[prefix] - direct;
-        if (used + (size_t{1} << subBits) > capacity) return false;
-        table[prefix] = MakeEntry(kMszipLink, direct, subBits, static_cast<uint32_t>(used));
-        for (size_t i = 0; i < (size_t{1} << subBits); ++i) table[used + i] = bad;
-        used += size_t{1} << subBits;
-      }
-      uint32_t link = table[prefix];
-      uint32_t* sub = table + EntryValue(link);
-      unsigned subBits = EntryExtra(link);
-      uint32_t e = SymbolEntry(alphabet, s, len - direct);
-      for (uint32_t i = code >> direct; i < (1u << subBits); i += 1u << (len - direct)) sub[i] = e;
+  for (unsigned k = 0; k < prefixCount; ++k) {
+    unsigned prefix = prefixes[k];
+    unsigned subBits = longest[prefix] - direct;
+    if (used + (size_t{1} << subBits) > capacity) return false;
+    table[prefix] = MakeEntry(kMszipLink, direct, subBits, static_cast<uint32_t>(used));
+    if (gaps)
+      for (size_t i = 0; i < (size_t{1} << subBits); ++i) table[used + i] = bad;
+    used += size_t{1} << subBits;
+  }
+  // The code is prefix-free (not over-subscribed), so no two symbols share
+  // an entry and the order of writing does not matter.
+  for (unsigned s = 0; s < count; ++s) {
+    unsigned len = lengths[s];
+    if (len == 0) continue;
+    unsigned code = codes[s];
+    if (len <= direct) {
+      uint32_t e = SymbolEntry(alphabet, s, len);
+      for (uint32_t i = code; i <= directMask; i += 1u << len) table[i] = e;
+      continue;
     }
+    uint32_t link = table[code & directMask];
+    uint32_t* sub = table + EntryValue(link);
+    unsigned subBits = EntryExtra(link);
+    uint32_t e = SymbolEntry(alphabet, s, len - direct);
+    for (uint32_t i = code >> direct; i < (1u << subBits); i += 1u << (len - direct)) sub[i] = e;
   }
   return true;
 }
@@ -229,41 +251,102 @@ void BuildFixedTables(MszipState& s) {
 }
 
 // Decodes codes until the end-of-block symbol. `pos` is the output position.
+// The bit reader's fields live in locals here: the byte stores into `out`
+// could alias them and would force them through memory on every symbol.
 bool DecodeCodes(const uint32_t* lit, const uint32_t* dist, Bits& bits, uint8_t* out, size_t& pos) {
   constexpr size_t kMask = kCabOutputSize - 1;
-  for (;;) {
-    bits.Refill();  // 15 + 5 + 15 + 13 = 48 bits at most per code pair
-    uint32_t e = Lookup(lit, kMszipLitBits, bits);
-    uint32_t kind = EntryKind(e);
-    if (kind == kMszipLiteral) {
-      if (pos >= kCabOutputSize) return false;
-      out[pos++] = static_cast<uint8_t>(EntryValue(e));
-      continue;
+  const uint8_t* const in = bits.in;
+  const size_t inLength = bits.length;
+  uint64_t buffer = bits.buffer;
+  unsigned count = bits.count;
+  size_t at = bits.pos;
+  size_t o = pos;
+  bool ok = false;
+  // The same feeding as Bits::Refill: at least 56 bits afterwards.
+  auto refill = [&]() {
+    if (at + 8 <= inLength) {
+      uint64_t v;
+      std::memcpy(&v, in + at, 8);  // little-endian host
+      buffer |= v << count;
+      at += (63 - count) >> 3;
+      count |= 56;
+      return;
     }
-    if (kind == kMszipEnd) return true;
-    if (kind != kMszipBase) return false;
-    size_t length = EntryValue(e) + bits.Take(EntryExtra(e));
-    e = Lookup(dist, kMszipDistBits, bits);
-    if (EntryKind(e) != kMszipBase) return false;
-    size_t distance = EntryValue(e) + bits.Take(EntryExtra(e));
-    if (pos + length > kCabOutputSize) return false;
-    uint8_t* dst = out + pos;
-    if (distance <= pos) {
+    while (count <= 56) {
+      uint64_t b = at < inLength ? in[at] : 0;
+      buffer |= b << count;
+      ++at;
+      count += 8;
+    }
+  };
+  auto drop = [&](unsigned n) {
+    buffer >>= n;
+    count -= n;
+  };
+  auto lookup = [&](const uint32_t* table, unsigned direct) {
+    uint32_t e = table[buffer & ((1u << direct) - 1)];
+    if (EntryKind(e) == kMszipLink) {
+      drop(direct);
+      e = table[EntryValue(e) + (buffer & ((1u << EntryExtra(e)) - 1))];
+    }
+    drop(EntryBits(e));
+    return e;
+  };
+  auto take = [&](unsigned n) {
+    uint32_t v = static_cast<uint32_t>(buffer & ((uint64_t{1} << n) - 1));
+    drop(n);
+    return v;
+  };
+  for (;;) {
+    refill();
+    uint32_t e = lookup(lit, kMszipLitBits);
+    // Runs of literals: each takes at most 15 bits.
+    while (EntryKind(e) == kMszipLiteral) {
+      if (o >= kCabOutputSize) goto done;
+      out[o++] = static_cast<uint8_t>(EntryValue(e));
+      if (count < kMaxCodeBits) refill();
+      e = lookup(lit, kMszipLitBits);
+    }
+    if (EntryKind(e) == kMszipEnd) {
+      ok = true;
+      goto done;
+    }
+    if (EntryKind(e) != kMszipBase) goto done;
+    if (count < 5 + 15 + 13) refill();
+    size_t length = EntryValue(e) + take(EntryExtra(e));
+    e = lookup(dist, kMszipDistBits);
+    if (EntryKind(e) != kMszipBase) goto done;
+    size_t distance = EntryValue(e) + take(EntryExtra(e));
+    if (o + length > kCabOutputSize) goto done;
+    uint8_t* dst = out + o;
+    if (distance <= o) {
       const uint8_t* src = dst - distance;
       if (distance >= 8) {
-        // Eight at a time; may write up to seven bytes into the slack.
+        // Eight at a time, up to seven bytes past the match. Past the output
+        // position lies what the previous block left there, which a later
+        // match may still reach, so those bytes are put back afterwards (the
+        // steps never read them). At the buffer's end they are in the slack.
+        uint8_t after[8];
+        std::memcpy(after, dst + length, 8);
         for (size_t i = 0; i < length; i += 8) std::memcpy(dst + i, src + i, 8);
+        std::memcpy(dst + length, after, 8);
       } else {
         for (size_t i = 0; i < length; ++i) dst[i] = src[i];
       }
     } else {
       // The source starts in what the previous block left at the end of the
       // buffer and wraps to its start.
-      size_t from = (pos - distance) & kMask;
+      size_t from = (o - distance) & kMask;
       for (size_t i = 0; i < length; ++i) dst[i] = out[(from + i) & kMask];
     }
-    pos += length;
+    o += length;
   }
+done:
+  bits.buffer = buffer;
+  bits.count = count;
+  bits.pos = at;
+  pos = o;
+  return ok;
 }
 
 }  // namespace

@@ -102,6 +102,74 @@ TEST(CabMszip, AcceptsAnIncompleteDistanceCode) {
   EXPECT_EQ(r, CabResult::Ok);
 }
 
+// One window of random bytes, then in the next: a near match of 10 bytes at
+// 100 followed at 110 by bytes that last occurred one window minus `back`
+// earlier. The far match reads history just past the end of the near one.
+std::vector<uint8_t> NearThenFarMatch(size_t window, size_t back, unsigned seed) {
+  std::mt19937 rng(seed);
+  std::vector<uint8_t> d(2 * window);
+  for (uint8_t& b : d) b = static_cast<uint8_t>(rng());
+  for (size_t i = 0; i < 10; ++i) d[window + 100 + i] = d[window + 50 + i];
+  for (size_t i = 0; i < 40; ++i) d[window + 110 + i] = d[110 + back + i];
+  return d;
+}
+
+// A fixed-code Deflate block of literals and (length, distance) pairs; zlib
+// never writes distances beyond 32506, so the far-match test needs its own.
+std::vector<uint8_t> FixedBlock(const std::vector<uint8_t>& data, size_t nearAt, size_t farAt,
+                                unsigned farDistance) {
+  std::vector<uint8_t> out = {'C', 'K'};
+  uint32_t acc = 0;
+  unsigned n = 0;
+  auto put = [&](uint32_t v, unsigned bits) {  // low bit first
+    for (unsigned i = 0; i < bits; ++i, v >>= 1) {
+      acc |= (v & 1) << n;
+      if (++n == 8) out.push_back(static_cast<uint8_t>(acc)), acc = 0, n = 0;
+    }
+  };
+  auto code = [&](uint32_t c, unsigned bits) {  // Huffman codes go high bit first
+    for (unsigned i = bits; i-- > 0;) put((c >> i) & 1, 1);
+  };
+  auto literal = [&](unsigned v) { v < 144 ? code(0x30 + v, 8) : code(0x190 + v - 144, 9); };
+  auto match10 = [&](unsigned distance) {  // length 10 is code 264
+    code(264 - 256, 7);
+    static const unsigned kBase[30] = {1,    2,    3,    4,    5,    7,    9,    13,    17,    25,
+                                       33,   49,   65,   97,   129,  193,  257,  385,   513,   769,
+                                       1025, 1537, 2049, 3073, 4097, 6145, 8193, 12289, 16385, 24577};
+    unsigned d = 29;
+    while (kBase[d] > distance) --d;
+    code(d, 5);
+    put(distance - kBase[d], d < 4 ? 0 : d / 2 - 1);
+  };
+  put(1, 1);  // final
+  put(1, 2);  // fixed codes
+  for (size_t i = 0; i < data.size();) {
+    if (i == nearAt || i == farAt) {
+      match10(i == nearAt ? 50 : farDistance);
+      i += 10;
+    } else {
+      literal(data[i++]);
+    }
+  }
+  code(0, 7);  // end of block
+  put(0, 7);
+  return out;
+}
+
+TEST(CabMszip, FarMatchAfterANearOneReadsTheOldHistory) {
+  for (unsigned back = 3; back <= 8; ++back) {
+    std::vector<uint8_t> data = NearThenFarMatch(kCabOutputSize, back, back);
+    std::vector<uint8_t> first(data.begin(), data.begin() + kCabOutputSize);
+    std::vector<uint8_t> second(data.begin() + kCabOutputSize, data.end());
+    std::vector<uint8_t> stored = {'C', 'K', 1, 0x00, 0x80, 0xFF, 0x7F};
+    stored.insert(stored.end(), first.begin(), first.end());
+    CabResult r;
+    EXPECT_EQ(DecodeMszip({stored, FixedBlock(second, 100, 110, 32768 - back)}, data.size(), &r), data)
+        << back;
+    EXPECT_EQ(r, CabResult::Ok);
+  }
+}
+
 TEST(CabMszip, RefusesBrokenBlocks) {
   auto state = std::make_unique<MszipState>();
   auto buf = std::make_unique<Buffers>();
@@ -194,6 +262,20 @@ TEST(CabLzx, RoundTripsEveryBlockKindAndRepeatedOffset) {
     std::vector<uint8_t> out = DecodeLzx(frames, data.size(), w, &r);
     EXPECT_EQ(r, CabResult::Ok) << "window 2^" << w;
     EXPECT_TRUE(out == data) << "window 2^" << w;
+  }
+}
+
+TEST(CabLzx, FarMatchAfterANearOneReadsTheOldHistory) {
+  // Offsets of one window minus 3 (the largest) down to minus 12, right
+  // after a match whose copy steps run past its end.
+  for (size_t back = 3; back <= 12; ++back) {
+    std::vector<uint8_t> data = NearThenFarMatch(32768, back, static_cast<unsigned>(back));
+    cabtest::LzxOptions o;
+    o.windowBits = 15;
+    o.blocks = {{1, static_cast<uint32_t>(data.size())}};
+    CabResult r;
+    EXPECT_EQ(DecodeLzx(cabtest::LzxCompress(data, o), data.size(), 15, &r), data) << back;
+    EXPECT_EQ(r, CabResult::Ok);
   }
 }
 

@@ -87,6 +87,19 @@ TEST(CabChecksum, XorsGroupsAndTakesTheRestMostSignificantFirst) {
   EXPECT_EQ(BlockChecksum(d, 7, 0), 0x64636261u ^ 0x656667u);
 }
 
+TEST(CabChecksum, LongBlocksMatchGroupByGroupXor) {
+  std::vector<uint8_t> d(70);
+  for (size_t i = 0; i < d.size(); ++i) d[i] = static_cast<uint8_t>(i * 37 + 11);
+  for (size_t n = 0; n <= d.size(); ++n) {
+    uint32_t expect = 0x12345678;
+    size_t i = 0;
+    for (; i + 4 <= n; i += 4)
+      expect ^= d[i] | (d[i + 1] << 8) | (d[i + 2] << 16) | (uint32_t{d[i + 3]} << 24);
+    for (size_t k = i; k < n; ++k) expect ^= uint32_t{d[k]} << (8 * (n - 1 - k));
+    EXPECT_EQ(BlockChecksum(d.data(), n, 0x12345678), expect) << n;
+  }
+}
+
 TEST_F(CabReader, ExtractsGcabCabinets) {
   std::vector<uint8_t> b(40000);
   for (size_t i = 0; i < b.size(); ++i) b[i] = static_cast<uint8_t>((i * 7 + (i >> 8)) & 255);
