@@ -70,38 +70,71 @@ void ReadBlockHeader(LzhDecoderState& s) {
   ReadPositionLengths(s, s.positionSymbols, s.positionBits, -1);
 }
 
+// Works on copies of the bit cursor, the input padding count and the block
+// count, which the compiler can keep in registers: the window stores are
+// byte stores, which it must otherwise assume may change the decoder state.
+// The state gets them back around the out-of-line calls and at the end.
 class BlockDecoder {
  public:
   static constexpr uint32_t kLengthBase = 253;
 
-  explicit BlockDecoder(LzhDecoderState& s) : s_(s), r_(s.reader) {}
+  explicit BlockDecoder(LzhDecoderState& s) : s_(s) { Load(); }
+  ~BlockDecoder() { Store(); }
+  BlockDecoder(const BlockDecoder&) = delete;
+  BlockDecoder& operator=(const BlockDecoder&) = delete;
 
-  uint32_t Code() {
-    if (s_.blockCount == 0) ReadBlockHeader(s_);
+  __attribute__((always_inline)) uint32_t Code() {
+    if (blockCount_ == 0) {
+      Store();
+      ReadBlockHeader(s_);
+      Load();
+    }
     // A block count of 0 stands for 65,536 codes.
-    s_.blockCount = (s_.blockCount - 1) & 0xFFFF;
-    Refill(r_);
-    return DecodeSymbol<kLzhLiteralTableBits>(r_, s_.literalTable, s_.literalLengths, s_.tree,
+    blockCount_ = (blockCount_ - 1) & 0xFFFF;
+    // One refill serves the code and, for a match, its position code and
+    // extra bits: 16 + 16 + 15 bits, below the 57 a refill guarantees.
+    Refill();
+    return DecodeSymbol<kLzhLiteralTableBits>(c_, s_.literalTable, s_.literalLengths, s_.tree,
                                               kLzhLiteralSymbols);
   }
 
-  uint32_t Distance(uint64_t, uint32_t) {
-    Refill(r_);
+  __attribute__((always_inline)) uint32_t Distance(uint64_t, uint32_t) {
     const uint32_t j = DecodeSymbol<kLzhPositionTableBits>(
-        r_, s_.positionTable, s_.positionLengths, s_.tree,
+        c_, s_.positionTable, s_.positionLengths, s_.tree,
         static_cast<uint32_t>(s_.positionSymbols));
     if (j <= 1) return j;
-    // j <= 16 here, so the refill above still covers these bits.
-    const uint32_t extra = PeekBits(r_, static_cast<int>(j - 1));
-    DropBits(r_, static_cast<int>(j - 1));
+    // j <= 16 here (np is at most 17).
+    const uint32_t extra = PeekBits(c_, static_cast<int>(j - 1));
+    DropBits(c_, static_cast<int>(j - 1));
     return (1u << (j - 1)) + extra;
   }
 
-  bool Dry() const { return RanDry(r_); }
+  // As RanDry on the reader.
+  bool Dry() const {
+    return padBytes_ != 0 && static_cast<uint64_t>(padBytes_) * 8 > static_cast<uint64_t>(c_.count);
+  }
 
  private:
+  void Refill() {
+    if (c_.count >= kLzhRefillBits || RefillFromInput(c_)) return;
+    Store();
+    RefillSlow(s_.reader);
+    Load();
+  }
+  void Load() {
+    c_ = s_.reader;
+    padBytes_ = s_.reader.padBytes;
+    blockCount_ = s_.blockCount;
+  }
+  void Store() {
+    static_cast<LzhBitCursor&>(s_.reader) = c_;
+    s_.blockCount = blockCount_;
+  }
+
   LzhDecoderState& s_;
-  LzhBitReader& r_;
+  LzhBitCursor c_;
+  uint32_t padBytes_;
+  uint32_t blockCount_;
 };
 
 }  // namespace

@@ -22,11 +22,18 @@ constexpr size_t kLzhInputSize = 16384;
 // After a Refill at least this many bits can be peeked and dropped.
 constexpr int kLzhRefillBits = 57;
 
-struct LzhBitReader {
+// The part of the reader that decoding works on: the upcoming bits and the
+// input bytes in hand. An inner loop may work on a local copy, which the
+// compiler can keep in registers across the window's byte stores, and copy
+// it back before anything that takes the whole reader.
+struct LzhBitCursor {
   uint64_t bits;            // upcoming bits, the next one in bit 63
   int count;                // bits of `bits` that are counted as loaded
   const uint8_t* next;      // next unread byte of `input`
   const uint8_t* end;       // end of the valid bytes of `input`
+};
+
+struct LzhBitReader : LzhBitCursor {
   FILE* stream;             // the archive, positioned in the member's data
   uint32_t packedRemaining; // packed bytes not yet read from the stream
   uint32_t padBytes;        // 0 bytes supplied after the packed data ended
@@ -42,30 +49,34 @@ void StartBitReader(LzhBitReader& r, FILE* stream, uint32_t packedSize);
 // with 0 bytes past the end; Refill calls it when the fast path can't run.
 void RefillSlow(LzhBitReader& r);
 
+// The fast part of Refill: eight input bytes at once while the buffer holds
+// them. False, with nothing changed, when fewer than eight are left.
+inline bool RefillFromInput(LzhBitCursor& r) {
+  if (r.end - r.next < 8) return false;
+  // The bits placed below the counted ones belong to the next byte, which
+  // the following refill ORs in again unchanged.
+  uint64_t v;
+  std::memcpy(&v, r.next, 8);
+  v = __builtin_bswap64(v);
+  r.bits |= v >> r.count;
+  int take = (64 - r.count) >> 3;
+  r.next += take;
+  r.count += take << 3;
+  return true;
+}
+
 inline void Refill(LzhBitReader& r) {
   if (r.count >= kLzhRefillBits) return;
-  if (r.end - r.next >= 8) {
-    // Eight bytes at once. The bits placed below the counted ones belong to
-    // the next byte, which the following refill ORs in again unchanged.
-    uint64_t v;
-    std::memcpy(&v, r.next, 8);
-    v = __builtin_bswap64(v);
-    r.bits |= v >> r.count;
-    int take = (64 - r.count) >> 3;
-    r.next += take;
-    r.count += take << 3;
-  } else {
-    RefillSlow(r);
-  }
+  if (!RefillFromInput(r)) RefillSlow(r);
 }
 
 // The top n bits (0 <= n <= 32) without consuming them.
-inline uint32_t PeekBits(const LzhBitReader& r, int n) {
+inline uint32_t PeekBits(const LzhBitCursor& r, int n) {
   return static_cast<uint32_t>((r.bits >> 1) >> (63 - n));
 }
 
 // Consumes n bits; n must not exceed the loaded count.
-inline void DropBits(LzhBitReader& r, int n) {
+inline void DropBits(LzhBitCursor& r, int n) {
   r.bits <<= n;
   r.count -= n;
 }

@@ -45,7 +45,7 @@ void FillSingleSymbol(int symbolCount, uint8_t* lengths, uint16_t* table, int ta
 // are kept inside 0..symbolCount-1 whatever the tables hold: a walk ends
 // after 16 bits, and a value still outside the symbols gives symbol 0.
 template <int kTableBits>
-inline uint32_t DecodeSymbol(LzhBitReader& r, const uint16_t* table, const uint8_t* lengths,
+inline uint32_t DecodeSymbol(LzhBitCursor& r, const uint16_t* table, const uint8_t* lengths,
                              const LzhTree& tree, uint32_t symbolCount) {
   uint32_t v = table[PeekBits(r, kTableBits)];
   if (v >= symbolCount) {
