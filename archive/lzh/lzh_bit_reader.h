@@ -17,7 +17,7 @@
 
 // Input is read from the stream in pieces of this size (never past the
 // member's packed size).
-constexpr size_t kLzhInputSize = 16384;
+constexpr size_t kLzhInputSize = 65536;
 
 // After a Refill at least this many bits can be peeked and dropped.
 constexpr int kLzhRefillBits = 57;
