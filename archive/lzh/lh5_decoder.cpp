@@ -92,7 +92,7 @@ class BlockDecoder {
     // A block count of 0 stands for 65,536 codes.
     blockCount_ = (blockCount_ - 1) & 0xFFFF;
     // One refill serves the code and, for a match, its position code and
-    // extra bits: 16 + 16 + 15 bits, below the 57 a refill guarantees.
+    // extra bits: 16 + 16 + 15 bits, below the 56 a refill guarantees.
     Refill();
     return DecodeSymbol<kLzhLiteralTableBits>(c_, s_.literalTable, s_.literalLengths, s_.tree,
                                               kLzhLiteralSymbols);

@@ -20,7 +20,7 @@
 constexpr size_t kLzhInputSize = 65536;
 
 // After a Refill at least this many bits can be peeked and dropped.
-constexpr int kLzhRefillBits = 57;
+constexpr int kLzhRefillBits = 56;
 
 // The part of the reader that decoding works on: the upcoming bits and the
 // input bytes in hand. An inner loop may work on a local copy, which the
@@ -50,18 +50,17 @@ void StartBitReader(LzhBitReader& r, FILE* stream, uint32_t packedSize);
 void RefillSlow(LzhBitReader& r);
 
 // The fast part of Refill: eight input bytes at once while the buffer holds
-// them. False, with nothing changed, when fewer than eight are left.
+// them, leaving 56 to 63 bits counted. False, with nothing changed, when
+// fewer than eight are left.
 inline bool RefillFromInput(LzhBitCursor& r) {
   if (r.end - r.next < 8) return false;
   // The bits placed below the counted ones belong to the next byte, which
   // the following refill ORs in again unchanged.
   uint64_t v;
   std::memcpy(&v, r.next, 8);
-  v = __builtin_bswap64(v);
-  r.bits |= v >> r.count;
-  int take = (64 - r.count) >> 3;
-  r.next += take;
-  r.count += take << 3;
+  r.bits |= __builtin_bswap64(v) >> r.count;
+  r.next += (63 - r.count) >> 3;
+  r.count |= 56;
   return true;
 }
 

@@ -91,12 +91,14 @@ LzhDecodeResult RunWindowLoop(Method& method, LzhWindow& window, uint32_t unpack
 
   while (produced < unpackedSize) {
     const uint32_t c = method.Code();
-    // A code read from the padding past the packed data is not data.
-    if (method.Dry()) {
-      result = LzhDecodeResult::InputEnded;
-      break;
-    }
+    // A code read from the padding past the packed data is not data. Input
+    // that ran dry stays dry, so for a match one test after its position
+    // code covers both.
     if (c < 256) {
+      if (method.Dry()) {
+        result = LzhDecodeResult::InputEnded;
+        break;
+      }
       win[pos] = static_cast<uint8_t>(c);
       ++produced;
       if (++pos == size) {
