@@ -70,10 +70,9 @@ void ReadBlockHeader(LzhDecoderState& s) {
   ReadPositionLengths(s, s.positionSymbols, s.positionBits, -1);
 }
 
-// Works on copies of the bit cursor, the input padding count and the block
-// count, which the compiler can keep in registers: the window stores are
-// byte stores, which it must otherwise assume may change the decoder state.
-// The state gets them back around the out-of-line calls and at the end.
+// Reads through local copies of the bit cursor (see LzhLocalBits) and the
+// block count, which the state gets back around the block header and at
+// the end.
 class BlockDecoder {
  public:
   static constexpr uint32_t kLengthBase = 253;
@@ -93,47 +92,36 @@ class BlockDecoder {
     blockCount_ = (blockCount_ - 1) & 0xFFFF;
     // One refill serves the code and, for a match, its position code and
     // extra bits: 16 + 16 + 15 bits, below the 56 a refill guarantees.
-    Refill();
-    return DecodeSymbol<kLzhLiteralTableBits>(c_, s_.literalTable, s_.literalLengths, s_.tree,
+    b_.Refill(s_.reader);
+    return DecodeSymbol<kLzhLiteralTableBits>(b_.c, s_.literalTable, s_.literalLengths, s_.tree,
                                               kLzhLiteralSymbols);
   }
 
   __attribute__((always_inline)) uint32_t Distance(uint64_t, uint32_t) {
     const uint32_t j = DecodeSymbol<kLzhPositionTableBits>(
-        c_, s_.positionTable, s_.positionLengths, s_.tree,
+        b_.c, s_.positionTable, s_.positionLengths, s_.tree,
         static_cast<uint32_t>(s_.positionSymbols));
     if (j <= 1) return j;
     // j <= 16 here (np is at most 17).
-    const uint32_t extra = PeekBits(c_, static_cast<int>(j - 1));
-    DropBits(c_, static_cast<int>(j - 1));
+    const uint32_t extra = PeekBits(b_.c, static_cast<int>(j - 1));
+    DropBits(b_.c, static_cast<int>(j - 1));
     return (1u << (j - 1)) + extra;
   }
 
-  // As RanDry on the reader.
-  bool Dry() const {
-    return padBytes_ != 0 && static_cast<uint64_t>(padBytes_) * 8 > static_cast<uint64_t>(c_.count);
-  }
+  bool Dry() const { return b_.Dry(); }
 
  private:
-  void Refill() {
-    if (c_.count >= kLzhRefillBits || RefillFromInput(c_)) return;
-    Store();
-    RefillSlow(s_.reader);
-    Load();
-  }
   void Load() {
-    c_ = s_.reader;
-    padBytes_ = s_.reader.padBytes;
+    b_.Load(s_.reader);
     blockCount_ = s_.blockCount;
   }
   void Store() {
-    static_cast<LzhBitCursor&>(s_.reader) = c_;
+    b_.Store(s_.reader);
     s_.blockCount = blockCount_;
   }
 
   LzhDecoderState& s_;
-  LzhBitCursor c_;
-  uint32_t padBytes_;
+  LzhLocalBits b_;
   uint32_t blockCount_;
 };
 

@@ -94,6 +94,31 @@ inline bool RanDry(const LzhBitReader& r) {
   return r.padBytes != 0 && static_cast<uint64_t>(r.padBytes) * 8 > static_cast<uint64_t>(r.count);
 }
 
+// A decoder's working copy of the reader's cursor and padding count, for
+// inner loops that store window bytes: a local copy stays in registers where
+// the reader itself, which byte stores may alias, would be reloaded after
+// each one. Store puts the cursor back; Refill does so around the slow path.
+struct LzhLocalBits {
+  LzhBitCursor c;
+  uint32_t padBytes;
+
+  void Load(const LzhBitReader& r) {
+    c = r;
+    padBytes = r.padBytes;
+  }
+  void Store(LzhBitReader& r) const { static_cast<LzhBitCursor&>(r) = c; }
+  void Refill(LzhBitReader& r) {
+    if (c.count >= kLzhRefillBits || RefillFromInput(c)) return;
+    Store(r);
+    RefillSlow(r);
+    Load(r);
+  }
+  // As RanDry on the reader.
+  bool Dry() const {
+    return padBytes != 0 && static_cast<uint64_t>(padBytes) * 8 > static_cast<uint64_t>(c.count);
+  }
+};
+
 // Byte-coded access for -lz5-: the next whole byte of the member data, or -1
 // when it has ended. Not to be mixed with bit reads on the same member.
 int NextByte(LzhBitReader& r);
