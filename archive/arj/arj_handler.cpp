@@ -12,6 +12,10 @@
 namespace {
 
 constexpr uint8_t kArjId0 = 0x60;
+
+// The member output's stdio buffer: the decoder writes 26,624-byte windows,
+// which the default buffer would pass on in small writes.
+constexpr size_t kOutputBuffer = 65536;
 constexpr uint8_t kArjId1 = 0xEA;
 
 uint16_t Get16(const uint8_t* p) { return uint16_t(p[0] | p[1] << 8); }
@@ -144,6 +148,8 @@ bool ArjHandler::Extract(const char* path, const char* outputFolder) {
     fclose(archive);
     return false;
   }
+  // Without it the default buffer is used.
+  outputBuffer_ = new (std::nothrow) char[kOutputBuffer];
   // Only the first 50,000 bytes are read here, so a main header from offset
   // 47,398 on, which Probe finds in its larger buffer, is missed.
   size_t got = fread(g_ReadAheadBuffer, 1, kArjSearchBytes, archive);
@@ -165,6 +171,8 @@ void ArjHandler::Finish(FILE* archive) {
   fclose(archive);
   delete lzhState_;
   lzhState_ = nullptr;
+  delete[] outputBuffer_;
+  outputBuffer_ = nullptr;
 }
 
 bool ArjHandler::ExtractMember(FILE* archive, const char* outputFolder) {
@@ -183,6 +191,7 @@ bool ArjHandler::ExtractMember(FILE* archive, const char* outputFolder) {
   PrepareOutputPath(path);
   FILE* out = OpenFileStream(path, h.fileType == 1 ? "w" : "wb");
   if (out == nullptr) return moveOn();
+  if (outputBuffer_ != nullptr) setvbuf(out, outputBuffer_, _IOFBF, kOutputBuffer);
 
   if (h.method == 4) {
     (void)DecodeArjMethod4(*lzhState_, archive, h.compressedSize, out, h.uncompressedSize);

@@ -99,4 +99,5 @@ class ArjHandler : public FormatHandler {
 
   ArjHeader header_;
   LzhDecoderState* lzhState_ = nullptr;  // one per Extract call
+  char* outputBuffer_ = nullptr;         // stdio buffer of the member output
 };

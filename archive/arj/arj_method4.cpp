@@ -6,55 +6,60 @@
 
 namespace {
 
-// The method's two codes, for the shared window loop.
+// The method's two codes, for the shared window loop, read through a local
+// copy of the bit cursor (see LzhLocalBits).
 class Method4Codes {
  public:
   // Codes >= 256 are matches of (code - 253) bytes, as for the LZH methods.
   static constexpr uint32_t kLengthBase = 253;
 
-  explicit Method4Codes(LzhBitReader& reader) : r_(reader) {}
+  explicit Method4Codes(LzhBitReader& reader) : r_(reader) { b_.Load(r_); }
+  ~Method4Codes() { b_.Store(r_); }
+  Method4Codes(const Method4Codes&) = delete;
+  Method4Codes& operator=(const Method4Codes&) = delete;
 
-  uint32_t Code() {
+  __attribute__((always_inline)) uint32_t Code() {
     // One refill covers a length code and its literal or position code:
     // at most 7 + 7 + 4 + 13 bits.
-    Refill(r_);
-    const uint32_t top = PeekBits(r_, 16);
+    b_.Refill(r_);
+    const uint32_t top = PeekBits(b_.c, 16);
     if ((top & 0x8000) == 0) {
       // A 0 bit and eight literal bits: the most common code by far.
-      DropBits(r_, 9);
+      DropBits(b_.c, 9);
       return (top >> 7) & 0xFF;
     }
     const int w = Ones(7);
     return (1u << w) - 1 + Take(w) + 2 + kLengthBase;
   }
 
-  uint32_t Distance(uint64_t, uint32_t) {
+  __attribute__((always_inline)) uint32_t Distance(uint64_t, uint32_t) {
     const int w = Ones(4);
     return (1u << (9 + w)) - 512 + Take(9 + w);
   }
 
-  bool Dry() const { return RanDry(r_); }
+  bool Dry() const { return b_.Dry(); }
 
  private:
   // Leading one-bits, at most `limit`; consumes them and the zero that ends
   // a shorter run.
   int Ones(int limit) {
-    const uint32_t top = PeekBits(r_, 16);
+    const uint32_t top = PeekBits(b_.c, 16);
     const int ones = top == 0xFFFF ? 16 : __builtin_clz(~top & 0xFFFFu) - 16;
     if (ones >= limit) {
-      DropBits(r_, limit);
+      DropBits(b_.c, limit);
       return limit;
     }
-    DropBits(r_, ones + 1);
+    DropBits(b_.c, ones + 1);
     return ones;
   }
   uint32_t Take(int n) {
-    const uint32_t v = PeekBits(r_, n);
-    DropBits(r_, n);
+    const uint32_t v = PeekBits(b_.c, n);
+    DropBits(b_.c, n);
     return v;
   }
 
   LzhBitReader& r_;
+  LzhLocalBits b_;
 };
 
 }  // namespace

@@ -70,38 +70,59 @@ void ReadBlockHeader(LzhDecoderState& s) {
   ReadPositionLengths(s, s.positionSymbols, s.positionBits, -1);
 }
 
+// Reads through local copies of the bit cursor (see LzhLocalBits) and the
+// block count, which the state gets back around the block header and at
+// the end.
 class BlockDecoder {
  public:
   static constexpr uint32_t kLengthBase = 253;
 
-  explicit BlockDecoder(LzhDecoderState& s) : s_(s), r_(s.reader) {}
+  explicit BlockDecoder(LzhDecoderState& s) : s_(s) { Load(); }
+  ~BlockDecoder() { Store(); }
+  BlockDecoder(const BlockDecoder&) = delete;
+  BlockDecoder& operator=(const BlockDecoder&) = delete;
 
-  uint32_t Code() {
-    if (s_.blockCount == 0) ReadBlockHeader(s_);
+  __attribute__((always_inline)) uint32_t Code() {
+    if (blockCount_ == 0) {
+      Store();
+      ReadBlockHeader(s_);
+      Load();
+    }
     // A block count of 0 stands for 65,536 codes.
-    s_.blockCount = (s_.blockCount - 1) & 0xFFFF;
-    Refill(r_);
-    return DecodeSymbol<kLzhLiteralTableBits>(r_, s_.literalTable, s_.literalLengths, s_.tree,
+    blockCount_ = (blockCount_ - 1) & 0xFFFF;
+    // One refill serves the code and, for a match, its position code and
+    // extra bits: 16 + 16 + 15 bits, below the 56 a refill guarantees.
+    b_.Refill(s_.reader);
+    return DecodeSymbol<kLzhLiteralTableBits>(b_.c, s_.literalTable, s_.literalLengths, s_.tree,
                                               kLzhLiteralSymbols);
   }
 
-  uint32_t Distance(uint64_t, uint32_t) {
-    Refill(r_);
+  __attribute__((always_inline)) uint32_t Distance(uint64_t, uint32_t) {
     const uint32_t j = DecodeSymbol<kLzhPositionTableBits>(
-        r_, s_.positionTable, s_.positionLengths, s_.tree,
+        b_.c, s_.positionTable, s_.positionLengths, s_.tree,
         static_cast<uint32_t>(s_.positionSymbols));
     if (j <= 1) return j;
-    // j <= 16 here, so the refill above still covers these bits.
-    const uint32_t extra = PeekBits(r_, static_cast<int>(j - 1));
-    DropBits(r_, static_cast<int>(j - 1));
+    // j <= 16 here (np is at most 17).
+    const uint32_t extra = PeekBits(b_.c, static_cast<int>(j - 1));
+    DropBits(b_.c, static_cast<int>(j - 1));
     return (1u << (j - 1)) + extra;
   }
 
-  bool Dry() const { return RanDry(r_); }
+  bool Dry() const { return b_.Dry(); }
 
  private:
+  void Load() {
+    b_.Load(s_.reader);
+    blockCount_ = s_.blockCount;
+  }
+  void Store() {
+    b_.Store(s_.reader);
+    s_.blockCount = blockCount_;
+  }
+
   LzhDecoderState& s_;
-  LzhBitReader& r_;
+  LzhLocalBits b_;
+  uint32_t blockCount_;
 };
 
 }  // namespace

@@ -17,16 +17,23 @@
 
 // Input is read from the stream in pieces of this size (never past the
 // member's packed size).
-constexpr size_t kLzhInputSize = 16384;
+constexpr size_t kLzhInputSize = 65536;
 
 // After a Refill at least this many bits can be peeked and dropped.
-constexpr int kLzhRefillBits = 57;
+constexpr int kLzhRefillBits = 56;
 
-struct LzhBitReader {
+// The part of the reader that decoding works on: the upcoming bits and the
+// input bytes in hand. An inner loop may work on a local copy, which the
+// compiler can keep in registers across the window's byte stores, and copy
+// it back before anything that takes the whole reader.
+struct LzhBitCursor {
   uint64_t bits;            // upcoming bits, the next one in bit 63
   int count;                // bits of `bits` that are counted as loaded
   const uint8_t* next;      // next unread byte of `input`
   const uint8_t* end;       // end of the valid bytes of `input`
+};
+
+struct LzhBitReader : LzhBitCursor {
   FILE* stream;             // the archive, positioned in the member's data
   uint32_t packedRemaining; // packed bytes not yet read from the stream
   uint32_t padBytes;        // 0 bytes supplied after the packed data ended
@@ -42,30 +49,33 @@ void StartBitReader(LzhBitReader& r, FILE* stream, uint32_t packedSize);
 // with 0 bytes past the end; Refill calls it when the fast path can't run.
 void RefillSlow(LzhBitReader& r);
 
+// The fast part of Refill: eight input bytes at once while the buffer holds
+// them, leaving 56 to 63 bits counted. False, with nothing changed, when
+// fewer than eight are left.
+inline bool RefillFromInput(LzhBitCursor& r) {
+  if (r.end - r.next < 8) return false;
+  // The bits placed below the counted ones belong to the next byte, which
+  // the following refill ORs in again unchanged.
+  uint64_t v;
+  std::memcpy(&v, r.next, 8);
+  r.bits |= __builtin_bswap64(v) >> r.count;
+  r.next += (63 - r.count) >> 3;
+  r.count |= 56;
+  return true;
+}
+
 inline void Refill(LzhBitReader& r) {
   if (r.count >= kLzhRefillBits) return;
-  if (r.end - r.next >= 8) {
-    // Eight bytes at once. The bits placed below the counted ones belong to
-    // the next byte, which the following refill ORs in again unchanged.
-    uint64_t v;
-    std::memcpy(&v, r.next, 8);
-    v = __builtin_bswap64(v);
-    r.bits |= v >> r.count;
-    int take = (64 - r.count) >> 3;
-    r.next += take;
-    r.count += take << 3;
-  } else {
-    RefillSlow(r);
-  }
+  if (!RefillFromInput(r)) RefillSlow(r);
 }
 
 // The top n bits (0 <= n <= 32) without consuming them.
-inline uint32_t PeekBits(const LzhBitReader& r, int n) {
+inline uint32_t PeekBits(const LzhBitCursor& r, int n) {
   return static_cast<uint32_t>((r.bits >> 1) >> (63 - n));
 }
 
 // Consumes n bits; n must not exceed the loaded count.
-inline void DropBits(LzhBitReader& r, int n) {
+inline void DropBits(LzhBitCursor& r, int n) {
   r.bits <<= n;
   r.count -= n;
 }
@@ -83,6 +93,31 @@ inline uint32_t GetBits(LzhBitReader& r, int n) {
 inline bool RanDry(const LzhBitReader& r) {
   return r.padBytes != 0 && static_cast<uint64_t>(r.padBytes) * 8 > static_cast<uint64_t>(r.count);
 }
+
+// A decoder's working copy of the reader's cursor and padding count, for
+// inner loops that store window bytes: a local copy stays in registers where
+// the reader itself, which byte stores may alias, would be reloaded after
+// each one. Store puts the cursor back; Refill does so around the slow path.
+struct LzhLocalBits {
+  LzhBitCursor c;
+  uint32_t padBytes;
+
+  void Load(const LzhBitReader& r) {
+    c = r;
+    padBytes = r.padBytes;
+  }
+  void Store(LzhBitReader& r) const { static_cast<LzhBitCursor&>(r) = c; }
+  void Refill(LzhBitReader& r) {
+    if (c.count >= kLzhRefillBits || RefillFromInput(c)) return;
+    Store(r);
+    RefillSlow(r);
+    Load(r);
+  }
+  // As RanDry on the reader.
+  bool Dry() const {
+    return padBytes != 0 && static_cast<uint64_t>(padBytes) * 8 > static_cast<uint64_t>(c.count);
+  }
+};
 
 // Byte-coded access for -lz5-: the next whole byte of the member data, or -1
 // when it has ended. Not to be mixed with bit reads on the same member.

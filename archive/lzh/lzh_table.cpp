@@ -32,21 +32,32 @@ bool BuildDecodeTable(int symbolCount, const uint8_t* lengths, int tableBits, ui
     if (len <= tableBits) {
       const uint32_t first = code >> shift;
       const uint32_t last = first + (1u << (tableBits - len));
-      for (uint32_t i = first; i < last; ++i) table[i] = static_cast<uint16_t>(symbol);
+      const auto entry = static_cast<uint16_t>(symbol << kLzhEntryValueShift | len);
+      for (uint32_t i = first; i < last; ++i) table[i] = entry;
       continue;
     }
-    // The bits below the first tableBits, most significant first.
+    // The bits below the first tableBits, most significant first. The
+    // first step leaves the table entry (flagged), the others tree nodes.
     uint32_t rest = (code << tableBits) & 0xFFFF;
-    uint16_t* slot = &table[code >> shift];
-    for (int k = len - tableBits; k > 0; --k) {
+    uint16_t* entry = &table[code >> shift];
+    if (*entry == 0) {
+      // Cannot happen for a complete code; checked so that no input can
+      // write past the tree.
+      if (nextNode >= static_cast<uint32_t>(kLzhTreeNodes)) return false;
+      tree.left[nextNode] = tree.right[nextNode] = 0;
+      *entry = static_cast<uint16_t>(kLzhEntryTree | nextNode++ << kLzhEntryValueShift);
+    }
+    uint32_t node = (*entry >> kLzhEntryValueShift) & kLzhEntryValueMask;
+    uint16_t* slot = (rest & 0x8000) ? &tree.right[node] : &tree.left[node];
+    rest = (rest << 1) & 0xFFFF;
+    for (int k = len - tableBits - 1; k > 0; --k) {
       if (*slot == 0) {
-        // Cannot happen for a complete code; checked so that no input can
-        // write past the tree.
         if (nextNode >= static_cast<uint32_t>(kLzhTreeNodes)) return false;
         tree.left[nextNode] = tree.right[nextNode] = 0;
         *slot = static_cast<uint16_t>(nextNode++);
       }
-      slot = (rest & 0x8000) ? &tree.right[*slot] : &tree.left[*slot];
+      node = *slot;
+      slot = (rest & 0x8000) ? &tree.right[node] : &tree.left[node];
       rest = (rest << 1) & 0xFFFF;
     }
     *slot = static_cast<uint16_t>(symbol);
@@ -60,7 +71,8 @@ void FillSingleSymbol(int symbolCount, uint8_t* lengths, uint16_t* table, int ta
   // use of the value inside the tables.
   if (symbol >= static_cast<uint32_t>(symbolCount)) symbol = 0;
   for (int i = 0; i < symbolCount; ++i) lengths[i] = 0;
-  for (uint32_t i = 0; i < (1u << tableBits); ++i) table[i] = static_cast<uint16_t>(symbol);
+  const auto entry = static_cast<uint16_t>(symbol << kLzhEntryValueShift);
+  for (uint32_t i = 0; i < (1u << tableBits); ++i) table[i] = entry;
 }
 
 namespace {

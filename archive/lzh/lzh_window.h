@@ -4,8 +4,73 @@
 #pragma once
 
 #include <cstdint>
+#include <cstring>
 
 #include "archive/lzh/lzh_decoder.h"
+
+namespace lzh_window_detail {
+
+template <typename Word>
+inline void CopyWord(uint8_t* to, const uint8_t* from) {
+  Word v;
+  std::memcpy(&v, from, sizeof v);
+  std::memcpy(to, &v, sizeof v);
+}
+
+// Copies `length` (>= 2) bytes between places that do not overlap; the
+// pieces at both ends may overlap each other.
+__attribute__((always_inline)) inline void CopyApart(uint8_t* to, const uint8_t* from,
+                                                     uint32_t length) {
+  if (length <= 8) {
+    if (length >= 4) {
+      CopyWord<uint32_t>(to, from);
+      CopyWord<uint32_t>(to + length - 4, from + length - 4);
+    } else {
+      CopyWord<uint16_t>(to, from);
+      CopyWord<uint16_t>(to + length - 2, from + length - 2);
+    }
+  } else if (length <= 16) {
+    CopyWord<uint64_t>(to, from);
+    CopyWord<uint64_t>(to + length - 8, from + length - 8);
+  } else {
+    std::memcpy(to, from, length);
+  }
+}
+
+// Copies `length` (>= 2) bytes inside the window with the result of a
+// forward byte-at-a-time copy: where the source runs up to `gap` < length
+// bytes behind the destination, the copied bytes repeat with that period.
+// Reads and writes stay inside from[0, length) and to[0, length).
+__attribute__((always_inline)) inline void CopyMatch(uint8_t* to, const uint8_t* from,
+                                                     uint32_t length) {
+  if (to > from) {
+    const size_t gap = static_cast<size_t>(to - from);
+    if (gap >= length) {
+      CopyApart(to, from, length);
+    } else if (gap >= 8) {
+      // Every 8 bytes read lie wholly before the 8 written, so they hold
+      // their final values; the last piece rewrites some bytes unchanged.
+      uint32_t i = 0;
+      for (; i + 8 <= length; i += 8) CopyWord<uint64_t>(to + i, from + i);
+      if (i < length) CopyWord<uint64_t>(to + length - 8, from + length - 8);
+    } else if (gap == 1) {
+      std::memset(to, *from, length);
+    } else {
+      for (uint32_t i = 0; i < length; ++i) to[i] = from[i];
+    }
+  } else if (to < from) {
+    // Source ahead of the destination: a forward copy reads only bytes it
+    // has not yet overwritten, which is what memmove gives.
+    if (static_cast<size_t>(from - to) >= length) {
+      CopyApart(to, from, length);
+    } else {
+      std::memmove(to, from, length);
+    }
+  }
+  // to == from: each byte is copied onto itself.
+}
+
+}  // namespace lzh_window_detail
 
 // A method supplies:
 //   static constexpr uint32_t kLengthBase;  match length = code - kLengthBase
@@ -17,6 +82,7 @@
 // kPowerOfTwo: the window size is a power of two (mask instead of modulo).
 template <bool kPowerOfTwo, class Method>
 LzhDecodeResult RunWindowLoop(Method& method, LzhWindow& window, uint32_t unpackedSize) {
+  static_assert(Method::kLengthBase <= 254, "CopyMatch needs matches of 2 bytes or more");
   uint8_t* const win = window.data;
   const uint32_t size = window.size;
   uint32_t pos = 0;
@@ -25,12 +91,14 @@ LzhDecodeResult RunWindowLoop(Method& method, LzhWindow& window, uint32_t unpack
 
   while (produced < unpackedSize) {
     const uint32_t c = method.Code();
-    // A code read from the padding past the packed data is not data.
-    if (method.Dry()) {
-      result = LzhDecodeResult::InputEnded;
-      break;
-    }
+    // A code read from the padding past the packed data is not data. Input
+    // that ran dry stays dry, so for a match one test after its position
+    // code covers both.
     if (c < 256) {
+      if (method.Dry()) {
+        result = LzhDecodeResult::InputEnded;
+        break;
+      }
       win[pos] = static_cast<uint8_t>(c);
       ++produced;
       if (++pos == size) {
@@ -48,19 +116,21 @@ LzhDecodeResult RunWindowLoop(Method& method, LzhWindow& window, uint32_t unpack
     }
     // A match may run past the unpacked size; all of it is written.
     produced += length;
-    uint32_t src;
+    // How far back the copy starts, taken modulo the window size (0: the
+    // byte a whole window back, which is the one at the position itself).
+    uint32_t back;
     if constexpr (kPowerOfTwo) {
-      src = (pos - distance - 1) & (size - 1);
+      back = (distance + 1) & (size - 1);
     } else {
-      const uint32_t back = (distance + 1) % size;
-      src = pos >= back ? pos - back : pos + size - back;
+      back = distance + 1;
+      // Distances of a window or more are rare (and only in damaged or
+      // odd streams), so the division is kept off the common path.
+      if (back >= size) back %= size;
     }
+    uint32_t src = pos >= back ? pos - back : pos + size - back;
     if (src + length <= size && pos + length <= size) {
-      // Neither end wraps: a plain forward copy (overlap repeats bytes, as
-      // the format wants).
-      uint8_t* dst = win + pos;
-      const uint8_t* from = win + src;
-      for (uint32_t i = 0; i < length; ++i) dst[i] = from[i];
+      // Neither end wraps.
+      lzh_window_detail::CopyMatch(win + pos, win + src, length);
       pos += length;
       if (pos == size) {
         if (!FlushWindow(window, size)) break;

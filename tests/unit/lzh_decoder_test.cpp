@@ -182,6 +182,30 @@ TEST(LzhTable, LongCodesWalkTheTree) {
   }
 }
 
+// A damaged block may decode with a table left from a code of fewer
+// symbols (the position table is shared with the code-length code). A tree
+// node number below the larger count is then taken as that symbol, with
+// its length from the list: the table's own lengths cover only its codes.
+TEST(LzhTable, NodeNumberBelowTheSymbolCountIsTakenAsThatSymbol) {
+  std::vector<uint8_t> lengths;
+  for (int i = 1; i <= 16; ++i) lengths.push_back(static_cast<uint8_t>(i));
+  lengths.push_back(16);
+  static LzhTree tree;
+  uint16_t table[256];
+  ASSERT_TRUE(BuildDecodeTable(17, lengths.data(), 8, table, tree));
+  lengths.push_back(5);  // a stale length for symbol 17, the first node
+  lengths.push_back(0);
+  static LzhBitReader r;
+  const uint8_t bytes[] = {0xFF, 0x5A, 0xA5};
+  FILE* in = tmpfile();
+  fwrite(bytes, 1, sizeof bytes, in);
+  rewind(in);
+  StartBitReader(r, in, sizeof bytes);
+  EXPECT_EQ(DecodeSymbol<8>(r, table, lengths.data(), tree, 19), 17u);
+  EXPECT_EQ(GetBits(r, 8), 0xEBu);  // 5 bits dropped
+  fclose(in);
+}
+
 TEST(LzhTable, ReadyMadeCodesAreComplete) {
   static LzhTree tree;
   uint16_t table[256];
