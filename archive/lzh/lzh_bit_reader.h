@@ -54,8 +54,8 @@ void RefillSlow(LzhBitReader& r);
 // fewer than eight are left.
 inline bool RefillFromInput(LzhBitCursor& r) {
   if (r.end - r.next < 8) return false;
-  // The bits placed below the counted ones belong to the next byte, which
-  // the following refill ORs in again unchanged.
+  // The bits placed below the counted ones belong to the bytes not yet
+  // taken, which the following refill ORs in again unchanged.
   uint64_t v;
   std::memcpy(&v, r.next, 8);
   r.bits |= __builtin_bswap64(v) >> r.count;

@@ -123,8 +123,8 @@ LzhDecodeResult RunWindowLoop(Method& method, LzhWindow& window, uint32_t unpack
       back = (distance + 1) & (size - 1);
     } else {
       back = distance + 1;
-      // Distances of a window or more are rare (and only in damaged or
-      // odd streams), so the division is kept off the common path.
+      // Well-formed streams have no distances of a window or more, so the
+      // division is kept off the common path.
       if (back >= size) back %= size;
     }
     uint32_t src = pos >= back ? pos - back : pos + size - back;
