@@ -155,7 +155,9 @@ bool BuildTree(Tree& t, unsigned symbols) {
           t.table[kDirect + 2 * nodes + 1] = kUnassigned;
           ++nodes;
         }
-        if (*p < symbols) return false;  // not prefix-free; cannot happen
+        // A leaf on the way: not prefix-free; cannot happen for a complete
+        // canonical code. Inner nodes are the entries without a length.
+        if (*p < symbols || (*p >> kLzxEntryLengthShift) != 0) return false;
         p = &t.table[kDirect + 2 * (*p - symbols) + ((code >> (15 - bit)) & 1)];
       }
       *p = Entry(s, len);
