@@ -44,26 +44,6 @@ head -c $((64 << 20)) data.bin >lzx.bin
 ./make_lzx lzx.bin lzx.cab
 rm -f lzx.bin data.bin
 
-# Wall time (median) and user CPU time (mean) of each side: on a shared
-# machine the wall times are noisy, the CPU times less so.
-compare_with_cpu() {
-  local label=$1 prepare=$2 ours=$3 theirs=$4 a b
-  a=$(cpu_seconds "$prepare" "$ours")
-  b=$(cpu_seconds "$prepare" "$theirs")
-  python3 -c 'import sys; a=list(map(float,sys.argv[2].split())); b=list(map(float,sys.argv[3].split())); print(f"{sys.argv[1]:<32} wall {a[0]:6.3f}s / {b[0]:6.3f}s ratio {a[0]/b[0]:5.2f}   user {a[1]:6.3f}s / {b[1]:6.3f}s ratio {a[1]/b[1]:5.2f}")' \
-    "$label" "$a" "$b"
-}
-cpu_seconds() {
-  local prepare=$1 command=$2 json
-  json=$(mktemp)
-  hyperfine -N --style none --warmup 1 --runs "$BENCH_RUNS" --prepare "$prepare" \
-    --export-json "$json" "$command" >/dev/null 2>&1 ||
-    hyperfine --style none --warmup 1 --runs "$BENCH_RUNS" --prepare "$prepare" \
-      --export-json "$json" "$command" >/dev/null
-  python3 -c 'import json,sys; r=json.load(open(sys.argv[1]))["results"][0]; print(r["median"], r["user"])' "$json"
-  rm -f "$json"
-}
-
 clean='rm -rf out'
 compare_with_cpu "MSZIP 128 MiB vs gcab -x" "$clean" "$DORVANE '#P($BENCH_DIR/out)#F($BENCH_DIR/mszip.cab)'" \
   "sh -c 'mkdir -p out && cd out && gcab -x ../mszip.cab'"

@@ -18,17 +18,32 @@ bench_setup() {
   echo "bench: work folder $BENCH_DIR"
 }
 
-# Median seconds of a command, each run preceded by `prepare` (for example
-# emptying the output folder).
-median_seconds() {
-  local prepare=$1 command=$2 json
+# Runs a command with hyperfine, each run preceded by `prepare` (for example
+# emptying the output folder), and prints the named result fields.
+hyperfine_fields() {
+  local prepare=$1 command=$2 fields=$3 json
   json=$(mktemp)
   hyperfine -N --style none --warmup 1 --runs "$BENCH_RUNS" --prepare "$prepare" \
     --export-json "$json" "$command" >/dev/null 2>&1 ||
     hyperfine --style none --warmup 1 --runs "$BENCH_RUNS" --prepare "$prepare" \
       --export-json "$json" "$command" >/dev/null
-  python3 -c 'import json,sys; print(json.load(open(sys.argv[1]))["results"][0]["median"])' "$json"
+  python3 -c 'import json,sys; r=json.load(open(sys.argv[1]))["results"][0]; print(*(r[f] for f in sys.argv[2].split()))' \
+    "$json" "$fields"
   rm -f "$json"
+}
+
+# Median wall seconds of a command.
+median_seconds() { hyperfine_fields "$1" "$2" median; }
+
+# Wall time (median) and user CPU time (mean) of each side: on a shared
+# machine the wall times are noisy, the CPU times less so.
+# compare_with_cpu LABEL PREPARE DORVANE_COMMAND TOOL_COMMAND
+compare_with_cpu() {
+  local label=$1 prepare=$2 ours=$3 theirs=$4 a b
+  a=$(hyperfine_fields "$prepare" "$ours" "median user")
+  b=$(hyperfine_fields "$prepare" "$theirs" "median user")
+  python3 -c 'import sys; a=list(map(float,sys.argv[2].split())); b=list(map(float,sys.argv[3].split())); print(f"{sys.argv[1]:<32} wall {a[0]:6.3f}s / {b[0]:6.3f}s ratio {a[0]/b[0]:5.2f}   user {a[1]:6.3f}s / {b[1]:6.3f}s ratio {a[1]/b[1]:5.2f}")' \
+    "$label" "$a" "$b"
 }
 
 # compare LABEL PREPARE DORVANE_COMMAND TOOL_COMMAND

@@ -6,6 +6,7 @@
 
 #include "core/charset.h"
 #include "core/output.h"
+#include "stream/copy_out.h"
 
 namespace {
 
@@ -38,14 +39,9 @@ bool Bzip2Handler::Extract(const char* path, const char* outputFolder) {
   const char* suffix = EqualsNoCase(ExtensionOf(path), "bz2") == 0 ? nullptr : "unbzip2";
   if (SingleOutputName(name, path, suffix) &&
       JoinOutputPath(outputPath, sizeof outputPath, outputFolder, name)) {
-    if (FILE* out = OpenFileStream(outputPath, "wb")) {
-      for (;;) {
-        const int n = BZ2_bzread(bz, g_ReadAheadBuffer, static_cast<int>(kReadAheadSize));
-        if (n <= 0) break;
-        if (fwrite(g_ReadAheadBuffer, 1, static_cast<size_t>(n), out) != static_cast<size_t>(n)) break;
-      }
-      fclose(out);
-    }
+    CopyToNewFile(outputPath, [bz](uint8_t* buffer, size_t capacity) {
+      return BZ2_bzread(bz, buffer, static_cast<int>(capacity));
+    });
   }
   BZ2_bzclose(bz);
   return true;

@@ -4,6 +4,7 @@
 
 #include "core/charset.h"
 #include "core/output.h"
+#include "stream/copy_out.h"
 #include "stream/lzw_reader.h"
 
 bool CompressHandler::Probe(const char* path, int32_t fileSize) {
@@ -21,14 +22,9 @@ bool CompressHandler::Extract(const char* path, const char* outputFolder) {
   char outputPath[kPathBufferSize];
   if (SingleOutputName(name, path, suffix) &&
       JoinOutputPath(outputPath, sizeof outputPath, outputFolder, name)) {
-    if (FILE* out = OpenFileStream(outputPath, "wb")) {
-      for (;;) {
-        const int32_t n = LzwRead(lzw, g_ReadAheadBuffer, static_cast<int32_t>(kReadAheadSize));
-        if (n <= 0) break;
-        if (fwrite(g_ReadAheadBuffer, 1, static_cast<size_t>(n), out) != static_cast<size_t>(n)) break;
-      }
-      fclose(out);
-    }
+    CopyToNewFile(outputPath, [lzw](uint8_t* buffer, size_t capacity) {
+      return LzwRead(lzw, buffer, static_cast<int32_t>(capacity));
+    });
   }
   LzwClose(lzw);
   return true;

@@ -7,6 +7,7 @@
 
 #include "core/charset.h"
 #include "core/output.h"
+#include "stream/copy_out.h"
 
 namespace {
 
@@ -77,14 +78,9 @@ bool GzipHandler::Extract(const char* path, const char* outputFolder) {
   if (gz == nullptr) return false;
   gzbuffer(gz, 256 * 1024);
   if (haveName && JoinOutputPath(outputPath, sizeof outputPath, outputFolder, name)) {
-    if (FILE* out = OpenFileStream(outputPath, "wb")) {
-      for (;;) {
-        const int n = gzread(gz, g_ReadAheadBuffer, static_cast<unsigned>(kReadAheadSize));
-        if (n <= 0) break;
-        if (fwrite(g_ReadAheadBuffer, 1, static_cast<size_t>(n), out) != static_cast<size_t>(n)) break;
-      }
-      fclose(out);
-    }
+    CopyToNewFile(outputPath, [gz](uint8_t* buffer, size_t capacity) {
+      return gzread(gz, buffer, static_cast<unsigned>(capacity));
+    });
   }
   gzclose(gz);
   return true;
