@@ -1,0 +1,53 @@
+#include "core/checksum.h"
+
+#include <zlib.h>
+
+#include <cstring>
+
+namespace {
+
+// Eight tables for CRC-16/ARC: table[k][b] is the CRC of byte b followed by
+// k zero bytes, so eight bytes are folded in per step.
+struct Crc16Tables {
+  uint16_t t[8][256];
+  constexpr Crc16Tables() : t() {
+    for (uint32_t i = 0; i < 256; ++i) {
+      uint32_t c = i;
+      for (int k = 0; k < 8; ++k) c = (c & 1) ? (c >> 1) ^ 0xA001 : c >> 1;
+      t[0][i] = static_cast<uint16_t>(c);
+    }
+    for (uint32_t i = 0; i < 256; ++i) {
+      for (int k = 1; k < 8; ++k) {
+        const uint16_t prev = t[k - 1][i];
+        t[k][i] = static_cast<uint16_t>((prev >> 8) ^ t[0][prev & 0xFF]);
+      }
+    }
+  }
+};
+constexpr Crc16Tables kCrc16;
+
+}  // namespace
+
+uint32_t Crc32Update(uint32_t crc, const void* data, size_t size) {
+  const auto* p = static_cast<const Bytef*>(data);
+  // zlib takes the length as a 32-bit count.
+  while (size > 0) {
+    const uInt piece = size > 0x40000000u ? 0x40000000u : static_cast<uInt>(size);
+    crc = static_cast<uint32_t>(crc32(crc, p, piece));
+    p += piece;
+    size -= piece;
+  }
+  return crc;
+}
+
+uint16_t Crc16Update(uint16_t crc, const void* data, size_t size) {
+  const auto* p = static_cast<const uint8_t*>(data);
+  uint32_t c = crc;
+  for (; size >= 8; size -= 8, p += 8) {
+    c ^= static_cast<uint32_t>(p[0]) | static_cast<uint32_t>(p[1]) << 8;
+    c = kCrc16.t[7][c & 0xFF] ^ kCrc16.t[6][c >> 8] ^ kCrc16.t[5][p[2]] ^ kCrc16.t[4][p[3]] ^
+        kCrc16.t[3][p[4]] ^ kCrc16.t[2][p[5]] ^ kCrc16.t[1][p[6]] ^ kCrc16.t[0][p[7]];
+  }
+  for (; size > 0; --size, ++p) c = (c >> 8) ^ kCrc16.t[0][(c ^ *p) & 0xFF];
+  return static_cast<uint16_t>(c);
+}
