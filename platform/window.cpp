@@ -457,8 +457,10 @@ void SetScreenSize(int rows, int cols) {
     MarkDirty();
   }
   for (Window* d : resized) {
+    // A dialog destroyed since the lock was released (a procedure, or the
+    // progress thread, may close one) has no client area and gets no WM_SIZE.
     RECT client;
-    GetClientRect(H(d), &client);
+    if (!GetClientRect(H(d), &client)) continue;
     SendToDialog(d, WM_SIZE, 0, static_cast<LPARAM>((client.bottom << 16) | (client.right & 0xFFFF)));
   }
 }
