@@ -126,3 +126,19 @@ void CloseProgress(ProgressRecord* record) {
   record->Thread = nullptr;
   g_open.compare_exchange_strong(record, nullptr);
 }
+
+namespace {
+std::mutex g_memberLock;
+char g_member[300];
+}  // namespace
+
+void SetProgressMember(const char* name) {
+  std::lock_guard<std::mutex> lock(g_memberLock);
+  snprintf(g_member, sizeof g_member, "%s", name);
+}
+
+void CurrentProgressMember(char* out, size_t size) {
+  if (size == 0) return;
+  std::lock_guard<std::mutex> lock(g_memberLock);
+  snprintf(out, size, "%s", g_member);
+}
