@@ -5,6 +5,7 @@
 #include <cstring>
 
 #include "core/charset.h"
+#include "core/member_output.h"
 #include "core/messages.h"
 #include "core/output.h"
 #include "core/progress.h"
@@ -126,7 +127,11 @@ void ProcessArchive(const char* path) {
     CopyText(folder + used + 1, sizeof folder - used - 1, archiveName);
     *p = saved;
   }
-  MakeOutputFolder(folder);
+  // Testing and listing write nothing, not even the output folder.
+  const RunMode mode = g_RunOptions.mode;
+  if (mode == RunMode::kExtract) MakeOutputFolder(folder);
+  ResetArchiveOutcome();
+  if (mode == RunMode::kList) PrintListingHeader(archiveName, chosen->displayName);
 
   ProgressRecord progress;
   FormatMessageText(progress.FileName, sizeof progress.FileName, "%s", archiveName);
@@ -139,9 +144,11 @@ void ProcessArchive(const char* path) {
     ~CloseOnExit() { CloseProgress(&record); }
   } closeOnExit{progress};
 
-  if (!chosen->Extract(path, folder)) {
+  const bool extracted = chosen->Extract(path, folder);
+  if (mode == RunMode::kList) PrintListingTotal();
+  if (!extracted || g_ArchiveOutcome.failed) {
     ++g_ResultCounters.failed;
-  } else if (g_bOpenDir) {
+  } else if (g_bOpenDir && mode == RunMode::kExtract) {
     if (WCHAR* wideFolder = ToWide(folder)) {
       PROCESS_INFORMATION info;
       if (CreateProcessW(u"fexplore.exe", wideFolder, nullptr, nullptr, FALSE, 0, nullptr, nullptr,

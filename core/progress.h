@@ -2,6 +2,7 @@
 #pragma once
 
 #include <atomic>
+#include <cstddef>
 
 #include "platform/windows.h"
 
@@ -33,3 +34,7 @@ void SetProgressView(ProgressView* view);  // null restores the default
 // a prompt on the terminal's last line is not written over by the progress
 // thread. The prompt clears the line itself before it asks.
 void SuspendStatusLine(bool suspended);
+
+// The member being written, for the progress display; any thread may ask.
+void SetProgressMember(const char* name);
+void CurrentProgressMember(char* out, size_t size);

@@ -35,11 +35,11 @@ bool Bzip2Handler::Extract(const char* path, const char* outputFolder) {
   BZFILE* bz = OpenBzip2(path);
   if (bz == nullptr) return false;
   char name[kPathBufferSize];
-  char outputPath[kPathBufferSize];
   const char* suffix = EqualsNoCase(ExtensionOf(path), "bz2") == 0 ? nullptr : "unbzip2";
-  if (SingleOutputName(name, path, suffix) &&
-      JoinOutputPath(outputPath, sizeof outputPath, outputFolder, name)) {
-    CopyToNewFile(outputPath, [bz](uint8_t* buffer, size_t capacity) {
+  if (SingleOutputName(name, path, suffix)) {
+    MemberInfo info;
+    info.name = name;
+    CopyMember(outputFolder, info, [bz](uint8_t* buffer, size_t capacity) {
       return BZ2_bzread(bz, buffer, static_cast<int>(capacity));
     });
   }

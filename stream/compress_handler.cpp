@@ -19,10 +19,10 @@ bool CompressHandler::Extract(const char* path, const char* outputFolder) {
   if (lzw == nullptr) return false;
   const char* suffix = EqualsNoCase(ExtensionOf(path), "Z") == 0 ? nullptr : "uncompress";
   char name[kPathBufferSize];
-  char outputPath[kPathBufferSize];
-  if (SingleOutputName(name, path, suffix) &&
-      JoinOutputPath(outputPath, sizeof outputPath, outputFolder, name)) {
-    CopyToNewFile(outputPath, [lzw](uint8_t* buffer, size_t capacity) {
+  if (SingleOutputName(name, path, suffix)) {
+    MemberInfo info;
+    info.name = name;
+    CopyMember(outputFolder, info, [lzw](uint8_t* buffer, size_t capacity) {
       return LzwRead(lzw, buffer, static_cast<int32_t>(capacity));
     });
   }

@@ -71,14 +71,16 @@ bool GzipHandler::Extract(const char* path, const char* outputFolder) {
   }
   fclose(file);
 
-  char outputPath[kPathBufferSize];
   char hostPath[4096];
   if (!HostPath(path, hostPath, sizeof hostPath)) return false;
   gzFile gz = gzopen(hostPath, "rb");
   if (gz == nullptr) return false;
   gzbuffer(gz, 256 * 1024);
-  if (haveName && JoinOutputPath(outputPath, sizeof outputPath, outputFolder, name)) {
-    CopyToNewFile(outputPath, [gz](uint8_t* buffer, size_t capacity) {
+  if (haveName) {
+    MemberInfo info;
+    info.name = name;
+    info.method = "deflate";
+    CopyMember(outputFolder, info, [gz](uint8_t* buffer, size_t capacity) {
       return gzread(gz, buffer, static_cast<unsigned>(capacity));
     });
   }

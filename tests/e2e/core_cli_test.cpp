@@ -3,6 +3,7 @@
 #include <gtest/gtest.h>
 
 #include <cstdlib>
+#include <filesystem>
 #include <string>
 
 #include "core/charset.h"
@@ -174,6 +175,7 @@ TEST_F(CliTest, StoredGzipNameNeverLeavesTheFolder) {
                 f.rfind("out/", 0) == 0)
         << f;
   // A name too long for the path buffer is refused, not cut.
+  std::filesystem::remove_all(out());
   testutil::WriteFile(tmp_ / "long.gz", GzipWithName(std::string(300, 'n'), body));
   r = Extract(tmp_ / "long.gz");
   EXPECT_EQ(r.exitCode, 0);
