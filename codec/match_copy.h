@@ -23,27 +23,37 @@ inline void CopyWord(uint8_t* to, const uint8_t* from) {
   std::memcpy(to, &v, sizeof v);
 }
 
-// Copies `length` (>= 2) bytes between places that do not overlap; the
-// pieces at both ends may overlap each other.
-__attribute__((always_inline)) inline void CopyApart(uint8_t* to, const uint8_t* from,
-                                                     uint32_t length) {
-  if (length <= 8) {
-    if (length >= 4) {
-      CopyWord<uint32_t>(to, from);
-      CopyWord<uint32_t>(to + length - 4, from + length - 4);
-    } else {
-      CopyWord<uint16_t>(to, from);
-      CopyWord<uint16_t>(to + length - 2, from + length - 2);
-    }
-  } else if (length <= 16) {
+// Copies `length` (2..16) bytes between places that do not overlap: an
+// 8-byte word at each end of a match of 8 or more bytes, else four 2-byte
+// words at offsets 0, 2, 4, 6, each held below length - 1, so that short
+// matches, whose lengths vary from one to the next, take one branch on the
+// length. Every word lies inside the match; words that land on the same
+// place store the same bytes.
+__attribute__((always_inline)) inline void CopyShortApart(uint8_t* to, const uint8_t* from,
+                                                          uint32_t length) {
+  if (length >= 8) {
     CopyWord<uint64_t>(to, from);
     CopyWord<uint64_t>(to + length - 8, from + length - 8);
-  } else if (length <= 32) {
-    CopyWord<Bytes16>(to, from);
-    CopyWord<Bytes16>(to + length - 16, from + length - 16);
-  } else {
-    std::memcpy(to, from, length);
+    return;
   }
+  const uint32_t last = length - 2;
+#pragma GCC unroll 4
+  for (uint32_t k = 0; k < 8; k += 2) {
+    const uint32_t at = k < last ? k : last;
+    CopyWord<uint16_t>(to + at, from + at);
+  }
+}
+
+// Copies `length` (> step) bytes in whole steps of `Word`, each read lying
+// wholly before the write of the same step when the source runs at least
+// one step behind: the bytes read hold their final values. The last step
+// ends at the match's end and rewrites some bytes unchanged.
+template <typename Word>
+__attribute__((always_inline)) inline void CopySteps(uint8_t* to, const uint8_t* from,
+                                                     uint32_t length) {
+  uint32_t i = 0;
+  for (; i + sizeof(Word) <= length; i += sizeof(Word)) CopyWord<Word>(to + i, from + i);
+  if (i < length) CopyWord<Word>(to + length - sizeof(Word), from + length - sizeof(Word));
 }
 
 }  // namespace match_copy_detail
@@ -54,24 +64,15 @@ __attribute__((always_inline)) inline void CopyApart(uint8_t* to, const uint8_t*
 // stay inside from[0, length) and to[0, length).
 __attribute__((always_inline)) inline void CopyMatch(uint8_t* to, const uint8_t* from,
                                                      uint32_t length) {
-  using match_copy_detail::CopyApart;
-  using match_copy_detail::Bytes16;
-  using match_copy_detail::CopyWord;
+  using namespace match_copy_detail;
   if (to > from) {
     const size_t gap = static_cast<size_t>(to - from);
-    if (gap >= length) {
-      CopyApart(to, from, length);
+    if (length <= 16 && gap >= length) {
+      CopyShortApart(to, from, length);
     } else if (gap >= 16) {
-      // Every 16 bytes read lie wholly before the 16 written, so they hold
-      // their final values; the last piece rewrites some bytes unchanged.
-      uint32_t i = 0;
-      for (; i + 16 <= length; i += 16) CopyWord<Bytes16>(to + i, from + i);
-      if (i < length) CopyWord<Bytes16>(to + length - 16, from + length - 16);
+      CopySteps<Bytes16>(to, from, length);  // length > 16 here
     } else if (gap >= 8) {
-      // As above, 8 bytes at a time.
-      uint32_t i = 0;
-      for (; i + 8 <= length; i += 8) CopyWord<uint64_t>(to + i, from + i);
-      if (i < length) CopyWord<uint64_t>(to + length - 8, from + length - 8);
+      CopySteps<uint64_t>(to, from, length);  // length > gap here
     } else if (gap == 1) {
       std::memset(to, *from, length);
     } else {
@@ -80,8 +81,8 @@ __attribute__((always_inline)) inline void CopyMatch(uint8_t* to, const uint8_t*
   } else if (to < from) {
     // Source ahead of the destination: a forward copy reads only bytes it
     // has not yet overwritten, which is what memmove gives.
-    if (static_cast<size_t>(from - to) >= length) {
-      CopyApart(to, from, length);
+    if (static_cast<size_t>(from - to) >= length && length <= 16) {
+      CopyShortApart(to, from, length);
     } else {
       std::memmove(to, from, length);
     }
