@@ -2,8 +2,10 @@
 
 #include <unistd.h>
 
+#include <atomic>
 #include <condition_variable>
 #include <cstdio>
+#include <cstdlib>
 #include <mutex>
 
 #include "core/charset.h"
@@ -57,7 +59,23 @@ ProgressView* g_view = &g_statusLine;
 std::mutex g_wakeLock;
 std::condition_variable g_wake;
 
+// The record whose thread runs now, if any: ProcessArchive opens one around
+// each Extract call.
+std::atomic<ProgressRecord*> g_open{nullptr};
+thread_local bool t_onProgressThread = false;
+
+// A fatal error ends the program with exit(1) from inside an extraction,
+// while the progress thread runs. exit() destroys this file's statics and
+// the views, which the thread waits on and calls, so the window is closed
+// first: registered after all of them were made, this runs before any is
+// destroyed. (On the progress thread itself it cannot wait for its own end.)
+void CloseAtExit() {
+  ProgressRecord* record = g_open.load();
+  if (record != nullptr && !t_onProgressThread) CloseProgress(record);
+}
+
 DWORD ProgressThread(void* parameter) {
+  t_onProgressThread = true;
   auto* record = static_cast<ProgressRecord*>(parameter);
   ProgressView* view = g_view;
   view->Show(*record);
@@ -86,6 +104,9 @@ void OpenProgress(ProgressRecord* record) {
     record->Done = true;
     return;
   }
+  static const bool closesAtExit = atexit(CloseAtExit) == 0;
+  (void)closesAtExit;
+  g_open = record;
   SetThreadPriority(record->Thread, THREAD_PRIORITY_IDLE);
   ResumeThread(record->Thread);
 }
@@ -103,6 +124,7 @@ void CloseProgress(ProgressRecord* record) {
   while (GetExitCodeThread(record->Thread, &code) && code == STILL_ACTIVE) Sleep(1);
   CloseHandle(record->Thread);
   record->Thread = nullptr;
+  g_open.compare_exchange_strong(record, nullptr);
 }
 
 namespace {
