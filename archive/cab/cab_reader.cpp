@@ -666,8 +666,7 @@ void ExtractCabinetFile(Run& run, MemberOutput& out, FileRecord* file, bool lowe
   CabinetDecoderState& st = g_Decoder;
   char name[kPathBufferSize];
   if (!MemberName(file->name, lowerCase, name)) {
-    MemberNotice(file->name, "the name is too long for an output path; skipped");
-    g_ArchiveOutcome.failed = true;
+    RefuseMember(file->name, "the name is too long for an output path; skipped");
     return;  // the next file discards this one's data
   }
   MemberInfo info;

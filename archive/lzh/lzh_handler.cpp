@@ -281,8 +281,7 @@ bool LzhHandler::Extract(const char* path, const char* outputFolder) {
     if (dataStart < 0) break;
     const LzhMemberHeader& h = header_;
     if (h.nameTooLong) {
-      MemberNotice(h.name, "the name is too long for an output path; skipped");
-      g_ArchiveOutcome.failed = true;
+      RefuseMember(h.name, "the name is too long for an output path; skipped");
     } else {
       MemberInfo info;
       info.name = h.name;
