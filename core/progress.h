@@ -14,9 +14,12 @@ struct ProgressRecord {
 };
 
 // Shows the window (clears Done, starts the idle-priority thread); on a
-// failed thread creation sets Done again and shows nothing.
+// failed thread creation sets Done again and shows nothing. A window still
+// open when the program ends with exit() is closed before anything the
+// thread uses is destroyed.
 void OpenProgress(ProgressRecord* record);
-// Sets Done and waits, polling every 50 ms, until the thread has ended.
+// Sets Done, wakes the thread and waits (checking every millisecond) until
+// it has ended; nothing when no window is open.
 void CloseProgress(ProgressRecord* record);
 
 // What the progress thread draws. The default is one status line on
