@@ -87,6 +87,11 @@ void MemberNotice(const char* name, const char* format, ...) {
   ShowMessage(line);
 }
 
+void RefuseMember(const char* name, const char* reason) {
+  MemberNotice(name, "%s", reason);
+  g_ArchiveOutcome.failed = true;
+}
+
 void MemberInfo::SetDosTime(uint16_t dosDate, uint16_t dosTime) {
   FILETIME local;
   hasTime = DosToCalendar(dosDate, dosTime, &local) && LocalFileTimeToFileTime(&local, &time);
@@ -146,6 +151,10 @@ bool MemberOutput::Begin(const MemberInfo& info) {
     return true;
   }
   if (folder && g_RunOptions.mode == RunMode::kTest) return false;
+  if (name_[0] == '\0') {
+    RefuseMember("(a member without a name)", "skipped");
+    return false;
+  }
   SetProgressMember(name_);
 
   if (g_RunOptions.mode == RunMode::kExtract) {
