@@ -133,6 +133,7 @@ class MemberOutput {
   char path_[kPathBufferSize];
   bool open_ = false;            // between Begin (true) and End
   bool failed_ = false;          // the member failed (notice given)
+  bool writeFailed_ = false;     // ... because its output failed: no file is kept
   bool toFile_ = false;          // extract mode with a file open
   bool haveStored_ = false;
   uint32_t stored_ = 0;
