@@ -46,9 +46,12 @@ void FormatProgressBar(const ProgressFigures& figures, int cells, char* out, siz
 void CurrentProgressMemberUtf8(char* out, size_t size);
 
 // Shows the window (clears Done, starts the idle-priority thread); on a
-// failed thread creation sets Done again and shows nothing.
+// failed thread creation sets Done again and shows nothing. A window still
+// open when the program ends with exit() is closed before anything the
+// thread uses is destroyed.
 void OpenProgress(ProgressRecord* record);
-// Sets Done, wakes the thread and waits until it has ended.
+// Sets Done, wakes the thread and waits (checking every millisecond) until
+// it has ended; nothing when no window is open.
 void CloseProgress(ProgressRecord* record);
 
 // What the progress thread draws, about ten times a second. The default is
