@@ -7,6 +7,7 @@
 
 #include "archive/lzh/lzh_decoder.h"
 #include "core/charset.h"
+#include "core/names.h"
 #include "core/output.h"
 
 namespace {
@@ -16,8 +17,12 @@ constexpr size_t kCommonHeader = 21;
 constexpr size_t kLevel2BaseHeader = 26;
 // Extended headers are at most 65,535 bytes long.
 constexpr size_t kScratchSize = 65536;
-// Name fields longer than this are refused, never cut.
-constexpr size_t kMaxNameField = kPathBufferSize - 1;
+// Name fields longer than this are refused, never cut: no longer stored
+// name fits a path buffer once decoded.
+constexpr size_t kMaxNameField = kStoredNameSize;
+// The OS byte of archives made on MS-DOS or Windows: their names are
+// legacy text.
+constexpr uint8_t kOsMsdos = 'M';
 constexpr size_t kOutputBuffer = 65536;
 
 constexpr uint8_t kExtCrc = 0x00;
@@ -31,20 +36,12 @@ uint32_t Le32(const uint8_t* p) {
          (static_cast<uint32_t>(p[2]) << 16) | (static_cast<uint32_t>(p[3]) << 24);
 }
 
-// Names in archives are Shift-JIS whatever the active code page.
-bool IsShiftJisLead(uint8_t b) { return (b >= 0x81 && b <= 0x9F) || (b >= 0xE0 && b <= 0xFC); }
-
-// Level-2 folder names separate their parts with 0xFF; it is never the
-// second byte of a character, but the walk goes by whole characters anyway.
+// Level-2 folder names separate their parts with 0xFF. It is neither a
+// byte of UTF-8 nor the second byte of a Shift-JIS character, so every
+// 0xFF is a separator whichever the name turns out to be.
 void TurnFfIntoSeparators(char* name) {
-  for (uint8_t* p = reinterpret_cast<uint8_t*>(name); *p != 0;) {
-    if (IsShiftJisLead(*p) && p[1] != 0) {
-      p += 2;
-      continue;
-    }
-    if (*p == 0xFF) *p = '\\';
-    ++p;
-  }
+  for (char* p = name; *p != 0; ++p)
+    if (static_cast<uint8_t>(*p) == 0xFF) *p = '\\';
 }
 
 // Copies a name field of `length` bytes; false (and empty) when it is too
@@ -180,14 +177,19 @@ bool LzhHandler::ReadMemberHeader(uint8_t* scratch) {
   const size_t rest = baseSize - kCommonHeader;
   if (ReadHeaderBytes(base + kCommonHeader, rest) != rest) return false;
 
-  char directory[kPathBufferSize] = "";
-  char fileName[kPathBufferSize] = "";
+  char directory[kMaxNameField + 1] = "";
+  char fileName[kMaxNameField + 1] = "";
+  uint8_t os = 0;  // none in level 0 headers without an extension area
   if (h.level < 2) {
     if (headerChecksum_ != base[1]) return false;
     const size_t nameLength = base[21];
     if (nameLength + 24 > baseSize) return false;
     // At most 233 bytes: always fits.
     (void)CopyNameField(fileName, base + 22, nameLength);
+    // After the name and the data CRC-16, the OS byte.
+    if (nameLength + 25 <= baseSize) os = base[22 + nameLength + 2];
+  } else {
+    os = base[23];
   }
 
   bool haveCrc = false;
@@ -242,10 +244,15 @@ bool LzhHandler::ReadMemberHeader(uint8_t* scratch) {
   // A NUL inside a name field ends the name there.
   TurnFfIntoSeparators(directory);
   TurnFfIntoSeparators(fileName);
+  char stored[2 * kMaxNameField + 1];
   const size_t dirLength = std::strlen(directory);
-  std::memcpy(h.name, directory, dirLength);
-  std::strcpy(h.name + dirLength, fileName);
-  if (std::strlen(h.name) > kMaxNameField) h.nameTooLong = true;
+  std::memcpy(stored, directory, dirLength);
+  std::strcpy(stored + dirLength, fileName);
+  // A name from MS-DOS or Windows is legacy text; other hosts say nothing.
+  if (!DecodeStoredName(reinterpret_cast<const uint8_t*>(stored), std::strlen(stored),
+                        os == kOsMsdos ? NameMarking::kLegacy : NameMarking::kUnmarked, h.name,
+                        kPathBufferSize))
+    h.nameTooLong = true;
   return true;
 }
 

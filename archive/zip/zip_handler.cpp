@@ -9,6 +9,7 @@
 #include "archive/zip/explode.h"
 #include "archive/zip/unshrink.h"
 #include "core/charset.h"
+#include "core/checksum.h"
 #include "core/messages.h"
 #include "core/prompt.h"
 
@@ -23,6 +24,13 @@ constexpr uint16_t kFlagEncrypted = 0x0001;
 constexpr uint16_t kFlagWindow8k = 0x0002;
 constexpr uint16_t kFlagLiteralTree = 0x0004;
 constexpr uint16_t kFlagDataDescriptor = 0x0008;
+constexpr uint16_t kFlagUtf8 = 0x0800;  // name (and comment) in UTF-8
+
+constexpr uint16_t kUnicodePathId = 0x7075;
+constexpr uint32_t kDirectorySignature = 0x02014B50;  // "PK\1\2"
+constexpr size_t kDirectoryEntrySize = 46;
+constexpr uint32_t kEndSignature = 0x06054B50;        // "PK\5\6"
+constexpr size_t kEndRecordSize = 22;
 
 // Inflate splits the read-ahead buffer: output in the first half, input in
 // the second.
@@ -35,15 +43,53 @@ static_assert(sizeof(UnshrinkWork) <= kReadAheadSize && sizeof(ExpandWork) <= kR
 uint16_t Le16(const uint8_t* p) { return static_cast<uint16_t>(p[0] | p[1] << 8); }
 uint32_t Le32(const uint8_t* p) { return Le16(p) | static_cast<uint32_t>(Le16(p + 2)) << 16; }
 
-// Reads and drops `count` bytes; false when the stream ends first.
-bool SkipBytes(FILE* stream, size_t count) {
+// Reads and drops `count` bytes, adding them to *crc when given; false
+// when the stream ends first.
+bool SkipBytes(FILE* stream, size_t count, uint32_t* crc = nullptr) {
   uint8_t scratch[4096];
   while (count > 0) {
     size_t n = std::min(count, sizeof scratch);
     if (fread(scratch, 1, n, stream) != n) return false;
+    if (crc != nullptr) *crc = Crc32Update(*crc, scratch, n);
     count -= n;
   }
   return true;
+}
+
+// The Unicode Path extra field (0x7075) of a local header:
+//   0 id | 2 data size | 4 version (1) | 5 CRC-32 of the stored name | 9 UTF-8 name
+struct UnicodePath {
+  enum class State { kNone, kFound, kTooLong } state = State::kNone;
+  size_t length = 0;
+  uint8_t name[kStoredNameSize];
+};
+
+// Reads the extra field's records, keeping a Unicode Path whose version is
+// 1 and whose CRC matches the stored name (a stale one, left by a tool that
+// renamed the member, is ignored). False when the stream ends first.
+bool ReadExtraField(FILE* stream, size_t extraLength, uint32_t storedCrc, UnicodePath& unicode) {
+  while (extraLength >= 4) {
+    uint8_t head[4];
+    if (fread(head, 1, sizeof head, stream) != sizeof head) return false;
+    extraLength -= 4;
+    const size_t dataSize = std::min<size_t>(Le16(head + 2), extraLength);
+    extraLength -= dataSize;
+    if (Le16(head) != kUnicodePathId || dataSize < 5 || unicode.state != UnicodePath::State::kNone) {
+      if (!SkipBytes(stream, dataSize)) return false;
+      continue;
+    }
+    uint8_t fixed[5];
+    if (fread(fixed, 1, sizeof fixed, stream) != sizeof fixed) return false;
+    const size_t nameSize = dataSize - sizeof fixed;
+    const size_t kept = std::min(nameSize, sizeof unicode.name);
+    if (fread(unicode.name, 1, kept, stream) != kept || !SkipBytes(stream, nameSize - kept)) return false;
+    if (fixed[0] != 1 || Le32(fixed + 1) != storedCrc || nameSize == 0 ||
+        memchr(unicode.name, '\0', kept) != nullptr)
+      continue;
+    unicode.length = kept;
+    unicode.state = kept == nameSize ? UnicodePath::State::kFound : UnicodePath::State::kTooLong;
+  }
+  return SkipBytes(stream, extraLength);
 }
 
 void ShowMemberNotice(const char* name, const char* problem) {
@@ -54,7 +100,7 @@ void ShowMemberNotice(const char* name, const char* problem) {
 
 }  // namespace
 
-bool ReadZipLocalHeader(FILE* stream, ZipLocalHeader& header) {
+bool ReadZipLocalHeader(FILE* stream, ZipLocalHeader& header, NameMarking unmarked) {
   uint8_t h[kLocalHeaderSize];
   if (fread(h, 1, sizeof h, stream) != sizeof h) return false;
   header.flags = Le16(h + 2);
@@ -67,14 +113,78 @@ bool ReadZipLocalHeader(FILE* stream, ZipLocalHeader& header) {
   const size_t nameLength = Le16(h + 22);
   const size_t extraLength = Le16(h + 24);
 
-  const size_t kept = std::min(nameLength, kPathBufferSize - 1);
-  if (fread(header.name, 1, kept, stream) != kept) return false;
-  header.name[kept] = '\0';
-  header.nameFits = kept == nameLength;
-  if (!SkipBytes(stream, nameLength - kept)) return false;
-  if (memchr(header.name, '\0', kept) != nullptr) return false;
+  // The stored name: kept as far as any name can fit once decoded, the
+  // rest only counted into its CRC-32 (which a Unicode Path field checks).
+  uint8_t stored[kStoredNameSize];
+  const size_t kept = std::min(nameLength, sizeof stored);
+  if (fread(stored, 1, kept, stream) != kept) return false;
+  // A NUL where a name could stand makes it no header; further on it only
+  // makes the name unusable.
+  const void* nul = memchr(stored, '\0', kept);
+  if (nul != nullptr && static_cast<const uint8_t*>(nul) - stored < static_cast<ptrdiff_t>(kPathBufferSize - 1))
+    return false;
+  uint32_t storedCrc = Crc32Update(0, stored, kept);
+  if (!SkipBytes(stream, nameLength - kept, &storedCrc)) return false;
   if (header.method > 8 || header.method == 7) return false;
-  return SkipBytes(stream, extraLength);
+
+  UnicodePath unicode;
+  if (!ReadExtraField(stream, extraLength, storedCrc, unicode)) return false;
+  if (unicode.state == UnicodePath::State::kFound) {
+    header.nameFits = DecodeStoredName(unicode.name, unicode.length, NameMarking::kUtf8,
+                                       header.name, sizeof header.name);
+  } else if (unicode.state == UnicodePath::State::kTooLong || kept != nameLength || nul != nullptr) {
+    header.nameFits = false;
+    header.name[0] = '\0';
+  } else {
+    const NameMarking marking = (header.flags & kFlagUtf8) ? NameMarking::kUtf8 : unmarked;
+    header.nameFits = DecodeStoredName(stored, kept, marking, header.name, sizeof header.name);
+  }
+  return true;
+}
+
+void ZipHostMarkings::Load(FILE* stream) {
+  legacy_.clear();
+  const off_t start = ftello(stream);
+  if (start < 0 || fseeko(stream, 0, SEEK_END) != 0) return;
+  const off_t fileSize = ftello(stream);
+  // The end record (22 bytes) sits behind the directory, followed only by
+  // a comment of at most 65,535 bytes.
+  std::vector<uint8_t> tail(static_cast<size_t>(std::min<off_t>(fileSize, kEndRecordSize + 0xFFFF)));
+  const off_t tailStart = fileSize - static_cast<off_t>(tail.size());
+  if (tail.size() >= kEndRecordSize && fseeko(stream, tailStart, SEEK_SET) == 0 &&
+      fread(tail.data(), 1, tail.size(), stream) == tail.size()) {
+    for (size_t i = tail.size() - kEndRecordSize + 1; i-- > 0;) {
+      if (Le32(tail.data() + i) != kEndSignature) continue;
+      //  end record: 0 signature | 10 entries | 12 directory size | 16 directory offset
+      const uint8_t* end = tail.data() + i;
+      const uint64_t size = Le32(end + 12), offset = Le32(end + 16);
+      if (offset + size <= static_cast<uint64_t>(tailStart) + i) ReadDirectory(stream, offset, size);
+      break;
+    }
+  }
+  std::sort(legacy_.begin(), legacy_.end());
+  (void)fseeko(stream, start, SEEK_SET);
+}
+
+void ZipHostMarkings::ReadDirectory(FILE* stream, uint64_t offset, uint64_t size) {
+  if (fseeko(stream, static_cast<off_t>(offset), SEEK_SET) != 0) return;
+  // Directory entry: 0 signature | 4 version made by (5: host) | 28 name
+  // length | 30 extra length | 32 comment length | 42 local header offset
+  uint8_t entry[kDirectoryEntrySize];
+  for (uint64_t used = 0; used + sizeof entry <= size;) {
+    if (fread(entry, 1, sizeof entry, stream) != sizeof entry) return;
+    if (Le32(entry) != kDirectorySignature) return;
+    const uint8_t host = entry[5];
+    if (host == 0 || host == 10) legacy_.push_back(Le32(entry + 42));
+    const uint64_t variable = uint64_t{Le16(entry + 28)} + Le16(entry + 30) + Le16(entry + 32);
+    if (!SkipBytes(stream, static_cast<size_t>(variable))) return;
+    used += sizeof entry + variable;
+  }
+}
+
+NameMarking ZipHostMarkings::At(uint64_t localHeaderOffset) const {
+  return std::binary_search(legacy_.begin(), legacy_.end(), localHeaderOffset) ? NameMarking::kLegacy
+                                                                              : NameMarking::kUnmarked;
 }
 
 bool ZipHandler::MatchesExtension(const char* extension) { return EqualsNoCase(extension, "zip") == 0; }
@@ -102,6 +212,7 @@ bool ZipHandler::Extract(const char* path, const char* outputFolder) {
   rememberedPassword_[0] = '\0';
   archive_ = OpenFileStream(path, "rb");
   if (archive_ == nullptr) return false;
+  hosts_.Load(archive_);
   ZipLocalHeader header;
   while (FindNextMember(header)) {
     // The member's data end, taken before any password check.
@@ -122,7 +233,7 @@ bool ZipHandler::FindNextMember(ZipLocalHeader& header) {
     // A damaged header is skipped: the scan goes on after its signature.
     // No suffix of the signature begins another one, so the window restarts.
     const off_t after = ftello(archive_);
-    if (ReadZipLocalHeader(archive_, header)) return true;
+    if (ReadZipLocalHeader(archive_, header, hosts_.At(static_cast<uint64_t>(after) - 4))) return true;
     if (fseeko(archive_, after, SEEK_SET) != 0) return false;
     window = 0;
   }

@@ -8,7 +8,10 @@
 #include "archive/zip/zip_bit_reader.h"
 #include "archive/zip/zip_crypto.h"
 #include "core/handler.h"
+#include "core/names.h"
 #include "core/output.h"
+
+#include <vector>
 
 // One local file header as read (the fields after the 4-byte signature).
 struct ZipLocalHeader {
@@ -19,14 +22,36 @@ struct ZipLocalHeader {
   uint32_t crc;
   uint32_t compressedSize;
   uint32_t uncompressedSize;
-  bool nameFits;              // false: the name is longer than a path buffer holds
-  char name[kPathBufferSize]; // NUL-terminated, never containing a NUL itself
+  bool nameFits;              // false: the decoded name is longer than a path buffer holds
+  char name[kPathBufferSize]; // program text, NUL-terminated, never containing a NUL itself
 };
 
-// Reads the header that follows a signature and skips its extra field.
+// Reads the header that follows a signature and its extra field, and
+// decodes the name: UTF-8 when flag bit 11 says so, the UTF-8 name of a
+// Unicode Path extra field (0x7075, version 1) in its place when the CRC-32
+// it carries matches the stored name, else as `unmarked` says (legacy text
+// for archives made on MS-DOS or Windows, see ZipHostMarkings).
 // False for a short read, a NUL in the name or a method this reader does
 // not know; the stream is then somewhere inside the header.
-[[nodiscard]] bool ReadZipLocalHeader(FILE* stream, ZipLocalHeader& header);
+[[nodiscard]] bool ReadZipLocalHeader(FILE* stream, ZipLocalHeader& header,
+                                      NameMarking unmarked = NameMarking::kUnmarked);
+
+// What the central directory says about each member's unmarked name, by
+// the offset of its local header: legacy text when "version made by" names
+// MS-DOS (0) or Windows NTFS (10) as the host. Members the directory does
+// not reach (a damaged or missing directory) are unmarked.
+class ZipHostMarkings {
+ public:
+  // Reads the central directory of the archive; leaves the position as it
+  // was. Nothing is kept when the directory cannot be found or read.
+  void Load(FILE* stream);
+  NameMarking At(uint64_t localHeaderOffset) const;
+
+ private:
+  void ReadDirectory(FILE* stream, uint64_t offset, uint64_t size);
+
+  std::vector<uint64_t> legacy_;  // sorted local header offsets of MS-DOS/Windows members
+};
 
 class ZipHandler : public FormatHandler, private ZipMemberIo {
  public:
@@ -53,6 +78,7 @@ class ZipHandler : public FormatHandler, private ZipMemberIo {
   size_t Inflate(uint32_t compressedSize, bool toStreamEnd);
 
   ZipKeys keys_{};
+  ZipHostMarkings hosts_;
   FILE* archive_ = nullptr;
   FILE* output_ = nullptr;
   uint32_t runningCrc_ = 0;   // CRC-32 of the bytes written for the member
