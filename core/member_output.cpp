@@ -87,6 +87,11 @@ void MemberNotice(const char* name, const char* format, ...) {
   ShowMessage(line);
 }
 
+void RefuseMember(const char* name, const char* reason) {
+  MemberNotice(name, "%s", reason);
+  g_ArchiveOutcome.failed = true;
+}
+
 void MemberInfo::SetDosTime(uint16_t dosDate, uint16_t dosTime) {
   FILETIME local;
   hasTime = DosToCalendar(dosDate, dosTime, &local) && LocalFileTimeToFileTime(&local, &time);
@@ -123,6 +128,7 @@ bool MemberOutput::Begin(const MemberInfo& info) {
   }
   info_.name = name_;
   failed_ = false;
+  writeFailed_ = false;
   toFile_ = false;
   haveStored_ = info.hasStoredChecksum;
   stored_ = info.storedChecksum;
@@ -146,6 +152,10 @@ bool MemberOutput::Begin(const MemberInfo& info) {
     return true;
   }
   if (folder && g_RunOptions.mode == RunMode::kTest) return false;
+  if (name_[0] == '\0') {
+    RefuseMember("(a member without a name)", "skipped");
+    return false;
+  }
   SetProgressMember(name_);
 
   if (g_RunOptions.mode == RunMode::kExtract) {
@@ -230,9 +240,9 @@ bool MemberOutput::Write(const void* data, size_t size) {
 }
 
 bool MemberOutput::FlushBuffer() {
-  if (used_ == 0 || !toFile_ || failed_) {
+  if (used_ == 0 || !toFile_ || writeFailed_) {
     used_ = 0;
-    return !failed_;
+    return !writeFailed_;
   }
   int error = 0;
   const bool ok = WriteOutputFile(&file_, buffer_, used_, &error);
@@ -244,6 +254,7 @@ bool MemberOutput::FlushBuffer() {
 void MemberOutput::WriteFailed(int error) {
   MemberNotice(name_, "cannot be written: %s", OutputErrorText(error));
   failed_ = true;
+  writeFailed_ = true;
   g_ArchiveOutcome.failed = true;
   if (error == ENOSPC || error == EDQUOT) g_ArchiveOutcome.ended = true;
 }
@@ -285,7 +296,7 @@ void MemberOutput::End(MemberEnd end) {
   if (stream_ != nullptr) fclose(stream_);  // its last bytes go through Write
   stream_ = nullptr;
   FlushBuffer();
-  const bool writeFailed = failed_;
+  const bool writeFailed = writeFailed_;
   bool complete = end == MemberEnd::kComplete;
   if (!failed_ && end != MemberEnd::kComplete) {
     MemberNotice(name_, end == MemberEnd::kDamaged ? "damaged data; the output is incomplete"

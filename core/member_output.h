@@ -110,6 +110,9 @@ class MemberOutput {
   void Fail(const char* reason);
   // Ends the member: flushes, closes, stamps, compares the checksum.
   void End(MemberEnd end);
+  // True once the member has failed (a write, a checksum): decoding it
+  // further is wasted.
+  bool Failed() const { return failed_; }
   // True when output cannot go on and the handler should stop the archive.
   bool ArchiveEnded() const { return g_ArchiveOutcome.ended; }
 
@@ -130,6 +133,7 @@ class MemberOutput {
   char path_[kPathBufferSize];
   bool open_ = false;            // between Begin (true) and End
   bool failed_ = false;          // the member failed (notice given)
+  bool writeFailed_ = false;     // ... because its output failed: no file is kept
   bool toFile_ = false;          // extract mode with a file open
   bool haveStored_ = false;
   uint32_t stored_ = 0;
@@ -141,6 +145,11 @@ class MemberOutput {
   uint8_t* buffer_ = nullptr;    // collects small writes
   size_t used_ = 0;
 };
+
+// A member that never reaches Begin because its name cannot be used (e.g.
+// a stored name longer than any output path): named with the reason and
+// counted as a failure of the archive.
+void RefuseMember(const char* name, const char* reason);
 
 // A notice about one member: "<name>: <text>", shown as every notice is.
 void MemberNotice(const char* name, const char* format, ...) __attribute__((format(printf, 2, 3)));

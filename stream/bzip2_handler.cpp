@@ -39,9 +39,19 @@ bool Bzip2Handler::Extract(const char* path, const char* outputFolder) {
   if (SingleOutputName(name, path, suffix)) {
     MemberInfo info;
     info.name = name;
-    CopyMember(outputFolder, info, [bz](uint8_t* buffer, size_t capacity) {
-      return BZ2_bzread(bz, buffer, static_cast<int>(capacity));
+    info.method = "bzip2";
+    // libbzip2 checks every block's CRC and the stream's combined CRC; a
+    // mismatch, bad data and an input that ends inside the stream are read
+    // errors, told apart by BZ2_bzerror.
+    CopyMember(outputFolder, info, [bz](uint8_t* buffer, size_t capacity) -> long {
+      const int n = BZ2_bzread(bz, buffer, static_cast<int>(capacity));
+      if (n >= 0) return n;
+      int error = BZ_OK;
+      BZ2_bzerror(bz, &error);
+      return error == BZ_UNEXPECTED_EOF ? kReadTruncated : kReadDamaged;
     });
+  } else {
+    RefuseSingleMember(path);
   }
   BZ2_bzclose(bz);
   return true;

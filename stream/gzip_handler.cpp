@@ -80,9 +80,31 @@ bool GzipHandler::Extract(const char* path, const char* outputFolder) {
     MemberInfo info;
     info.name = name;
     info.method = "deflate";
-    CopyMember(outputFolder, info, [gz](uint8_t* buffer, size_t capacity) {
-      return gzread(gz, buffer, static_cast<unsigned>(capacity));
+    // zlib checks each gzip member's CRC-32 and length against its trailer
+    // and reports a mismatch as a read error; an input that ends inside
+    // the stream reads as an end with Z_BUF_ERROR left behind.
+    // A failed read still placed the bytes its position counts in the
+    // buffer: they go out before the damage is reported.
+    bool damaged = false;
+    z_off_t delivered = 0;
+    CopyMember(outputFolder, info, [gz, &damaged, &delivered](uint8_t* buffer, size_t capacity) -> long {
+      if (damaged) return kReadDamaged;
+      int n = gzread(gz, buffer, static_cast<unsigned>(capacity));
+      if (n < 0) {
+        damaged = true;
+        const z_off_t position = gztell(gz);
+        n = position > delivered && position - delivered <= static_cast<z_off_t>(capacity)
+                ? static_cast<int>(position - delivered)
+                : 0;
+        if (n == 0) return kReadDamaged;
+      }
+      delivered += n;
+      int error = Z_OK;
+      if (!damaged && n == 0 && (gzerror(gz, &error), error == Z_BUF_ERROR)) return kReadTruncated;
+      return n;
     });
+  } else {
+    RefuseSingleMember(path);
   }
   gzclose(gz);
   return true;

@@ -6,6 +6,7 @@
 #include <zlib.h>
 
 #include "archive/arj/arj_method4.h"
+#include "archive/lzh/lzh_member.h"
 #include "core/charset.h"
 #include "core/names.h"
 #include "core/output.h"
@@ -13,11 +14,12 @@
 namespace {
 
 constexpr uint8_t kArjId0 = 0x60;
-
-// The member output's stdio buffer: the decoder writes 26,624-byte windows,
-// which the default buffer would pass on in small writes.
-constexpr size_t kOutputBuffer = 65536;
 constexpr uint8_t kArjId1 = 0xEA;
+
+// File types of member headers.
+constexpr uint8_t kArjBinary = 0;
+constexpr uint8_t kArjText = 1;
+constexpr uint8_t kArjDirectory = 3;
 
 uint16_t Get16(const uint8_t* p) { return uint16_t(p[0] | p[1] << 8); }
 uint32_t Get32(const uint8_t* p) {
@@ -124,7 +126,7 @@ bool IsArjMemberSupported(const ArjHeader& h) {
   if (h.flags & 0x01) return false;  // garbled with a password
   if (h.method > 4) return false;
   if (h.method == 4 && h.archiverVersion == 1) return false;
-  return h.fileType == 0 || h.fileType == 1;
+  return h.fileType == kArjBinary || h.fileType == kArjText;
 }
 
 uint32_t ArjAttributes(const ArjHeader& h) {
@@ -152,8 +154,6 @@ bool ArjHandler::Extract(const char* path, const char* outputFolder) {
     fclose(archive);
     return false;
   }
-  // Without it the default buffer is used.
-  outputBuffer_ = new (std::nothrow) char[kOutputBuffer];
   // Only the first 50,000 bytes are read here, so a main header from offset
   // 47,398 on, which Probe finds in its larger buffer, is missed.
   size_t got = fread(g_ReadAheadBuffer, 1, kArjSearchBytes, archive);
@@ -164,8 +164,9 @@ bool ArjHandler::Extract(const char* path, const char* outputFolder) {
     Finish(archive);
     return false;
   }
+  MemberOutput out(outputFolder);
   while (ReadArjHeader(archive, &header_) == ArjHeaderResult::kRead) {
-    if (!ExtractMember(archive, outputFolder)) break;
+    if (!ExtractMember(archive, out) || out.ArchiveEnded()) break;
   }
   Finish(archive);
   return true;
@@ -175,11 +176,9 @@ void ArjHandler::Finish(FILE* archive) {
   fclose(archive);
   delete lzhState_;
   lzhState_ = nullptr;
-  delete[] outputBuffer_;
-  outputBuffer_ = nullptr;
 }
 
-bool ArjHandler::ExtractMember(FILE* archive, const char* outputFolder) {
+bool ArjHandler::ExtractMember(FILE* archive, MemberOutput& out) {
   const ArjHeader& h = header_;
   // The next header follows the packed bytes. Decoders may stop short of
   // them (a member cut off by a hostile header) or read ahead inside them,
@@ -188,29 +187,41 @@ bool ArjHandler::ExtractMember(FILE* archive, const char* outputFolder) {
   if (dataStart < 0) return false;
   auto moveOn = [&] { return fseek(archive, dataStart + long(h.compressedSize), SEEK_SET) == 0; };
 
-  char path[kPathBufferSize];
-  if (!IsArjMemberSupported(h) || h.name[0] == '\0' ||
-      !JoinOutputPath(path, sizeof path, outputFolder, h.name)) {
-    return moveOn();
-  }
-  PrepareOutputPath(path);
-  FILE* out = OpenFileStream(path, h.fileType == 1 ? "w" : "wb");
-  if (out == nullptr) return moveOn();
-  if (outputBuffer_ != nullptr) setvbuf(out, outputBuffer_, _IOFBF, kOutputBuffer);
-
-  if (h.method == 4) {
-    (void)DecodeArjMethod4(*lzhState_, archive, h.compressedSize, out, h.uncompressedSize);
-  } else {
-    (void)DecodeMember(*lzhState_, h.method == 0 ? LzhMethod::Lh0 : LzhMethod::Arj, archive,
-                       h.compressedSize, out, h.uncompressedSize);
-  }
-  fclose(out);
-
+  // Other file types (volume and chapter labels) hold no member.
+  const bool folder = h.fileType == kArjDirectory;
+  if (!folder && h.fileType != kArjBinary && h.fileType != kArjText) return moveOn();
+  static const char* const kMethodNames[] = {"arj-m0", "arj-m1", "arj-m2", "arj-m3", "arj-m4"};
+  MemberInfo info;
+  info.name = h.name;
+  info.size = h.uncompressedSize;
+  info.packedSize = h.compressedSize;
+  info.method = h.method < 5 ? kMethodNames[h.method] : "arj-m?";
+  info.isFolder = folder;
   if (h.hostSystem == kArjHostUnix) {
-    StampUnixTime(path, h.timeStamp);
+    info.SetUnixTime(h.timeStamp);
   } else {
-    StampDosTime(path, uint16_t(h.timeStamp >> 16), uint16_t(h.timeStamp));
+    info.SetDosTime(uint16_t(h.timeStamp >> 16), uint16_t(h.timeStamp));
   }
-  SetAttributes(path, ArjAttributes(h));
+  info.readOnly = (ArjAttributes(h) & 0x01) != 0;
+  // Text members are stored as the archiver read them; the CRC is over
+  // those bytes, which are also the bytes written here.
+  info.checksum = ChecksumKind::kCrc32;
+  info.hasStoredChecksum = true;
+  info.storedChecksum = h.dataCrc;
+  if (!out.Begin(info)) return moveOn();
+
+  if (!IsArjMemberSupported(h)) {
+    out.Fail((h.flags & 0x01) != 0 ? "garbled with a password, which is not supported; skipped"
+                                    : "made with a method or version this reader does not support; skipped");
+  } else if (h.method == 4) {
+    DecodeInto(out, [&](FILE* output) {
+      return DecodeArjMethod4(*lzhState_, archive, h.compressedSize, output, h.uncompressedSize);
+    });
+  } else {
+    DecodeInto(out, [&](FILE* output) {
+      return DecodeMember(*lzhState_, h.method == 0 ? LzhMethod::Lh0 : LzhMethod::Arj, archive,
+                          h.compressedSize, output, h.uncompressedSize);
+    });
+  }
   return moveOn();
 }

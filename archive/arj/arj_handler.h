@@ -1,6 +1,6 @@
 // ARJ archives: finds the main header (also behind a self-extracting stub),
-// walks the member headers and writes each supported member below the
-// output folder with its time stamp and attributes.
+// walks the member headers and hands each member to the member output with
+// its time stamp, attributes and data CRC-32.
 //
 // Every header, main or member:
 //
@@ -29,6 +29,7 @@
 
 #include "archive/lzh/lzh_decoder.h"
 #include "core/handler.h"
+#include "core/member_output.h"
 
 constexpr uint32_t kArjMaxBasicHeader = 2600;
 // Extract looks for the main header in this many leading bytes.
@@ -91,13 +92,13 @@ class ArjHandler : public FormatHandler {
   bool Extract(const char* path, const char* outputFolder) override;
 
  private:
-  // Writes the member whose header was just read (or skips it) and puts
-  // the stream at the next header; false when that is impossible.
-  bool ExtractMember(FILE* archive, const char* outputFolder);
+  // Hands the member whose header was just read to the output (or skips
+  // it) and puts the stream at the next header; false when that is
+  // impossible.
+  bool ExtractMember(FILE* archive, MemberOutput& out);
   // Closes the archive and releases the decoder state.
   void Finish(FILE* archive);
 
   ArjHeader header_;
   LzhDecoderState* lzhState_ = nullptr;  // one per Extract call
-  char* outputBuffer_ = nullptr;         // stdio buffer of the member output
 };

@@ -6,7 +6,10 @@
 #include <new>
 
 #include "archive/lzh/lzh_decoder.h"
+#include "archive/lzh/lzh_member.h"
 #include "core/charset.h"
+#include "core/checksum.h"
+#include "core/member_output.h"
 #include "core/names.h"
 #include "core/output.h"
 
@@ -23,7 +26,11 @@ constexpr size_t kMaxNameField = kStoredNameSize;
 // The OS byte of archives made on MS-DOS or Windows: their names are
 // legacy text.
 constexpr uint8_t kOsMsdos = 'M';
-constexpr size_t kOutputBuffer = 65536;
+
+// The OS-9/68k port stores a level-2 header size two bytes short of the
+// header it writes.
+constexpr uint8_t kOsOs9 = 'K';
+constexpr size_t kOs9SizeShortfall = 2;
 
 constexpr uint8_t kExtCrc = 0x00;
 constexpr uint8_t kExtFileName = 0x01;
@@ -44,16 +51,15 @@ void TurnFfIntoSeparators(char* name) {
     if (static_cast<uint8_t>(*p) == 0xFF) *p = '\\';
 }
 
-// Copies a name field of `length` bytes; false (and empty) when it is too
-// long for a name buffer.
+// Copies a name field of `length` bytes; false when it is too long for a
+// name buffer (the copy then holds its first bytes, only to name the member
+// that is skipped).
 bool CopyNameField(char* dst, const uint8_t* src, size_t length) {
-  if (length > kMaxNameField) {
-    dst[0] = '\0';
-    return false;
-  }
+  const bool fits = length <= kMaxNameField;
+  if (!fits) length = kMaxNameField;
   std::memcpy(dst, src, length);
   dst[length] = '\0';
-  return true;
+  return fits;
 }
 
 // The tests of ReadMemberHeader that the bytes in memory can answer: the
@@ -89,14 +95,7 @@ LzhMethod MethodOf(const char* id) {
 
 }  // namespace
 
-LzhHandler::LzhHandler() : FormatHandler("Lzh" DECOMPRESS_SUFFIX) {
-  // CRC-16/ARC: reflected polynomial 0x8005.
-  for (uint32_t i = 0; i < 256; ++i) {
-    uint32_t c = i;
-    for (int k = 0; k < 8; ++k) c = (c & 1) ? (c >> 1) ^ 0xA001 : c >> 1;
-    crcTable_[i] = static_cast<uint16_t>(c);
-  }
-}
+LzhHandler::LzhHandler() : FormatHandler("Lzh" DECOMPRESS_SUFFIX) {}
 
 bool LzhHandler::MatchesExtension(const char* extension) {
   return EqualsNoCase(extension, "lzh") == 0;
@@ -113,10 +112,8 @@ bool LzhHandler::Probe(const char* path, int32_t fileSize) {
 
 size_t LzhHandler::ReadHeaderBytes(uint8_t* dst, size_t n) {
   const size_t got = std::fread(dst, 1, n, archive_);
-  for (size_t i = 0; i < got; ++i) {
-    headerCrc_ = static_cast<uint16_t>(crcTable_[(headerCrc_ ^ dst[i]) & 0xFF] ^ (headerCrc_ >> 8));
-    headerChecksum_ = static_cast<uint8_t>(headerChecksum_ + dst[i]);
-  }
+  headerCrc_ = Crc16Update(headerCrc_, dst, got);
+  for (size_t i = 0; i < got; ++i) headerChecksum_ = static_cast<uint8_t>(headerChecksum_ + dst[i]);
   return got;
 }
 
@@ -156,9 +153,13 @@ bool LzhHandler::ReadMemberHeader(uint8_t* scratch) {
   //   0 size H of the base header less 2 | 1 checksum of bytes 2..H+1
   //   2 method id (5) | 7 packed size | 11 unpacked size | 15 DOS time, date
   //   19 attribute | 20 level | 21 name length N | 22 name | 22+N data CRC-16
-  //   level 1: H first extended header size (last two bytes of the base header)
+  //   level 1: 24+N OS id; H first extended header size (last two bytes of
+  //   the base header)
   // Level 2 (26 bytes): 0 total header size (2) | 2..14 as above | 15 Unix time
   //   19 reserved | 20 level | 21 data CRC-16 | 23 OS id | 24 first extended size
+  // A level-2 header is exactly its total size: extended headers, then any
+  // padding (writers add a byte where the size's low byte would be 0, the
+  // end mark), all of it under the header CRC.
   uint8_t base[258];
   if (ReadHeaderBytes(base, kCommonHeader) != kCommonHeader) return false;
   headerChecksum_ = static_cast<uint8_t>(headerChecksum_ - base[0] - base[1]);
@@ -186,11 +187,16 @@ bool LzhHandler::ReadMemberHeader(uint8_t* scratch) {
     if (nameLength + 24 > baseSize) return false;
     // At most 233 bytes: always fits.
     (void)CopyNameField(fileName, base + 22, nameLength);
+    h.dataCrc = Le16(base + 22 + nameLength);
     // After the name and the data CRC-16, the OS byte.
     if (nameLength + 25 <= baseSize) os = base[22 + nameLength + 2];
   } else {
+    h.dataCrc = Le16(base + 21);
     os = base[23];
   }
+  size_t totalSize = Le16(base);
+  if (h.level == 2 && base[23] == kOsOs9) totalSize += kOs9SizeShortfall;
+  if (h.level == 2 && totalSize < kLevel2BaseHeader) return false;
 
   bool haveCrc = false;
   uint16_t storedCrc = 0;
@@ -198,10 +204,10 @@ bool LzhHandler::ReadMemberHeader(uint8_t* scratch) {
     size_t size = Le16(base + baseSize - 2);
     size_t headerSize = baseSize;
     while (size > 2) {
-      // A level-2 header states its size in 16 bits; a chain of extended
-      // headers beyond that is damage, not a header.
+      // A chain of extended headers beyond a level-2 header's size is
+      // damage, not a header.
       headerSize += size;
-      if (h.level == 2 && headerSize > 0xFFFF) return false;
+      if (h.level == 2 && headerSize > totalSize) return false;
       const uint16_t crcBefore = headerCrc_;
       if (ReadHeaderBytes(scratch, size) != size) return false;
       if (h.level == 1) {
@@ -218,10 +224,7 @@ bool LzhHandler::ReadMemberHeader(uint8_t* scratch) {
             storedCrc = Le16(scratch + 1);
             scratch[1] = scratch[2] = 0;
             headerCrc_ = crcBefore;
-            for (size_t i = 0; i < size; ++i) {
-              headerCrc_ = static_cast<uint16_t>(crcTable_[(headerCrc_ ^ scratch[i]) & 0xFF] ^
-                                                 (headerCrc_ >> 8));
-            }
+            headerCrc_ = Crc16Update(headerCrc_, scratch, size);
           }
           break;
         case kExtFileName:
@@ -238,6 +241,10 @@ bool LzhHandler::ReadMemberHeader(uint8_t* scratch) {
       }
       size = Le16(scratch + size - 2);
     }
+    if (h.level == 2) {
+      const size_t padding = totalSize - headerSize;
+      if (ReadHeaderBytes(scratch, padding) != padding) return false;
+    }
   }
   if (haveCrc && storedCrc != headerCrc_) return false;
 
@@ -249,10 +256,14 @@ bool LzhHandler::ReadMemberHeader(uint8_t* scratch) {
   std::memcpy(stored, directory, dirLength);
   std::strcpy(stored + dirLength, fileName);
   // A name from MS-DOS or Windows is legacy text; other hosts say nothing.
-  if (!DecodeStoredName(reinterpret_cast<const uint8_t*>(stored), std::strlen(stored),
+  // One that does not fit a path buffer keeps what fits of it, only to name
+  // the member that is skipped.
+  const size_t storedLength = std::strlen(stored);
+  if (!DecodeStoredName(reinterpret_cast<const uint8_t*>(stored), storedLength,
                         os == kOsMsdos ? NameMarking::kLegacy : NameMarking::kUnmarked, h.name,
-                        kPathBufferSize))
-    h.nameTooLong = true;
+                        sizeof h.name))
+    (void)CopyNameField(h.name, reinterpret_cast<const uint8_t*>(stored), kPathBufferSize - 1);
+  if (storedLength > kMaxNameField || std::strlen(h.name) > kPathBufferSize - 1) h.nameTooLong = true;
   return true;
 }
 
@@ -266,7 +277,6 @@ bool LzhHandler::Extract(const char* path, const char* outputFolder) {
 
   std::unique_ptr<LzhDecoderState> state(new (std::nothrow) LzhDecoderState);
   if (!state) return false;
-  std::unique_ptr<char[]> outputBuffer(new (std::nothrow) char[kOutputBuffer]);
   archive_ = OpenFileStream(path, "rb");
   if (archive_ == nullptr) return false;
   if (std::fseek(archive_, offset, SEEK_SET) != 0) {
@@ -274,31 +284,37 @@ bool LzhHandler::Extract(const char* path, const char* outputFolder) {
     archive_ = nullptr;
     return false;
   }
+  MemberOutput out(outputFolder);
   // From here on the read-ahead buffer is the header scratch area.
   while (ReadMemberHeader(g_ReadAheadBuffer)) {
     const long dataStart = std::ftell(archive_);
     if (dataStart < 0) break;
     const LzhMemberHeader& h = header_;
-    char outputPath[kPathBufferSize];
-    // Folder members end in a separator: PrepareOutputPath makes the folder
-    // and the open fails, so they are skipped here.
-    if (!h.nameTooLong && JoinOutputPath(outputPath, sizeof outputPath, outputFolder, h.name)) {
-      PrepareOutputPath(outputPath);
-      if (FILE* out = OpenFileStream(outputPath, "wb")) {
-        // Windows of up to 64 KiB are written whole; a buffer as large
-        // spares the small writes of the default one.
-        if (outputBuffer) std::setvbuf(out, outputBuffer.get(), _IOFBF, kOutputBuffer);
-        (void)DecodeMember(*state, MethodOf(h.methodId), archive_, h.packedSize, out,
-                           h.unpackedSize);
-        std::fclose(out);
-        SetAttributes(outputPath, h.attribute);
-        if (h.level == 2) {
-          StampUnixTime(outputPath, h.timeStamp);
-        } else {
-          StampDosTime(outputPath, static_cast<uint16_t>(h.timeStamp >> 16),
-                       static_cast<uint16_t>(h.timeStamp & 0xFFFF));
-        }
+    if (h.nameTooLong) {
+      RefuseMember(h.name, "the name is too long for an output path; skipped");
+    } else {
+      MemberInfo info;
+      info.name = h.name;
+      info.size = h.unpackedSize;
+      info.packedSize = h.packedSize;
+      info.method = h.methodId;
+      info.isFolder = std::memcmp(h.methodId, "-lhd-", 5) == 0;
+      if (h.level == 2) {
+        info.SetUnixTime(h.timeStamp);
+      } else {
+        info.SetDosTime(static_cast<uint16_t>(h.timeStamp >> 16), static_cast<uint16_t>(h.timeStamp & 0xFFFF));
       }
+      info.readOnly = (h.attribute & 0x01) != 0;
+      info.checksum = ChecksumKind::kCrc16;
+      info.hasStoredChecksum = true;
+      info.storedChecksum = h.dataCrc;
+      if (out.Begin(info)) {
+        LzhDecoderState& s = *state;
+        DecodeInto(out, [&](FILE* output) {
+          return DecodeMember(s, MethodOf(h.methodId), archive_, h.packedSize, output, h.unpackedSize);
+        });
+      }
+      if (out.ArchiveEnded()) break;
     }
     if (std::fseek(archive_, dataStart + static_cast<long>(h.packedSize), SEEK_SET) != 0) break;
   }

@@ -56,46 +56,71 @@ bool SkipBytes(FILE* stream, size_t count, uint32_t* crc = nullptr) {
   return true;
 }
 
-// The Unicode Path extra field (0x7075) of a local header:
-//   0 id | 2 data size | 4 version (1) | 5 CRC-32 of the stored name | 9 UTF-8 name
-struct UnicodePath {
-  enum class State { kNone, kFound, kTooLong } state = State::kNone;
-  size_t length = 0;
-  uint8_t name[kStoredNameSize];
-};
+uint64_t Le64(const uint8_t* p) { return Le32(p) | static_cast<uint64_t>(Le32(p + 4)) << 32; }
 
-// Reads the extra field's records, keeping a Unicode Path whose version is
-// 1 and whose CRC matches the stored name (a stale one, left by a tool that
-// renamed the member, is ignored). False when the stream ends first.
-bool ReadExtraField(FILE* stream, size_t extraLength, uint32_t storedCrc, UnicodePath& unicode) {
-  while (extraLength >= 4) {
-    uint8_t head[4];
-    if (fread(head, 1, sizeof head, stream) != sizeof head) return false;
-    extraLength -= 4;
-    const size_t dataSize = std::min<size_t>(Le16(head + 2), extraLength);
-    extraLength -= dataSize;
-    if (Le16(head) != kUnicodePathId || dataSize < 5 || unicode.state != UnicodePath::State::kNone) {
-      if (!SkipBytes(stream, dataSize)) return false;
-      continue;
+// The Zip64 extra field (ID 0x0001) holds, in this order, the uncompressed
+// and the compressed size, each present only when its 32-bit field in the
+// header is 0xFFFFFFFF. Its presence also widens the data descriptor's
+// sizes to 8 bytes.
+void TakeZip64Sizes(const uint8_t* extra, size_t length, ZipLocalHeader& header) {
+  for (size_t at = 0; at + 4 <= length;) {
+    const uint16_t id = Le16(extra + at);
+    const size_t size = Le16(extra + at + 2);
+    const uint8_t* field = extra + at + 4;
+    if (size > length - at - 4) return;
+    if (id == 0x0001) {
+      header.zip64 = true;
+      size_t used = 0;
+      if (header.uncompressedSize == 0xFFFFFFFF && used + 8 <= size) {
+        header.uncompressedSize = Le64(field + used);
+        used += 8;
+      }
+      if (header.compressedSize == 0xFFFFFFFF && used + 8 <= size) header.compressedSize = Le64(field + used);
+      // No file reaches 2^62 bytes; the clamp keeps offsets from wrapping.
+      header.compressedSize = std::min<uint64_t>(header.compressedSize, uint64_t{1} << 62);
+      return;
     }
-    uint8_t fixed[5];
-    if (fread(fixed, 1, sizeof fixed, stream) != sizeof fixed) return false;
-    const size_t nameSize = dataSize - sizeof fixed;
-    const size_t kept = std::min(nameSize, sizeof unicode.name);
-    if (fread(unicode.name, 1, kept, stream) != kept || !SkipBytes(stream, nameSize - kept)) return false;
-    if (fixed[0] != 1 || Le32(fixed + 1) != storedCrc || nameSize == 0 ||
-        memchr(unicode.name, '\0', kept) != nullptr)
-      continue;
-    unicode.length = kept;
-    unicode.state = kept == nameSize ? UnicodePath::State::kFound : UnicodePath::State::kTooLong;
+    at += 4 + size;
   }
-  return SkipBytes(stream, extraLength);
 }
 
-void ShowMemberNotice(const char* name, const char* problem) {
-  char text[1024];
-  FormatMessageText(text, sizeof text, "%s\n%s", name, problem);
-  ShowMessage(text);
+// The Unicode Path extra field (ID 0x7075):
+//   0 version (1) | 1 CRC-32 of the stored name | 5 the name in UTF-8
+// Its name counts only with version 1 and a CRC that matches the stored
+// name: a stale one, left by a tool that renamed the member, is ignored.
+// True with the name's place and length when there is one that counts.
+bool FindUnicodePath(const uint8_t* extra, size_t length, uint32_t storedCrc, const uint8_t** name,
+                     size_t* nameLength) {
+  for (size_t at = 0; at + 4 <= length;) {
+    const uint16_t id = Le16(extra + at);
+    const size_t size = Le16(extra + at + 2);
+    const uint8_t* field = extra + at + 4;
+    if (size > length - at - 4) return false;
+    if (id == kUnicodePathId && size > 5 && field[0] == 1 && Le32(field + 1) == storedCrc &&
+        memchr(field + 5, 0, size - 5) == nullptr) {
+      *name = field + 5;
+      *nameLength = size - 5;
+      return true;
+    }
+    at += 4 + size;
+  }
+  return false;
+}
+
+// The method's short name for the listing.
+const char* MethodName(uint16_t method) {
+  static const char* const kNames[] = {"stored", "shrunk", "reduce1", "reduce2", "reduce3",
+                                       "reduce4", "implode", "", "deflate"};
+  return method < sizeof kNames / sizeof kNames[0] ? kNames[method] : "";
+}
+
+MemberEnd FromDecodeResult(ZipDecodeResult result) {
+  switch (result) {
+    case ZipDecodeResult::kComplete: return MemberEnd::kComplete;
+    case ZipDecodeResult::kTruncated: return MemberEnd::kTruncated;
+    case ZipDecodeResult::kBadData: break;
+  }
+  return MemberEnd::kDamaged;
 }
 
 }  // namespace
@@ -110,6 +135,7 @@ bool ReadZipLocalHeader(FILE* stream, ZipLocalHeader& header, NameMarking unmark
   header.crc = Le32(h + 10);
   header.compressedSize = Le32(h + 14);
   header.uncompressedSize = Le32(h + 18);
+  header.zip64 = false;
   const size_t nameLength = Le16(h + 22);
   const size_t extraLength = Le16(h + 24);
 
@@ -126,18 +152,25 @@ bool ReadZipLocalHeader(FILE* stream, ZipLocalHeader& header, NameMarking unmark
   uint32_t storedCrc = Crc32Update(0, stored, kept);
   if (!SkipBytes(stream, nameLength - kept, &storedCrc)) return false;
   if (header.method > 8 || header.method == 7) return false;
+  uint8_t extra[0xFFFF];
+  if (fread(extra, 1, extraLength, stream) != extraLength) return false;
+  TakeZip64Sizes(extra, extraLength, header);
 
-  UnicodePath unicode;
-  if (!ReadExtraField(stream, extraLength, storedCrc, unicode)) return false;
-  if (unicode.state == UnicodePath::State::kFound) {
-    header.nameFits = DecodeStoredName(unicode.name, unicode.length, NameMarking::kUtf8,
-                                       header.name, sizeof header.name);
-  } else if (unicode.state == UnicodePath::State::kTooLong || kept != nameLength || nul != nullptr) {
-    header.nameFits = false;
-    header.name[0] = '\0';
+  const uint8_t* unicode = nullptr;
+  size_t unicodeLength = 0;
+  if (FindUnicodePath(extra, extraLength, storedCrc, &unicode, &unicodeLength)) {
+    header.nameFits = DecodeStoredName(unicode, unicodeLength, NameMarking::kUtf8, header.name,
+                                       sizeof header.name);
   } else {
     const NameMarking marking = (header.flags & kFlagUtf8) ? NameMarking::kUtf8 : unmarked;
-    header.nameFits = DecodeStoredName(stored, kept, marking, header.name, sizeof header.name);
+    header.nameFits = kept == nameLength && nul == nullptr &&
+                      DecodeStoredName(stored, kept, marking, header.name, sizeof header.name);
+  }
+  if (!header.nameFits) {
+    // What fits of the stored bytes, only to name the member in a notice.
+    const size_t shown = std::min(kept, kPathBufferSize - 1);
+    memcpy(header.name, stored, shown);
+    header.name[shown] = '\0';
   }
   return true;
 }
@@ -213,13 +246,15 @@ bool ZipHandler::Extract(const char* path, const char* outputFolder) {
   archive_ = OpenFileStream(path, "rb");
   if (archive_ == nullptr) return false;
   hosts_.Load(archive_);
+  MemberOutput out(outputFolder);
   ZipLocalHeader header;
   while (FindNextMember(header)) {
     // The member's data end, taken before any password check.
-    long long dataEnd = static_cast<long long>(ftell(archive_)) + header.compressedSize;
-    if (ExtractMember(header, outputFolder, dataEnd) == MemberEnd::kEndArchive) break;
+    long long dataEnd = static_cast<long long>(ftello(archive_)) + static_cast<long long>(header.compressedSize);
+    if (ExtractMember(header, out, dataEnd) == Next::kEndArchive || out.ArchiveEnded()) break;
     if (fseeko(archive_, static_cast<off_t>(dataEnd), SEEK_SET) != 0) break;
   }
+  output_ = nullptr;
   fclose(archive_);
   archive_ = nullptr;
   return true;
@@ -240,75 +275,116 @@ bool ZipHandler::FindNextMember(ZipLocalHeader& header) {
   return false;
 }
 
-ZipHandler::MemberEnd ZipHandler::ExtractMember(const ZipLocalHeader& header, const char* outputFolder,
-                                                long long& dataEnd) {
+ZipHandler::Next ZipHandler::ExtractMember(const ZipLocalHeader& header, MemberOutput& out, long long& dataEnd) {
   // A name that does not fit is refused rather than cut into another name.
-  char outputPath[kPathBufferSize];
-  if (!header.nameFits || !JoinOutputPath(outputPath, sizeof outputPath, outputFolder, header.name))
-    return MemberEnd::kNext;
-  PrepareOutputPath(outputPath);
-  // Folder members end here: their folders now exist, and a path ending in
-  // a separator cannot be opened as a file.
-  output_ = OpenFileStream(outputPath, "wb");
-  if (output_ == nullptr) return MemberEnd::kNext;
+  if (!header.nameFits) {
+    RefuseMember(header.name, "the name is too long for an output path; skipped");
+    return Next::kMember;
+  }
+  // Info-ZIP writing to a pipe leaves the compressed size in the local
+  // header at 0 and puts it behind the data. A deflate stream marks its own
+  // end, so such a member is inflated to that end, and the scan resumes
+  // right behind it.
+  const bool described = (header.flags & kFlagDataDescriptor) != 0;
+  const bool toStreamEnd = header.method == 8 && described && header.compressedSize == 0;
+  const bool sizesDeferred = described && header.compressedSize == 0;
 
-  runningCrc_ = 0;
+  MemberInfo info;
+  info.name = header.name;
+  info.size = sizesDeferred && header.uncompressedSize == 0 ? kUnknownSize : header.uncompressedSize;
+  info.packedSize = sizesDeferred ? kUnknownSize : header.compressedSize;
+  info.method = MethodName(header.method);
+  info.SetDosTime(header.dosDate, header.dosTime);
+  info.checksum = ChecksumKind::kCrc32;
+  // With flag bit 3 the header's CRC may be a placeholder: the descriptor
+  // behind the data gives it.
+  info.hasStoredChecksum = !described || (header.compressedSize != 0 && header.crc != 0);
+  info.storedChecksum = header.crc;
+  const long long dataStart = static_cast<long long>(ftello(archive_));
+  // Skipped members (folders, listed or kept ones, refused paths) end here;
+  // the scan resumes at the data's end, or behind the header when it is
+  // not known.
+  if (!out.Begin(info)) return Next::kMember;
+
+  output_ = &out;
   encrypted_ = false;
-  writeFailed_ = false;
-  uint32_t compressedSize = header.compressedSize;
+  readShort_ = false;
+  uint64_t compressedSize = header.compressedSize;
   if (header.flags & kFlagEncrypted) {
-    bool opened = rememberedPassword_[0] != '\0' && TryPassword(rememberedPassword_, header);
-    for (int attempt = 0; !opened && attempt < kPasswordTries; ++attempt) {
-      const char* answer = PasswordPrompt(&PasswordSlot);
-      strncpy(rememberedPassword_, answer != nullptr ? answer : "", sizeof rememberedPassword_ - 1);
-      rememberedPassword_[sizeof rememberedPassword_ - 1] = '\0';
-      opened = TryPassword(rememberedPassword_, header);
-    }
-    if (!opened) {
+    if (!OpenEncrypted(header)) {
       // Nothing of a member that could not be opened stays, and the rest of
       // the archive is not tried.
-      fclose(output_);
-      output_ = nullptr;
-      DeleteOutputFile(outputPath);
-      return MemberEnd::kEndArchive;
+      out.Fail("no password given opens it; the rest of the archive is not extracted");
+      return Next::kEndArchive;
     }
     compressedSize = compressedSize > kEncryptionHeaderSize ? compressedSize - kEncryptionHeaderSize : 0;
   }
 
-  // Info-ZIP writing to a pipe leaves the sizes in the local header at 0 and
-  // puts them behind the data. A deflate stream marks its own end, so such a
-  // member is inflated to that end, and the scan resumes right behind it.
-  const bool toStreamEnd = header.method == 8 && (header.flags & kFlagDataDescriptor) && header.compressedSize == 0;
-
   void* work = g_ReadAheadBuffer;
+  // Sizes above 32 bits come only with Zip64, which the legacy methods
+  // predate; a larger size is clamped, never wrapped.
+  const uint32_t size32 = static_cast<uint32_t>(std::min<uint64_t>(header.uncompressedSize, UINT32_MAX));
+  MemberEnd end = MemberEnd::kComplete;
   switch (header.method) {
-    case 0: CopyStored(compressedSize); break;
-    case 1: (void)Unshrink(*this, header.uncompressedSize, work); break;
+    case 0: end = CopyStored(compressedSize); break;
+    case 1: end = FromDecodeResult(Unshrink(*this, size32, work)); break;
     case 2: case 3: case 4: case 5:
-      (void)Expand(*this, header.uncompressedSize, header.method - 1, work);
+      end = FromDecodeResult(Expand(*this, size32, header.method - 1, work));
       break;
     case 6:
-      (void)Explode(*this, header.uncompressedSize, header.flags & kFlagWindow8k, header.flags & kFlagLiteralTree,
-                    work);
+      end = FromDecodeResult(
+          Explode(*this, size32, header.flags & kFlagWindow8k, header.flags & kFlagLiteralTree, work));
       break;
     case 8: {
-      size_t unused = Inflate(compressedSize, toStreamEnd);
+      size_t unused = 0;
+      end = Inflate(compressedSize, toStreamEnd, &unused);
       if (toStreamEnd) dataEnd = static_cast<long long>(ftello(archive_)) - static_cast<long long>(unused);
       break;
     }
   }
-  if (fclose(output_) != 0) writeFailed_ = true;
+  if (end == MemberEnd::kTruncated && !readShort_) end = MemberEnd::kDamaged;
+  if (described && end == MemberEnd::kComplete && fseeko(archive_, static_cast<off_t>(dataEnd), SEEK_SET) == 0)
+    (void)ReadDataDescriptor(header, static_cast<uint64_t>(dataEnd - dataStart), out, &dataEnd);
   output_ = nullptr;
-  StampDosTime(outputPath, header.dosDate, header.dosTime);
+  out.End(end);
+  return Next::kMember;
+}
 
-  // The header's CRC is only known when it is not deferred behind the data.
-  const bool crcKnown =
-      !(header.flags & kFlagDataDescriptor) || (header.compressedSize != 0 && header.crc != 0);
-  if (writeFailed_)
-    ShowMemberNotice(header.name, "The file could not be written in full.");
-  else if (crcKnown && runningCrc_ != header.crc)
-    ShowMemberNotice(header.name, "CRC-32 mismatch: the extracted file may be damaged.");
-  return MemberEnd::kNext;
+bool ZipHandler::OpenEncrypted(const ZipLocalHeader& header) {
+  if (rememberedPassword_[0] != '\0' && TryPassword(rememberedPassword_, header)) return true;
+  for (int attempt = 0; attempt < kPasswordTries; ++attempt) {
+    const char* answer = PasswordPrompt(&PasswordSlot);
+    strncpy(rememberedPassword_, answer != nullptr ? answer : "", sizeof rememberedPassword_ - 1);
+    rememberedPassword_[sizeof rememberedPassword_ - 1] = '\0';
+    if (TryPassword(rememberedPassword_, header)) return true;
+  }
+  return false;
+}
+
+// Data descriptor: an optional signature "PK\7\8", the CRC-32, then the
+// compressed and uncompressed sizes (4 bytes each, 8 with Zip64). The
+// signature is optional, so each layout is tried and only one whose sizes
+// are what the member took and gave is believed.
+bool ZipHandler::ReadDataDescriptor(const ZipLocalHeader& header, uint64_t packed, MemberOutput& out,
+                                    long long* end) {
+  constexpr uint32_t kDescriptorSignature = 0x08074B50;
+  uint8_t d[24];
+  const size_t got = fread(d, 1, sizeof d, archive_);
+  const uint64_t written = out.Written();
+  for (const bool wide : {header.zip64, !header.zip64}) {
+    for (const bool signed_ : {true, false}) {
+      const size_t at = signed_ ? 4 : 0;
+      const size_t width = wide ? 8 : 4;
+      if (at + 4 + 2 * width > got || (signed_ && Le32(d) != kDescriptorSignature)) continue;
+      const uint64_t compressed = wide ? Le64(d + at + 4) : Le32(d + at + 4);
+      const uint64_t uncompressed = wide ? Le64(d + at + 4 + width) : Le32(d + at + 4 + width);
+      if (compressed != packed || uncompressed != written) continue;
+      out.SetStoredChecksum(Le32(d + at));
+      *end += static_cast<long long>(at + 4 + 2 * width);
+      return true;
+    }
+  }
+  return false;
 }
 
 bool ZipHandler::TryPassword(const char* password, const ZipLocalHeader& header) {
@@ -327,26 +403,29 @@ bool ZipHandler::TryPassword(const char* password, const ZipLocalHeader& header)
 }
 
 size_t ZipHandler::ReadMember(uint8_t* buffer, size_t count) {
+  if (output_ == nullptr || output_->Failed()) return 0;
   size_t n = fread(buffer, 1, count, archive_);
+  if (n < count) readShort_ = true;
   if (encrypted_) DecryptBytes(keys_, buffer, n);
   return n;
 }
 
 void ZipHandler::WriteMember(const uint8_t* data, size_t count) {
-  runningCrc_ = static_cast<uint32_t>(crc32(runningCrc_, data, static_cast<uInt>(count)));
-  if (fwrite(data, 1, count, output_) != count) writeFailed_ = true;
+  if (output_ != nullptr) (void)output_->Write(data, count);
 }
 
-void ZipHandler::CopyStored(uint32_t compressedSize) {
-  for (size_t remaining = compressedSize; remaining > 0;) {
-    const size_t n = ReadMember(g_ReadAheadBuffer, std::min(remaining, kReadAheadSize));
-    if (n == 0) break;
-    WriteMember(g_ReadAheadBuffer, n);
+MemberEnd ZipHandler::CopyStored(uint64_t compressedSize) {
+  for (uint64_t remaining = compressedSize; remaining > 0;) {
+    const size_t want = static_cast<size_t>(std::min<uint64_t>(remaining, kReadAheadSize));
+    const size_t n = ReadMember(g_ReadAheadBuffer, want);
+    if (n != 0) WriteMember(g_ReadAheadBuffer, n);
+    if (n != want) return MemberEnd::kTruncated;
     remaining -= n;
   }
+  return MemberEnd::kComplete;
 }
 
-size_t ZipHandler::Inflate(uint32_t compressedSize, bool toStreamEnd) {
+MemberEnd ZipHandler::Inflate(uint64_t compressedSize, bool toStreamEnd, size_t* unused) {
   uint8_t* const out = g_ReadAheadBuffer;
   uint8_t* const in = g_ReadAheadBuffer + kInflateHalf;
   uint64_t remaining = toStreamEnd ? UINT64_MAX : compressedSize;
@@ -356,28 +435,40 @@ size_t ZipHandler::Inflate(uint32_t compressedSize, bool toStreamEnd) {
     return n;
   };
 
+  *unused = 0;
   size_t got = refill();
-  if (got == 0) return 0;
+  if (got == 0) return MemberEnd::kTruncated;
   z_stream stream{};
-  if (inflateInit2_(&stream, -15, "1.1.4", static_cast<int>(sizeof stream)) != Z_OK) return got;
+  if (inflateInit2_(&stream, -15, "1.1.4", static_cast<int>(sizeof stream)) != Z_OK) return MemberEnd::kDamaged;
   stream.next_in = in;
   stream.avail_in = static_cast<uInt>(got);
+  MemberEnd end = MemberEnd::kTruncated;
   for (;;) {
     stream.next_out = out;
     stream.avail_out = static_cast<uInt>(kInflateHalf);
     const int result = inflate(&stream, Z_PARTIAL_FLUSH);
     const size_t produced = kInflateHalf - stream.avail_out;
     if (produced != 0) WriteMember(out, produced);
+    if (result == Z_STREAM_END) {
+      end = MemberEnd::kComplete;
+      break;
+    }
     // An error in the data ends the member with what was written so far.
-    if (result != Z_OK && result != Z_BUF_ERROR) break;
+    if (result != Z_OK && result != Z_BUF_ERROR) {
+      end = MemberEnd::kDamaged;
+      break;
+    }
     if (stream.avail_out == 0) continue;  // more output may be waiting
-    if (stream.avail_in != 0) break;      // no progress with input at hand
+    if (stream.avail_in != 0) {           // no progress with input at hand
+      end = MemberEnd::kDamaged;
+      break;
+    }
     got = refill();
-    if (got == 0) break;
+    if (got == 0) break;  // the data ended before the stream did
     stream.next_in = in;
     stream.avail_in = static_cast<uInt>(got);
   }
-  const size_t unused = stream.avail_in;
+  *unused = stream.avail_in;
   inflateEnd(&stream);
-  return unused;
+  return end;
 }

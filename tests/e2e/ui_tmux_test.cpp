@@ -210,7 +210,13 @@ TEST_F(TmuxTest, WrongPasswordThreeTimesLeavesNothing) {
     Keys("-l nope");
     Keys("Enter");
   }
-  const std::string s = WaitGone("Please Input Password");
+  WaitGone("Please Input Password");
+  // The member is named, then the archive is reported as failed.
+  WaitFor("no password given opens it");
+  Keys("Enter");
+  WaitFor("FAILED: 1 times");
+  Keys("Enter");
+  const std::string s = WaitGone("FAILED: 1 times");
   EXPECT_NE(s.find("enc.zip"), std::string::npos) << s;  // the main dialog is back
   EXPECT_TRUE(testutil::ListFiles(tmp_ / "out").empty());
   Keys("Escape");

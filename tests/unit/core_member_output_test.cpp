@@ -135,6 +135,17 @@ TEST_F(MemberOutputTest, ChecksumsAndDamageCountAsFailuresButKeepTheFile) {
     EXPECT_EQ(g_ArchiveOutcome.failed, row.fails) << static_cast<int>(row.kind) << " " << row.stored;
     EXPECT_EQ(ReadFile(Out("a.txt")), "data");
   }
+  // A checksum the reader itself found wrong keeps the file as well.
+  ResetArchiveOutcome();
+  MemberOutput out(folder_.c_str());
+  MemberInfo info;
+  info.name = "b.txt";
+  ASSERT_TRUE(out.Begin(info));
+  out.Write("data", 4);
+  out.ReportChecksumError(1, 2);
+  out.End(MemberEnd::kDamaged);
+  EXPECT_TRUE(g_ArchiveOutcome.failed);
+  EXPECT_EQ(ReadFile(Out("b.txt")), "data");
 }
 
 TEST_F(MemberOutputTest, AFailedWriteRemovesThePartialFile) {
