@@ -29,6 +29,8 @@ struct ProgressView {
   virtual void Hide(const ProgressRecord& record) = 0;
 };
 void SetProgressView(ProgressView* view);  // null restores the default
+// Quiet (the command line's -q): the default status line shows nothing.
+void SetProgressQuiet(bool quiet);
 
 // While suspended, the default status line is neither drawn nor cleared, so
 // a prompt on the terminal's last line is not written over by the progress
