@@ -114,9 +114,17 @@ void ProcessArchive(const char* path) {
     return;
   }
 
-  // The extract path, plus with MakeDir the archive name cut at its first dot.
+  // The output folder, plus with MakeDir the archive name cut at its first dot.
   char folder[kExtractPathNarrowSize + 1 + sizeof archiveName];
-  ReadExtractPath(folder);
+  if (g_RunOptions.outputFolder != nullptr) {
+    CopyText(folder, kExtractPathNarrowSize, g_RunOptions.outputFolder);
+  } else if (!ReadOutputFolder(folder)) {
+    // Without a stored path and a usable current folder there is no safe
+    // place to write: never fall back to the root folder.
+    ShowMessage("The current folder cannot be used as the output folder.");
+    ++g_ResultCounters.failed;
+    return;
+  }
   if (g_bMakeDir) {
     char* p = archiveName;
     while (*p != '\0' && *p != '.') p = CharNext(p);

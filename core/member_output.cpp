@@ -205,7 +205,8 @@ bool MemberOutput::Begin(const MemberInfo& info) {
     toFile_ = true;
     if (buffer_ == nullptr) buffer_ = static_cast<uint8_t*>(malloc(kCollectSize));
   }
-  if (g_RunOptions.verbose) {
+  // Testing names a member once, with its result, at End.
+  if (g_RunOptions.verbose && g_RunOptions.mode == RunMode::kExtract) {
     PrintNarrow(stdout, name_);
     fputc('\n', stdout);
     fflush(stdout);

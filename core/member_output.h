@@ -31,6 +31,9 @@ struct RunOptions {
   RunMode mode = RunMode::kExtract;
   bool keepExisting = false;  // never replace an existing file; name and skip it
   bool verbose = false;       // name each member as it is written or tested
+  // The run's own output folder (narrow program path, never stored), or
+  // null: the settings decide (see ReadOutputFolder).
+  const char* outputFolder = nullptr;
 };
 extern RunOptions g_RunOptions;
 

@@ -24,6 +24,7 @@ void ToUtf8(const char* narrow, char* out, size_t size) {
 // Guards the terminal line between the progress thread and a prompt.
 std::mutex g_lineLock;
 bool g_lineSuspended = false;
+bool g_quiet = false;
 
 // One status line on standard error while an archive is extracted, when
 // standard error is a terminal; nothing otherwise.
@@ -31,7 +32,7 @@ class StatusLineView : public ProgressView {
  public:
   void Show(const ProgressRecord& record) override {
     std::lock_guard<std::mutex> lock(g_lineLock);
-    active_ = isatty(STDERR_FILENO) != 0 && !g_lineSuspended;
+    active_ = !g_quiet && isatty(STDERR_FILENO) != 0 && !g_lineSuspended;
     if (!active_) return;
     char title[900], name[900];
     ToUtf8(record.Title, title, sizeof title);
@@ -94,6 +95,8 @@ void SuspendStatusLine(bool suspended) {
   std::lock_guard<std::mutex> lock(g_lineLock);
   g_lineSuspended = suspended;
 }
+
+void SetProgressQuiet(bool quiet) { g_quiet = quiet; }
 
 void SetProgressView(ProgressView* view) { g_view = view != nullptr ? view : &g_statusLine; }
 

@@ -14,9 +14,12 @@ struct ProgressRecord {
 };
 
 // Shows the window (clears Done, starts the idle-priority thread); on a
-// failed thread creation sets Done again and shows nothing.
+// failed thread creation sets Done again and shows nothing. A window still
+// open when the program ends with exit() is closed before anything the
+// thread uses is destroyed.
 void OpenProgress(ProgressRecord* record);
-// Sets Done and waits, polling every 50 ms, until the thread has ended.
+// Sets Done, wakes the thread and waits (checking every millisecond) until
+// it has ended; nothing when no window is open.
 void CloseProgress(ProgressRecord* record);
 
 // What the progress thread draws. The default is one status line on
@@ -29,6 +32,8 @@ struct ProgressView {
   virtual void Hide(const ProgressRecord& record) = 0;
 };
 void SetProgressView(ProgressView* view);  // null restores the default
+// Quiet (the command line's -q): the default status line shows nothing.
+void SetProgressQuiet(bool quiet);
 
 // While suspended, the default status line is neither drawn nor cleared, so
 // a prompt on the terminal's last line is not written over by the progress

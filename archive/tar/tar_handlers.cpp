@@ -52,7 +52,8 @@ bool TarHandler::Open(const char* path) {
 
 int32_t TarHandler::Read(void* buffer, int32_t count) {
   if (file_ == nullptr || count <= 0) return 0;
-  return static_cast<int32_t>(fread(buffer, 1, static_cast<size_t>(count), file_));
+  const size_t n = fread(buffer, 1, static_cast<size_t>(count), file_);
+  return n == 0 && ferror(file_) ? -1 : static_cast<int32_t>(n);
 }
 
 void TarHandler::Close() {
@@ -81,8 +82,13 @@ bool TarGzipHandler::Open(const char* path) {
 
 int32_t TarGzipHandler::Read(void* buffer, int32_t count) {
   if (gz_ == nullptr || count <= 0) return 0;
+  // zlib checks each gzip member's CRC-32 and length and reports a
+  // mismatch as a read error; input that ends inside the stream reads as
+  // an end with Z_BUF_ERROR left behind.
   const int n = gzread(static_cast<gzFile>(gz_), buffer, static_cast<unsigned>(count));
-  return n < 0 ? 0 : n;
+  int error = Z_OK;
+  if (n < 0 || (n == 0 && (gzerror(static_cast<gzFile>(gz_), &error), error == Z_BUF_ERROR))) return -1;
+  return n;
 }
 
 void TarGzipHandler::Close() {
@@ -106,8 +112,10 @@ bool TarBzip2Handler::Open(const char* path) {
 
 int32_t TarBzip2Handler::Read(void* buffer, int32_t count) {
   if (bz_ == nullptr || count <= 0) return 0;
+  // libbzip2 checks the block and stream CRCs; a mismatch, bad data and a
+  // cut stream are read errors.
   const int n = BZ2_bzread(static_cast<BZFILE*>(bz_), buffer, count);
-  return n < 0 ? 0 : n;
+  return n < 0 ? -1 : n;
 }
 
 void TarBzip2Handler::Close() {
@@ -132,7 +140,7 @@ bool TarCompressHandler::Open(const char* path) {
 int32_t TarCompressHandler::Read(void* buffer, int32_t count) {
   if (lzw_ == nullptr) return 0;
   const int32_t n = LzwRead(lzw_, buffer, count);
-  return n < 0 ? 0 : n;
+  return n <= 0 && LzwFailed(lzw_) ? -1 : (n < 0 ? 0 : n);
 }
 
 void TarCompressHandler::Close() {

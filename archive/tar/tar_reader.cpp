@@ -5,17 +5,20 @@
 
 #include "archive/tar/tar_header.h"
 #include "core/charset.h"
+#include "core/member_output.h"
 #include "core/output.h"
 
 namespace {
 
-// Reads until `count` bytes arrived or the source gives nothing more.
-size_t ReadFull(ByteSource& source, uint8_t* buffer, size_t count) {
+// Reads until `count` bytes arrived or the source gives nothing more;
+// *damaged is set when the source reported bad data.
+size_t ReadFull(ByteSource& source, uint8_t* buffer, size_t count, bool* damaged) {
   size_t done = 0;
   while (done < count) {
     size_t want = count - done;
     if (want > 0x40000000) want = 0x40000000;
     const int32_t n = source.Read(buffer + done, static_cast<int32_t>(want));
+    if (n < 0) *damaged = true;
     if (n <= 0) break;
     done += static_cast<size_t>(n);
   }
@@ -30,9 +33,10 @@ struct PendingName {
 
 class Walk {
  public:
-  Walk(ByteSource& source, const char* outputFolder, uint8_t* work, size_t workSize)
+  Walk(ByteSource& source, const char* path, const char* outputFolder, uint8_t* work, size_t workSize)
       : source_(source),
-        folder_(outputFolder),
+        path_(path),
+        out_(outputFolder),
         work_(work),
         // Data moves in whole blocks.
         workSize_(workSize / kTarBlock * kTarBlock) {}
@@ -40,31 +44,30 @@ class Walk {
   void Run();
 
  private:
-  bool ReadBlock(uint8_t* block) { return ReadFull(source_, block, kTarBlock) == kTarBlock; }
+  size_t Read(uint8_t* buffer, size_t count) { return ReadFull(source_, buffer, count, &damaged_); }
+  // A header block; false at the end of the input. A block cut short or
+  // bad data there is named as the archive's own failure.
+  bool ReadHeaderBlock(uint8_t* block);
+  bool ReadBlock(uint8_t* block) { return Read(block, kTarBlock) == kTarBlock; }
   [[nodiscard]] bool SkipBlocks(uint64_t blocks);
   [[nodiscard]] bool TakeLongName(uint64_t size);
   [[nodiscard]] bool TakePaxHeader(uint64_t size);
   [[nodiscard]] bool ExtractMember(const uint8_t* header, TarEntryKind kind, uint64_t size);
-  [[nodiscard]] bool CopyData(FILE* out, uint64_t size, bool* complete);
-  void PreparePath(char* path);
+  [[nodiscard]] MemberEnd CopyData(uint64_t size);
 
   ByteSource& source_;
-  const char* folder_;
+  const char* path_;
+  MemberOutput out_;
   uint8_t* work_;
   size_t workSize_;
   PendingName pending_;
-  // The folder part of the last path that went through PrepareOutputPath,
-  // as joined and as prepared (the same length: sanitising replaces single
-  // bytes). Archivers store a folder's members one after the other, so the
-  // folders of the next path are usually made already.
-  char lastRawFolder_[kPathBufferSize];
-  char lastPreparedFolder_[kPathBufferSize];
-  size_t lastFolderLength_ = kPathBufferSize;  // none yet
+  bool damaged_ = false;   // the source reported bad data
+  bool reported_ = false;  // a member's notice already told of it
 };
 
 void Walk::Run() {
   uint8_t header[kTarBlock];
-  if (!ReadBlock(header)) return;
+  if (!ReadHeaderBlock(header)) return;
   while (!IsZeroBlock(header)) {
     const uint64_t size = ParseTarOctal(header + kTarSizeOffset, kTarSizeSize);
     const TarEntryKind kind = ClassifyTarType(header[kTarTypeOffset]);
@@ -85,15 +88,27 @@ void Walk::Run() {
         pending_.state = PendingName::State::kNone;
         break;
     }
-    if (!more || !ReadBlock(header)) return;
+    if (!more || out_.ArchiveEnded() || !ReadHeaderBlock(header)) break;
   }
+  // Bad data or a cut outside any member's data still loses what follows.
+  if (damaged_ && !reported_) RefuseMember(BaseNameOf(path_), "damaged data; the rest of the archive is lost");
+}
+
+bool Walk::ReadHeaderBlock(uint8_t* block) {
+  const size_t got = Read(block, kTarBlock);
+  if (got == kTarBlock) return true;
+  if (got != 0 && !damaged_) {
+    RefuseMember(BaseNameOf(path_), "the archive ends inside a header");
+    reported_ = true;
+  }
+  return false;
 }
 
 bool Walk::SkipBlocks(uint64_t blocks) {
   while (blocks > 0) {
     const uint64_t pieceBlocks = workSize_ / kTarBlock < blocks ? workSize_ / kTarBlock : blocks;
     const size_t piece = static_cast<size_t>(pieceBlocks) * kTarBlock;
-    if (ReadFull(source_, work_, piece) != piece) return false;
+    if (Read(work_, piece) != piece) return false;
     blocks -= pieceBlocks;
   }
   return true;
@@ -129,7 +144,7 @@ bool Walk::TakePaxHeader(uint64_t size) {
   const uint64_t blocks = TarBlocksFor(size);
   if (blocks * kTarBlock > workSize_) return SkipBlocks(blocks);
   const size_t bytes = static_cast<size_t>(blocks * kTarBlock);
-  if (ReadFull(source_, work_, bytes) != bytes) return false;
+  if (Read(work_, bytes) != bytes) return false;
   bool tooLong = false;
   if (PaxPath(work_, static_cast<size_t>(size), pending_.text, sizeof pending_.text, &tooLong)) {
     pending_.state = PendingName::State::kSet;
@@ -142,87 +157,54 @@ bool Walk::TakePaxHeader(uint64_t size) {
 bool Walk::ExtractMember(const uint8_t* header, TarEntryKind kind, uint64_t size) {
   const uint64_t blocks = TarBlocksFor(size);
   char name[kPathBufferSize];
-  bool haveName;
   switch (pending_.state) {
     case PendingName::State::kSet:
       memcpy(name, pending_.text, sizeof name);
-      haveName = true;
       break;
     case PendingName::State::kRefused:
-      haveName = false;
-      break;
+      // Named by the header's own (shortened) name, when it has one.
+      if (!TarHeaderName(header, name, sizeof name) || name[0] == '\0') strcpy(name, "(a member with a long name)");
+      RefuseMember(name, "the name is too long for an output path; skipped");
+      return SkipBlocks(blocks);
     default:
-      haveName = TarHeaderName(header, name, sizeof name);
+      if (!TarHeaderName(header, name, sizeof name)) {
+        RefuseMember("(a member with a long name)", "the name is too long for an output path; skipped");
+        return SkipBlocks(blocks);
+      }
       break;
   }
-  char path[kPathBufferSize];
-  if (!haveName || name[0] == '\0' || !JoinOutputPath(path, sizeof path, folder_, name))
-    return SkipBlocks(blocks);
-  PreparePath(path);
-
   const uint32_t mode = static_cast<uint32_t>(ParseTarOctal(header + kTarModeOffset, kTarModeSize));
-  if (kind == TarEntryKind::kFolder || (mode & kTarModeFolder) != 0) {
-    // PrepareOutputPath made the folders above; a name without a trailing
-    // separator still names a folder.
-    CreateFolder(path);
-    return SkipBlocks(blocks);
-  }
-  FILE* out = OpenFileStream(path, "wb");
-  if (out == nullptr) return SkipBlocks(blocks);
-  // Data is written in whole pieces; a stream buffer would only split them.
-  setvbuf(out, nullptr, _IONBF, 0);
-  bool complete = false;
-  const bool more = CopyData(out, size, &complete);
-  fclose(out);
-  if (!complete) return more;
-  const uint32_t mtime = static_cast<uint32_t>(ParseTarOctal(header + kTarMtimeOffset, kTarMtimeSize));
-  // The time first, while the file can still be opened for writing.
-  StampUnixTime(path, mtime);
-  SetAttributes(path, (mode & kTarModeOwnerWrite) != 0 ? kAttrArchive : kAttrArchiveReadOnly);
-  return true;
+  MemberInfo info;
+  info.name = name;
+  info.size = size;
+  // A name without a trailing separator still names a folder.
+  info.isFolder = kind == TarEntryKind::kFolder || (mode & kTarModeFolder) != 0;
+  info.SetUnixTime(static_cast<uint32_t>(ParseTarOctal(header + kTarMtimeOffset, kTarMtimeSize)));
+  info.readOnly = (mode & kTarModeOwnerWrite) == 0;
+  if (!out_.Begin(info)) return SkipBlocks(blocks);
+  const MemberEnd end = CopyData(size);
+  if (end == MemberEnd::kDamaged) reported_ = true;
+  out_.End(end);
+  return end == MemberEnd::kComplete;
 }
 
-// PrepareOutputPath for a member path, creating folders only when the
-// folder part differs from the last member's; within the same folder only
-// the name is sanitised.
-void Walk::PreparePath(char* path) {
-  const char* separator = nullptr;
-  for (const char* p = path; *p != '\0'; p = CharNext(p))
-    if (*p == '\\' || *p == '/') separator = p;
-  const size_t length = separator != nullptr ? static_cast<size_t>(separator - path) : 0;
-  if (separator != nullptr && length == lastFolderLength_ && memcmp(path, lastRawFolder_, length) == 0) {
-    PrepareOutputPath(path + length + 1);
-    memcpy(path, lastPreparedFolder_, length);
-    path[length] = '\\';
-    return;
-  }
-  memcpy(lastRawFolder_, path, length);
-  PrepareOutputPath(path);
-  memcpy(lastPreparedFolder_, path, length);
-  lastFolderLength_ = separator != nullptr ? length : kPathBufferSize;
-}
-
-// Copies the member's data in pieces of whole blocks, writing only the
-// member's bytes of the last block. `complete` is false when the archive
-// ended early (what arrived is written, and the walk ends) or a write
-// failed (the walk goes on).
-bool Walk::CopyData(FILE* out, uint64_t size, bool* complete) {
+// Copies the member's data in pieces of whole blocks, handing out only the
+// member's bytes of the last block. After a failed write the data is still
+// read, so the walk goes on with the next member. Anything but complete
+// ends the walk: the archive ended early or its data is damaged.
+MemberEnd Walk::CopyData(uint64_t size) {
   uint64_t remaining = size;
   bool writing = true;
   while (remaining > 0) {
     const uint64_t blockBytes = TarBlocksFor(remaining) * kTarBlock;
     const size_t piece = static_cast<size_t>(blockBytes < workSize_ ? blockBytes : workSize_);
-    const size_t got = ReadFull(source_, work_, piece);
+    const size_t got = Read(work_, piece);
     const size_t useful = static_cast<size_t>(got < remaining ? got : remaining);
-    if (writing && fwrite(work_, 1, useful, out) != useful) writing = false;
-    if (got != piece) {
-      *complete = false;
-      return false;
-    }
+    if (writing && !out_.Write(work_, useful)) writing = false;
+    if (got != piece) return damaged_ ? MemberEnd::kDamaged : MemberEnd::kTruncated;
     remaining -= useful;
   }
-  *complete = writing;
-  return true;
+  return MemberEnd::kComplete;
 }
 
 }  // namespace
@@ -230,7 +212,8 @@ bool Walk::CopyData(FILE* out, uint64_t size, bool* complete) {
 bool TarProbe(ByteSource& source, const char* path) {
   if (!source.Open(path)) return false;
   uint8_t block[kTarBlock];
-  const bool ok = ReadFull(source, block, kTarBlock) == kTarBlock && TarChecksumMatches(block);
+  bool damaged = false;
+  const bool ok = ReadFull(source, block, kTarBlock, &damaged) == kTarBlock && TarChecksumMatches(block);
   source.Close();
   return ok;
 }
@@ -239,7 +222,7 @@ bool TarExtract(ByteSource& source, const char* path, const char* outputFolder, 
                 size_t workSize) {
   if (work == nullptr || workSize < kTarBlock) return false;
   if (!source.Open(path)) return false;
-  Walk(source, outputFolder, work, workSize).Run();
+  Walk(source, path, outputFolder, work, workSize).Run();
   source.Close();
   return true;
 }

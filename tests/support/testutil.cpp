@@ -186,24 +186,25 @@ class FileLimitForSpawn {
 };
 
 RunResult Run(const std::vector<std::string>& args, const std::map<std::string, std::string>& env,
-              const std::string& input, uint64_t maxFileBytes);
+              const std::string& input, const std::string& cwd, uint64_t maxFileBytes);
 
 }  // namespace
 
 RunResult RunDorvane(const std::vector<std::string>& args,
-                     const std::map<std::string, std::string>& env, const std::string& input) {
-  return Run(args, env, input, 0);
+                     const std::map<std::string, std::string>& env, const std::string& input,
+                     const std::string& cwd) {
+  return Run(args, env, input, cwd, 0);
 }
 
 RunResult RunDorvaneWithFileLimit(const std::vector<std::string>& args,
                                   const std::map<std::string, std::string>& env, uint64_t maxFileBytes) {
-  return Run(args, env, "", maxFileBytes);
+  return Run(args, env, "", "", maxFileBytes);
 }
 
 namespace {
 
 RunResult Run(const std::vector<std::string>& args, const std::map<std::string, std::string>& env,
-              const std::string& input, uint64_t maxFileBytes) {
+              const std::string& input, const std::string& cwd, uint64_t maxFileBytes) {
   int inPipe[2], outPipe[2], errPipe[2];
   if (pipe(inPipe) || pipe(outPipe) || pipe(errPipe)) abort();
   posix_spawn_file_actions_t fa;
@@ -213,6 +214,7 @@ RunResult Run(const std::vector<std::string>& args, const std::map<std::string, 
   posix_spawn_file_actions_adddup2(&fa, errPipe[1], 2);
   for (int fd : {inPipe[0], inPipe[1], outPipe[0], outPipe[1], errPipe[0], errPipe[1]})
     posix_spawn_file_actions_addclose(&fa, fd);
+  if (!cwd.empty()) posix_spawn_file_actions_addchdir_np(&fa, cwd.c_str());
   posix_spawnattr_t attr;
   posix_spawnattr_init(&attr);
   // A new session: the program has no controlling terminal, as in CI.

@@ -42,9 +42,11 @@ struct RunResult {
 };
 // Runs build/dorvane with the arguments and extra environment (standard
 // input from `input`, not a terminal). DORVANE_REGISTRY must be given by the
-// caller through `env` so that no test touches the user's store.
+// caller through `env` so that no test touches the user's store. A
+// non-empty `cwd` is the program's current folder.
 RunResult RunDorvane(const std::vector<std::string>& args,
-                     const std::map<std::string, std::string>& env, const std::string& input = "");
+                     const std::map<std::string, std::string>& env, const std::string& input = "",
+                     const std::string& cwd = "");
 // As RunDorvane, with every file the program writes limited to
 // `maxFileBytes` (RLIMIT_FSIZE, SIGXFSZ ignored): a write past the limit
 // fails with EFBIG, as a full disk would fail it, without root or a tmpfs.
