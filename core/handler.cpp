@@ -144,6 +144,7 @@ void ProcessArchive(const char* path) {
   ProgressRecord progress;
   FormatMessageText(progress.FileName, sizeof progress.FileName, "%s", archiveName);
   FormatMessageText(progress.Title, sizeof progress.Title, "Dorvane: %s", chosen->displayName);
+  SetProgressArchive(&progress, path);
   OpenProgress(&progress);
   // The window goes away however the extraction ends (CloseProgress does
   // nothing the second time).

@@ -32,7 +32,15 @@ LRESULT SendToDialog(Window* d, UINT message, WPARAM wParam, LPARAM lParam) {
     proc = d->proc;
     d->msgResult = 0;
   }
+  if (message == WM_COMMAND) {
+    Lock lock(g_ui);
+    ++d->commandsRunning;
+  }
   const INT_PTR handled = proc != nullptr ? proc(H(d), message, wParam, lParam) : FALSE;
+  if (message == WM_COMMAND) {
+    Lock lock(g_ui);
+    if (g_live.count(d) != 0) --d->commandsRunning;
+  }
   if (message == WM_INITDIALOG) return handled;
   if (handled) {
     Lock lock(g_ui);
@@ -214,12 +222,15 @@ void Render() {
   Window* menuOwner = nullptr;
   // The dialog that takes the keys is drawn last: the progress window, made
   // on its own thread, may come up after a prompt and must not cover it.
+  // A dialog busy with a command (the main dialog while its "Extract" runs)
+  // waits for no keys, and the progress window shown meanwhile lies on it.
+  const bool activeLast = active != nullptr && active->commandsRunning == 0;
   for (Window* d : g_topLevels) {
     if (!d->visible) continue;
-    if (d != active) DrawDialog(d, false);
+    if (d != active || !activeLast) DrawDialog(d, d == active);
     if (d->menu != nullptr) menuOwner = d;
   }
-  if (active != nullptr) DrawDialog(active, true);
+  if (activeLast) DrawDialog(active, true);
   if (menuOwner != nullptr) DrawMenuBar(menuOwner);
   g_dirty = false;
   if (winterm::IsOpen()) winterm::Present(g_canvas);

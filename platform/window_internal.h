@@ -82,6 +82,7 @@ struct Window {
   Window* focus = nullptr;
   bool ended = false;
   INT_PTR result = 0;
+  int commandsRunning = 0;  // WM_COMMAND calls of its procedure under way
   bool fullScreen = false;
   const MenuTemplate* menu = nullptr;
   // check box, edit (the text is in `line`; `text` mirrors it)

@@ -211,3 +211,5 @@ int CharWidth(char32_t c) {
 }
 
 }  // namespace winterm
+
+int TerminalCharWidth(char32_t c) { return winterm::CharWidth(c); }
