@@ -8,6 +8,7 @@
 #include "archive/arj/arj_method4.h"
 #include "archive/lzh/lzh_member.h"
 #include "core/charset.h"
+#include "core/names.h"
 #include "core/output.h"
 
 namespace {
@@ -96,15 +97,18 @@ ArjHeaderResult ReadArjHeader(FILE* stream, ArjHeader* header) {
 
   size_t nameAt = h.firstHeaderSize;
   if (nameAt > size) nameAt = size;  // points at the zeroed tail: empty name
-  size_t n = 0;
-  while (n < sizeof h.name - 1 && basic[nameAt + n] != 0) {
-    h.name[n] = char(basic[nameAt + n]);
-    ++n;
+  uint8_t* name = basic + nameAt;
+  const size_t nameLength = strlen(reinterpret_cast<const char*>(name));
+  // Names written on MS-DOS and Windows are legacy text. Other hosts write
+  // UTF-8 today; a name that is not UTF-8 has its bytes reduced to 7 bits,
+  // as its character set is unknown.
+  const bool dosHost = h.hostSystem == kArjHostMsdos || h.hostSystem == kArjHostWin95;
+  if (!dosHost && !IsUtf8Name(name, nameLength)) {
+    for (size_t i = 0; i < nameLength; ++i) name[i] &= 0x7F;
   }
-  h.name[n] = '\0';
-  if (h.hostSystem != kArjHostMsdos && h.hostSystem != kArjHostWin95) {
-    for (size_t i = 0; i < n; ++i) h.name[i] = char(uint8_t(h.name[i]) & 0x7F);
-  }
+  // A name that does not fit stays empty: the member is skipped.
+  (void)DecodeStoredName(name, nameLength, dosHost ? NameMarking::kLegacy : NameMarking::kUnmarked,
+                         h.name, sizeof h.name);
 
   // Extended headers: a size, that many bytes and a CRC each, until size 0.
   uint8_t ext[2];

@@ -35,7 +35,7 @@ constexpr uint32_t kArjMaxBasicHeader = 2600;
 // Extract looks for the main header in this many leading bytes.
 constexpr uint32_t kArjSearchBytes = 50000;
 
-// Host systems whose names keep their upper bytes (MS-DOS and Windows 95).
+// Host systems whose names are legacy text (MS-DOS and Windows 95).
 constexpr uint8_t kArjHostMsdos = 0;
 constexpr uint8_t kArjHostWin95 = 10;
 // The Unix archiver writes its time stamps as seconds since 1970 and its
@@ -56,7 +56,7 @@ struct ArjHeader {
   uint32_t dataCrc = 0;
   uint16_t accessMode = 0;
   uint32_t headerCrc = 0;  // the stored CRC-32 of the basic header
-  char name[512] = {};     // at most 511 bytes of the stored name
+  char name[512] = {};     // the decoded name; empty when it did not fit
 };
 
 // The offset of the first place in buffer[0, length), the start of a file of

@@ -10,6 +10,7 @@
 #include "core/charset.h"
 #include "core/checksum.h"
 #include "core/member_output.h"
+#include "core/names.h"
 #include "core/output.h"
 
 namespace {
@@ -19,8 +20,12 @@ constexpr size_t kCommonHeader = 21;
 constexpr size_t kLevel2BaseHeader = 26;
 // Extended headers are at most 65,535 bytes long.
 constexpr size_t kScratchSize = 65536;
-// Name fields longer than this are refused, never cut.
-constexpr size_t kMaxNameField = kPathBufferSize - 1;
+// Name fields longer than this are refused, never cut: no longer stored
+// name fits a path buffer once decoded.
+constexpr size_t kMaxNameField = kStoredNameSize;
+// The OS byte of archives made on MS-DOS or Windows: their names are
+// legacy text.
+constexpr uint8_t kOsMsdos = 'M';
 
 // The OS-9/68k port stores a level-2 header size two bytes short of the
 // header it writes.
@@ -38,20 +43,12 @@ uint32_t Le32(const uint8_t* p) {
          (static_cast<uint32_t>(p[2]) << 16) | (static_cast<uint32_t>(p[3]) << 24);
 }
 
-// Names in archives are Shift-JIS whatever the active code page.
-bool IsShiftJisLead(uint8_t b) { return (b >= 0x81 && b <= 0x9F) || (b >= 0xE0 && b <= 0xFC); }
-
-// Level-2 folder names separate their parts with 0xFF; it is never the
-// second byte of a character, but the walk goes by whole characters anyway.
+// Level-2 folder names separate their parts with 0xFF. It is neither a
+// byte of UTF-8 nor the second byte of a Shift-JIS character, so every
+// 0xFF is a separator whichever the name turns out to be.
 void TurnFfIntoSeparators(char* name) {
-  for (uint8_t* p = reinterpret_cast<uint8_t*>(name); *p != 0;) {
-    if (IsShiftJisLead(*p) && p[1] != 0) {
-      p += 2;
-      continue;
-    }
-    if (*p == 0xFF) *p = '\\';
-    ++p;
-  }
+  for (char* p = name; *p != 0; ++p)
+    if (static_cast<uint8_t>(*p) == 0xFF) *p = '\\';
 }
 
 // Copies a name field of `length` bytes; false when it is too long for a
@@ -181,8 +178,9 @@ bool LzhHandler::ReadMemberHeader(uint8_t* scratch) {
   const size_t rest = baseSize - kCommonHeader;
   if (ReadHeaderBytes(base + kCommonHeader, rest) != rest) return false;
 
-  char directory[kPathBufferSize] = "";
-  char fileName[kPathBufferSize] = "";
+  char directory[kMaxNameField + 1] = "";
+  char fileName[kMaxNameField + 1] = "";
+  uint8_t os = 0;  // none in level 0 headers without an extension area
   if (h.level < 2) {
     if (headerChecksum_ != base[1]) return false;
     const size_t nameLength = base[21];
@@ -190,8 +188,11 @@ bool LzhHandler::ReadMemberHeader(uint8_t* scratch) {
     // At most 233 bytes: always fits.
     (void)CopyNameField(fileName, base + 22, nameLength);
     h.dataCrc = Le16(base + 22 + nameLength);
+    // After the name and the data CRC-16, the OS byte.
+    if (nameLength + 25 <= baseSize) os = base[22 + nameLength + 2];
   } else {
     h.dataCrc = Le16(base + 21);
+    os = base[23];
   }
   size_t totalSize = Le16(base);
   if (h.level == 2 && base[23] == kOsOs9) totalSize += kOs9SizeShortfall;
@@ -250,10 +251,19 @@ bool LzhHandler::ReadMemberHeader(uint8_t* scratch) {
   // A NUL inside a name field ends the name there.
   TurnFfIntoSeparators(directory);
   TurnFfIntoSeparators(fileName);
+  char stored[2 * kMaxNameField + 1];
   const size_t dirLength = std::strlen(directory);
-  std::memcpy(h.name, directory, dirLength);
-  std::strcpy(h.name + dirLength, fileName);
-  if (std::strlen(h.name) > kMaxNameField) h.nameTooLong = true;
+  std::memcpy(stored, directory, dirLength);
+  std::strcpy(stored + dirLength, fileName);
+  // A name from MS-DOS or Windows is legacy text; other hosts say nothing.
+  // One that does not fit a path buffer keeps what fits of it, only to name
+  // the member that is skipped.
+  const size_t storedLength = std::strlen(stored);
+  if (!DecodeStoredName(reinterpret_cast<const uint8_t*>(stored), storedLength,
+                        os == kOsMsdos ? NameMarking::kLegacy : NameMarking::kUnmarked, h.name,
+                        sizeof h.name))
+    (void)CopyNameField(h.name, reinterpret_cast<const uint8_t*>(stored), kPathBufferSize - 1);
+  if (storedLength > kMaxNameField || std::strlen(h.name) > kPathBufferSize - 1) h.nameTooLong = true;
   return true;
 }
 

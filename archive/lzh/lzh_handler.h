@@ -22,8 +22,8 @@ class LzhHandler : public FormatHandler {
   // The fields of the current member header.
   struct LzhMemberHeader {
     uint8_t level;
-    char name[520];        // directory part + file name, separators as "\"
-    bool nameTooLong;      // a name field did not fit 260 bytes: skip the member
+    char name[520];        // directory part + file name, decoded, separators as "\"
+    bool nameTooLong;      // the name does not fit a path buffer: skip the member
     char methodId[6];
     uint32_t packedSize;   // level 1: less the extended headers
     uint32_t unpackedSize;

@@ -6,6 +6,7 @@
 #include "archive/tar/tar_header.h"
 #include "core/charset.h"
 #include "core/member_output.h"
+#include "core/names.h"
 #include "core/output.h"
 
 namespace {
@@ -25,10 +26,12 @@ size_t ReadFull(ByteSource& source, uint8_t* buffer, size_t count, bool* damaged
   return done;
 }
 
-// The name the next member takes from a long-name or extended header.
+// The name the next member takes from a long-name or extended header, as
+// stored (decoded when the member comes).
 struct PendingName {
   enum class State { kNone, kSet, kRefused } state = State::kNone;
-  char text[kPathBufferSize];
+  NameMarking marking = NameMarking::kUnmarked;
+  char text[kStoredNameSize + 1];
 };
 
 class Walk {
@@ -114,40 +117,50 @@ bool Walk::SkipBlocks(uint64_t blocks) {
   return true;
 }
 
-// GNU long name: the first block holds the name (the data is the name and
-// its terminator). A name that does not fit the path buffer is refused, so
-// the member it belongs to is skipped rather than written under a cut name.
+// GNU long name: the data is the name and its terminator. The blocks that
+// can hold a name that fits once decoded are read; a longer name is
+// refused, so the member it belongs to is skipped rather than written under
+// a cut name. GNU names carry no mark of their character set.
 bool Walk::TakeLongName(uint64_t size) {
   pending_.state = PendingName::State::kNone;
   if (size == 0) return true;
-  if (!ReadBlock(work_)) return false;
-  const size_t inBlock = size < kTarBlock ? static_cast<size_t>(size) : kTarBlock;
-  const void* nul = memchr(work_, 0, inBlock);
+  const uint64_t blocks = TarBlocksFor(size);
+  uint64_t readBlocks = TarBlocksFor(sizeof pending_.text);
+  if (readBlocks > blocks) readBlocks = blocks;
+  if (readBlocks * kTarBlock > workSize_) readBlocks = 1;
+  const size_t readBytes = static_cast<size_t>(readBlocks) * kTarBlock;
+  if (Read(work_, readBytes) != readBytes) return false;
+  const size_t inRead = size < readBytes ? static_cast<size_t>(size) : readBytes;
+  const void* nul = memchr(work_, 0, inRead);
   const size_t length = nul != nullptr ? static_cast<size_t>(static_cast<const uint8_t*>(nul) - work_)
-                                       : inBlock;
-  const bool endsInBlock = nul != nullptr || size <= kTarBlock;
-  if (endsInBlock && length + 1 <= sizeof pending_.text) {
+                                       : inRead;
+  const bool endsInRead = nul != nullptr || size <= readBytes;
+  if (endsInRead && length + 1 <= sizeof pending_.text) {
     memcpy(pending_.text, work_, length);
     pending_.text[length] = '\0';
     pending_.state = PendingName::State::kSet;
+    pending_.marking = NameMarking::kUnmarked;
   } else {
     pending_.state = PendingName::State::kRefused;
   }
-  return SkipBlocks(TarBlocksFor(size) - 1);
+  return SkipBlocks(blocks - readBlocks);
 }
 
 // POSIX extended header: its "path" record names the next member (the
-// header's own name field may hold a shortened form). Other records are
-// not used.
+// header's own name field may hold a shortened form), in UTF-8 unless a
+// "hdrcharset=BINARY" record says its bytes are the archiver's own. Other
+// records are not used.
 bool Walk::TakePaxHeader(uint64_t size) {
   pending_.state = PendingName::State::kNone;
   const uint64_t blocks = TarBlocksFor(size);
   if (blocks * kTarBlock > workSize_) return SkipBlocks(blocks);
   const size_t bytes = static_cast<size_t>(blocks * kTarBlock);
   if (Read(work_, bytes) != bytes) return false;
-  bool tooLong = false;
-  if (PaxPath(work_, static_cast<size_t>(size), pending_.text, sizeof pending_.text, &tooLong)) {
+  bool tooLong = false, binary = false;
+  if (PaxPath(work_, static_cast<size_t>(size), pending_.text, sizeof pending_.text, &tooLong,
+              &binary)) {
     pending_.state = PendingName::State::kSet;
+    pending_.marking = binary ? NameMarking::kUnmarked : NameMarking::kUtf8;
   } else if (tooLong) {
     pending_.state = PendingName::State::kRefused;
   }
@@ -159,19 +172,29 @@ bool Walk::ExtractMember(const uint8_t* header, TarEntryKind kind, uint64_t size
   char name[kPathBufferSize];
   switch (pending_.state) {
     case PendingName::State::kSet:
-      memcpy(name, pending_.text, sizeof name);
-      break;
+      if (DecodeStoredName(reinterpret_cast<const uint8_t*>(pending_.text), strlen(pending_.text),
+                           pending_.marking, name, sizeof name))
+        break;
+      [[fallthrough]];
     case PendingName::State::kRefused:
       // Named by the header's own (shortened) name, when it has one.
       if (!TarHeaderName(header, name, sizeof name) || name[0] == '\0') strcpy(name, "(a member with a long name)");
       RefuseMember(name, "the name is too long for an output path; skipped");
       return SkipBlocks(blocks);
-    default:
-      if (!TarHeaderName(header, name, sizeof name)) {
+    default: {
+      // ustar and GNU headers carry no mark of their names' character set.
+      char stored[kPathBufferSize];
+      if (!TarHeaderName(header, stored, sizeof stored)) {
         RefuseMember("(a member with a long name)", "the name is too long for an output path; skipped");
         return SkipBlocks(blocks);
       }
+      if (!DecodeStoredName(reinterpret_cast<const uint8_t*>(stored), strlen(stored),
+                            NameMarking::kUnmarked, name, sizeof name)) {
+        RefuseMember(stored, "the name is too long for an output path; skipped");
+        return SkipBlocks(blocks);
+      }
       break;
+    }
   }
   const uint32_t mode = static_cast<uint32_t>(ParseTarOctal(header + kTarModeOffset, kTarModeSize));
   MemberInfo info;

@@ -9,6 +9,7 @@
 #include "archive/zip/explode.h"
 #include "archive/zip/unshrink.h"
 #include "core/charset.h"
+#include "core/checksum.h"
 #include "core/messages.h"
 #include "core/prompt.h"
 
@@ -23,6 +24,13 @@ constexpr uint16_t kFlagEncrypted = 0x0001;
 constexpr uint16_t kFlagWindow8k = 0x0002;
 constexpr uint16_t kFlagLiteralTree = 0x0004;
 constexpr uint16_t kFlagDataDescriptor = 0x0008;
+constexpr uint16_t kFlagUtf8 = 0x0800;  // name (and comment) in UTF-8
+
+constexpr uint16_t kUnicodePathId = 0x7075;
+constexpr uint32_t kDirectorySignature = 0x02014B50;  // "PK\1\2"
+constexpr size_t kDirectoryEntrySize = 46;
+constexpr uint32_t kEndSignature = 0x06054B50;        // "PK\5\6"
+constexpr size_t kEndRecordSize = 22;
 
 // Inflate splits the read-ahead buffer: output in the first half, input in
 // the second.
@@ -35,12 +43,14 @@ static_assert(sizeof(UnshrinkWork) <= kReadAheadSize && sizeof(ExpandWork) <= kR
 uint16_t Le16(const uint8_t* p) { return static_cast<uint16_t>(p[0] | p[1] << 8); }
 uint32_t Le32(const uint8_t* p) { return Le16(p) | static_cast<uint32_t>(Le16(p + 2)) << 16; }
 
-// Reads and drops `count` bytes; false when the stream ends first.
-bool SkipBytes(FILE* stream, size_t count) {
+// Reads and drops `count` bytes, adding them to *crc when given; false
+// when the stream ends first.
+bool SkipBytes(FILE* stream, size_t count, uint32_t* crc = nullptr) {
   uint8_t scratch[4096];
   while (count > 0) {
     size_t n = std::min(count, sizeof scratch);
     if (fread(scratch, 1, n, stream) != n) return false;
+    if (crc != nullptr) *crc = Crc32Update(*crc, scratch, n);
     count -= n;
   }
   return true;
@@ -74,6 +84,29 @@ void TakeZip64Sizes(const uint8_t* extra, size_t length, ZipLocalHeader& header)
   }
 }
 
+// The Unicode Path extra field (ID 0x7075):
+//   0 version (1) | 1 CRC-32 of the stored name | 5 the name in UTF-8
+// Its name counts only with version 1 and a CRC that matches the stored
+// name: a stale one, left by a tool that renamed the member, is ignored.
+// True with the name's place and length when there is one that counts.
+bool FindUnicodePath(const uint8_t* extra, size_t length, uint32_t storedCrc, const uint8_t** name,
+                     size_t* nameLength) {
+  for (size_t at = 0; at + 4 <= length;) {
+    const uint16_t id = Le16(extra + at);
+    const size_t size = Le16(extra + at + 2);
+    const uint8_t* field = extra + at + 4;
+    if (size > length - at - 4) return false;
+    if (id == kUnicodePathId && size > 5 && field[0] == 1 && Le32(field + 1) == storedCrc &&
+        memchr(field + 5, 0, size - 5) == nullptr) {
+      *name = field + 5;
+      *nameLength = size - 5;
+      return true;
+    }
+    at += 4 + size;
+  }
+  return false;
+}
+
 // The method's short name for the listing.
 const char* MethodName(uint16_t method) {
   static const char* const kNames[] = {"stored", "shrunk", "reduce1", "reduce2", "reduce3",
@@ -92,7 +125,7 @@ MemberEnd FromDecodeResult(ZipDecodeResult result) {
 
 }  // namespace
 
-bool ReadZipLocalHeader(FILE* stream, ZipLocalHeader& header) {
+bool ReadZipLocalHeader(FILE* stream, ZipLocalHeader& header, NameMarking unmarked) {
   uint8_t h[kLocalHeaderSize];
   if (fread(h, 1, sizeof h, stream) != sizeof h) return false;
   header.flags = Le16(h + 2);
@@ -106,17 +139,85 @@ bool ReadZipLocalHeader(FILE* stream, ZipLocalHeader& header) {
   const size_t nameLength = Le16(h + 22);
   const size_t extraLength = Le16(h + 24);
 
-  const size_t kept = std::min(nameLength, kPathBufferSize - 1);
-  if (fread(header.name, 1, kept, stream) != kept) return false;
-  header.name[kept] = '\0';
-  header.nameFits = kept == nameLength;
-  if (!SkipBytes(stream, nameLength - kept)) return false;
-  if (memchr(header.name, '\0', kept) != nullptr) return false;
+  // The stored name: kept as far as any name can fit once decoded, the
+  // rest only counted into its CRC-32 (which a Unicode Path field checks).
+  uint8_t stored[kStoredNameSize];
+  const size_t kept = std::min(nameLength, sizeof stored);
+  if (fread(stored, 1, kept, stream) != kept) return false;
+  // A NUL where a name could stand makes it no header; further on it only
+  // makes the name unusable.
+  const void* nul = memchr(stored, '\0', kept);
+  if (nul != nullptr && static_cast<const uint8_t*>(nul) - stored < static_cast<ptrdiff_t>(kPathBufferSize - 1))
+    return false;
+  uint32_t storedCrc = Crc32Update(0, stored, kept);
+  if (!SkipBytes(stream, nameLength - kept, &storedCrc)) return false;
   if (header.method > 8 || header.method == 7) return false;
   uint8_t extra[0xFFFF];
   if (fread(extra, 1, extraLength, stream) != extraLength) return false;
   TakeZip64Sizes(extra, extraLength, header);
+
+  const uint8_t* unicode = nullptr;
+  size_t unicodeLength = 0;
+  if (FindUnicodePath(extra, extraLength, storedCrc, &unicode, &unicodeLength)) {
+    header.nameFits = DecodeStoredName(unicode, unicodeLength, NameMarking::kUtf8, header.name,
+                                       sizeof header.name);
+  } else {
+    const NameMarking marking = (header.flags & kFlagUtf8) ? NameMarking::kUtf8 : unmarked;
+    header.nameFits = kept == nameLength && nul == nullptr &&
+                      DecodeStoredName(stored, kept, marking, header.name, sizeof header.name);
+  }
+  if (!header.nameFits) {
+    // What fits of the stored bytes, only to name the member in a notice.
+    const size_t shown = std::min(kept, kPathBufferSize - 1);
+    memcpy(header.name, stored, shown);
+    header.name[shown] = '\0';
+  }
   return true;
+}
+
+void ZipHostMarkings::Load(FILE* stream) {
+  legacy_.clear();
+  const off_t start = ftello(stream);
+  if (start < 0 || fseeko(stream, 0, SEEK_END) != 0) return;
+  const off_t fileSize = ftello(stream);
+  // The end record (22 bytes) sits behind the directory, followed only by
+  // a comment of at most 65,535 bytes.
+  std::vector<uint8_t> tail(static_cast<size_t>(std::min<off_t>(fileSize, kEndRecordSize + 0xFFFF)));
+  const off_t tailStart = fileSize - static_cast<off_t>(tail.size());
+  if (tail.size() >= kEndRecordSize && fseeko(stream, tailStart, SEEK_SET) == 0 &&
+      fread(tail.data(), 1, tail.size(), stream) == tail.size()) {
+    for (size_t i = tail.size() - kEndRecordSize + 1; i-- > 0;) {
+      if (Le32(tail.data() + i) != kEndSignature) continue;
+      //  end record: 0 signature | 10 entries | 12 directory size | 16 directory offset
+      const uint8_t* end = tail.data() + i;
+      const uint64_t size = Le32(end + 12), offset = Le32(end + 16);
+      if (offset + size <= static_cast<uint64_t>(tailStart) + i) ReadDirectory(stream, offset, size);
+      break;
+    }
+  }
+  std::sort(legacy_.begin(), legacy_.end());
+  (void)fseeko(stream, start, SEEK_SET);
+}
+
+void ZipHostMarkings::ReadDirectory(FILE* stream, uint64_t offset, uint64_t size) {
+  if (fseeko(stream, static_cast<off_t>(offset), SEEK_SET) != 0) return;
+  // Directory entry: 0 signature | 4 version made by (5: host) | 28 name
+  // length | 30 extra length | 32 comment length | 42 local header offset
+  uint8_t entry[kDirectoryEntrySize];
+  for (uint64_t used = 0; used + sizeof entry <= size;) {
+    if (fread(entry, 1, sizeof entry, stream) != sizeof entry) return;
+    if (Le32(entry) != kDirectorySignature) return;
+    const uint8_t host = entry[5];
+    if (host == 0 || host == 10) legacy_.push_back(Le32(entry + 42));
+    const uint64_t variable = uint64_t{Le16(entry + 28)} + Le16(entry + 30) + Le16(entry + 32);
+    if (!SkipBytes(stream, static_cast<size_t>(variable))) return;
+    used += sizeof entry + variable;
+  }
+}
+
+NameMarking ZipHostMarkings::At(uint64_t localHeaderOffset) const {
+  return std::binary_search(legacy_.begin(), legacy_.end(), localHeaderOffset) ? NameMarking::kLegacy
+                                                                              : NameMarking::kUnmarked;
 }
 
 bool ZipHandler::MatchesExtension(const char* extension) { return EqualsNoCase(extension, "zip") == 0; }
@@ -144,6 +245,7 @@ bool ZipHandler::Extract(const char* path, const char* outputFolder) {
   rememberedPassword_[0] = '\0';
   archive_ = OpenFileStream(path, "rb");
   if (archive_ == nullptr) return false;
+  hosts_.Load(archive_);
   MemberOutput out(outputFolder);
   ZipLocalHeader header;
   while (FindNextMember(header)) {
@@ -166,7 +268,7 @@ bool ZipHandler::FindNextMember(ZipLocalHeader& header) {
     // A damaged header is skipped: the scan goes on after its signature.
     // No suffix of the signature begins another one, so the window restarts.
     const off_t after = ftello(archive_);
-    if (ReadZipLocalHeader(archive_, header)) return true;
+    if (ReadZipLocalHeader(archive_, header, hosts_.At(static_cast<uint64_t>(after) - 4))) return true;
     if (fseeko(archive_, after, SEEK_SET) != 0) return false;
     window = 0;
   }

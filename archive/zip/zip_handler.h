@@ -9,7 +9,10 @@
 #include "archive/zip/zip_crypto.h"
 #include "core/handler.h"
 #include "core/member_output.h"
+#include "core/names.h"
 #include "core/output.h"
+
+#include <vector>
 
 // One local file header as read (the fields after the 4-byte signature).
 struct ZipLocalHeader {
@@ -23,14 +26,38 @@ struct ZipLocalHeader {
   uint64_t compressedSize;
   uint64_t uncompressedSize;
   bool zip64;                 // a Zip64 extra field came with it: a data descriptor has 8-byte sizes
-  bool nameFits;              // false: the name is longer than a path buffer holds
-  char name[kPathBufferSize]; // NUL-terminated, never containing a NUL itself
+  bool nameFits;              // false: the decoded name is longer than a path buffer holds
+                              // (`name` then holds what fits of it, only to name the member)
+  char name[kPathBufferSize]; // program text, NUL-terminated, never containing a NUL itself
 };
 
-// Reads the header that follows a signature and its extra field (only the
-// Zip64 sizes are taken from it). False for a short read, a NUL in the name or a method this reader does
-// not know; the stream is then somewhere inside the header.
-[[nodiscard]] bool ReadZipLocalHeader(FILE* stream, ZipLocalHeader& header);
+// Reads the header that follows a signature and its extra field, and
+// decodes the name: UTF-8 when flag bit 11 says so, the UTF-8 name of a
+// Unicode Path extra field (0x7075, version 1) in its place when the CRC-32
+// it carries matches the stored name, else as `unmarked` says (legacy text
+// for archives made on MS-DOS or Windows, see ZipHostMarkings). Of the
+// other extra fields only the Zip64 sizes are taken. False for a short
+// read, a NUL in the name or a method this reader does not know; the
+// stream is then somewhere inside the header.
+[[nodiscard]] bool ReadZipLocalHeader(FILE* stream, ZipLocalHeader& header,
+                                      NameMarking unmarked = NameMarking::kUnmarked);
+
+// What the central directory says about each member's unmarked name, by
+// the offset of its local header: legacy text when "version made by" names
+// MS-DOS (0) or Windows NTFS (10) as the host. Members the directory does
+// not reach (a damaged or missing directory) are unmarked.
+class ZipHostMarkings {
+ public:
+  // Reads the central directory of the archive; leaves the position as it
+  // was. Nothing is kept when the directory cannot be found or read.
+  void Load(FILE* stream);
+  NameMarking At(uint64_t localHeaderOffset) const;
+
+ private:
+  void ReadDirectory(FILE* stream, uint64_t offset, uint64_t size);
+
+  std::vector<uint64_t> legacy_;  // sorted local header offsets of MS-DOS/Windows members
+};
 
 class ZipHandler : public FormatHandler, private ZipMemberIo {
  public:
@@ -63,6 +90,7 @@ class ZipHandler : public FormatHandler, private ZipMemberIo {
   bool ReadDataDescriptor(const ZipLocalHeader& header, uint64_t packed, MemberOutput& out, long long* end);
 
   ZipKeys keys_{};
+  ZipHostMarkings hosts_;
   FILE* archive_ = nullptr;
   MemberOutput* output_ = nullptr;  // the member being decoded
   bool encrypted_ = false;          // the member's data pass through decryption
