@@ -2,6 +2,7 @@
 
 #include <bzlib.h>
 
+#include <algorithm>
 #include <cstdio>
 
 #include "core/charset.h"
@@ -43,8 +44,10 @@ bool Bzip2Handler::Extract(const char* path, const char* outputFolder) {
     // libbzip2 checks every block's CRC and the stream's combined CRC; a
     // mismatch, bad data and an input that ends inside the stream are read
     // errors, told apart by BZ2_bzerror.
+    // A failed read drops what it had decoded, so reads stay small: the
+    // bytes before the damage are kept.
     CopyMember(outputFolder, info, [bz](uint8_t* buffer, size_t capacity) -> long {
-      const int n = BZ2_bzread(bz, buffer, static_cast<int>(capacity));
+      const int n = BZ2_bzread(bz, buffer, static_cast<int>(std::min<size_t>(capacity, 64 * 1024)));
       if (n >= 0) return n;
       int error = BZ_OK;
       BZ2_bzerror(bz, &error);

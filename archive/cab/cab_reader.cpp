@@ -615,7 +615,7 @@ void EndMember(Run& run, MemberOutput& out, CabResult r, bool reached) {
         out.End(MemberEnd::kDamaged);
       } else {
         FormatMessageText(reason, sizeof reason,
-                          "checksum error (stored %08x, computed %08x) in its folder before its data; skipped",
+                          "checksum error (stored %08x, computed %08x) in its folder; skipped",
                           run.badStored, run.badComputed);
         out.Fail(reason);
       }
@@ -624,7 +624,7 @@ void EndMember(Run& run, MemberOutput& out, CabResult r, bool reached) {
       if (reached) {
         out.End(MemberEnd::kDamaged);
       } else {
-        out.Fail("damaged data in its folder before its data; skipped");
+        out.Fail("damaged data in its folder; skipped");
       }
       return;
     case CabResult::InputError:
