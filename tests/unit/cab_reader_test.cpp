@@ -11,6 +11,7 @@
 #include "archive/cab/cab_reader.h"
 #include "cab_builder.h"
 #include "core/charset.h"
+#include "core/member_output.h"
 #include "core/messages.h"
 #include "core/names.h"
 #include "support/testutil.h"
@@ -56,6 +57,7 @@ class CabReader : public ::testing::Test {
   }
   int Extract(const std::string& path, bool tolerate = false) {
     fatal_ = CabFatal();
+    ResetArchiveOutcome();
     return ExtractCabinet(path.c_str(), out().c_str(), tolerate, false, false, true, &fatal_);
   }
   std::string out() const { return tmp_ / "out"; }
@@ -130,6 +132,7 @@ TEST_F(CabReader, ExtractsGcabCabinets) {
   for (const char* name : {"stored", "mszip"}) {
     ASSERT_EQ(Extract(testutil::Fixture(std::string("cab/") + name + ".cab")), 0);
     EXPECT_FALSE(fatal_.set) << fatal_.text;
+    EXPECT_FALSE(g_ArchiveOutcome.failed) << name;  // every block checksum matched
     EXPECT_EQ(Out("a.txt"), "Hello from a cabinet.\n") << name;
     EXPECT_EQ(Out("sub/b.bin"), Str(b)) << name;
     EXPECT_TRUE(testutil::FileExists(out() + "/sub/deeper/empty.txt")) << name;
@@ -151,6 +154,7 @@ TEST_F(CabReader, ExtractsSharedFixtures) {
     f >> archive >> member >> size >> sha;
     ASSERT_EQ(Extract(testutil::SharedFixture("cab/" + archive)), 0);
     EXPECT_FALSE(fatal_.set) << fatal_.text;
+    EXPECT_FALSE(g_ArchiveOutcome.failed) << archive;  // every block checksum matched
     EXPECT_EQ(testutil::Sha256Hex(Out(member)), sha) << archive << " " << member;
     ++checked;
   }
