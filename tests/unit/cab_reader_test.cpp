@@ -13,6 +13,7 @@
 #include "core/charset.h"
 #include "core/member_output.h"
 #include "core/messages.h"
+#include "core/names.h"
 #include "support/testutil.h"
 
 namespace {
@@ -101,6 +102,23 @@ TEST(CabChecksum, LongBlocksMatchGroupByGroupXor) {
       expect ^= d[i] | (d[i + 1] << 8) | (d[i + 2] << 16) | (uint32_t{d[i + 3]} << 24);
     for (size_t k = i; k < n; ++k) expect ^= uint32_t{d[k]} << (8 * (n - 1 - k));
     EXPECT_EQ(BlockChecksum(d.data(), n, 0x12345678), expect) << n;
+  }
+}
+
+// The listing shows a name flagged as UTF-8 with its characters, the same
+// narrow text the output name is made from.
+TEST_F(CabReader, ListingShowsUtf8NamesWhole) {
+  fatal_ = CabFatal();
+  const std::string path = testutil::Fixture("names/utf8-gcab.cab");
+  ASSERT_EQ(ExtractCabinet(path.c_str(), out().c_str(), false, true, false, true, &fatal_), 0);
+  for (const std::string utf8 : {"café-日本\\résumé.txt", "café-日本\\データ.txt"}) {
+    char narrow[kPathBufferSize];
+    ASSERT_TRUE(DecodeStoredName(reinterpret_cast<const uint8_t*>(utf8.data()), utf8.size(),
+                                 NameMarking::kUtf8, narrow, sizeof narrow));
+    const std::string tail = std::string("| ") + narrow + "\n";
+    EXPECT_TRUE(std::any_of(g_shown.begin(), g_shown.end(), [&](const std::string& line) {
+      return line.size() > tail.size() && line.compare(line.size() - tail.size(), tail.size(), tail) == 0;
+    })) << utf8;
   }
 }
 
