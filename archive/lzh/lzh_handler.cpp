@@ -6,6 +6,7 @@
 #include <new>
 
 #include "archive/lzh/lzh_decoder.h"
+#include "archive/lzh/lzh_methods.h"
 #include "archive/lzh/lzh_member.h"
 #include "core/charset.h"
 #include "core/checksum.h"
@@ -75,22 +76,6 @@ bool Plausible(const uint8_t* p, size_t available) {
   uint8_t sum = 0;
   for (size_t k = 2; k < baseSize; ++k) sum = static_cast<uint8_t>(sum + p[k]);
   return sum == p[1];
-}
-
-LzhMethod MethodOf(const char* id) {
-  static const struct {
-    const char* id;
-    LzhMethod method;
-  } kMethods[] = {
-      {"-lzs-", LzhMethod::Lzs}, {"-lz4-", LzhMethod::Lz4}, {"-lz5-", LzhMethod::Lz5},
-      {"-lh0-", LzhMethod::Lh0}, {"-lh1-", LzhMethod::Lh1}, {"-lh2-", LzhMethod::Lh2},
-      {"-lh3-", LzhMethod::Lh3}, {"-lh4-", LzhMethod::Lh4}, {"-lh5-", LzhMethod::Lh5},
-      {"-lh6-", LzhMethod::Lh6}, {"-lh7-", LzhMethod::Lh7},
-  };
-  for (const auto& m : kMethods) {
-    if (std::memcmp(id, m.id, 5) == 0) return m.method;
-  }
-  return LzhMethod::None;  // "-lhd-" folders and unknown methods
 }
 
 }  // namespace
@@ -195,7 +180,7 @@ bool LzhHandler::ReadMemberHeader(uint8_t* scratch) {
     os = base[23];
   }
   size_t totalSize = Le16(base);
-  if (h.level == 2 && base[23] == kOsOs9) totalSize += kOs9SizeShortfall;
+  if (h.level == 2 && os == kOsOs9) totalSize += kOs9SizeShortfall;
   if (h.level == 2 && totalSize < kLevel2BaseHeader) return false;
 
   bool haveCrc = false;
@@ -311,7 +296,7 @@ bool LzhHandler::Extract(const char* path, const char* outputFolder) {
       if (out.Begin(info)) {
         LzhDecoderState& s = *state;
         DecodeInto(out, [&](FILE* output) {
-          return DecodeMember(s, MethodOf(h.methodId), archive_, h.packedSize, output, h.unpackedSize);
+          return DecodeMember(s, LzhMethodOfId(h.methodId), archive_, h.packedSize, output, h.unpackedSize);
         });
       }
       if (out.ArchiveEnded()) break;
