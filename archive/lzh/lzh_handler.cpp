@@ -175,7 +175,7 @@ bool LzhHandler::ReadMemberHeader(uint8_t* scratch) {
     os = base[23];
   }
   size_t totalSize = LoadLe16(base);
-  if (h.level == 2 && base[23] == kOsOs9) totalSize += kOs9SizeShortfall;
+  if (h.level == 2 && os == kOsOs9) totalSize += kOs9SizeShortfall;
   if (h.level == 2 && totalSize < kLevel2BaseHeader) return false;
 
   bool haveCrc = false;

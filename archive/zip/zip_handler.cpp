@@ -177,6 +177,10 @@ void ZipHostMarkings::Load(FILE* stream) {
   const off_t start = ftello(stream);
   if (start < 0 || fseeko(stream, 0, SEEK_END) != 0) return;
   const off_t fileSize = ftello(stream);
+  if (fileSize < 0) {
+    (void)fseeko(stream, start, SEEK_SET);
+    return;
+  }
   // The end record (22 bytes) sits behind the directory, followed only by
   // a comment of at most 65,535 bytes.
   std::vector<uint8_t> tail(static_cast<size_t>(std::min<off_t>(fileSize, kEndRecordSize + 0xFFFF)));
