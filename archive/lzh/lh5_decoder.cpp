@@ -16,7 +16,7 @@ constexpr int kMaxLengthOnes = 10;
 
 // The literal/length lengths of a block, coded with the code-length code.
 void ReadLiteralLengths(LzhDecoderState& s) {
-  LzhBitReader& r = s.reader;
+  MsbBitReader& r = s.reader;
   const uint32_t k = GetBits(r, kLiteralCountBits);
   if (k == 0) {
     FillSingleSymbol(kLzhLiteralSymbols, s.literalLengths, s.literalTable, kLzhLiteralTableBits,
@@ -53,7 +53,7 @@ void ReadBlockHeader(LzhDecoderState& s) {
   ReadPositionLengths(s, s.positionSymbols, s.positionBits, -1);
 }
 
-// Reads through local copies of the bit cursor (see LzhLocalBits) and the
+// Reads through local copies of the bit cursor (see MsbLocalBits) and the
 // block count, which the state gets back around the block header and at
 // the end.
 class BlockDecoder {
@@ -104,14 +104,14 @@ class BlockDecoder {
   }
 
   LzhDecoderState& s_;
-  LzhLocalBits b_;
+  MsbLocalBits b_;
   uint32_t blockCount_;
 };
 
 }  // namespace
 
 void ReadPositionLengths(LzhDecoderState& s, int n, int countBits, int special) {
-  LzhBitReader& r = s.reader;
+  MsbBitReader& r = s.reader;
   const uint32_t k = GetBits(r, countBits);
   if (k == 0) {
     FillSingleSymbol(n, s.positionLengths, s.positionTable, kLzhPositionTableBits,

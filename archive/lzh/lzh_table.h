@@ -10,7 +10,7 @@
 
 #include <cstdint>
 
-#include "archive/lzh/lzh_bit_reader.h"
+#include "codec/msb_bit_reader.h"
 
 constexpr int kLzhMaxCodeLength = 16;
 constexpr int kLzhLiteralSymbols = 510;   // 256 literals + 254 lengths (3..256)
@@ -65,7 +65,7 @@ void FillSingleSymbol(int symbolCount, uint8_t* lengths, uint16_t* table, int ta
 // FillSingleSymbol, as far as the table's own symbols go (a short code's
 // length is taken from its entry, any other from `lengths`).
 template <int kTableBits>
-inline uint32_t DecodeSymbol(LzhBitCursor& r, const uint16_t* table, const uint8_t* lengths,
+inline uint32_t DecodeSymbol(MsbBitCursor& r, const uint16_t* table, const uint8_t* lengths,
                              const LzhTree& tree, uint32_t symbolCount) {
   const uint32_t entry = table[PeekBits(r, kTableBits)];
   // An entry that leads into the tree fails the test through its flag.

@@ -167,18 +167,15 @@ TEST(LzhTable, LongCodesWalkTheTree) {
   uint16_t table[256];
   ASSERT_TRUE(BuildDecodeTable(17, lengths.data(), 8, table, tree));
   const auto codes = CanonicalCodes(lengths);
-  static LzhBitReader r;
   for (uint32_t symbol : {0u, 7u, 8u, 12u, 15u, 16u}) {
     Bits b;
     b.Put(codes[symbol], lengths[symbol]);
     b.Put(0x5A, 8);
-    FILE* in = tmpfile();
-    fwrite(b.bytes.data(), 1, b.bytes.size(), in);
-    rewind(in);
-    StartBitReader(r, in, static_cast<uint32_t>(b.bytes.size()));
+    MsbBitReader r;
+    StartMsbBits(r, b.bytes.data(), b.bytes.size(), nullptr);
+    Refill(r);
     EXPECT_EQ(DecodeSymbol<8>(r, table, lengths.data(), tree, 17), symbol);
     EXPECT_EQ(GetBits(r, 8), 0x5Au) << "symbol " << symbol;
-    fclose(in);
   }
 }
 
@@ -195,15 +192,12 @@ TEST(LzhTable, NodeNumberBelowTheSymbolCountIsTakenAsThatSymbol) {
   ASSERT_TRUE(BuildDecodeTable(17, lengths.data(), 8, table, tree));
   lengths.push_back(5);  // a stale length for symbol 17, the first node
   lengths.push_back(0);
-  static LzhBitReader r;
   const uint8_t bytes[] = {0xFF, 0x5A, 0xA5};
-  FILE* in = tmpfile();
-  fwrite(bytes, 1, sizeof bytes, in);
-  rewind(in);
-  StartBitReader(r, in, sizeof bytes);
+  MsbBitReader r;
+  StartMsbBits(r, bytes, sizeof bytes, nullptr);
+  Refill(r);
   EXPECT_EQ(DecodeSymbol<8>(r, table, lengths.data(), tree, 19), 17u);
   EXPECT_EQ(GetBits(r, 8), 0xEBu);  // 5 bits dropped
-  fclose(in);
 }
 
 TEST(LzhTable, ReadyMadeCodesAreComplete) {
