@@ -230,7 +230,7 @@ class AdaptiveDecoder {
   uint32_t Distance(uint64_t produced, uint32_t) {
     if (!lh2_) {
       Refill(r_);
-      const uint32_t j = DecodeSymbol<kLzhPositionTableBits>(
+      const uint32_t j = DecodeHuffman<kLzhPositionTableBits>(
           r_, s_.positionTable, s_.positionLengths, s_.tree, kLh1PositionSymbols);
       return (j << 6) + GetBits(r_, 6);
     }
@@ -270,8 +270,8 @@ LzhDecodeResult DecodeAdaptive(LzhDecoderState& s, const LzhMethodInfo& method,
     uint8_t lengths[kLh1PositionSymbols];
     ReadyMadeLengths(0, kLh1PositionSymbols, lengths);
     // A ready-made code is complete by construction.
-    (void)BuildDecodeTable(kLh1PositionSymbols, lengths, kLzhPositionTableBits, s.positionTable,
-                           s.tree);
+    (void)BuildHuffmanTable(lengths, kLh1PositionSymbols, kLzhPositionTableBits, s.positionTable,
+                            s.tree);
     for (int i = 0; i < kLh1PositionSymbols; ++i) s.positionLengths[i] = lengths[i];
   }
   AdaptiveDecoder decoder(s, lh2);
