@@ -1,5 +1,7 @@
 #include "codec/huffman_table.h"
 
+#include <cstring>
+
 HuffmanBuild BuildHuffmanTable(const uint8_t* lengths, int symbolCount, int tableBits,
                                uint16_t* table, uint16_t* left, uint16_t* right,
                                int nodeCapacity) {
@@ -35,10 +37,16 @@ HuffmanBuild BuildHuffmanTable(const uint8_t* lengths, int symbolCount, int tabl
     const uint32_t code = start[len];
     start[len] += 1u << (kHuffmanMaxCodeLength - len);
     if (len <= tableBits) {
-      const uint32_t first = code >> shift;
-      const uint32_t last = first + (1u << (tableBits - len));
+      uint16_t* const to = &table[code >> shift];
+      const uint32_t n = 1u << (tableBits - len);
       const auto entry = static_cast<uint16_t>(symbol << kHuffmanEntryValueShift | len);
-      for (uint32_t i = first; i < last; ++i) table[i] = entry;
+      if (n >= 4) {
+        // Four entries per store (n is a power of two).
+        const uint64_t four = entry * 0x0001000100010001u;
+        for (uint32_t i = 0; i < n; i += 4) std::memcpy(to + i, &four, 8);
+      } else {
+        for (uint32_t i = 0; i < n; ++i) to[i] = entry;
+      }
       continue;
     }
     // The bits below the first tableBits, most significant first. The

@@ -143,6 +143,13 @@ struct MsbLocalBits {
     RefillSlow(r);
     Load(r);
   }
+  // As EnsureWordBits on the reader.
+  void EnsureWords(MsbBitReader& r, int n) {
+    if (c.count >= n || RefillWordsFromInput(c)) return;
+    Store(r);
+    RefillWordsSlow(r);
+    Load(r);
+  }
   bool Dry() const { return RanDry(padBytes, c.count); }
 };
 
