@@ -143,8 +143,8 @@ CabResult DecodeRun(LzxState& s, MsbBitReader& reader, uint32_t run) {
   if (s.mainTree.empty) goto done;
   while (run > 0) {
     local.EnsureWords(reader, kMaxCodeBits);
-    const uint32_t e = DecodeHuffman<s.mainTree.kBits>(bits, mainTable, mainLengths,
-                                                       s.mainTree.nodes, mainSymbols);
+    const uint32_t e = DecodeHuffman<decltype(s.mainTree)::kBits>(
+        bits, mainTable, mainLengths, s.mainTree.nodes, mainSymbols);
     if (e < 256) {
       window[pos++] = static_cast<uint8_t>(e);
       --run;
