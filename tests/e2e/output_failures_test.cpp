@@ -14,6 +14,7 @@
 #include <vector>
 #include <string>
 
+#include "core/byte_order.h"
 #include "support/testutil.h"
 
 namespace {
@@ -21,11 +22,6 @@ namespace {
 using testutil::Fixture;
 using testutil::ReadFile;
 using testutil::TempDir;
-
-uint32_t Le32(const std::string& s, size_t at) {
-  return uint32_t(uint8_t(s[at])) | uint32_t(uint8_t(s[at + 1])) << 8 | uint32_t(uint8_t(s[at + 2])) << 16 |
-         uint32_t(uint8_t(s[at + 3])) << 24;
-}
 
 struct Format {
   const char* label;
@@ -58,7 +54,7 @@ const Format kFormats[] = {
     {"arj", "arj/tree.arj", nullptr, "top.txt", "docs", nullptr, nullptr},
     // gcab: the first folder's first data block (checksum, sizes, data).
     {"cab", "cab/mszip.cab", "sub/b.bin", "a.txt", "sub", "a.txt",
-     [](const std::string& a) { return Le32(a, 36) + 8 + 10; }},
+     [](const std::string& a) { return LoadLe32(reinterpret_cast<const uint8_t*>(a.data()) + 36) + 8 + 10; }},
     // zip -0 -X: no extra field, the data follows the name.
     {"zip", "zip/stored.zip", "numbers.txt", "numbers.txt", "docs", "numbers.txt",
      [](const std::string& a) { return a.find("numbers.txt") + 11 + 50; }},
