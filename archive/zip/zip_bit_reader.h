@@ -9,8 +9,9 @@
 #include "codec/match_copy.h"
 
 // Where a member's bytes come from and where its output goes. For the ZIP
-// handler, ReadMember is the decrypting read (it gives fewer bytes than asked
-// only at the end of the archive) and WriteMember the CRC write.
+// handler (ZipMemberData), ReadMember is the decrypting read, which gives
+// fewer bytes than asked only at the end of the member's compressed data or
+// of the archive, and WriteMember hands the bytes to the member output.
 class ZipMemberIo {
  public:
   virtual size_t ReadMember(uint8_t* buffer, size_t count) = 0;
@@ -39,10 +40,10 @@ class ZipMemberInput final : public BitInput {
 };
 
 // The LSB-first bit reader over a member's data (codec/lsb_bit_reader.h).
-// It fetches whole bytes in pieces (it may read past the member's
-// compressed data, which the handler skips over afterwards) and does not
-// know the compressed size. Past the end the bits read as zeros and Dry()
-// holds for good; decoders check it after each token.
+// It fetches whole bytes in pieces, as many as the source gives (the source
+// stops at the end of the member's compressed data). Past the end the bits
+// read as zeros and Dry() holds for good; decoders check it after each
+// token.
 struct ZipBits {
   explicit ZipBits(ZipMemberIo& io) : input(io) { StartBits(reader, nullptr, 0, &input); }
   ZipBits(const ZipBits&) = delete;
