@@ -226,7 +226,7 @@ bool DecodeCodes(const uint32_t* lit, const uint32_t* dist, BitReader& reader, u
   size_t o = pos;
   bool ok = false;
   for (;;) {
-    EnsureLocalLsb(local, reader, kLsbRefillBits);
+    TopUpLocalLsb(local, reader);
     uint32_t e = Lookup(lit, kMszipLitBits, bits);
     // Runs of literals: each takes at most 15 bits.
     while (EntryKind(e) == kMszipLiteral) {
