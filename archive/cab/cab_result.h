@@ -5,6 +5,8 @@
 #include <cstddef>
 #include <cstdint>
 
+namespace cab {
+
 // The numeric values are the ones the reader reports (see ReportResult in
 // cab_reader.cpp), so they stay fixed.
 enum class CabResult : int {
@@ -26,3 +28,5 @@ constexpr size_t kCabInputSize = 38912;
 // words and may look one word past an odd end, and the third byte keeps a
 // block that fills the buffer exactly inside it.
 constexpr size_t kCabInputSpare = 3;
+
+}  // namespace cab
