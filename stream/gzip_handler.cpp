@@ -1,13 +1,12 @@
 #include "stream/gzip_handler.h"
 
-#include <zlib.h>
-
 #include <cstdio>
 #include <cstring>
 
 #include "core/charset.h"
 #include "core/output.h"
 #include "stream/copy_out.h"
+#include "stream/gzip_reader.h"
 
 namespace {
 
@@ -72,16 +71,13 @@ bool GzipHandler::Extract(const char* path, const char* outputFolder) {
   fclose(file);
 
   char outputPath[kPathBufferSize];
-  char hostPath[4096];
-  if (!HostPath(path, hostPath, sizeof hostPath)) return false;
-  gzFile gz = gzopen(hostPath, "rb");
+  GzipReader* gz = GzipOpen(path);
   if (gz == nullptr) return false;
-  gzbuffer(gz, 256 * 1024);
   if (haveName && JoinOutputPath(outputPath, sizeof outputPath, outputFolder, name)) {
     CopyToNewFile(outputPath, [gz](uint8_t* buffer, size_t capacity) {
-      return gzread(gz, buffer, static_cast<unsigned>(capacity));
+      return GzipRead(gz, buffer, static_cast<int32_t>(capacity));
     });
   }
-  gzclose(gz);
+  GzipClose(gz);
   return true;
 }

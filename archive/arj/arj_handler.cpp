@@ -3,10 +3,9 @@
 #include <cstring>
 #include <new>
 
-#include <zlib.h>
-
 #include "archive/arj/arj_method4.h"
 #include "core/charset.h"
+#include "core/checksum.h"
 #include "core/output.h"
 
 namespace {
@@ -24,10 +23,8 @@ uint32_t Get32(const uint8_t* p) {
 }
 
 // The header's CRC is the standard CRC-32: run from all ones, stored
-// complemented, which is what zlib's crc32 computes from 0.
-uint32_t HeaderCrc(const uint8_t* data, size_t size) {
-  return uint32_t(crc32(0L, data, uInt(size)));
-}
+// complemented, which is what Crc32Update computes from 0.
+uint32_t HeaderCrc(const uint8_t* data, size_t size) { return Crc32Update(0, data, size); }
 
 bool ReadExact(FILE* stream, void* data, size_t size) {
   return fread(data, 1, size, stream) == size;

@@ -1,7 +1,5 @@
 #include "archive/zip/zip_handler.h"
 
-#include <zlib.h>
-
 #include <algorithm>
 #include <cstring>
 
@@ -9,8 +7,10 @@
 #include "archive/zip/explode.h"
 #include "archive/zip/unshrink.h"
 #include "core/charset.h"
+#include "core/checksum.h"
 #include "core/messages.h"
 #include "core/prompt.h"
+#include "stream/inflate.h"
 
 namespace {
 
@@ -222,7 +222,7 @@ size_t ZipHandler::ReadMember(uint8_t* buffer, size_t count) {
 }
 
 void ZipHandler::WriteMember(const uint8_t* data, size_t count) {
-  runningCrc_ = static_cast<uint32_t>(crc32(runningCrc_, data, static_cast<uInt>(count)));
+  runningCrc_ = Crc32Update(runningCrc_, data, count);
   if (fwrite(data, 1, count, output_) != count) writeFailed_ = true;
 }
 
@@ -247,26 +247,27 @@ size_t ZipHandler::Inflate(uint32_t compressedSize, bool toStreamEnd) {
 
   size_t got = refill();
   if (got == 0) return 0;
-  z_stream stream{};
-  if (inflateInit2_(&stream, -15, "1.1.4", static_cast<int>(sizeof stream)) != Z_OK) return got;
-  stream.next_in = in;
-  stream.avail_in = static_cast<uInt>(got);
+  Inflater inflater;
+  if (!inflater.ok()) return got;
+  const uint8_t* next = in;
+  bool inputEnded = false;
   for (;;) {
-    stream.next_out = out;
-    stream.avail_out = static_cast<uInt>(kInflateHalf);
-    const int result = inflate(&stream, Z_PARTIAL_FLUSH);
-    const size_t produced = kInflateHalf - stream.avail_out;
+    uint8_t* put = out;
+    size_t room = kInflateHalf;
+    const size_t before = got;
+    const InflateResult result = inflater.Run(next, got, put, room);
+    const size_t produced = kInflateHalf - room;
     if (produced != 0) WriteMember(out, produced);
     // An error in the data ends the member with what was written so far.
-    if (result != Z_OK && result != Z_BUF_ERROR) break;
-    if (stream.avail_out == 0) continue;  // more output may be waiting
-    if (stream.avail_in != 0) break;      // no progress with input at hand
+    if (result != InflateResult::kMore) break;
+    if (room == 0) continue;  // more output may be waiting
+    if (got == before && produced == 0 && (got != 0 || inputEnded)) break;  // no progress
+    if (got != 0 || inputEnded) continue;
     got = refill();
-    if (got == 0) break;
-    stream.next_in = in;
-    stream.avail_in = static_cast<uInt>(got);
+    next = in;
+    // At the end of the input the decoder may still hold output.
+    inputEnded = got == 0;
   }
-  const size_t unused = stream.avail_in;
-  inflateEnd(&stream);
-  return unused;
+  const uint8_t* leftover;
+  return got + inflater.Leftover(&leftover);
 }
