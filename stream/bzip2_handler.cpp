@@ -6,6 +6,7 @@
 
 #include "core/charset.h"
 #include "core/output.h"
+#include "stream/bzip2_reader.h"
 #include "stream/copy_out.h"
 
 namespace {
@@ -32,7 +33,7 @@ bool Bzip2Handler::Probe(const char* path, int32_t fileSize) {
 }
 
 bool Bzip2Handler::Extract(const char* path, const char* outputFolder) {
-  BZFILE* bz = OpenBzip2(path);
+  Bzip2Reader* bz = Bzip2Open(path);
   if (bz == nullptr) return false;
   char name[kPathBufferSize];
   char outputPath[kPathBufferSize];
@@ -40,9 +41,9 @@ bool Bzip2Handler::Extract(const char* path, const char* outputFolder) {
   if (SingleOutputName(name, path, suffix) &&
       JoinOutputPath(outputPath, sizeof outputPath, outputFolder, name)) {
     CopyToNewFile(outputPath, [bz](uint8_t* buffer, size_t capacity) {
-      return BZ2_bzread(bz, buffer, static_cast<int>(capacity));
+      return Bzip2Read(bz, buffer, static_cast<int32_t>(capacity));
     });
   }
-  BZ2_bzclose(bz);
+  Bzip2Close(bz);
   return true;
 }
