@@ -5,6 +5,7 @@
 #include <cstring>
 
 #include "core/charset.h"
+#include "core/member_output.h"
 #include "core/messages.h"
 #include "core/output.h"
 #include "core/progress.h"
@@ -113,9 +114,17 @@ void ProcessArchive(const char* path) {
     return;
   }
 
-  // The extract path, plus with MakeDir the archive name cut at its first dot.
+  // The output folder, plus with MakeDir the archive name cut at its first dot.
   char folder[kExtractPathNarrowSize + 1 + sizeof archiveName];
-  ReadExtractPath(folder);
+  if (g_RunOptions.outputFolder != nullptr) {
+    CopyText(folder, kExtractPathNarrowSize, g_RunOptions.outputFolder);
+  } else if (!ReadOutputFolder(folder)) {
+    // Without a stored path and a usable current folder there is no safe
+    // place to write: never fall back to the root folder.
+    ShowMessage("The current folder cannot be used as the output folder.");
+    ++g_ResultCounters.failed;
+    return;
+  }
   if (g_bMakeDir) {
     char* p = archiveName;
     while (*p != '\0' && *p != '.') p = CharNext(p);
@@ -126,11 +135,16 @@ void ProcessArchive(const char* path) {
     CopyText(folder + used + 1, sizeof folder - used - 1, archiveName);
     *p = saved;
   }
-  MakeOutputFolder(folder);
+  // Testing and listing write nothing, not even the output folder.
+  const RunMode mode = g_RunOptions.mode;
+  if (mode == RunMode::kExtract) MakeOutputFolder(folder);
+  ResetArchiveOutcome();
+  if (mode == RunMode::kList) PrintListingHeader(archiveName, chosen->displayName);
 
   ProgressRecord progress;
   FormatMessageText(progress.FileName, sizeof progress.FileName, "%s", archiveName);
   FormatMessageText(progress.Title, sizeof progress.Title, "Dorvane: %s", chosen->displayName);
+  SetProgressArchive(&progress, path);
   OpenProgress(&progress);
   // The window goes away however the extraction ends (CloseProgress does
   // nothing the second time).
@@ -139,9 +153,11 @@ void ProcessArchive(const char* path) {
     ~CloseOnExit() { CloseProgress(&record); }
   } closeOnExit{progress};
 
-  if (!chosen->Extract(path, folder)) {
+  const bool extracted = chosen->Extract(path, folder);
+  if (mode == RunMode::kList) PrintListingTotal();
+  if (!extracted || g_ArchiveOutcome.failed) {
     ++g_ResultCounters.failed;
-  } else if (g_bOpenDir) {
+  } else if (g_bOpenDir && mode == RunMode::kExtract) {
     if (WCHAR* wideFolder = ToWide(folder)) {
       PROCESS_INFORMATION info;
       if (CreateProcessW(u"fexplore.exe", wideFolder, nullptr, nullptr, FALSE, 0, nullptr, nullptr,

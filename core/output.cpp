@@ -95,7 +95,12 @@ bool SingleOutputName(char* out, const char* path, const char* suffix) {
   return true;
 }
 
-char* PrepareOutputPath(char* path) {
+namespace {
+
+// Walks the path by whole characters: separators become "\" (and, when
+// `makeFolders`, the folder ending there is created), forbidden characters
+// and unprintable bytes become "_".
+void WalkOutputPath(char* path, bool makeFolders) {
   const UINT codePage = GetACP();
   for (char* p = path; *p != '\0';) {
     const size_t len = CharLength(p);
@@ -104,16 +109,26 @@ char* PrepareOutputPath(char* path) {
       continue;
     }
     if (IsSeparator(*p)) {
-      *p = '\0';
-      CreateFolder(path);
+      if (makeFolders) {
+        *p = '\0';
+        CreateFolder(path);
+      }
       *p = '\\';
     } else if (IsForbidden(*p) || IsUnprintableByte(static_cast<uint8_t>(*p), codePage)) {
       *p = '_';
     }
     ++p;
   }
+}
+
+}  // namespace
+
+char* PrepareOutputPath(char* path) {
+  WalkOutputPath(path, true);
   return path;
 }
+
+void SanitiseOutputPath(char* path) { WalkOutputPath(path, false); }
 
 bool CreateFolder(const char* path) {
   WidePath wide(path);

@@ -35,6 +35,8 @@ void NeutraliseDotDot(char* name);
 // Sanitises the path in place (separators become "\", forbidden characters
 // and control bytes become "_") and creates every folder on it. Returns path.
 char* PrepareOutputPath(char* path);
+// The same sanitising without creating anything.
+void SanitiseOutputPath(char* path);
 
 bool CreateFolder(const char* path);
 void DeleteOutputFile(const char* path);

@@ -50,10 +50,17 @@ void TerminalReader(char* utf8, unsigned size) {
 }
 
 PasswordReader g_reader = TerminalReader;
+char g_given[1024];
+bool g_haveGiven = false;
 
 }  // namespace
 
 void SetPasswordReader(PasswordReader reader) { g_reader = reader != nullptr ? reader : TerminalReader; }
+
+void SetGivenPassword(const char* utf8) {
+  g_haveGiven = utf8 != nullptr;
+  snprintf(g_given, sizeof g_given, "%s", utf8 != nullptr ? utf8 : "");
+}
 
 char* PasswordPrompt(char** slot) {
   if (*slot != nullptr) {
@@ -62,7 +69,11 @@ char* PasswordPrompt(char** slot) {
   }
   char utf8[1024];
   utf8[0] = '\0';
-  g_reader(utf8, sizeof utf8);
+  if (g_haveGiven) {
+    snprintf(utf8, sizeof utf8, "%s", g_given);
+  } else {
+    g_reader(utf8, sizeof utf8);
+  }
   // Typed text reaches the handler as narrow text in the active code page.
   char* answer = nullptr;
   WCHAR wide[1024];

@@ -13,3 +13,8 @@ char* PasswordPrompt(char** slot);
 // empty text). The terminal dialogs install their own.
 typedef void (*PasswordReader)(char* utf8, unsigned size);
 void SetPasswordReader(PasswordReader reader);
+
+// A password given beforehand (the command line's -p or --password-file),
+// as UTF-8: while set, PasswordPrompt answers with it and asks nobody. When
+// it is wrong, nobody is asked either. Null: ask again.
+void SetGivenPassword(const char* utf8);

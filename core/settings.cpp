@@ -37,10 +37,10 @@ bool WriteFlag(const WCHAR* name, bool set) {
   return WriteValue(name, REG_DWORD, reinterpret_cast<const BYTE*>(&value), sizeof value);
 }
 
-}  // namespace
-
-bool ReadExtractPath(char* out) {
+// ReadExtractPath, also telling whether a value was stored at all.
+bool ReadStoredPath(char* out, bool* stored) {
   out[0] = '\0';
+  *stored = false;
   HKEY key;
   if (RegOpenKeyExW(HKEY_CURRENT_USER, kSettingsKey, 0, KEY_READ, &key) != ERROR_SUCCESS) return false;
   WCHAR wide[MAX_PATH + 1];
@@ -48,6 +48,7 @@ bool ReadExtractPath(char* out) {
   const LONG rc = RegQueryValueExW(key, kExtractPath, nullptr, &type, reinterpret_cast<BYTE*>(wide), &size);
   RegCloseKey(key);
   if (rc != ERROR_SUCCESS || type != REG_SZ) return true;
+  *stored = true;
   // The stored text need not carry its terminator.
   wide[size / sizeof(WCHAR)] = 0;
   if (!WideToNarrow(wide, out, kExtractPathNarrowSize)) {
@@ -56,6 +57,33 @@ bool ReadExtractPath(char* out) {
   }
   if (strcmp(out, "\\") == 0) out[0] = '\0';
   return true;
+}
+
+}  // namespace
+
+bool ReadExtractPath(char* out) {
+  bool stored;
+  return ReadStoredPath(out, &stored);
+}
+
+bool CurrentFolderPath(char* out) {
+  out[0] = '\0';
+  WCHAR wide[MAX_PATH];
+  const DWORD length = GetCurrentDirectoryW(MAX_PATH, wide);
+  if (length == 0 || length >= MAX_PATH) return false;
+  if (!WideToNarrow(wide, out, kExtractPathNarrowSize)) {
+    out[0] = '\0';
+    return false;
+  }
+  // The root folder is held as empty text, like a stored "\".
+  if (strcmp(out, "\\") == 0) out[0] = '\0';
+  return true;
+}
+
+bool ReadOutputFolder(char* out) {
+  bool stored;
+  ReadStoredPath(out, &stored);
+  return stored || CurrentFolderPath(out);
 }
 
 bool WriteExtractPath(const WCHAR* path) {

@@ -30,7 +30,7 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
   const size_t buffered = size < kReadAheadSize ? size : kReadAheadSize;
   memcpy(g_ReadAheadBuffer, data, buffered);
   const bool probed = handler->Probe(program.c_str(), int32_t(size));
-  const std::string out = fuzz::ProgramForm(fuzz::ScratchFolder() + "/out");
+  const std::string out = fuzz::OutputFolder();
   const bool extracted = handler->Extract(program.c_str(), out.c_str());
   if (extracted && !probed) abort();
   fuzz::CheckAndClean();

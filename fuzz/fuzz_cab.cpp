@@ -13,7 +13,7 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
   g_CabShowMessage = [](const char*) {};
   g_CabPrint = [](const char*) {};
   const std::string input = fuzz::WriteInput("a.cab", data, size);
-  const std::string out = fuzz::ProgramForm(fuzz::ScratchFolder() + "/out");
+  const std::string out = fuzz::OutputFolder();
   CabFatal fatal;
   const int r = ExtractCabinet(fuzz::ProgramForm(input).c_str(), out.c_str(), (size & 1) != 0,
                                false, false, true, &fatal);

@@ -17,7 +17,7 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
   const size_t buffered = size < kReadAheadSize ? size : kReadAheadSize;
   if (buffered > 0) std::memcpy(g_ReadAheadBuffer, data, buffered);
   const bool probed = handler.Probe(path.c_str(), static_cast<int32_t>(size));
-  const std::string out = fuzz::ProgramForm(fuzz::ScratchFolder() + "/out");
+  const std::string out = fuzz::OutputFolder();
   const bool extracted = handler.Extract(path.c_str(), out.c_str());
   // Extract finds whatever Probe finds (it searches a longer stretch).
   if (probed && !extracted) abort();

@@ -73,6 +73,11 @@ void InitProgram() {
 
 const std::string& ScratchFolder() { return g_scratch; }
 
+std::string OutputFolder() {
+  mkdir((g_scratch + "/out").c_str(), 0700);
+  return ProgramForm(g_scratch + "/out");
+}
+
 std::string ProgramForm(const std::string& hostPath) {
   std::string s = hostPath;
   for (char& c : s) {

@@ -18,6 +18,9 @@ void InitProgram();
 
 // A fresh, empty folder for one input (host path, "/"-separated).
 const std::string& ScratchFolder();
+// <scratch>/out, made if missing, in program form: the folder handlers
+// extract into (the program makes it before calling them).
+std::string OutputFolder();
 // The same in the program's form ("\"-separated).
 std::string ProgramForm(const std::string& hostPath);
 

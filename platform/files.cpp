@@ -5,6 +5,7 @@
 #include <unistd.h>
 
 #include <cerrno>
+#include <climits>
 #include <cstdio>
 #include <cstring>
 #include <string>
@@ -135,6 +136,18 @@ DWORD GetFileAttributesW(LPCWSTR path) {
     return INVALID_FILE_ATTRIBUTES;
   }
   return host::AttributesOfStat(st);
+}
+
+DWORD GetCurrentDirectoryW(DWORD size, LPWSTR buffer) {
+  char host[PATH_MAX];
+  if (getcwd(host, sizeof host) == nullptr) {
+    host::FailWithErrno();
+    return 0;
+  }
+  const std::u16string path = host::FromHostPath(host);
+  if (path.size() + 1 > size) return static_cast<DWORD>(path.size() + 1);
+  memcpy(buffer, path.c_str(), (path.size() + 1) * sizeof(WCHAR));
+  return static_cast<DWORD>(path.size());
 }
 
 HANDLE CreateFileW(LPCWSTR path, DWORD access, DWORD, SECURITY_ATTRIBUTES*, DWORD disposition,

@@ -406,6 +406,8 @@ void SetIdleDriver(IdleDriver driver, void* context);
 // The screen size in cells (80 x 24 without a terminal). A change lays the
 // full-screen dialogs out again and centres the others.
 void GetScreenSize(int* rows, int* cols);
+// Cells a character takes on a terminal: 2 for East Asian wide ones.
+int TerminalCharWidth(char32_t c);
 void SetScreenSize(int rows, int cols);
 
 // The screen as text, one string per row (UTF-8), drawn from the current

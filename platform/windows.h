@@ -121,6 +121,11 @@ BOOL DeleteFileW(LPCWSTR path);
 BOOL MoveFileW(LPCWSTR from, LPCWSTR to);
 BOOL SetFileAttributesW(LPCWSTR path, DWORD attributes);
 DWORD GetFileAttributesW(LPCWSTR path);
+// The process's current folder, "\"-separated, without a final separator
+// (except the root "\"). Returns the characters written without the
+// terminator; when the buffer is too small, the size it needs (terminator
+// included) and nothing written; 0 on failure.
+DWORD GetCurrentDirectoryW(DWORD size, LPWSTR buffer);
 
 // Find-first-file over one folder. The pattern's last component may hold "*"
 // and "?"; without them the search names one entry exactly.

@@ -3,6 +3,7 @@
 #include <cstdio>
 #include <cstdlib>
 #include <cstring>
+#include <string>
 
 #include "core/charset.h"
 #include "core/handler.h"
@@ -69,19 +70,48 @@ static void ProcessWidePath(const WCHAR* path) {
   ProcessArchive(g_NarrowPath);
 }
 
-int Entry(const WCHAR* commandLine) {
+bool ProcessPlainPath(const WCHAR* path) {
+  const DWORD attributes = GetFileAttributesW(path);
+  if ((attributes & FILE_ATTRIBUTE_DIRECTORY) != 0) {  // also the failure value
+    ++g_ResultCounters.notAFile;
+    return false;
+  }
+  ProcessWidePath(path);
+  return true;
+}
+
+bool StartProgram() {
   BuildLeadByteTable();
   g_ReadAheadBuffer = static_cast<uint8_t*>(LocalAlloc(LMEM_FIXED, kReadAheadSize));
-  if (g_ReadAheadBuffer == nullptr) return 1;
+  if (g_ReadAheadBuffer == nullptr) return false;
   g_HandlerRegistry = CreateHandlerRegistry();
   g_bMakeDir = ReadMakeDir();
   g_bOpenDir = ReadOpenDir();
+  return true;
+}
 
+void EndProgram() {
+  delete g_HandlerRegistry;
+  g_HandlerRegistry = nullptr;
+  LocalFree(g_ReadAheadBuffer);
+  g_ReadAheadBuffer = nullptr;
+}
+
+namespace {
+
+bool IsTokenForm(const WCHAR* commandLine) {
+  return FindNoCase(commandLine, u"#F(") != nullptr && FindNoCase(commandLine, u"#P(") != nullptr;
+}
+
+}  // namespace
+
+int Entry(const WCHAR* commandLine) {
+  if (!StartProgram()) return 1;
   int status = 0;
   if (commandLine[0] == 0) {
     status = RunMainDialog();
   } else {
-    if (FindNoCase(commandLine, u"#F(") != nullptr && FindNoCase(commandLine, u"#P(") != nullptr) {
+    if (IsTokenForm(commandLine)) {
       WCHAR folder[kTokenValueSize];
       WCHAR archive[kTokenValueSize];
       ParseToken(u"#P", commandLine, folder);
@@ -89,19 +119,26 @@ int Entry(const WCHAR* commandLine) {
       WriteExtractPath(folder);
       ProcessWidePath(archive);
     } else {
-      const DWORD attributes = GetFileAttributesW(commandLine);
-      if ((attributes & FILE_ATTRIBUTE_DIRECTORY) != 0) {  // also the failure value
-        ++g_ResultCounters.notAFile;
-      } else {
-        ProcessWidePath(commandLine);
-      }
+      ProcessPlainPath(commandLine);
     }
     status = ResultReport() ? 2 : 0;
   }
+  EndProgram();
+  return status;
+}
 
-  delete g_HandlerRegistry;
-  g_HandlerRegistry = nullptr;
-  LocalFree(g_ReadAheadBuffer);
-  g_ReadAheadBuffer = nullptr;
+int EntryWithArguments(const WCHAR* const* arguments, int count) {
+  std::u16string line;
+  for (int i = 0; i < count; ++i) {
+    if (i > 0) line += u' ';
+    line += arguments[i];
+  }
+  // A name with blanks given unquoted still names its file, as specified.
+  if (count < 2 || IsTokenForm(line.c_str()) || GetFileAttributesW(line.c_str()) != INVALID_FILE_ATTRIBUTES)
+    return Entry(line.c_str());
+  if (!StartProgram()) return 1;
+  for (int i = 0; i < count; ++i) ProcessPlainPath(arguments[i]);
+  const int status = ResultReport() ? 2 : 0;
+  EndProgram();
   return status;
 }

@@ -27,3 +27,18 @@ bool ResultReport();
 // Start-up, one of the modes, tear-down. Returns the process exit status:
 // 0 when nothing was reported, 2 when the result report was shown.
 int Entry(const WCHAR* commandLine);
+
+// The specified forms from separate arguments ("\"-separated already):
+// joined with blanks they are the command line of Entry, except that
+// several arguments whose joined text names no file and holds no token
+// form are taken one by one, each as an archive path.
+int EntryWithArguments(const WCHAR* const* arguments, int count);
+
+// What every run needs before the first archive (false: out of memory),
+// and its release.
+bool StartProgram();
+void EndProgram();
+
+// The plain form's handling of one path: a folder or a missing path counts
+// as NOT_A_FILE (false), anything else goes to ProcessArchive (true).
+bool ProcessPlainPath(const WCHAR* path);

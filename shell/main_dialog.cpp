@@ -22,7 +22,8 @@ WCHAR SelectedFile[MAX_PATH];
 namespace {
 
 constexpr int kFileButton = 1009, kPathButton = 1012, kMakeFolder = 1013, kOpenFolder = 1010;
-constexpr int kExtract = 1002, kAssociate = 1006, kProgressText = 1011;
+constexpr int kExtract = 1002, kAssociate = 1006, kProgressText = 1011, kProgressMember = 1014,
+              kProgressBar = 1015;
 
 void EnableExtract(HWND dialog) { EnableWindow(GetDlgItem(dialog, kExtract), SelectedFile[0] != 0); }
 
@@ -83,20 +84,39 @@ class ProgressWindowView : public ProgressView {
     window_ = CreateDialogIndirectParamW(g_hInstance, LoadDialogTemplate(106), nullptr, ProgressWindowProc,
                                          reinterpret_cast<LPARAM>(&record));
   }
-  void Pump(const ProgressRecord&) override {
+  void Pump(const ProgressRecord& record) override {
     MSG msg;
     while (PeekMessageW(&msg, nullptr, 0, 0, PM_REMOVE)) {
       TranslateMessage(&msg);
       DispatchMessageW(&msg);
     }
+    if (window_ == nullptr) return;
+    // The same figures as the status line, under a bar.
+    MeasureProgress(record, &figures_);
+    char member[900], bar[200], numbers[100], line[400];
+    CurrentProgressMemberUtf8(member, sizeof member);
+    FormatProgressBar(figures_, 20, bar, sizeof bar);
+    FormatProgressFigures(figures_, numbers, sizeof numbers);
+    snprintf(line, sizeof line, "%s %s", bar, numbers);
+    SetUtf8Text(kProgressMember, member);
+    SetUtf8Text(kProgressBar, line);
+    UpdateWindow(window_);
   }
   void Hide(const ProgressRecord&) override {
     DestroyWindow(window_);
     window_ = nullptr;
+    figures_ = ProgressFigures();
   }
 
  private:
+  void SetUtf8Text(int id, const char* utf8) {
+    WCHAR wide[400];
+    if (MultiByteToWideChar(CP_UTF8, 0, utf8, -1, wide, 400) == 0) wide[0] = 0;
+    SetDlgItemTextW(window_, id, wide);
+  }
+
   HWND window_ = nullptr;
+  ProgressFigures figures_;
 };
 
 ProgressWindowView g_progressWindow;

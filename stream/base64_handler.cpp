@@ -1,6 +1,7 @@
 #include "stream/base64_handler.h"
 
 #include "core/charset.h"
+#include "core/member_output.h"
 #include "core/output.h"
 #include "stream/base64_decoder.h"
 
@@ -12,30 +13,30 @@ constexpr long kExtractLineBudget = 1000000000;
 
 bool IsBase64FileExtension(const char* extension) { return EqualsNoCase(extension, "b64") == 0; }
 
-// Decodes one body into the file named by the part (or the default name).
-// A part whose name or output file is refused is read and dropped; false
-// then.
-bool WritePart(TextLineReader& reader, const Base64Part& part, const char* path,
-               const char* outputFolder) {
+// Decodes one body into the member named by the part (or the default
+// name). A part that is not written (a refused name or output) is still
+// read to its end, so the parts after it come out.
+void WritePart(TextLineReader& reader, const Base64Part& part, const char* path, MemberOutput& out) {
   char name[kPathBufferSize];
-  char outputPath[kPathBufferSize];
-  bool named = false;
-  if (part.nameState == NameState::kFound) {
-    named = JoinOutputPath(outputPath, sizeof outputPath, outputFolder, part.name);
-  } else if (part.nameState == NameState::kNone) {
+  bool begun = false;
+  if (part.nameState == NameState::kTooLong) {
+    RefuseMember("(a part with a long name)", "the name is too long for an output path; skipped");
+  } else {
     const char* suffix = IsBase64FileExtension(ExtensionOf(path)) ? nullptr : "b64dec";
-    named = SingleOutputName(name, path, suffix) &&
-            JoinOutputPath(outputPath, sizeof outputPath, outputFolder, name);
+    if (part.nameState == NameState::kNone && !SingleOutputName(name, path, suffix)) {
+      RefuseMember(BaseNameOf(path), "the output name is too long for an output path; skipped");
+    } else {
+      MemberInfo info;
+      info.name = part.nameState == NameState::kFound ? part.name : name;
+      begun = out.Begin(info);
+    }
   }
-  FILE* out = named ? OpenFileStream(outputPath, "wb") : nullptr;
-  bool written;
   {
-    ByteSink sink(out);
+    ByteSink sink(begun ? out.Stream() : nullptr);
     DecodeBase64Body(reader, reinterpret_cast<char*>(g_ReadAheadBuffer), kReadAheadSize, sink);
-    written = sink.Flush();
+    (void)sink.Flush();  // a failed write is the member output's to report
   }
-  if (out == nullptr) return false;
-  return fclose(out) == 0 && written;
+  if (begun) out.End(MemberEnd::kComplete);
 }
 
 }  // namespace
@@ -63,7 +64,7 @@ bool Base64Handler::Extract(const char* path, const char* outputFolder) {
   FILE* in = OpenFileStream(path, "rb");
   if (in == nullptr) return false;
   TextLineReader reader(in);
-  bool allWritten = true;
+  MemberOutput out(outputFolder);
   Base64Part part;
   // Bare base64 text (the base64 tool's output) has no header to find: the
   // whole file is one body.
@@ -79,12 +80,10 @@ bool Base64Handler::Extract(const char* path, const char* outputFolder) {
   if (bare) {
     part.name[0] = '\0';
     part.nameState = NameState::kNone;
-    allWritten = WritePart(reader, part, path, outputFolder);
+    WritePart(reader, part, path, out);
   } else {
-    while (FindBase64Part(reader, &part, kExtractLineBudget)) {
-      allWritten = WritePart(reader, part, path, outputFolder) && allWritten;
-    }
+    while (!out.ArchiveEnded() && FindBase64Part(reader, &part, kExtractLineBudget)) WritePart(reader, part, path, out);
   }
   fclose(in);
-  return allWritten;
+  return true;
 }

@@ -36,13 +36,21 @@ bool Bzip2Handler::Extract(const char* path, const char* outputFolder) {
   Bzip2Reader* bz = Bzip2Open(path);
   if (bz == nullptr) return false;
   char name[kPathBufferSize];
-  char outputPath[kPathBufferSize];
   const char* suffix = EqualsNoCase(ExtensionOf(path), "bz2") == 0 ? nullptr : "unbzip2";
-  if (SingleOutputName(name, path, suffix) &&
-      JoinOutputPath(outputPath, sizeof outputPath, outputFolder, name)) {
-    CopyToNewFile(outputPath, [bz](uint8_t* buffer, size_t capacity) {
-      return Bzip2Read(bz, buffer, static_cast<int32_t>(capacity));
+  if (SingleOutputName(name, path, suffix)) {
+    MemberInfo info;
+    info.name = name;
+    info.method = "bzip2";
+    // libbzip2 checks every block's CRC and the stream's combined CRC; a
+    // mismatch, bad data and an input that ends inside the stream are read
+    // errors, told apart by Bzip2Truncated.
+    CopyMember(outputFolder, info, [bz](uint8_t* buffer, size_t capacity) -> long {
+      const int32_t n = Bzip2Read(bz, buffer, static_cast<int32_t>(capacity));
+      if (n >= 0) return n;
+      return Bzip2Truncated(bz) ? kReadTruncated : kReadDamaged;
     });
+  } else {
+    RefuseSingleMember(path);
   }
   Bzip2Close(bz);
   return true;

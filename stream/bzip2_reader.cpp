@@ -420,6 +420,14 @@ int32_t Bzip2Read(Bzip2Reader* reader, void* buffer, int32_t count) {
   return reader != nullptr ? reader->Read(buffer, count) : -1;
 }
 
+bool Bzip2Truncated(Bzip2Reader* reader) {
+  // Only libbzip2's reader gives -1: the parallel path hands over first.
+  if (reader == nullptr || reader->serial == nullptr) return false;
+  int error = BZ_OK;
+  BZ2_bzerror(reader->serial, &error);
+  return error == BZ_UNEXPECTED_EOF;
+}
+
 bool Bzip2WentSerial(const Bzip2Reader* reader) { return reader != nullptr && reader->serialMode; }
 
 void Bzip2Close(Bzip2Reader* reader) { delete reader; }

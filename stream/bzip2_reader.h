@@ -36,6 +36,10 @@ struct Bzip2Options {
 // Up to `count` decoded bytes; 0 at the end, -1 on damage (see above).
 int32_t Bzip2Read(Bzip2Reader* reader, void* buffer, int32_t count);
 
+// After a read gave -1: whether the input ended inside the stream (rather
+// than holding damaged data).
+bool Bzip2Truncated(Bzip2Reader* reader);
+
 // Whether the reader gave up the parallel path (tests, fuzzing).
 bool Bzip2WentSerial(const Bzip2Reader* reader);
 

@@ -19,12 +19,18 @@ bool CompressHandler::Extract(const char* path, const char* outputFolder) {
   if (lzw == nullptr) return false;
   const char* suffix = EqualsNoCase(ExtensionOf(path), "Z") == 0 ? nullptr : "uncompress";
   char name[kPathBufferSize];
-  char outputPath[kPathBufferSize];
-  if (SingleOutputName(name, path, suffix) &&
-      JoinOutputPath(outputPath, sizeof outputPath, outputFolder, name)) {
-    CopyToNewFile(outputPath, [lzw](uint8_t* buffer, size_t capacity) {
-      return LzwRead(lzw, buffer, static_cast<int32_t>(capacity));
+  if (SingleOutputName(name, path, suffix)) {
+    MemberInfo info;
+    info.name = name;
+    info.method = "lzw";
+    // The stream has no end mark: it ends where the data ends, unless the
+    // reader stopped at a code that cannot occur.
+    CopyMember(outputFolder, info, [lzw](uint8_t* buffer, size_t capacity) -> long {
+      const int32_t n = LzwRead(lzw, buffer, static_cast<int32_t>(capacity));
+      return n == 0 && LzwFailed(lzw) ? kReadDamaged : n;
     });
+  } else {
+    RefuseSingleMember(path);
   }
   LzwClose(lzw);
   return true;

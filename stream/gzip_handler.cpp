@@ -70,13 +70,23 @@ bool GzipHandler::Extract(const char* path, const char* outputFolder) {
   }
   fclose(file);
 
-  char outputPath[kPathBufferSize];
   GzipReader* gz = GzipOpen(path);
   if (gz == nullptr) return false;
-  if (haveName && JoinOutputPath(outputPath, sizeof outputPath, outputFolder, name)) {
-    CopyToNewFile(outputPath, [gz](uint8_t* buffer, size_t capacity) {
-      return GzipRead(gz, buffer, static_cast<int32_t>(capacity));
+  if (haveName) {
+    MemberInfo info;
+    info.name = name;
+    info.method = "deflate";
+    // The reader checks each gzip member's CRC-32 and length against its
+    // trailer. The bytes decoded before damage come first, then the damage;
+    // an input that ends inside a member ends the data early.
+    CopyMember(outputFolder, info, [gz](uint8_t* buffer, size_t capacity) -> long {
+      const int32_t n = GzipRead(gz, buffer, static_cast<int32_t>(capacity));
+      if (n < 0) return kReadDamaged;
+      if (n == 0 && GzipTruncated(gz)) return kReadTruncated;
+      return n;
     });
+  } else {
+    RefuseSingleMember(path);
   }
   GzipClose(gz);
   return true;

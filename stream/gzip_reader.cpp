@@ -40,8 +40,7 @@ struct GzipReader {
   uint32_t crc = 0;        // of the member's output so far
   uint32_t size = 0;       // the same, modulo 2^32
   uint32_t headerCrc = 0;  // of the member's header bytes so far
-  bool havePending = false;
-  uint8_t pending = 0;
+  bool truncated = false;  // the data ended inside a member
 
   // At least `n` input bytes in `next`/`avail`; false when the data ends
   // first (what there is stays available).
@@ -186,7 +185,10 @@ struct GzipReader {
         }
         case Mode::kCopy: {
           while (room > 0) {
-            if (!Ensure(1)) return Finish(Stop::kEnd);
+            if (!Ensure(1)) {
+              mode = Mode::kDone;
+              return Stop::kEnd;
+            }
             const size_t n = avail < room ? avail : room;
             memcpy(out, next, n);
             out += n;
@@ -205,8 +207,10 @@ struct GzipReader {
     }
   }
 
+  // Ends the data: damaged, or (kEnd) cut inside a member.
   Stop Finish(Stop s) {
     mode = s == Stop::kError ? Mode::kFailed : Mode::kDone;
+    truncated = s == Stop::kEnd;
     return s;
   }
 };
@@ -250,23 +254,14 @@ GzipReader* GzipOpenMemory(const uint8_t* data, size_t size, InflateBackend back
 int32_t GzipRead(GzipReader* reader, void* buffer, int32_t count) {
   if (reader == nullptr || reader->mode == Mode::kFailed) return -1;
   if (count <= 0) return 0;
-  auto* out = static_cast<uint8_t*>(buffer);
-  size_t got = 0;
-  if (reader->havePending) {
-    out[got++] = reader->pending;
-    reader->havePending = false;
-  }
   size_t produced;
-  Stop s = reader->Decode(out + got, static_cast<size_t>(count) - got, produced);
-  got += produced;
-  if (s == Stop::kFull && reader->mode != Mode::kCopy) {
-    // Decode one byte past the buffer so damage right behind it fails this
-    // read; the byte waits for the next one.
-    s = reader->Decode(&reader->pending, 1, produced);
-    reader->havePending = produced == 1;
-  }
-  return s == Stop::kError ? -1 : static_cast<int32_t>(got);
+  const Stop s = reader->Decode(static_cast<uint8_t*>(buffer), static_cast<size_t>(count), produced);
+  // The bytes before damage go out first; the next read reports it.
+  if (s == Stop::kError && produced == 0) return -1;
+  return static_cast<int32_t>(produced);
 }
+
+bool GzipTruncated(const GzipReader* reader) { return reader != nullptr && reader->truncated; }
 
 void GzipClose(GzipReader* reader) {
   if (reader == nullptr) return;

@@ -5,6 +5,7 @@
 #include <cstring>
 
 #include "core/charset.h"
+#include "core/member_output.h"
 
 namespace {
 
@@ -131,7 +132,7 @@ bool FindBeginLine(TextLineReader& reader, char* line, size_t capacity, char* na
   }
 }
 
-void DecodeLengthPrefixedLines(TextLineReader& reader, const uint8_t table[128], char* line,
+bool DecodeLengthPrefixedLines(TextLineReader& reader, const uint8_t table[128], char* line,
                                size_t capacity, ByteSink& sink) {
   // A count of at most 63 bytes needs 84 characters; a shorter line is
   // padded with blanks (value 0), as encoders that strip trailing blanks
@@ -141,7 +142,7 @@ void DecodeLengthPrefixedLines(TextLineReader& reader, const uint8_t table[128],
   while (!reader.AtEnd()) {
     (void)reader.ReadLine(line, capacity, &length);
     const unsigned count = table[static_cast<uint8_t>(line[0]) & 0x7F];
-    if (count == 0) return;
+    if (count == 0) return true;
     const size_t needed = (count + 2) / 3 * 4;
     const uint8_t* src = reinterpret_cast<const uint8_t*>(line + 1);
     if (length - 1 < needed) {
@@ -160,6 +161,7 @@ void DecodeLengthPrefixedLines(TextLineReader& reader, const uint8_t table[128],
     }
     sink.Advance(count);
   }
+  return false;
 }
 
 // ---------------------------------------------------------------- LineDecoderHandler
@@ -199,24 +201,29 @@ bool LineDecoderHandler::Extract(const char* path, const char* outputFolder) {
     fclose(in);
     return false;
   }
-  char outputPath[kPathBufferSize];
-  const bool named = state == NameState::kFound || (state == NameState::kNone &&
-                                                    DefaultOutputName(name, path));
-  FILE* out = named && JoinOutputPath(outputPath, sizeof outputPath, outputFolder, name)
-                  ? OpenFileStream(outputPath, "wb")
-                  : nullptr;
-  if (out == nullptr) {
+  const bool named = state == NameState::kFound || (state == NameState::kNone && DefaultOutputName(name, path));
+  if (!named) {
+    if (state == NameState::kTooLong) {
+      RefuseMember("(a section with a long name)", "the name is too long for an output path; skipped");
+    } else {
+      RefuseMember(BaseNameOf(path), "the output name is too long for an output path; skipped");
+    }
     fclose(in);
-    return false;
+    return true;
   }
-  FillDecodeTable(decodeTable_);
-  bool written;
-  {
-    ByteSink sink(out);
-    DecodeLengthPrefixedLines(reader, decodeTable_, line, kReadAheadSize, sink);
-    written = sink.Flush();
+  MemberOutput out(outputFolder);
+  MemberInfo info;
+  info.name = name;
+  if (out.Begin(info)) {
+    FillDecodeTable(decodeTable_);
+    bool ended;
+    {
+      ByteSink sink(out.Stream());
+      ended = DecodeLengthPrefixedLines(reader, decodeTable_, line, kReadAheadSize, sink);
+      (void)sink.Flush();  // a failed write is the member output's to report
+    }
+    out.End(ended ? MemberEnd::kComplete : MemberEnd::kTruncated);
   }
-  written = fclose(out) == 0 && written;
   fclose(in);
-  return written;
+  return true;
 }

@@ -48,9 +48,9 @@ class TextLineReader {
   uint8_t block_[kBlockSize];
 };
 
-// Collects decoded bytes and writes them to the output stream in large
-// pieces. Without a stream the bytes are dropped (a part whose output file
-// is refused is still read to its end).
+// Collects decoded bytes and writes them to the output stream (a member
+// output's Stream()) in large pieces. Without a stream the bytes are dropped
+// (a part whose output is refused is still read to its end).
 class ByteSink {
  public:
   static constexpr size_t kSize = 0x10000;
@@ -125,7 +125,8 @@ bool FindBeginLine(TextLineReader& reader, char* line, size_t capacity, char* na
 // table value is the count of bytes it carries; a count of 0 (the "end"
 // line, an empty line, a blank or grave accent) ends the body, and so does
 // the end of the input. Characters missing from a short line count as 0.
-void DecodeLengthPrefixedLines(TextLineReader& reader, const uint8_t table[128], char* line,
+// False when the input ended before a line with a count of 0.
+bool DecodeLengthPrefixedLines(TextLineReader& reader, const uint8_t table[128], char* line,
                                size_t capacity, ByteSink& sink);
 
 // A handler for text-encoded files whose extension is made of one letter

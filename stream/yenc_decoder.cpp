@@ -1,6 +1,7 @@
 #include "stream/yenc_decoder.h"
 
 #include <algorithm>
+#include <cstdlib>
 #include <cstring>
 
 bool FindYencSection(TextLineReader& reader, char* line, size_t capacity, char* name,
@@ -35,18 +36,47 @@ void WriteShifted(const uint8_t* p, size_t n, ByteSink& sink) {
   }
 }
 
+
+// The value of " <key>=" on the line in the given base; false when the key
+// is absent or no digit follows it.
+bool KeyValue(const char* line, const char* key, int base, uint64_t* value) {
+  const char* at = strstr(line, key);
+  if (at == nullptr) return false;
+  char* end = nullptr;
+  const char* digits = at + strlen(key);
+  *value = strtoull(digits, &end, base);
+  return end != digits;
+}
+
 }  // namespace
 
-void DecodeYencBody(TextLineReader& reader, char* line, size_t capacity, ByteSink& sink) {
+void ParseYencTrailer(const char* line, YencTrailer* trailer) {
+  uint64_t value = 0;
+  if ((trailer->hasSize = KeyValue(line, " size=", 10, &value))) trailer->size = value;
+  if ((trailer->hasPartCrc = KeyValue(line, " pcrc32=", 16, &value) && value <= UINT32_MAX))
+    trailer->partCrc = static_cast<uint32_t>(value);
+  if ((trailer->hasCrc = KeyValue(line, " crc32=", 16, &value) && value <= UINT32_MAX))
+    trailer->crc = static_cast<uint32_t>(value);
+}
+
+YencTrailer DecodeYencBody(TextLineReader& reader, char* line, size_t capacity, ByteSink& sink) {
+  YencTrailer trailer;
   bool escape = false;
   bool first = true;
   size_t length = 0;
   while (!reader.AtEnd()) {
     (void)reader.ReadLine(line, capacity, &length);
-    if (strncmp(line, "=yend", 5) == 0) return;
+    if (strncmp(line, "=yend", 5) == 0) {
+      trailer.ended = true;
+      ParseYencTrailer(line, &trailer);
+      return trailer;
+    }
     const bool partHeader = first && strncmp(line, "=ypart ", 7) == 0;
     first = false;
-    if (partHeader) continue;
+    if (partHeader) {
+      trailer.isPart = true;
+      continue;
+    }
     const uint8_t* p = reinterpret_cast<const uint8_t*>(line);
     const uint8_t* end = p + length;
     if (escape && p < end) {
@@ -66,4 +96,5 @@ void DecodeYencBody(TextLineReader& reader, char* line, size_t capacity, ByteSin
       p = mark + 2;
     }
   }
+  return trailer;
 }

@@ -3,6 +3,7 @@
 #include <cstring>
 
 #include "core/charset.h"
+#include "core/member_output.h"
 #include "core/output.h"
 #include "stream/yenc_decoder.h"
 
@@ -34,26 +35,46 @@ bool YencHandler::Extract(const char* path, const char* outputFolder) {
   TextLineReader reader(in);
   char* line = reinterpret_cast<char*>(g_ReadAheadBuffer);
   char name[kPathBufferSize];
-  char outputPath[kPathBufferSize];
   NameState state;
-  bool allWritten = true;
+  MemberOutput out(outputFolder);
   while (!reader.AtEnd() && FindYencSection(reader, line, kReadAheadSize, name, &state)) {
-    if (state == NameState::kNone) break;
-    FILE* out = nullptr;
-    if (state == NameState::kFound &&
-        JoinOutputPath(outputPath, sizeof outputPath, outputFolder, name)) {
-      out = OpenFileStream(PrepareOutputPath(outputPath), "wb");
+    MemberInfo info;
+    info.name = name;
+    info.checksum = ChecksumKind::kCrc32;
+    bool begun = false;
+    if (state == NameState::kFound) {
+      begun = out.Begin(info);
+    } else {
+      RefuseMember(state == NameState::kTooLong ? "(a yEnc section with a long name)"
+                                                : "(a yEnc section without a name)",
+                   state == NameState::kTooLong ? "the name is too long for an output path; skipped" : "skipped");
     }
-    // A section that cannot be written is still read to its end, so the
+    // A section that is not written is still read to its end, so the
     // sections after it come out.
-    bool written;
+    YencTrailer trailer;
     {
-      ByteSink sink(out);
-      DecodeYencBody(reader, line, kReadAheadSize, sink);
-      written = sink.Flush();
+      ByteSink sink(begun ? out.Stream() : nullptr);
+      trailer = DecodeYencBody(reader, line, kReadAheadSize, sink);
+      (void)sink.Flush();  // a failed write is the member output's to report
     }
-    if (out == nullptr || fclose(out) != 0 || !written) allWritten = false;
+    if (!begun) continue;
+    fflush(out.Stream());  // every byte counted before the size is compared
+    // pcrc32 covers this section's bytes; crc32 the whole file, which is
+    // this section only when it is not one part of several.
+    if (trailer.hasPartCrc) {
+      out.SetStoredChecksum(trailer.partCrc);
+    } else if (trailer.hasCrc && !trailer.isPart) {
+      out.SetStoredChecksum(trailer.crc);
+    }
+    MemberEnd end = MemberEnd::kComplete;
+    if (!trailer.ended) {
+      end = MemberEnd::kTruncated;
+    } else if (trailer.hasSize && trailer.size != out.Written()) {
+      end = MemberEnd::kDamaged;
+    }
+    out.End(end);
+    if (out.ArchiveEnded()) break;
   }
   fclose(in);
-  return allWritten;
+  return true;
 }

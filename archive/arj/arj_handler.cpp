@@ -4,18 +4,21 @@
 #include <new>
 
 #include "archive/arj/arj_method4.h"
+#include "archive/lzh/lzh_member.h"
 #include "core/charset.h"
 #include "core/checksum.h"
+#include "core/names.h"
 #include "core/output.h"
 
 namespace {
 
 constexpr uint8_t kArjId0 = 0x60;
-
-// The member output's stdio buffer: the decoder writes 26,624-byte windows,
-// which the default buffer would pass on in small writes.
-constexpr size_t kOutputBuffer = 65536;
 constexpr uint8_t kArjId1 = 0xEA;
+
+// File types of member headers.
+constexpr uint8_t kArjBinary = 0;
+constexpr uint8_t kArjText = 1;
+constexpr uint8_t kArjDirectory = 3;
 
 uint16_t Get16(const uint8_t* p) { return uint16_t(p[0] | p[1] << 8); }
 uint32_t Get32(const uint8_t* p) {
@@ -24,7 +27,9 @@ uint32_t Get32(const uint8_t* p) {
 
 // The header's CRC is the standard CRC-32: run from all ones, stored
 // complemented, which is what Crc32Update computes from 0.
-uint32_t HeaderCrc(const uint8_t* data, size_t size) { return Crc32Update(0, data, size); }
+uint32_t HeaderCrc(const uint8_t* data, size_t size) {
+  return Crc32Update(0, data, size);
+}
 
 bool ReadExact(FILE* stream, void* data, size_t size) {
   return fread(data, 1, size, stream) == size;
@@ -91,15 +96,18 @@ ArjHeaderResult ReadArjHeader(FILE* stream, ArjHeader* header) {
 
   size_t nameAt = h.firstHeaderSize;
   if (nameAt > size) nameAt = size;  // points at the zeroed tail: empty name
-  size_t n = 0;
-  while (n < sizeof h.name - 1 && basic[nameAt + n] != 0) {
-    h.name[n] = char(basic[nameAt + n]);
-    ++n;
+  uint8_t* name = basic + nameAt;
+  const size_t nameLength = strlen(reinterpret_cast<const char*>(name));
+  // Names written on MS-DOS and Windows are legacy text. Other hosts write
+  // UTF-8 today; a name that is not UTF-8 has its bytes reduced to 7 bits,
+  // as its character set is unknown.
+  const bool dosHost = h.hostSystem == kArjHostMsdos || h.hostSystem == kArjHostWin95;
+  if (!dosHost && !IsUtf8Name(name, nameLength)) {
+    for (size_t i = 0; i < nameLength; ++i) name[i] &= 0x7F;
   }
-  h.name[n] = '\0';
-  if (h.hostSystem != kArjHostMsdos && h.hostSystem != kArjHostWin95) {
-    for (size_t i = 0; i < n; ++i) h.name[i] = char(uint8_t(h.name[i]) & 0x7F);
-  }
+  // A name that does not fit stays empty: the member is skipped.
+  (void)DecodeStoredName(name, nameLength, dosHost ? NameMarking::kLegacy : NameMarking::kUnmarked,
+                         h.name, sizeof h.name);
 
   // Extended headers: a size, that many bytes and a CRC each, until size 0.
   uint8_t ext[2];
@@ -117,7 +125,7 @@ bool IsArjMemberSupported(const ArjHeader& h) {
   if (h.flags & 0x01) return false;  // garbled with a password
   if (h.method > 4) return false;
   if (h.method == 4 && h.archiverVersion == 1) return false;
-  return h.fileType == 0 || h.fileType == 1;
+  return h.fileType == kArjBinary || h.fileType == kArjText;
 }
 
 uint32_t ArjAttributes(const ArjHeader& h) {
@@ -145,8 +153,6 @@ bool ArjHandler::Extract(const char* path, const char* outputFolder) {
     fclose(archive);
     return false;
   }
-  // Without it the default buffer is used.
-  outputBuffer_ = new (std::nothrow) char[kOutputBuffer];
   // Only the first 50,000 bytes are read here, so a main header from offset
   // 47,398 on, which Probe finds in its larger buffer, is missed.
   size_t got = fread(g_ReadAheadBuffer, 1, kArjSearchBytes, archive);
@@ -157,8 +163,9 @@ bool ArjHandler::Extract(const char* path, const char* outputFolder) {
     Finish(archive);
     return false;
   }
+  MemberOutput out(outputFolder);
   while (ReadArjHeader(archive, &header_) == ArjHeaderResult::kRead) {
-    if (!ExtractMember(archive, outputFolder)) break;
+    if (!ExtractMember(archive, out) || out.ArchiveEnded()) break;
   }
   Finish(archive);
   return true;
@@ -168,11 +175,9 @@ void ArjHandler::Finish(FILE* archive) {
   fclose(archive);
   delete lzhState_;
   lzhState_ = nullptr;
-  delete[] outputBuffer_;
-  outputBuffer_ = nullptr;
 }
 
-bool ArjHandler::ExtractMember(FILE* archive, const char* outputFolder) {
+bool ArjHandler::ExtractMember(FILE* archive, MemberOutput& out) {
   const ArjHeader& h = header_;
   // The next header follows the packed bytes. Decoders may stop short of
   // them (a member cut off by a hostile header) or read ahead inside them,
@@ -181,28 +186,41 @@ bool ArjHandler::ExtractMember(FILE* archive, const char* outputFolder) {
   if (dataStart < 0) return false;
   auto moveOn = [&] { return fseek(archive, dataStart + long(h.compressedSize), SEEK_SET) == 0; };
 
-  char path[kPathBufferSize];
-  if (!IsArjMemberSupported(h) || !JoinOutputPath(path, sizeof path, outputFolder, h.name)) {
-    return moveOn();
-  }
-  PrepareOutputPath(path);
-  FILE* out = OpenFileStream(path, h.fileType == 1 ? "w" : "wb");
-  if (out == nullptr) return moveOn();
-  if (outputBuffer_ != nullptr) setvbuf(out, outputBuffer_, _IOFBF, kOutputBuffer);
-
-  if (h.method == 4) {
-    (void)DecodeArjMethod4(*lzhState_, archive, h.compressedSize, out, h.uncompressedSize);
-  } else {
-    (void)DecodeMember(*lzhState_, h.method == 0 ? LzhMethod::Lh0 : LzhMethod::Arj, archive,
-                       h.compressedSize, out, h.uncompressedSize);
-  }
-  fclose(out);
-
+  // Other file types (volume and chapter labels) hold no member.
+  const bool folder = h.fileType == kArjDirectory;
+  if (!folder && h.fileType != kArjBinary && h.fileType != kArjText) return moveOn();
+  static const char* const kMethodNames[] = {"arj-m0", "arj-m1", "arj-m2", "arj-m3", "arj-m4"};
+  MemberInfo info;
+  info.name = h.name;
+  info.size = h.uncompressedSize;
+  info.packedSize = h.compressedSize;
+  info.method = h.method < 5 ? kMethodNames[h.method] : "arj-m?";
+  info.isFolder = folder;
   if (h.hostSystem == kArjHostUnix) {
-    StampUnixTime(path, h.timeStamp);
+    info.SetUnixTime(h.timeStamp);
   } else {
-    StampDosTime(path, uint16_t(h.timeStamp >> 16), uint16_t(h.timeStamp));
+    info.SetDosTime(uint16_t(h.timeStamp >> 16), uint16_t(h.timeStamp));
   }
-  SetAttributes(path, ArjAttributes(h));
+  info.readOnly = (ArjAttributes(h) & 0x01) != 0;
+  // Text members are stored as the archiver read them; the CRC is over
+  // those bytes, which are also the bytes written here.
+  info.checksum = ChecksumKind::kCrc32;
+  info.hasStoredChecksum = true;
+  info.storedChecksum = h.dataCrc;
+  if (!out.Begin(info)) return moveOn();
+
+  if (!IsArjMemberSupported(h)) {
+    out.Fail((h.flags & 0x01) != 0 ? "garbled with a password, which is not supported; skipped"
+                                    : "made with a method or version this reader does not support; skipped");
+  } else if (h.method == 4) {
+    DecodeInto(out, [&](FILE* output) {
+      return DecodeArjMethod4(*lzhState_, archive, h.compressedSize, output, h.uncompressedSize);
+    });
+  } else {
+    DecodeInto(out, [&](FILE* output) {
+      return DecodeMember(*lzhState_, h.method == 0 ? LzhMethod::Lh0 : LzhMethod::Arj, archive,
+                          h.compressedSize, output, h.uncompressedSize);
+    });
+  }
   return moveOn();
 }

@@ -1,6 +1,6 @@
 // ARJ archives: finds the main header (also behind a self-extracting stub),
-// walks the member headers and writes each supported member below the
-// output folder with its time stamp and attributes.
+// walks the member headers and hands each member to the member output with
+// its time stamp, attributes and data CRC-32.
 //
 // Every header, main or member:
 //
@@ -29,12 +29,13 @@
 
 #include "archive/lzh/lzh_decoder.h"
 #include "core/handler.h"
+#include "core/member_output.h"
 
 constexpr uint32_t kArjMaxBasicHeader = 2600;
 // Extract looks for the main header in this many leading bytes.
 constexpr uint32_t kArjSearchBytes = 50000;
 
-// Host systems whose names keep their upper bytes (MS-DOS and Windows 95).
+// Host systems whose names are legacy text (MS-DOS and Windows 95).
 constexpr uint8_t kArjHostMsdos = 0;
 constexpr uint8_t kArjHostWin95 = 10;
 // The Unix archiver writes its time stamps as seconds since 1970 and its
@@ -55,7 +56,7 @@ struct ArjHeader {
   uint32_t dataCrc = 0;
   uint16_t accessMode = 0;
   uint32_t headerCrc = 0;  // the stored CRC-32 of the basic header
-  char name[512] = {};     // at most 511 bytes of the stored name
+  char name[512] = {};     // the decoded name; empty when it did not fit
 };
 
 // The offset of the first place in buffer[0, length), the start of a file of
@@ -91,13 +92,13 @@ class ArjHandler : public FormatHandler {
   bool Extract(const char* path, const char* outputFolder) override;
 
  private:
-  // Writes the member whose header was just read (or skips it) and puts
-  // the stream at the next header; false when that is impossible.
-  bool ExtractMember(FILE* archive, const char* outputFolder);
+  // Hands the member whose header was just read to the output (or skips
+  // it) and puts the stream at the next header; false when that is
+  // impossible.
+  bool ExtractMember(FILE* archive, MemberOutput& out);
   // Closes the archive and releases the decoder state.
   void Finish(FILE* archive);
 
   ArjHeader header_;
   LzhDecoderState* lzhState_ = nullptr;  // one per Extract call
-  char* outputBuffer_ = nullptr;         // stdio buffer of the member output
 };

@@ -11,8 +11,8 @@
 #include "archive/cab/cab_result.h"
 #include "archive/cab/lzx_decoder.h"
 #include "archive/cab/mszip_decoder.h"
-#include "archive/cab/path_kind.h"
 #include "core/charset.h"
+#include "core/member_output.h"
 #include "core/messages.h"
 #include "core/output.h"
 
@@ -105,6 +105,9 @@ struct Run {
   CabFatal* fatal;
   const char* firstPath;
   FolderRecord* ownedFolders = nullptr;
+  // The last block whose checksum did not match: stored and computed.
+  uint32_t badStored = 0;
+  uint32_t badComputed = 0;
 };
 
 void Show(const char* text) {
@@ -512,17 +515,15 @@ CabResult DecodeBlock(size_t inLength, size_t outLength, const uint8_t** data) {
   }
 }
 
-// Produces the next n bytes of the current folder, writing them to `out` or
-// discarding them (out null).
-CabResult ReadFolderData(Run& run, FileRecord* file, uint32_t n, FILE* out, bool tolerateErrors) {
+// Produces the next n bytes of the current folder, handing them to `out` or
+// discarding them (out null). OutputError: the output has failed the member
+// and said so.
+CabResult ReadFolderData(Run& run, FileRecord* file, uint32_t n, MemberOutput* out, bool tolerateErrors) {
   CabinetDecoderState& st = g_Decoder;
   while (n > 0) {
     uint32_t use = st.pendingLength < n ? st.pendingLength : n;
     if (use > 0) {
-      if (out != nullptr && fwrite(st.pending, 1, use, out) != use) {
-        Fail(run, file->name);
-        return CabResult::OutputError;
-      }
+      if (out != nullptr && !out->Write(st.pending, use)) return CabResult::OutputError;
       st.pending += use;
       st.pendingLength -= use;
       n -= use;
@@ -543,7 +544,10 @@ CabResult ReadFolderData(Run& run, FileRecord* file, uint32_t n, FILE* out, bool
       whole = BoundedRead(run, cab, st.stream, st.input + in, size);
       if (run.fatal->set || !whole) return CabResult::InputError;
       memset(st.input + in + size, 0, kCabInputSpare);
-      if (stored != 0 && BlockChecksum(h + 4, 4, BlockChecksum(st.input + in, size, 0)) != stored) {
+      const uint32_t computed = stored == 0 ? 0 : BlockChecksum(h + 4, 4, BlockChecksum(st.input + in, size, 0));
+      if (computed != stored) {
+        run.badStored = stored;
+        run.badComputed = computed;
         if (!tolerateErrors || st.method != kMszip) return CabResult::Checksum;
         Show("%s: WARNING: checksum failed\n", file->name);
       }
@@ -580,15 +584,60 @@ void ReportResult(CabResult r, FolderRecord* fileFolder) {
   Show("%s: unknown error (BUG)\n", path);
 }
 
-// The output path: the stored name with "\" and "/" swapped (so stored
-// folders become folders here), lower-cased on request, joined under the
-// output folder; its folders are created. False when it does not fit.
-bool OutputPath(const char* folder, const char* name, bool lowerCase, char* path) {
-  char converted[kPathBufferSize];
+// Ends the member by the result of decoding its data. `reached`: the
+// decoding got into the member's own bytes (else nothing of it was made).
+void EndMember(Run& run, MemberOutput& out, CabResult r, bool reached) {
+  char reason[128];
+  switch (r) {
+    case CabResult::Ok:
+      out.End(MemberEnd::kComplete);
+      return;
+    case CabResult::Checksum:
+      if (reached) {
+        out.ReportChecksumError(run.badStored, run.badComputed);
+        out.End(MemberEnd::kDamaged);
+      } else {
+        FormatMessageText(reason, sizeof reason,
+                          "checksum error (stored %08x, computed %08x) in its folder before its data; skipped",
+                          run.badStored, run.badComputed);
+        out.Fail(reason);
+      }
+      return;
+    case CabResult::Corrupt:
+      if (reached) {
+        out.End(MemberEnd::kDamaged);
+      } else {
+        out.Fail("damaged data in its folder before its data; skipped");
+      }
+      return;
+    case CabResult::InputError:
+      if (reached) {
+        out.End(MemberEnd::kTruncated);
+      } else {
+        out.Fail("its folder's data cannot be read; skipped");
+      }
+      return;
+    case CabResult::OutputError:  // already named and counted
+      out.End(MemberEnd::kDamaged);
+      return;
+    case CabResult::Unsupported:
+      out.Fail("unsupported data format; skipped");
+      return;
+    case CabResult::NoMemory:
+      out.Fail("not enough memory to decode");
+      return;
+  }
+  out.Fail("cannot be decoded");
+}
+
+// The member name: the stored name with "\" and "/" swapped (so stored
+// folders become folders here), lower-cased on request. False when it does
+// not fit.
+bool MemberName(const char* name, bool lowerCase, char* converted) {
   size_t used = 0;
   for (const char* p = name; *p != '\0';) {
     size_t len = CharLength(p);
-    if (used + len >= sizeof converted) return false;
+    if (used + len >= kPathBufferSize) return false;
     if (len == 1) {
       char c = *p == '/' ? '\\' : *p == '\\' ? '/' : *p;
       if (lowerCase && c >= 'A' && c <= 'Z') c = static_cast<char>(c - 'A' + 'a');
@@ -600,14 +649,34 @@ bool OutputPath(const char* folder, const char* name, bool lowerCase, char* path
     p += len;
   }
   converted[used] = '\0';
-  if (!JoinOutputPath(path, kPathBufferSize, folder, converted)) return false;
-  PrepareOutputPath(path);
   return true;
 }
 
-void ExtractCabinetFile(Run& run, FileRecord* file, bool lowerCase, bool tolerateErrors,
-                        const char* outputFolder) {
+const char* MethodName(uint16_t folderType) {
+  switch (folderType & 0x0F) {
+    case kStored: return "stored";
+    case kMszip: return "mszip";
+    case kQuantum: return "quantum";
+    case kLzx: return "lzx";
+    default: return "";
+  }
+}
+
+void ExtractCabinetFile(Run& run, MemberOutput& out, FileRecord* file, bool lowerCase, bool tolerateErrors) {
   CabinetDecoderState& st = g_Decoder;
+  char name[kPathBufferSize];
+  if (!MemberName(file->name, lowerCase, name)) {
+    RefuseMember(file->name, "the name is too long for an output path; skipped");
+    return;  // the next file discards this one's data
+  }
+  MemberInfo info;
+  info.name = name;
+  info.size = file->size;
+  info.method = MethodName(file->folder->type);
+  info.SetDosTime(file->date, file->time);
+  info.readOnly = (file->attributes & 0x01) != 0;
+  if (!out.Begin(info)) return;
+
   if (st.folder != file->folder || file->offset < st.offset) {
     FolderRecord* folder = file->folder;
     int method = folder->type & 0x0F;
@@ -620,10 +689,14 @@ void ExtractCabinetFile(Run& run, FileRecord* file, bool lowerCase, bool tolerat
     if (r != CabResult::Ok) {
       ReportResult(r, folder);
       DropFolder();
+      EndMember(run, out, r, false);
       return;
     }
     st.method = method;
-    if (!OpenPart(run, folder, 0)) return;
+    if (!OpenPart(run, folder, 0)) {
+      EndMember(run, out, CabResult::InputError, false);
+      return;
+    }
     st.folder = folder;
     st.offset = 0;
     st.pendingLength = 0;
@@ -631,35 +704,22 @@ void ExtractCabinetFile(Run& run, FileRecord* file, bool lowerCase, bool tolerat
   }
   if (file->offset > st.offset) {
     CabResult r = ReadFolderData(run, file, file->offset - st.offset, nullptr, tolerateErrors);
-    if (run.fatal->set) return;
-    if (r != CabResult::Ok) {
-      ReportResult(r, file->folder);
+    if (r != CabResult::Ok || run.fatal->set) {
+      if (!run.fatal->set) ReportResult(r, file->folder);
       DropFolder();  // the stream no longer matches the offset
+      EndMember(run, out, r == CabResult::Ok ? CabResult::InputError : r, false);
       return;
     }
     st.offset = file->offset;
   }
-  char path[kPathBufferSize];
-  if (!OutputPath(outputFolder, file->name, lowerCase, path)) {
-    ReportResult(CabResult::OutputError, file->folder);  // skipped; the next file discards its data
-    return;
-  }
-  FILE* out = OpenFileStream(path, "wb");
-  if (out == nullptr) {
-    Fail(run, file->name);
-    return;
-  }
-  // Output goes out in whole decoded blocks; a stream buffer would only
-  // split each into two writes.
-  setvbuf(out, nullptr, _IONBF, 0);
-  CabResult r = ReadFolderData(run, file, file->size, out, tolerateErrors);
+  CabResult r = ReadFolderData(run, file, file->size, &out, tolerateErrors);
   if (r == CabResult::Ok) {
     st.offset += file->size;
   } else {
     DropFolder();
   }
-  fclose(out);
-  if (!run.fatal->set) ReportResult(r, file->folder);
+  if (!run.fatal->set && r != CabResult::OutputError) ReportResult(r, file->folder);
+  EndMember(run, out, r, true);
 }
 
 // Listing line; a name flagged as UTF-8 is shown with every character above
@@ -777,6 +837,7 @@ int ExtractCabinet(const char* path, const char* outputFolder, bool tolerateErro
     next->previous = cab;
   }
   if (!fatal->set) {
+    MemberOutput out(outputFolder);
     FileRecord* files = LinkFolders(run, first);
     g_Decoder.folder = nullptr;
     if (listOnly) {
@@ -785,12 +846,12 @@ int ExtractCabinet(const char* path, const char* outputFolder, bool tolerateErro
       for (FileRecord* f = files; f != nullptr; f = f->process) ListFile(f);
       g_CabPrint("\n");
     } else {
-      for (FileRecord* f = files; f != nullptr && !fatal->set; f = f->process) {
+      for (FileRecord* f = files; f != nullptr && !fatal->set && !out.ArchiveEnded(); f = f->process) {
         if (!quiet) {
           FormatMessageText(g_MessageBuffer, sizeof g_MessageBuffer, "  extracting: %s\n", f->name);
           g_CabPrint(g_MessageBuffer);
         }
-        ExtractCabinetFile(run, f, lowerCaseNames, tolerateErrors, outputFolder);
+        ExtractCabinetFile(run, out, f, lowerCaseNames, tolerateErrors);
       }
       if (!quiet && !fatal->set) g_CabPrint("Finished processing cabinet.\n\n");
     }
@@ -820,11 +881,6 @@ bool CabHandler::Probe(const char* path, int32_t fileSize) {
 }
 
 bool CabHandler::Extract(const char* path, const char* outputFolder) {
-  WCHAR* wide = ToWide(outputFolder);
-  if (wide != nullptr) {
-    if (ClassifyPath(wide) != PathKind::IsFolder) CreateDirectoryW(wide, nullptr);
-    LocalFree(wide);
-  }
   CabFatal fatal;
   ExtractCabinet(path, outputFolder, false, false, false, true, &fatal);
   if (fatal.set) ProgramError(fatal.text);

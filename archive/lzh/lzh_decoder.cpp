@@ -45,11 +45,13 @@ uint32_t WindowSizeOf(LzhMethod method) {
   }
 }
 
-// Spaces everywhere; for -lz5- the start holds 13 copies of each byte value,
-// then 0..255, then 255..0, then 128 zeros (the last 110 bytes stay spaces).
+// Spaces everywhere; for -lz5- the start holds 18 zeros, 13 copies of each
+// byte value, then 0..255, then 255..0, then 128 zeros (the last 110 bytes
+// stay spaces). LArc's own members copy from all of it.
 void PrefillWindow(uint8_t* window, uint32_t size, LzhMethod method) {
   std::memset(window, ' ', size);
   if (method != LzhMethod::Lz5) return;
+  std::memset(window, 0, 18);
   uint8_t* p = window + 18;
   for (int k = 0; k < 256; ++k, p += 13) std::memset(p, k, 13);
   for (int k = 0; k < 256; ++k) *p++ = static_cast<uint8_t>(k);

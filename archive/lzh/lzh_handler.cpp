@@ -6,7 +6,11 @@
 #include <new>
 
 #include "archive/lzh/lzh_decoder.h"
+#include "archive/lzh/lzh_member.h"
 #include "core/charset.h"
+#include "core/checksum.h"
+#include "core/member_output.h"
+#include "core/names.h"
 #include "core/output.h"
 
 namespace {
@@ -16,9 +20,17 @@ constexpr size_t kCommonHeader = 21;
 constexpr size_t kLevel2BaseHeader = 26;
 // Extended headers are at most 65,535 bytes long.
 constexpr size_t kScratchSize = 65536;
-// Name fields longer than this are refused, never cut.
-constexpr size_t kMaxNameField = kPathBufferSize - 1;
-constexpr size_t kOutputBuffer = 65536;
+// Name fields longer than this are refused, never cut: no longer stored
+// name fits a path buffer once decoded.
+constexpr size_t kMaxNameField = kStoredNameSize;
+// The OS byte of archives made on MS-DOS or Windows: their names are
+// legacy text.
+constexpr uint8_t kOsMsdos = 'M';
+
+// The OS-9/68k port stores a level-2 header size two bytes short of the
+// header it writes.
+constexpr uint8_t kOsOs9 = 'K';
+constexpr size_t kOs9SizeShortfall = 2;
 
 constexpr uint8_t kExtCrc = 0x00;
 constexpr uint8_t kExtFileName = 0x01;
@@ -31,32 +43,23 @@ uint32_t Le32(const uint8_t* p) {
          (static_cast<uint32_t>(p[2]) << 16) | (static_cast<uint32_t>(p[3]) << 24);
 }
 
-// Names in archives are Shift-JIS whatever the active code page.
-bool IsShiftJisLead(uint8_t b) { return (b >= 0x81 && b <= 0x9F) || (b >= 0xE0 && b <= 0xFC); }
-
-// Level-2 folder names separate their parts with 0xFF; it is never the
-// second byte of a character, but the walk goes by whole characters anyway.
+// Level-2 folder names separate their parts with 0xFF. It is neither a
+// byte of UTF-8 nor the second byte of a Shift-JIS character, so every
+// 0xFF is a separator whichever the name turns out to be.
 void TurnFfIntoSeparators(char* name) {
-  for (uint8_t* p = reinterpret_cast<uint8_t*>(name); *p != 0;) {
-    if (IsShiftJisLead(*p) && p[1] != 0) {
-      p += 2;
-      continue;
-    }
-    if (*p == 0xFF) *p = '\\';
-    ++p;
-  }
+  for (char* p = name; *p != 0; ++p)
+    if (static_cast<uint8_t>(*p) == 0xFF) *p = '\\';
 }
 
-// Copies a name field of `length` bytes; false (and empty) when it is too
-// long for a name buffer.
+// Copies a name field of `length` bytes; false when it is too long for a
+// name buffer (the copy then holds its first bytes, only to name the member
+// that is skipped).
 bool CopyNameField(char* dst, const uint8_t* src, size_t length) {
-  if (length > kMaxNameField) {
-    dst[0] = '\0';
-    return false;
-  }
+  const bool fits = length <= kMaxNameField;
+  if (!fits) length = kMaxNameField;
   std::memcpy(dst, src, length);
   dst[length] = '\0';
-  return true;
+  return fits;
 }
 
 // The tests of ReadMemberHeader that the bytes in memory can answer: the
@@ -92,14 +95,7 @@ LzhMethod MethodOf(const char* id) {
 
 }  // namespace
 
-LzhHandler::LzhHandler() : FormatHandler("Lzh" DECOMPRESS_SUFFIX) {
-  // CRC-16/ARC: reflected polynomial 0x8005.
-  for (uint32_t i = 0; i < 256; ++i) {
-    uint32_t c = i;
-    for (int k = 0; k < 8; ++k) c = (c & 1) ? (c >> 1) ^ 0xA001 : c >> 1;
-    crcTable_[i] = static_cast<uint16_t>(c);
-  }
-}
+LzhHandler::LzhHandler() : FormatHandler("Lzh" DECOMPRESS_SUFFIX) {}
 
 bool LzhHandler::MatchesExtension(const char* extension) {
   return EqualsNoCase(extension, "lzh") == 0;
@@ -116,10 +112,8 @@ bool LzhHandler::Probe(const char* path, int32_t fileSize) {
 
 size_t LzhHandler::ReadHeaderBytes(uint8_t* dst, size_t n) {
   const size_t got = std::fread(dst, 1, n, archive_);
-  for (size_t i = 0; i < got; ++i) {
-    headerCrc_ = static_cast<uint16_t>(crcTable_[(headerCrc_ ^ dst[i]) & 0xFF] ^ (headerCrc_ >> 8));
-    headerChecksum_ = static_cast<uint8_t>(headerChecksum_ + dst[i]);
-  }
+  headerCrc_ = Crc16Update(headerCrc_, dst, got);
+  for (size_t i = 0; i < got; ++i) headerChecksum_ = static_cast<uint8_t>(headerChecksum_ + dst[i]);
   return got;
 }
 
@@ -159,9 +153,13 @@ bool LzhHandler::ReadMemberHeader(uint8_t* scratch) {
   //   0 size H of the base header less 2 | 1 checksum of bytes 2..H+1
   //   2 method id (5) | 7 packed size | 11 unpacked size | 15 DOS time, date
   //   19 attribute | 20 level | 21 name length N | 22 name | 22+N data CRC-16
-  //   level 1: H first extended header size (last two bytes of the base header)
+  //   level 1: 24+N OS id; H first extended header size (last two bytes of
+  //   the base header)
   // Level 2 (26 bytes): 0 total header size (2) | 2..14 as above | 15 Unix time
   //   19 reserved | 20 level | 21 data CRC-16 | 23 OS id | 24 first extended size
+  // A level-2 header is exactly its total size: extended headers, then any
+  // padding (writers add a byte where the size's low byte would be 0, the
+  // end mark), all of it under the header CRC.
   uint8_t base[258];
   if (ReadHeaderBytes(base, kCommonHeader) != kCommonHeader) return false;
   headerChecksum_ = static_cast<uint8_t>(headerChecksum_ - base[0] - base[1]);
@@ -180,15 +178,25 @@ bool LzhHandler::ReadMemberHeader(uint8_t* scratch) {
   const size_t rest = baseSize - kCommonHeader;
   if (ReadHeaderBytes(base + kCommonHeader, rest) != rest) return false;
 
-  char directory[kPathBufferSize] = "";
-  char fileName[kPathBufferSize] = "";
+  char directory[kMaxNameField + 1] = "";
+  char fileName[kMaxNameField + 1] = "";
+  uint8_t os = 0;  // none in level 0 headers without an extension area
   if (h.level < 2) {
     if (headerChecksum_ != base[1]) return false;
     const size_t nameLength = base[21];
     if (nameLength + 24 > baseSize) return false;
     // At most 233 bytes: always fits.
     (void)CopyNameField(fileName, base + 22, nameLength);
+    h.dataCrc = Le16(base + 22 + nameLength);
+    // After the name and the data CRC-16, the OS byte.
+    if (nameLength + 25 <= baseSize) os = base[22 + nameLength + 2];
+  } else {
+    h.dataCrc = Le16(base + 21);
+    os = base[23];
   }
+  size_t totalSize = Le16(base);
+  if (h.level == 2 && base[23] == kOsOs9) totalSize += kOs9SizeShortfall;
+  if (h.level == 2 && totalSize < kLevel2BaseHeader) return false;
 
   bool haveCrc = false;
   uint16_t storedCrc = 0;
@@ -196,10 +204,10 @@ bool LzhHandler::ReadMemberHeader(uint8_t* scratch) {
     size_t size = Le16(base + baseSize - 2);
     size_t headerSize = baseSize;
     while (size > 2) {
-      // A level-2 header states its size in 16 bits; a chain of extended
-      // headers beyond that is damage, not a header.
+      // A chain of extended headers beyond a level-2 header's size is
+      // damage, not a header.
       headerSize += size;
-      if (h.level == 2 && headerSize > 0xFFFF) return false;
+      if (h.level == 2 && headerSize > totalSize) return false;
       const uint16_t crcBefore = headerCrc_;
       if (ReadHeaderBytes(scratch, size) != size) return false;
       if (h.level == 1) {
@@ -216,10 +224,7 @@ bool LzhHandler::ReadMemberHeader(uint8_t* scratch) {
             storedCrc = Le16(scratch + 1);
             scratch[1] = scratch[2] = 0;
             headerCrc_ = crcBefore;
-            for (size_t i = 0; i < size; ++i) {
-              headerCrc_ = static_cast<uint16_t>(crcTable_[(headerCrc_ ^ scratch[i]) & 0xFF] ^
-                                                 (headerCrc_ >> 8));
-            }
+            headerCrc_ = Crc16Update(headerCrc_, scratch, size);
           }
           break;
         case kExtFileName:
@@ -236,16 +241,29 @@ bool LzhHandler::ReadMemberHeader(uint8_t* scratch) {
       }
       size = Le16(scratch + size - 2);
     }
+    if (h.level == 2) {
+      const size_t padding = totalSize - headerSize;
+      if (ReadHeaderBytes(scratch, padding) != padding) return false;
+    }
   }
   if (haveCrc && storedCrc != headerCrc_) return false;
 
   // A NUL inside a name field ends the name there.
   TurnFfIntoSeparators(directory);
   TurnFfIntoSeparators(fileName);
+  char stored[2 * kMaxNameField + 1];
   const size_t dirLength = std::strlen(directory);
-  std::memcpy(h.name, directory, dirLength);
-  std::strcpy(h.name + dirLength, fileName);
-  if (std::strlen(h.name) > kMaxNameField) h.nameTooLong = true;
+  std::memcpy(stored, directory, dirLength);
+  std::strcpy(stored + dirLength, fileName);
+  // A name from MS-DOS or Windows is legacy text; other hosts say nothing.
+  // One that does not fit a path buffer keeps what fits of it, only to name
+  // the member that is skipped.
+  const size_t storedLength = std::strlen(stored);
+  if (!DecodeStoredName(reinterpret_cast<const uint8_t*>(stored), storedLength,
+                        os == kOsMsdos ? NameMarking::kLegacy : NameMarking::kUnmarked, h.name,
+                        sizeof h.name))
+    (void)CopyNameField(h.name, reinterpret_cast<const uint8_t*>(stored), kPathBufferSize - 1);
+  if (storedLength > kMaxNameField || std::strlen(h.name) > kPathBufferSize - 1) h.nameTooLong = true;
   return true;
 }
 
@@ -259,7 +277,6 @@ bool LzhHandler::Extract(const char* path, const char* outputFolder) {
 
   std::unique_ptr<LzhDecoderState> state(new (std::nothrow) LzhDecoderState);
   if (!state) return false;
-  std::unique_ptr<char[]> outputBuffer(new (std::nothrow) char[kOutputBuffer]);
   archive_ = OpenFileStream(path, "rb");
   if (archive_ == nullptr) return false;
   if (std::fseek(archive_, offset, SEEK_SET) != 0) {
@@ -267,31 +284,37 @@ bool LzhHandler::Extract(const char* path, const char* outputFolder) {
     archive_ = nullptr;
     return false;
   }
+  MemberOutput out(outputFolder);
   // From here on the read-ahead buffer is the header scratch area.
   while (ReadMemberHeader(g_ReadAheadBuffer)) {
     const long dataStart = std::ftell(archive_);
     if (dataStart < 0) break;
     const LzhMemberHeader& h = header_;
-    char outputPath[kPathBufferSize];
-    // Folder members end in a separator: PrepareOutputPath makes the folder
-    // and the open fails, so they are skipped here.
-    if (!h.nameTooLong && JoinOutputPath(outputPath, sizeof outputPath, outputFolder, h.name)) {
-      PrepareOutputPath(outputPath);
-      if (FILE* out = OpenFileStream(outputPath, "wb")) {
-        // Windows of up to 64 KiB are written whole; a buffer as large
-        // spares the small writes of the default one.
-        if (outputBuffer) std::setvbuf(out, outputBuffer.get(), _IOFBF, kOutputBuffer);
-        (void)DecodeMember(*state, MethodOf(h.methodId), archive_, h.packedSize, out,
-                           h.unpackedSize);
-        std::fclose(out);
-        SetAttributes(outputPath, h.attribute);
-        if (h.level == 2) {
-          StampUnixTime(outputPath, h.timeStamp);
-        } else {
-          StampDosTime(outputPath, static_cast<uint16_t>(h.timeStamp >> 16),
-                       static_cast<uint16_t>(h.timeStamp & 0xFFFF));
-        }
+    if (h.nameTooLong) {
+      RefuseMember(h.name, "the name is too long for an output path; skipped");
+    } else {
+      MemberInfo info;
+      info.name = h.name;
+      info.size = h.unpackedSize;
+      info.packedSize = h.packedSize;
+      info.method = h.methodId;
+      info.isFolder = std::memcmp(h.methodId, "-lhd-", 5) == 0;
+      if (h.level == 2) {
+        info.SetUnixTime(h.timeStamp);
+      } else {
+        info.SetDosTime(static_cast<uint16_t>(h.timeStamp >> 16), static_cast<uint16_t>(h.timeStamp & 0xFFFF));
       }
+      info.readOnly = (h.attribute & 0x01) != 0;
+      info.checksum = ChecksumKind::kCrc16;
+      info.hasStoredChecksum = true;
+      info.storedChecksum = h.dataCrc;
+      if (out.Begin(info)) {
+        LzhDecoderState& s = *state;
+        DecodeInto(out, [&](FILE* output) {
+          return DecodeMember(s, MethodOf(h.methodId), archive_, h.packedSize, output, h.unpackedSize);
+        });
+      }
+      if (out.ArchiveEnded()) break;
     }
     if (std::fseek(archive_, dataStart + static_cast<long>(h.packedSize), SEEK_SET) != 0) break;
   }

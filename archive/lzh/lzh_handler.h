@@ -22,13 +22,14 @@ class LzhHandler : public FormatHandler {
   // The fields of the current member header.
   struct LzhMemberHeader {
     uint8_t level;
-    char name[520];        // directory part + file name, separators as "\"
-    bool nameTooLong;      // a name field did not fit 260 bytes: skip the member
+    char name[520];        // directory part + file name, decoded, separators as "\"
+    bool nameTooLong;      // the name does not fit a path buffer: skip the member
     char methodId[6];
     uint32_t packedSize;   // level 1: less the extended headers
     uint32_t unpackedSize;
     uint16_t attribute;
     uint32_t timeStamp;    // levels 0, 1: DOS date << 16 | time; level 2: Unix seconds
+    uint16_t dataCrc;      // CRC-16 of the member's data
   };
 
   // Offset of the first member header among the first `length` bytes of the
@@ -40,7 +41,6 @@ class LzhHandler : public FormatHandler {
   // Reads n header bytes, adding them to the header CRC and checksum.
   size_t ReadHeaderBytes(uint8_t* dst, size_t n);
 
-  uint16_t crcTable_[256];
   uint16_t headerCrc_ = 0;
   uint8_t headerChecksum_ = 0;
   FILE* archive_ = nullptr;

@@ -44,7 +44,7 @@ struct LzhTree {
   uint16_t right[kLzhTreeNodes];
 };
 
-// Builds `table` (2^tableBits entries, see kLzhEntryLengthShift) for symbols
+// Builds `table` (2^tableBits entries, laid out as above) for symbols
 // 0..symbolCount-1 with the given code lengths (0 = unused), codes ordered by
 // length, then by symbol. Decoding also needs the lengths themselves (for
 // the codes that end in the tree), so callers keep the list alongside.

@@ -11,9 +11,10 @@ class ByteSource {
   // Closes any stream still held, then opens `path` as this source's kind of
   // stream.
   virtual bool Open(const char* path) = 0;
-  // Up to `count` bytes of the (decompressed) archive; 0 at the end, after
-  // an error, or when nothing is open. Fewer than `count` may arrive before
-  // the end; the reader asks again.
+  // Up to `count` bytes of the (decompressed) archive; 0 at the end or when
+  // nothing is open, -1 when the data is damaged or ends inside the
+  // compressed stream (a checksum error included). Fewer than `count` may
+  // arrive before the end; the reader asks again.
   virtual int32_t Read(void* buffer, int32_t count) = 0;
   // Closes the held stream, if any.
   virtual void Close() = 0;

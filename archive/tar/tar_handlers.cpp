@@ -50,7 +50,8 @@ bool TarHandler::Open(const char* path) {
 
 int32_t TarHandler::Read(void* buffer, int32_t count) {
   if (file_ == nullptr || count <= 0) return 0;
-  return static_cast<int32_t>(fread(buffer, 1, static_cast<size_t>(count), file_));
+  const size_t n = fread(buffer, 1, static_cast<size_t>(count), file_);
+  return n == 0 && ferror(file_) ? -1 : static_cast<int32_t>(n);
 }
 
 void TarHandler::Close() {
@@ -74,8 +75,11 @@ bool TarGzipHandler::Open(const char* path) {
 
 int32_t TarGzipHandler::Read(void* buffer, int32_t count) {
   if (gz_ == nullptr || count <= 0) return 0;
+  // The reader checks each gzip member's CRC-32 and length: damage and
+  // input that ends inside a member are read errors.
   const int32_t n = GzipRead(gz_, buffer, count);
-  return n < 0 ? 0 : n;
+  if (n < 0 || (n == 0 && GzipTruncated(gz_))) return -1;
+  return n;
 }
 
 void TarGzipHandler::Close() {
@@ -97,8 +101,10 @@ bool TarBzip2Handler::Open(const char* path) {
 
 int32_t TarBzip2Handler::Read(void* buffer, int32_t count) {
   if (bz_ == nullptr || count <= 0) return 0;
+  // libbzip2 checks the block and stream CRCs; a mismatch, bad data and a
+  // cut stream are read errors.
   const int32_t n = Bzip2Read(bz_, buffer, count);
-  return n < 0 ? 0 : n;
+  return n < 0 ? -1 : n;
 }
 
 void TarBzip2Handler::Close() {
@@ -123,7 +129,7 @@ bool TarCompressHandler::Open(const char* path) {
 int32_t TarCompressHandler::Read(void* buffer, int32_t count) {
   if (lzw_ == nullptr) return 0;
   const int32_t n = LzwRead(lzw_, buffer, count);
-  return n < 0 ? 0 : n;
+  return n <= 0 && LzwFailed(lzw_) ? -1 : (n < 0 ? 0 : n);
 }
 
 void TarCompressHandler::Close() {

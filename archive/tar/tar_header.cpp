@@ -79,8 +79,12 @@ bool TarHeaderName(const uint8_t* block, char* out, size_t size) {
   return true;
 }
 
-bool PaxPath(const uint8_t* data, size_t size, char* out, size_t outSize, bool* tooLong) {
+bool PaxPath(const uint8_t* data, size_t size, char* out, size_t outSize, bool* tooLong,
+             bool* binary) {
   *tooLong = false;
+  *binary = false;
+  const uint8_t* path = nullptr;
+  size_t pathLength = 0;
   size_t pos = 0;
   while (pos < size && data[pos] != 0) {
     // "<length> ": the length counts the whole record, newline included.
@@ -90,24 +94,30 @@ bool PaxPath(const uint8_t* data, size_t size, char* out, size_t outSize, bool* 
       ++i;
     }
     if (i == pos || i >= size || data[i] != ' ' || length > size - pos || pos + length <= i + 1)
-      return false;
+      break;
     const uint8_t* key = data + i + 1;
     const uint8_t* end = data + pos + length;  // one past the newline
-    if (end[-1] != '\n') return false;
+    if (end[-1] != '\n') break;
     const uint8_t* eq = static_cast<const uint8_t*>(memchr(key, '=', static_cast<size_t>(end - key)));
-    if (eq == nullptr) return false;
+    if (eq == nullptr) break;
+    const uint8_t* value = eq + 1;
+    const size_t valueLength = static_cast<size_t>(end - 1 - value);
     if (eq - key == 4 && memcmp(key, "path", 4) == 0) {
-      const size_t valueLen = static_cast<size_t>(end - 1 - (eq + 1));
-      if (memchr(eq + 1, 0, valueLen) != nullptr) return false;
-      if (valueLen + 1 > outSize) {
-        *tooLong = true;
-        return false;
-      }
-      memcpy(out, eq + 1, valueLen);
-      out[valueLen] = '\0';
-      return valueLen > 0;
+      path = value;
+      pathLength = valueLength;
+    } else if (eq - key == 10 && memcmp(key, "hdrcharset", 10) == 0) {
+      *binary = valueLength == 6 && memcmp(value, "BINARY", 6) == 0;
     }
     pos += length;
   }
-  return false;
+  // Records up to a malformed one count; a later "path" record replaces an
+  // earlier one, as later records do in extended headers.
+  if (path == nullptr || memchr(path, 0, pathLength) != nullptr) return false;
+  if (pathLength + 1 > outSize) {
+    *tooLong = true;
+    return false;
+  }
+  memcpy(out, path, pathLength);
+  out[pathLength] = '\0';
+  return pathLength > 0;
 }

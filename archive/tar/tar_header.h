@@ -62,8 +62,10 @@ TarEntryKind ClassifyTarType(uint8_t typeflag);
 [[nodiscard]] bool TarHeaderName(const uint8_t* block, char* out, size_t size);
 
 // The value of the "path" record of POSIX extended header data
-// ("<length> <key>=<value>\n" records). False when there is none, a record
-// is malformed, or the value does not fit in `size` bytes with its
-// terminator; a path that does not fit is reported through `tooLong`.
+// ("<length> <key>=<value>\n" records), and whether a "hdrcharset" record
+// says BINARY (the path is the archiver's raw bytes, not UTF-8). False when
+// there is none, a record is malformed, or the value does not fit in
+// `size` bytes with its terminator; a path that does not fit is reported
+// through `tooLong`.
 [[nodiscard]] bool PaxPath(const uint8_t* data, size_t size, char* out, size_t outSize,
-                           bool* tooLong);
+                           bool* tooLong, bool* binary);

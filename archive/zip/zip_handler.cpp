@@ -23,6 +23,13 @@ constexpr uint16_t kFlagEncrypted = 0x0001;
 constexpr uint16_t kFlagWindow8k = 0x0002;
 constexpr uint16_t kFlagLiteralTree = 0x0004;
 constexpr uint16_t kFlagDataDescriptor = 0x0008;
+constexpr uint16_t kFlagUtf8 = 0x0800;  // name (and comment) in UTF-8
+
+constexpr uint16_t kUnicodePathId = 0x7075;
+constexpr uint32_t kDirectorySignature = 0x02014B50;  // "PK\1\2"
+constexpr size_t kDirectoryEntrySize = 46;
+constexpr uint32_t kEndSignature = 0x06054B50;        // "PK\5\6"
+constexpr size_t kEndRecordSize = 22;
 
 // Inflate splits the read-ahead buffer: output in the first half, input in
 // the second.
@@ -35,26 +42,89 @@ static_assert(sizeof(UnshrinkWork) <= kReadAheadSize && sizeof(ExpandWork) <= kR
 uint16_t Le16(const uint8_t* p) { return static_cast<uint16_t>(p[0] | p[1] << 8); }
 uint32_t Le32(const uint8_t* p) { return Le16(p) | static_cast<uint32_t>(Le16(p + 2)) << 16; }
 
-// Reads and drops `count` bytes; false when the stream ends first.
-bool SkipBytes(FILE* stream, size_t count) {
+// Reads and drops `count` bytes, adding them to *crc when given; false
+// when the stream ends first.
+bool SkipBytes(FILE* stream, size_t count, uint32_t* crc = nullptr) {
   uint8_t scratch[4096];
   while (count > 0) {
     size_t n = std::min(count, sizeof scratch);
     if (fread(scratch, 1, n, stream) != n) return false;
+    if (crc != nullptr) *crc = Crc32Update(*crc, scratch, n);
     count -= n;
   }
   return true;
 }
 
-void ShowMemberNotice(const char* name, const char* problem) {
-  char text[1024];
-  FormatMessageText(text, sizeof text, "%s\n%s", name, problem);
-  ShowMessage(text);
+uint64_t Le64(const uint8_t* p) { return Le32(p) | static_cast<uint64_t>(Le32(p + 4)) << 32; }
+
+// The Zip64 extra field (ID 0x0001) holds, in this order, the uncompressed
+// and the compressed size, each present only when its 32-bit field in the
+// header is 0xFFFFFFFF. Its presence also widens the data descriptor's
+// sizes to 8 bytes.
+void TakeZip64Sizes(const uint8_t* extra, size_t length, ZipLocalHeader& header) {
+  for (size_t at = 0; at + 4 <= length;) {
+    const uint16_t id = Le16(extra + at);
+    const size_t size = Le16(extra + at + 2);
+    const uint8_t* field = extra + at + 4;
+    if (size > length - at - 4) return;
+    if (id == 0x0001) {
+      header.zip64 = true;
+      size_t used = 0;
+      if (header.uncompressedSize == 0xFFFFFFFF && used + 8 <= size) {
+        header.uncompressedSize = Le64(field + used);
+        used += 8;
+      }
+      if (header.compressedSize == 0xFFFFFFFF && used + 8 <= size) header.compressedSize = Le64(field + used);
+      // No file reaches 2^62 bytes; the clamp keeps offsets from wrapping.
+      header.compressedSize = std::min<uint64_t>(header.compressedSize, uint64_t{1} << 62);
+      return;
+    }
+    at += 4 + size;
+  }
+}
+
+// The Unicode Path extra field (ID 0x7075):
+//   0 version (1) | 1 CRC-32 of the stored name | 5 the name in UTF-8
+// Its name counts only with version 1 and a CRC that matches the stored
+// name: a stale one, left by a tool that renamed the member, is ignored.
+// True with the name's place and length when there is one that counts.
+bool FindUnicodePath(const uint8_t* extra, size_t length, uint32_t storedCrc, const uint8_t** name,
+                     size_t* nameLength) {
+  for (size_t at = 0; at + 4 <= length;) {
+    const uint16_t id = Le16(extra + at);
+    const size_t size = Le16(extra + at + 2);
+    const uint8_t* field = extra + at + 4;
+    if (size > length - at - 4) return false;
+    if (id == kUnicodePathId && size > 5 && field[0] == 1 && Le32(field + 1) == storedCrc &&
+        memchr(field + 5, 0, size - 5) == nullptr) {
+      *name = field + 5;
+      *nameLength = size - 5;
+      return true;
+    }
+    at += 4 + size;
+  }
+  return false;
+}
+
+// The method's short name for the listing.
+const char* MethodName(uint16_t method) {
+  static const char* const kNames[] = {"stored", "shrunk", "reduce1", "reduce2", "reduce3",
+                                       "reduce4", "implode", "", "deflate"};
+  return method < sizeof kNames / sizeof kNames[0] ? kNames[method] : "";
+}
+
+MemberEnd FromDecodeResult(ZipDecodeResult result) {
+  switch (result) {
+    case ZipDecodeResult::kComplete: return MemberEnd::kComplete;
+    case ZipDecodeResult::kTruncated: return MemberEnd::kTruncated;
+    case ZipDecodeResult::kBadData: break;
+  }
+  return MemberEnd::kDamaged;
 }
 
 }  // namespace
 
-bool ReadZipLocalHeader(FILE* stream, ZipLocalHeader& header) {
+bool ReadZipLocalHeader(FILE* stream, ZipLocalHeader& header, NameMarking unmarked) {
   uint8_t h[kLocalHeaderSize];
   if (fread(h, 1, sizeof h, stream) != sizeof h) return false;
   header.flags = Le16(h + 2);
@@ -64,17 +134,89 @@ bool ReadZipLocalHeader(FILE* stream, ZipLocalHeader& header) {
   header.crc = Le32(h + 10);
   header.compressedSize = Le32(h + 14);
   header.uncompressedSize = Le32(h + 18);
+  header.zip64 = false;
   const size_t nameLength = Le16(h + 22);
   const size_t extraLength = Le16(h + 24);
 
-  const size_t kept = std::min(nameLength, kPathBufferSize - 1);
-  if (fread(header.name, 1, kept, stream) != kept) return false;
-  header.name[kept] = '\0';
-  header.nameFits = kept == nameLength;
-  if (!SkipBytes(stream, nameLength - kept)) return false;
-  if (memchr(header.name, '\0', kept) != nullptr) return false;
+  // The stored name: kept as far as any name can fit once decoded, the
+  // rest only counted into its CRC-32 (which a Unicode Path field checks).
+  uint8_t stored[kStoredNameSize];
+  const size_t kept = std::min(nameLength, sizeof stored);
+  if (fread(stored, 1, kept, stream) != kept) return false;
+  // A NUL where a name could stand makes it no header; further on it only
+  // makes the name unusable.
+  const void* nul = memchr(stored, '\0', kept);
+  if (nul != nullptr && static_cast<const uint8_t*>(nul) - stored < static_cast<ptrdiff_t>(kPathBufferSize - 1))
+    return false;
+  uint32_t storedCrc = Crc32Update(0, stored, kept);
+  if (!SkipBytes(stream, nameLength - kept, &storedCrc)) return false;
   if (header.method > 8 || header.method == 7) return false;
-  return SkipBytes(stream, extraLength);
+  uint8_t extra[0xFFFF];
+  if (fread(extra, 1, extraLength, stream) != extraLength) return false;
+  TakeZip64Sizes(extra, extraLength, header);
+
+  const uint8_t* unicode = nullptr;
+  size_t unicodeLength = 0;
+  if (FindUnicodePath(extra, extraLength, storedCrc, &unicode, &unicodeLength)) {
+    header.nameFits = DecodeStoredName(unicode, unicodeLength, NameMarking::kUtf8, header.name,
+                                       sizeof header.name);
+  } else {
+    const NameMarking marking = (header.flags & kFlagUtf8) ? NameMarking::kUtf8 : unmarked;
+    header.nameFits = kept == nameLength && nul == nullptr &&
+                      DecodeStoredName(stored, kept, marking, header.name, sizeof header.name);
+  }
+  if (!header.nameFits) {
+    // What fits of the stored bytes, only to name the member in a notice.
+    const size_t shown = std::min(kept, kPathBufferSize - 1);
+    memcpy(header.name, stored, shown);
+    header.name[shown] = '\0';
+  }
+  return true;
+}
+
+void ZipHostMarkings::Load(FILE* stream) {
+  legacy_.clear();
+  const off_t start = ftello(stream);
+  if (start < 0 || fseeko(stream, 0, SEEK_END) != 0) return;
+  const off_t fileSize = ftello(stream);
+  // The end record (22 bytes) sits behind the directory, followed only by
+  // a comment of at most 65,535 bytes.
+  std::vector<uint8_t> tail(static_cast<size_t>(std::min<off_t>(fileSize, kEndRecordSize + 0xFFFF)));
+  const off_t tailStart = fileSize - static_cast<off_t>(tail.size());
+  if (tail.size() >= kEndRecordSize && fseeko(stream, tailStart, SEEK_SET) == 0 &&
+      fread(tail.data(), 1, tail.size(), stream) == tail.size()) {
+    for (size_t i = tail.size() - kEndRecordSize + 1; i-- > 0;) {
+      if (Le32(tail.data() + i) != kEndSignature) continue;
+      //  end record: 0 signature | 10 entries | 12 directory size | 16 directory offset
+      const uint8_t* end = tail.data() + i;
+      const uint64_t size = Le32(end + 12), offset = Le32(end + 16);
+      if (offset + size <= static_cast<uint64_t>(tailStart) + i) ReadDirectory(stream, offset, size);
+      break;
+    }
+  }
+  std::sort(legacy_.begin(), legacy_.end());
+  (void)fseeko(stream, start, SEEK_SET);
+}
+
+void ZipHostMarkings::ReadDirectory(FILE* stream, uint64_t offset, uint64_t size) {
+  if (fseeko(stream, static_cast<off_t>(offset), SEEK_SET) != 0) return;
+  // Directory entry: 0 signature | 4 version made by (5: host) | 28 name
+  // length | 30 extra length | 32 comment length | 42 local header offset
+  uint8_t entry[kDirectoryEntrySize];
+  for (uint64_t used = 0; used + sizeof entry <= size;) {
+    if (fread(entry, 1, sizeof entry, stream) != sizeof entry) return;
+    if (Le32(entry) != kDirectorySignature) return;
+    const uint8_t host = entry[5];
+    if (host == 0 || host == 10) legacy_.push_back(Le32(entry + 42));
+    const uint64_t variable = uint64_t{Le16(entry + 28)} + Le16(entry + 30) + Le16(entry + 32);
+    if (!SkipBytes(stream, static_cast<size_t>(variable))) return;
+    used += sizeof entry + variable;
+  }
+}
+
+NameMarking ZipHostMarkings::At(uint64_t localHeaderOffset) const {
+  return std::binary_search(legacy_.begin(), legacy_.end(), localHeaderOffset) ? NameMarking::kLegacy
+                                                                              : NameMarking::kUnmarked;
 }
 
 bool ZipHandler::MatchesExtension(const char* extension) { return EqualsNoCase(extension, "zip") == 0; }
@@ -102,13 +244,16 @@ bool ZipHandler::Extract(const char* path, const char* outputFolder) {
   rememberedPassword_[0] = '\0';
   archive_ = OpenFileStream(path, "rb");
   if (archive_ == nullptr) return false;
+  hosts_.Load(archive_);
+  MemberOutput out(outputFolder);
   ZipLocalHeader header;
   while (FindNextMember(header)) {
     // The member's data end, taken before any password check.
-    long long dataEnd = static_cast<long long>(ftell(archive_)) + header.compressedSize;
-    if (ExtractMember(header, outputFolder, dataEnd) == MemberEnd::kEndArchive) break;
+    long long dataEnd = static_cast<long long>(ftello(archive_)) + static_cast<long long>(header.compressedSize);
+    if (ExtractMember(header, out, dataEnd) == Next::kEndArchive || out.ArchiveEnded()) break;
     if (fseeko(archive_, static_cast<off_t>(dataEnd), SEEK_SET) != 0) break;
   }
+  output_ = nullptr;
   fclose(archive_);
   archive_ = nullptr;
   return true;
@@ -122,82 +267,123 @@ bool ZipHandler::FindNextMember(ZipLocalHeader& header) {
     // A damaged header is skipped: the scan goes on after its signature.
     // No suffix of the signature begins another one, so the window restarts.
     const off_t after = ftello(archive_);
-    if (ReadZipLocalHeader(archive_, header)) return true;
+    if (ReadZipLocalHeader(archive_, header, hosts_.At(static_cast<uint64_t>(after) - 4))) return true;
     if (fseeko(archive_, after, SEEK_SET) != 0) return false;
     window = 0;
   }
   return false;
 }
 
-ZipHandler::MemberEnd ZipHandler::ExtractMember(const ZipLocalHeader& header, const char* outputFolder,
-                                                long long& dataEnd) {
+ZipHandler::Next ZipHandler::ExtractMember(const ZipLocalHeader& header, MemberOutput& out, long long& dataEnd) {
   // A name that does not fit is refused rather than cut into another name.
-  char outputPath[kPathBufferSize];
-  if (!header.nameFits || !JoinOutputPath(outputPath, sizeof outputPath, outputFolder, header.name))
-    return MemberEnd::kNext;
-  PrepareOutputPath(outputPath);
-  // Folder members end here: their folders now exist, and a path ending in
-  // a separator cannot be opened as a file.
-  output_ = OpenFileStream(outputPath, "wb");
-  if (output_ == nullptr) return MemberEnd::kNext;
+  if (!header.nameFits) {
+    RefuseMember(header.name, "the name is too long for an output path; skipped");
+    return Next::kMember;
+  }
+  // Info-ZIP writing to a pipe leaves the compressed size in the local
+  // header at 0 and puts it behind the data. A deflate stream marks its own
+  // end, so such a member is inflated to that end, and the scan resumes
+  // right behind it.
+  const bool described = (header.flags & kFlagDataDescriptor) != 0;
+  const bool toStreamEnd = header.method == 8 && described && header.compressedSize == 0;
+  const bool sizesDeferred = described && header.compressedSize == 0;
 
-  runningCrc_ = 0;
+  MemberInfo info;
+  info.name = header.name;
+  info.size = sizesDeferred && header.uncompressedSize == 0 ? kUnknownSize : header.uncompressedSize;
+  info.packedSize = sizesDeferred ? kUnknownSize : header.compressedSize;
+  info.method = MethodName(header.method);
+  info.SetDosTime(header.dosDate, header.dosTime);
+  info.checksum = ChecksumKind::kCrc32;
+  // With flag bit 3 the header's CRC may be a placeholder: the descriptor
+  // behind the data gives it.
+  info.hasStoredChecksum = !described || (header.compressedSize != 0 && header.crc != 0);
+  info.storedChecksum = header.crc;
+  const long long dataStart = static_cast<long long>(ftello(archive_));
+  // Skipped members (folders, listed or kept ones, refused paths) end here;
+  // the scan resumes at the data's end, or behind the header when it is
+  // not known.
+  if (!out.Begin(info)) return Next::kMember;
+
+  output_ = &out;
   encrypted_ = false;
-  writeFailed_ = false;
-  uint32_t compressedSize = header.compressedSize;
+  readShort_ = false;
+  uint64_t compressedSize = header.compressedSize;
   if (header.flags & kFlagEncrypted) {
-    bool opened = rememberedPassword_[0] != '\0' && TryPassword(rememberedPassword_, header);
-    for (int attempt = 0; !opened && attempt < kPasswordTries; ++attempt) {
-      const char* answer = PasswordPrompt(&PasswordSlot);
-      strncpy(rememberedPassword_, answer != nullptr ? answer : "", sizeof rememberedPassword_ - 1);
-      rememberedPassword_[sizeof rememberedPassword_ - 1] = '\0';
-      opened = TryPassword(rememberedPassword_, header);
-    }
-    if (!opened) {
+    if (!OpenEncrypted(header)) {
       // Nothing of a member that could not be opened stays, and the rest of
       // the archive is not tried.
-      fclose(output_);
-      output_ = nullptr;
-      DeleteOutputFile(outputPath);
-      return MemberEnd::kEndArchive;
+      out.Fail("no password given opens it; the rest of the archive is not extracted");
+      return Next::kEndArchive;
     }
     compressedSize = compressedSize > kEncryptionHeaderSize ? compressedSize - kEncryptionHeaderSize : 0;
   }
 
-  // Info-ZIP writing to a pipe leaves the sizes in the local header at 0 and
-  // puts them behind the data. A deflate stream marks its own end, so such a
-  // member is inflated to that end, and the scan resumes right behind it.
-  const bool toStreamEnd = header.method == 8 && (header.flags & kFlagDataDescriptor) && header.compressedSize == 0;
-
   void* work = g_ReadAheadBuffer;
+  // Sizes above 32 bits come only with Zip64, which the legacy methods
+  // predate; a larger size is clamped, never wrapped.
+  const uint32_t size32 = static_cast<uint32_t>(std::min<uint64_t>(header.uncompressedSize, UINT32_MAX));
+  MemberEnd end = MemberEnd::kComplete;
   switch (header.method) {
-    case 0: CopyStored(compressedSize); break;
-    case 1: (void)Unshrink(*this, header.uncompressedSize, work); break;
+    case 0: end = CopyStored(compressedSize); break;
+    case 1: end = FromDecodeResult(Unshrink(*this, size32, work)); break;
     case 2: case 3: case 4: case 5:
-      (void)Expand(*this, header.uncompressedSize, header.method - 1, work);
+      end = FromDecodeResult(Expand(*this, size32, header.method - 1, work));
       break;
     case 6:
-      (void)Explode(*this, header.uncompressedSize, header.flags & kFlagWindow8k, header.flags & kFlagLiteralTree,
-                    work);
+      end = FromDecodeResult(
+          Explode(*this, size32, header.flags & kFlagWindow8k, header.flags & kFlagLiteralTree, work));
       break;
     case 8: {
-      size_t unused = Inflate(compressedSize, toStreamEnd);
+      size_t unused = 0;
+      end = Inflate(compressedSize, toStreamEnd, &unused);
       if (toStreamEnd) dataEnd = static_cast<long long>(ftello(archive_)) - static_cast<long long>(unused);
       break;
     }
   }
-  if (fclose(output_) != 0) writeFailed_ = true;
+  if (end == MemberEnd::kTruncated && !readShort_) end = MemberEnd::kDamaged;
+  if (described && end == MemberEnd::kComplete && fseeko(archive_, static_cast<off_t>(dataEnd), SEEK_SET) == 0)
+    (void)ReadDataDescriptor(header, static_cast<uint64_t>(dataEnd - dataStart), out, &dataEnd);
   output_ = nullptr;
-  StampDosTime(outputPath, header.dosDate, header.dosTime);
+  out.End(end);
+  return Next::kMember;
+}
 
-  // The header's CRC is only known when it is not deferred behind the data.
-  const bool crcKnown =
-      !(header.flags & kFlagDataDescriptor) || (header.compressedSize != 0 && header.crc != 0);
-  if (writeFailed_)
-    ShowMemberNotice(header.name, "The file could not be written in full.");
-  else if (crcKnown && runningCrc_ != header.crc)
-    ShowMemberNotice(header.name, "CRC-32 mismatch: the extracted file may be damaged.");
-  return MemberEnd::kNext;
+bool ZipHandler::OpenEncrypted(const ZipLocalHeader& header) {
+  if (rememberedPassword_[0] != '\0' && TryPassword(rememberedPassword_, header)) return true;
+  for (int attempt = 0; attempt < kPasswordTries; ++attempt) {
+    const char* answer = PasswordPrompt(&PasswordSlot);
+    strncpy(rememberedPassword_, answer != nullptr ? answer : "", sizeof rememberedPassword_ - 1);
+    rememberedPassword_[sizeof rememberedPassword_ - 1] = '\0';
+    if (TryPassword(rememberedPassword_, header)) return true;
+  }
+  return false;
+}
+
+// Data descriptor: an optional signature "PK\7\8", the CRC-32, then the
+// compressed and uncompressed sizes (4 bytes each, 8 with Zip64). The
+// signature is optional, so each layout is tried and only one whose sizes
+// are what the member took and gave is believed.
+bool ZipHandler::ReadDataDescriptor(const ZipLocalHeader& header, uint64_t packed, MemberOutput& out,
+                                    long long* end) {
+  constexpr uint32_t kDescriptorSignature = 0x08074B50;
+  uint8_t d[24];
+  const size_t got = fread(d, 1, sizeof d, archive_);
+  const uint64_t written = out.Written();
+  for (const bool wide : {header.zip64, !header.zip64}) {
+    for (const bool signed_ : {true, false}) {
+      const size_t at = signed_ ? 4 : 0;
+      const size_t width = wide ? 8 : 4;
+      if (at + 4 + 2 * width > got || (signed_ && Le32(d) != kDescriptorSignature)) continue;
+      const uint64_t compressed = wide ? Le64(d + at + 4) : Le32(d + at + 4);
+      const uint64_t uncompressed = wide ? Le64(d + at + 4 + width) : Le32(d + at + 4 + width);
+      if (compressed != packed || uncompressed != written) continue;
+      out.SetStoredChecksum(Le32(d + at));
+      *end += static_cast<long long>(at + 4 + 2 * width);
+      return true;
+    }
+  }
+  return false;
 }
 
 bool ZipHandler::TryPassword(const char* password, const ZipLocalHeader& header) {
@@ -216,26 +402,29 @@ bool ZipHandler::TryPassword(const char* password, const ZipLocalHeader& header)
 }
 
 size_t ZipHandler::ReadMember(uint8_t* buffer, size_t count) {
+  if (output_ == nullptr || output_->Failed()) return 0;
   size_t n = fread(buffer, 1, count, archive_);
+  if (n < count) readShort_ = true;
   if (encrypted_) DecryptBytes(keys_, buffer, n);
   return n;
 }
 
 void ZipHandler::WriteMember(const uint8_t* data, size_t count) {
-  runningCrc_ = Crc32Update(runningCrc_, data, count);
-  if (fwrite(data, 1, count, output_) != count) writeFailed_ = true;
+  if (output_ != nullptr) (void)output_->Write(data, count);
 }
 
-void ZipHandler::CopyStored(uint32_t compressedSize) {
-  for (size_t remaining = compressedSize; remaining > 0;) {
-    const size_t n = ReadMember(g_ReadAheadBuffer, std::min(remaining, kReadAheadSize));
-    if (n == 0) break;
-    WriteMember(g_ReadAheadBuffer, n);
+MemberEnd ZipHandler::CopyStored(uint64_t compressedSize) {
+  for (uint64_t remaining = compressedSize; remaining > 0;) {
+    const size_t want = static_cast<size_t>(std::min<uint64_t>(remaining, kReadAheadSize));
+    const size_t n = ReadMember(g_ReadAheadBuffer, want);
+    if (n != 0) WriteMember(g_ReadAheadBuffer, n);
+    if (n != want) return MemberEnd::kTruncated;
     remaining -= n;
   }
+  return MemberEnd::kComplete;
 }
 
-size_t ZipHandler::Inflate(uint32_t compressedSize, bool toStreamEnd) {
+MemberEnd ZipHandler::Inflate(uint64_t compressedSize, bool toStreamEnd, size_t* unused) {
   uint8_t* const out = g_ReadAheadBuffer;
   uint8_t* const in = g_ReadAheadBuffer + kInflateHalf;
   uint64_t remaining = toStreamEnd ? UINT64_MAX : compressedSize;
@@ -245,12 +434,14 @@ size_t ZipHandler::Inflate(uint32_t compressedSize, bool toStreamEnd) {
     return n;
   };
 
+  *unused = 0;
   size_t got = refill();
-  if (got == 0) return 0;
+  if (got == 0) return MemberEnd::kTruncated;
   Inflater inflater;
-  if (!inflater.ok()) return got;
+  if (!inflater.ok()) return MemberEnd::kDamaged;
   const uint8_t* next = in;
   bool inputEnded = false;
+  MemberEnd end = MemberEnd::kTruncated;
   for (;;) {
     uint8_t* put = out;
     size_t room = kInflateHalf;
@@ -258,10 +449,23 @@ size_t ZipHandler::Inflate(uint32_t compressedSize, bool toStreamEnd) {
     const InflateResult result = inflater.Run(next, got, put, room);
     const size_t produced = kInflateHalf - room;
     if (produced != 0) WriteMember(out, produced);
+    if (result == InflateResult::kEnd) {
+      end = MemberEnd::kComplete;
+      break;
+    }
     // An error in the data ends the member with what was written so far.
-    if (result != InflateResult::kMore) break;
+    if (result == InflateResult::kError) {
+      end = MemberEnd::kDamaged;
+      break;
+    }
     if (room == 0) continue;  // more output may be waiting
-    if (got == before && produced == 0 && (got != 0 || inputEnded)) break;  // no progress
+    if (got == before && produced == 0) {
+      if (got != 0) {  // no progress with input at hand
+        end = MemberEnd::kDamaged;
+        break;
+      }
+      if (inputEnded) break;  // the data ended before the stream did
+    }
     if (got != 0 || inputEnded) continue;
     got = refill();
     next = in;
@@ -269,5 +473,6 @@ size_t ZipHandler::Inflate(uint32_t compressedSize, bool toStreamEnd) {
     inputEnded = got == 0;
   }
   const uint8_t* leftover;
-  return got + inflater.Leftover(&leftover);
+  *unused = got + inflater.Leftover(&leftover);
+  return end;
 }

@@ -8,7 +8,11 @@
 #include "archive/zip/zip_bit_reader.h"
 #include "archive/zip/zip_crypto.h"
 #include "core/handler.h"
+#include "core/member_output.h"
+#include "core/names.h"
 #include "core/output.h"
+
+#include <vector>
 
 // One local file header as read (the fields after the 4-byte signature).
 struct ZipLocalHeader {
@@ -17,16 +21,43 @@ struct ZipLocalHeader {
   uint16_t dosTime;
   uint16_t dosDate;
   uint32_t crc;
-  uint32_t compressedSize;
-  uint32_t uncompressedSize;
-  bool nameFits;              // false: the name is longer than a path buffer holds
-  char name[kPathBufferSize]; // NUL-terminated, never containing a NUL itself
+  // Sizes as the header gives them: a field of 0xFFFFFFFF is replaced by
+  // its value from the Zip64 extra field (ID 0x0001).
+  uint64_t compressedSize;
+  uint64_t uncompressedSize;
+  bool zip64;                 // a Zip64 extra field came with it: a data descriptor has 8-byte sizes
+  bool nameFits;              // false: the decoded name is longer than a path buffer holds
+                              // (`name` then holds what fits of it, only to name the member)
+  char name[kPathBufferSize]; // program text, NUL-terminated, never containing a NUL itself
 };
 
-// Reads the header that follows a signature and skips its extra field.
-// False for a short read, a NUL in the name or a method this reader does
-// not know; the stream is then somewhere inside the header.
-[[nodiscard]] bool ReadZipLocalHeader(FILE* stream, ZipLocalHeader& header);
+// Reads the header that follows a signature and its extra field, and
+// decodes the name: UTF-8 when flag bit 11 says so, the UTF-8 name of a
+// Unicode Path extra field (0x7075, version 1) in its place when the CRC-32
+// it carries matches the stored name, else as `unmarked` says (legacy text
+// for archives made on MS-DOS or Windows, see ZipHostMarkings). Of the
+// other extra fields only the Zip64 sizes are taken. False for a short
+// read, a NUL in the name or a method this reader does not know; the
+// stream is then somewhere inside the header.
+[[nodiscard]] bool ReadZipLocalHeader(FILE* stream, ZipLocalHeader& header,
+                                      NameMarking unmarked = NameMarking::kUnmarked);
+
+// What the central directory says about each member's unmarked name, by
+// the offset of its local header: legacy text when "version made by" names
+// MS-DOS (0) or Windows NTFS (10) as the host. Members the directory does
+// not reach (a damaged or missing directory) are unmarked.
+class ZipHostMarkings {
+ public:
+  // Reads the central directory of the archive; leaves the position as it
+  // was. Nothing is kept when the directory cannot be found or read.
+  void Load(FILE* stream);
+  NameMarking At(uint64_t localHeaderOffset) const;
+
+ private:
+  void ReadDirectory(FILE* stream, uint64_t offset, uint64_t size);
+
+  std::vector<uint64_t> legacy_;  // sorted local header offsets of MS-DOS/Windows members
+};
 
 class ZipHandler : public FormatHandler, private ZipMemberIo {
  public:
@@ -36,28 +67,34 @@ class ZipHandler : public FormatHandler, private ZipMemberIo {
   bool Extract(const char* path, const char* outputFolder) override;
 
  private:
-  enum class MemberEnd { kNext, kEndArchive };
+  enum class Next { kMember, kEndArchive };
 
   // The decrypting read: reads from the archive and decrypts when the member
-  // is encrypted. The CRC write: adds to the running CRC and writes.
+  // is encrypted; nothing once the member's output has failed, so every
+  // decoder stops. The member write: hands the bytes to the member output.
   size_t ReadMember(uint8_t* buffer, size_t count) override;
   void WriteMember(const uint8_t* data, size_t count) override;
 
   [[nodiscard]] bool FindNextMember(ZipLocalHeader& header);
-  MemberEnd ExtractMember(const ZipLocalHeader& header, const char* outputFolder, long long& dataEnd);
+  Next ExtractMember(const ZipLocalHeader& header, MemberOutput& out, long long& dataEnd);
+  [[nodiscard]] bool OpenEncrypted(const ZipLocalHeader& header);
   [[nodiscard]] bool TryPassword(const char* password, const ZipLocalHeader& header);
-  void CopyStored(uint32_t compressedSize);
+  MemberEnd CopyStored(uint64_t compressedSize);
   // Inflates at most compressedSize bytes of input, or, with `toStreamEnd`,
-  // as much as the deflate stream takes. Returns the input bytes read but
+  // as much as the deflate stream takes. *unused: the input bytes read but
   // not used.
-  size_t Inflate(uint32_t compressedSize, bool toStreamEnd);
+  MemberEnd Inflate(uint64_t compressedSize, bool toStreamEnd, size_t* unused);
+  // Reads the data descriptor at the stream position (behind the data of a
+  // member with flag bit 3) and hands its CRC-32 to the output; false when
+  // none is there whose sizes match what the member took and gave.
+  bool ReadDataDescriptor(const ZipLocalHeader& header, uint64_t packed, MemberOutput& out, long long* end);
 
   ZipKeys keys_{};
+  ZipHostMarkings hosts_;
   FILE* archive_ = nullptr;
-  FILE* output_ = nullptr;
-  uint32_t runningCrc_ = 0;   // CRC-32 of the bytes written for the member
-  bool encrypted_ = false;    // the member's data pass through decryption
-  bool writeFailed_ = false;  // an output write came up short
+  MemberOutput* output_ = nullptr;  // the member being decoded
+  bool encrypted_ = false;          // the member's data pass through decryption
+  bool readShort_ = false;          // a read of member data met the end of the archive
   // The password that opened the last encrypted member; lasts one Extract.
   char rememberedPassword_[128] = {};
 };

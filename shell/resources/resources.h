@@ -37,13 +37,17 @@ inline constexpr DialogTemplate kPasswordDialog = {
     103, kDialogFrame | DS_CENTER | WS_VISIBLE, 0, u"Please Input Password", 9, u"Tahoma", 130, 46,
     kPasswordItems, sizeof kPasswordItems / sizeof kPasswordItems[0]};
 
-// Template 106: the progress window (caption and text set at run time).
+// Template 106: the progress window (caption and texts set at run time):
+// the archive's name, the member being written, and a bar with how far the
+// archive has been read.
 inline constexpr DialogItem kProgressItems[] = {
-    {1011, ControlKind::Label, u"Static", 0, 6, 2, 103, 8},
+    {1011, ControlKind::Label, u"Static", 0, 6, 2, 150, 8},
+    {1014, ControlKind::Label, u"", 0, 6, 10, 150, 8},
+    {1015, ControlKind::Label, u"", 0, 6, 18, 150, 8},
 };
 inline constexpr DialogTemplate kProgressDialog = {
     106, WS_POPUP | WS_CAPTION | DS_MODALFRAME | DS_CENTER | DS_SETFONT, WS_EX_TOOLWINDOW, u"", 9, u"Tahoma",
-    115, 12, kProgressItems, sizeof kProgressItems / sizeof kProgressItems[0]};
+    162, 28, kProgressItems, sizeof kProgressItems / sizeof kProgressItems[0]};
 
 // Template 110: the file types.
 inline constexpr DialogItem kAssociateItems[] = {

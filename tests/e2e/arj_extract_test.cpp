@@ -108,9 +108,10 @@ TEST_F(ArjExtract, TextAndBinaryMembers) {
   EXPECT_EQ(Sha("random.bin"), sums_["random.bin"]);
 }
 
-TEST_F(ArjExtract, GarbledMemberIsSkipped) {
+TEST_F(ArjExtract, GarbledMemberIsSkippedAndFails) {
   auto r = ExtractFixture("garbled.arj", "garbled.arj");
-  EXPECT_EQ(r.exitCode, 0) << r.err;
+  EXPECT_EQ(r.exitCode, 2) << r.err;
+  EXPECT_NE(r.err.find("secret.txt: garbled"), std::string::npos) << r.err;
   EXPECT_EQ(ListFiles(out()), (std::vector<std::string>{"after.txt", "before.txt"}));
   EXPECT_EQ(Sha("after.txt"), sums_["after.txt"]);
 }
@@ -148,7 +149,7 @@ TEST_F(ArjExtract, MsdosHostMembers) {
   EXPECT_EQ(ReadFile(out() + "/uab.txt"), "unix data");
 }
 
-TEST_F(ArjExtract, Method4FromArchiverVersionOneIsSkipped) {
+TEST_F(ArjExtract, Method4FromArchiverVersionOneIsSkippedAndFails) {
   Fields old;
   old.method = 4;
   old.archiverVersion = 1;
@@ -158,7 +159,8 @@ TEST_F(ArjExtract, Method4FromArchiverVersionOneIsSkipped) {
   next.method = 0;
   next.name = "next.txt";
   auto r = ExtractBytes(Archive({{old, std::string("\x30\x98\x4C\x60", 4)}, {next, "ok"}}));
-  EXPECT_EQ(r.exitCode, 0) << r.err;
+  EXPECT_EQ(r.exitCode, 2) << r.err;
+  EXPECT_NE(r.err.find("old.txt: made with a method"), std::string::npos) << r.err;
   EXPECT_EQ(ListFiles(out()), std::vector<std::string>{"next.txt"});
 }
 
@@ -207,6 +209,7 @@ TEST_F(ArjExtract, NamesStayInsideTheOutputFolder) {
 }
 
 // Damaged archives end the walk where the damage is; what came before stays.
+// A member cut short fails the archive.
 TEST_F(ArjExtract, DamagedArchives) {
   const std::string methods = ReadFile(Fixture("arj/methods.arj"));
   // Cut inside the third member's data, inside a header, and just after
@@ -217,7 +220,7 @@ TEST_F(ArjExtract, DamagedArchives) {
     testutil::WriteFile(dir / "cut.arj", methods.substr(0, cut));
     auto r = testutil::RunDorvane({"#P(" + (dir / "out") + ")#F(" + (dir / "cut.arj") + ")"},
                                   {{"DORVANE_REGISTRY", dir / "registry.reg"}});
-    EXPECT_EQ(r.exitCode, 0) << cut << r.err;
+    EXPECT_EQ(r.exitCode, cut == mainEnd ? 0 : 2) << cut << r.err;
     if (cut > 900) {
       EXPECT_EQ(Sha256Hex(ReadFile(dir / "out/m0.bin")), sums_["random.bin"]);
     }
@@ -249,7 +252,7 @@ TEST_F(ArjExtract, DamagedArchives) {
   huge.insert(huge.end(), header.begin(), header.end());
   huge.insert(huge.end(), 64, 0x55);
   r = ExtractBytes(huge, "huge.arj");
-  EXPECT_EQ(r.exitCode, 0) << r.err;
+  EXPECT_EQ(r.exitCode, 2) << r.err;
   EXPECT_LT(ReadFile(out() + "/big.txt").size(), 16u << 20);
 
   // The main header is unreadable: a failure.

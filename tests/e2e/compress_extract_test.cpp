@@ -70,9 +70,12 @@ TEST_F(CompressExtract, BadInput) {
   const std::string cut = Output("cut");
   EXPECT_GT(cut.size(), 0u);
   EXPECT_LT(cut.size(), 12005u);
-  // A corrupt code after a good start: the good part is kept.
+  // A corrupt code after a good start: the good part is kept, and the
+  // member is named as damaged.
   testutil::WriteFile(tmp_ / "bad.Z", std::string("\x1F\x9D\x90\x41\xFE\xFF\xFF", 7));
-  EXPECT_EQ(Extract(tmp_ / "bad.Z").exitCode, 0);
+  const auto bad = Extract(tmp_ / "bad.Z");
+  EXPECT_EQ(bad.exitCode, 2);
+  EXPECT_NE(bad.err.find("bad: damaged data"), std::string::npos) << bad.err;
   EXPECT_EQ(Output("bad"), "A");
   // The magic alone is not taken by any handler.
   testutil::WriteFile(tmp_ / "tiny.Z", std::string("\x1F\x9D", 2));

@@ -69,6 +69,9 @@ struct Level2Member {
   uint32_t unixTime = 1000000000;
   uint8_t attribute = 0x20;
   bool badCrc = false;
+  char os = 'U';
+  size_t padding = 0;   // zero bytes after the extended headers
+  int sizeError = 0;    // added to the stored header size
 };
 
 // A level-2 member with a header-CRC, a file-name and (if any) a folder
@@ -86,7 +89,7 @@ std::string Level2(const Level2Member& m) {
   h += static_cast<char>(m.attribute);
   h += '\x02';
   Put16(h, Crc16(m.data));
-  h += 'U';
+  h += m.os;
   Put16(h, static_cast<uint32_t>(ext[0].size() + 2));
   size_t crcAt = 0;
   for (size_t i = 0; i < ext.size(); ++i) {
@@ -94,8 +97,10 @@ std::string Level2(const Level2Member& m) {
     h += ext[i];
     Put16(h, i + 1 < ext.size() ? static_cast<uint32_t>(ext[i + 1].size() + 2) : 0);
   }
-  h[0] = static_cast<char>(h.size() & 0xFF);
-  h[1] = static_cast<char>(h.size() >> 8);
+  h += std::string(m.padding, '\0');
+  const size_t size = h.size() + m.sizeError;
+  h[0] = static_cast<char>(size & 0xFF);
+  h[1] = static_cast<char>(size >> 8);
   const uint16_t crc = static_cast<uint16_t>(Crc16(h) ^ (m.badCrc ? 1 : 0));
   h[crcAt] = static_cast<char>(crc & 0xFF);
   h[crcAt + 1] = static_cast<char>(crc >> 8);
@@ -209,8 +214,7 @@ TEST_F(LzhExtract, FolderNamesShiftJisAndDotDot) {
   ASSERT_EQ(Extract(Write("n.lzh", archive)).exitCode, 0);
   EXPECT_EQ(ReadFile(out() + "/a/b/c.txt"), "in a/b");
   EXPECT_EQ(ReadFile(out() + "/\xE8\xA1\xA8.txt"), "table");
-  EXPECT_TRUE(testutil::FileExists(out() + "/emptydir"));
-  EXPECT_EQ(ReadFile(out() + "/emptydir"), "");
+  EXPECT_TRUE(testutil::IsDirectory(out() + "/emptydir"));
   EXPECT_EQ(ReadFile(out() + "/__/__/evil.txt"), "no");
   EXPECT_FALSE(testutil::FileExists(tmp_ / "evil.txt"));
 }
@@ -222,8 +226,48 @@ TEST_F(LzhExtract, OverlongNameIsSkippedAndTheWalkGoesOn) {
   Level2Member after;
   after.name = "after.txt";
   after.data = "after";
-  ASSERT_EQ(Extract(Write("l.lzh", Level2(longName) + Level2(after) + std::string(1, '\0'))).exitCode, 0);
+  const auto r = Extract(Write("l.lzh", Level2(longName) + Level2(after) + std::string(1, '\0')));
+  EXPECT_EQ(r.exitCode, 2);
+  EXPECT_NE(r.err.find("nnn: the name is too long"), std::string::npos) << r.err;
   EXPECT_EQ(Extracted(), (std::vector<std::string>{"after.txt"}));
+}
+
+// A level-2 header is as long as its stored size says, padding included;
+// the OS-9/68k port stores that size two bytes short.
+TEST_F(LzhExtract, Level2HeaderSizeAndTheOs9Shortfall) {
+  struct Row {
+    const char* label;
+    char os;
+    size_t padding;
+    int sizeError;
+    bool read;
+  } rows[] = {
+      {"padding byte", 'U', 1, 0, true},
+      {"OS-9 two bytes short", 'K', 0, -2, true},
+      {"two bytes short elsewhere", 'U', 0, -2, false},
+  };
+  for (const Row& row : rows) {
+    Level2Member m;
+    m.name = "a.txt";
+    m.data = "member data";
+    m.os = row.os;
+    m.padding = row.padding;
+    m.sizeError = row.sizeError;
+    Level2Member next;
+    next.name = "b.txt";
+    next.data = "next";
+    TempDir dir;
+    testutil::WriteFile(dir / "h.lzh", Level2(m) + Level2(next) + std::string(1, '\0'));
+    const auto r = testutil::RunDorvane({"#P(" + (dir / "out") + ")#F(" + (dir / "h.lzh") + ")"},
+                                        {{"DORVANE_REGISTRY", dir / "registry.reg"}});
+    if (row.read) {
+      EXPECT_EQ(r.exitCode, 0) << row.label << r.err;
+      EXPECT_EQ(ReadFile(dir / "out/a.txt"), "member data") << row.label;
+      EXPECT_EQ(ReadFile(dir / "out/b.txt"), "next") << row.label;
+    } else {
+      EXPECT_FALSE(testutil::FileExists(dir / "out/a.txt")) << row.label;
+    }
+  }
 }
 
 TEST_F(LzhExtract, DamagedHeadersEndTheWalk) {
@@ -265,9 +309,11 @@ TEST_F(LzhExtract, DamagedHeadersEndTheWalk) {
   }
 }
 
-TEST_F(LzhExtract, TruncatedArchiveKeepsWhatWasWritten) {
+TEST_F(LzhExtract, TruncatedArchiveKeepsWhatWasWrittenAndFails) {
   const std::string lzh = ReadFile(Fixture("lzh/level2_lh7.lzh"));
-  ASSERT_EQ(Extract(Write("cut.lzh", lzh.substr(0, lzh.size() / 2))).exitCode, 0);
+  const auto r = Extract(Write("cut.lzh", lzh.substr(0, lzh.size() / 2)));
+  EXPECT_EQ(r.exitCode, 2);
+  EXPECT_NE(r.err.find("long.txt: the archive ends inside this member"), std::string::npos) << r.err;
   EXPECT_EQ(ReadFile(out() + "/hello.txt"), "Hello from the LZH fixtures.\n");
   const std::string partial = ReadFile(out() + "/long.txt");
   EXPECT_GT(partial.size(), 1000u);

@@ -5,6 +5,7 @@
 #include <unistd.h>
 
 #include <chrono>
+#include <regex>
 #include <string>
 #include <thread>
 
@@ -210,7 +211,13 @@ TEST_F(TmuxTest, WrongPasswordThreeTimesLeavesNothing) {
     Keys("-l nope");
     Keys("Enter");
   }
-  const std::string s = WaitGone("Please Input Password");
+  WaitGone("Please Input Password");
+  // The member is named, then the archive is reported as failed.
+  WaitFor("no password given opens it");
+  Keys("Enter");
+  WaitFor("FAILED: 1 times");
+  Keys("Enter");
+  const std::string s = WaitGone("FAILED: 1 times");
   EXPECT_NE(s.find("enc.zip"), std::string::npos) << s;  // the main dialog is back
   EXPECT_TRUE(testutil::ListFiles(tmp_ / "out").empty());
   Keys("Escape");
@@ -247,6 +254,37 @@ TEST_F(TmuxTest, CommandLinePasswordFromPipeOrTerminal) {
   const std::string s = WaitFor("EXIT=0");
   EXPECT_EQ(s.find("secret"), std::string::npos) << s;
   EXPECT_EQ(testutil::Sha256Hex(ReadFile(tmp_ / "out/numbers.txt")), kNumbersSha);
+}
+
+// On a terminal a status line shows the archive, how far it has been read,
+// the speed, the time left and the member; it is cleared at the end. With -q,
+// or with standard error not a terminal, nothing is shown. The password read
+// from a pipe the test holds open keeps the extraction waiting meanwhile.
+TEST_F(TmuxTest, ProgressStatusLineOnlyOnATerminal) {
+  testutil::WriteFile(tmp_ / "enc.zip", ReadFile(testutil::Fixture("zip/enc-stored.zip")));
+  const std::string fifo = tmp_ / "pw";
+  const std::string run = "-o '" + tmp_ / "out" + "' '" + tmp_ / "enc.zip" + "'";
+  const std::string lineEnd = "numbers.txt";
+  for (const std::string& extra : {std::string(), std::string("-q "), std::string("2>'" + tmp_ / "err.txt" + "' ")}) {
+    Tmux("kill-server 2>/dev/null");
+    testutil::System("rm -f '" + fifo + "'; mkfifo '" + fifo + "'");
+    Start("", "cat '" + fifo + "'", extra + run);
+    std::string s;
+    if (extra.empty()) {
+      s = WaitFor(" left  " + lineEnd);
+      EXPECT_TRUE(std::regex_search(s, std::regex("enc\\.zip  [0-9]+%  [0-9.]+ k?B/s  0:[0-9]{2} left  numbers\\.txt")))
+          << s;
+    } else {
+      std::this_thread::sleep_for(std::chrono::milliseconds(400));  // several redraw periods
+      s = Screen();
+      EXPECT_EQ(s.find("enc.zip"), std::string::npos) << extra << s;
+    }
+    testutil::WriteFile(fifo, "secret\n");
+    s = WaitFor("EXIT=0");
+    EXPECT_EQ(s.find('%'), std::string::npos) << s;
+    EXPECT_EQ(testutil::Sha256Hex(ReadFile(tmp_ / "out/numbers.txt")), kNumbersSha);
+  }
+  EXPECT_EQ(ReadFile(tmp_ / "err.txt"), "");
 }
 
 // A program-ending error during an extraction: the "Error!" box, then the

@@ -156,7 +156,8 @@ static std::string Drain(int fd) {
 }
 
 RunResult RunDorvane(const std::vector<std::string>& args,
-                     const std::map<std::string, std::string>& env, const std::string& input) {
+                     const std::map<std::string, std::string>& env, const std::string& input,
+                     const std::string& cwd) {
   int inPipe[2], outPipe[2], errPipe[2];
   if (pipe(inPipe) || pipe(outPipe) || pipe(errPipe)) abort();
   posix_spawn_file_actions_t fa;
@@ -166,6 +167,7 @@ RunResult RunDorvane(const std::vector<std::string>& args,
   posix_spawn_file_actions_adddup2(&fa, errPipe[1], 2);
   for (int fd : {inPipe[0], inPipe[1], outPipe[0], outPipe[1], errPipe[0], errPipe[1]})
     posix_spawn_file_actions_addclose(&fa, fd);
+  if (!cwd.empty()) posix_spawn_file_actions_addchdir_np(&fa, cwd.c_str());
   posix_spawnattr_t attr;
   posix_spawnattr_init(&attr);
   // A new session: the program has no controlling terminal, as in CI.

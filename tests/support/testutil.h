@@ -42,9 +42,11 @@ struct RunResult {
 };
 // Runs build/dorvane with the arguments and extra environment (standard
 // input from `input`, not a terminal). DORVANE_REGISTRY must be given by the
-// caller through `env` so that no test touches the user's store.
+// caller through `env` so that no test touches the user's store. A
+// non-empty `cwd` is the program's current folder.
 RunResult RunDorvane(const std::vector<std::string>& args,
-                     const std::map<std::string, std::string>& env, const std::string& input = "");
+                     const std::map<std::string, std::string>& env, const std::string& input = "",
+                     const std::string& cwd = "");
 
 // Runs a shell command, returning its exit status (for making inputs with
 // real tools when they are installed).

@@ -56,7 +56,7 @@ inline Bytes Header(const Fields& f, const std::vector<Bytes>& extended = {}) {
 }
 
 // A whole archive: a main header, the members (header and packed bytes), the
-// end marker. Stored members get their size from their data.
+// end marker. Stored members get their size and CRC-32 from their data.
 inline Bytes Archive(const std::vector<std::pair<Fields, std::string>>& members) {
   Fields main;
   main.type = 2;
@@ -65,7 +65,10 @@ inline Bytes Archive(const std::vector<std::pair<Fields, std::string>>& members)
   for (const auto& [fields, data] : members) {
     Fields f = fields;
     f.packed = uint32_t(data.size());
-    if (f.method == 0) f.size = f.packed;
+    if (f.method == 0) {
+      f.size = f.packed;
+      f.crc = uint32_t(crc32(0, reinterpret_cast<const Bytef*>(data.data()), uInt(data.size())));
+    }
     Bytes h = Header(f);
     a.insert(a.end(), h.begin(), h.end());
     a.insert(a.end(), data.begin(), data.end());

@@ -142,14 +142,20 @@ TEST(ArjReadHeader, NamesFromOtherHostsLoseBitSeven) {
   }
   f.host = 2;
   EXPECT_EQ(std::string(Read(Header(f)).header.name), "\x03\x65\x03\x58\x03\x67.txt");
+  // UTF-8 from other hosts is UTF-8: "テスト.txt" in its Shift-JIS form.
+  f.name = "\xE3\x83\x86\xE3\x82\xB9\xE3\x83\x88.txt";
+  EXPECT_EQ(std::string(Read(Header(f)).header.name), "\x83\x65\x83\x58\x83\x67.txt");
 }
 
 TEST(ArjReadHeader, NamesStayInsideTheirBuffer) {
   Fields f;
+  // A name longer than its buffer is refused (left empty), never cut.
+  f.name = std::string(511, 'n');
+  EXPECT_EQ(std::string(Read(Header(f)).header.name), f.name);
   f.name = std::string(700, 'n');
   ReadBack r = Read(Header(f));
   ASSERT_EQ(r.result, ArjHeaderResult::kRead);
-  EXPECT_EQ(std::string(r.header.name), std::string(511, 'n'));
+  EXPECT_STREQ(r.header.name, "");
 
   // A first header size beyond the basic header: no name at all.
   Bytes h = Header(Fields());

@@ -1,6 +1,7 @@
 // The cabinet reader in process: gcab fixtures, cabinets and sets made by
 // the test builder, and the messages of broken input.
 #include <gtest/gtest.h>
+#include <sys/stat.h>
 
 #include <cstring>
 #include <algorithm>
@@ -41,6 +42,7 @@ class CabReader : public ::testing::Test {
     g_CabPrint = CapturePrinted;
     g_shown.clear();
     g_printed.clear();
+    mkdir(out().c_str(), 0777);  // as ProcessArchive makes it
   }
   void TearDown() override {
     g_CabShowMessage = ShowMessage;

@@ -1,11 +1,13 @@
 // Notices and program-ending errors as a command-line run shows them.
 #include <gtest/gtest.h>
 
+#include <cstdio>
 #include <cstdlib>
 #include <string>
 
 #include "core/charset.h"
 #include "core/messages.h"
+#include "core/progress.h"
 
 namespace {
 
@@ -14,6 +16,28 @@ TEST(Messages, ProgramErrorEndsWithStatusOne) {
   BuildLeadByteTable();
   EXPECT_EXIT(ProgramError("x.cab"), ::testing::ExitedWithCode(1),
               "^Error!\nDorvane: program error x\\.cab\n$");
+}
+
+// A view that says when it is taken down.
+struct MarkingView : ProgressView {
+  void Show(const ProgressRecord&) override {}
+  void Pump(const ProgressRecord&) override {}
+  void Hide(const ProgressRecord&) override { fputs("[closed]\n", stderr); }
+} g_markingView;
+
+// exit() destroys what the progress thread waits on and calls, so a
+// program-ending error inside an extraction closes the progress window
+// before the process ends rather than leave the thread waiting.
+TEST(Messages, ProgramErrorClosesTheProgressWindowBeforeTheEnd) {
+  BuildLeadByteTable();
+  EXPECT_EXIT(
+      {
+        SetProgressView(&g_markingView);
+        ProgressRecord record;
+        OpenProgress(&record);
+        ProgramError("x.cab");
+      },
+      ::testing::ExitedWithCode(1), "^Error!\nDorvane: program error x\\.cab\n\\[closed\\]\n$");
 }
 
 TEST(Messages, FatalErrorCutsLongTextAtACharacter) {

@@ -396,6 +396,12 @@ TEST(LzhLz5, CopiesFromThePrefilledWindow) {
   Decoded d = Decode(LzhMethod::Lz5, s, 10);
   EXPECT_EQ(d.result, LzhDecodeResult::Ok);
   EXPECT_EQ(d.bytes, "AAAAA-abcd");
+  // Bytes 0 to 17 of the window are zeros: a first match at position 4078
+  // (window byte 0) copies them onto themselves; then a match from the
+  // spaces at the window's end (position 3968, byte 3986).
+  d = Decode(LzhMethod::Lz5, {0x00, 0xEE, 0xFF, 0x80, 0xF1}, 22);
+  EXPECT_EQ(d.result, LzhDecodeResult::Ok);
+  EXPECT_EQ(d.bytes, std::string(18, '\0') + "    ");
   // The stream ending early ends the member there.
   s.resize(4);
   d = Decode(LzhMethod::Lz5, s, 10);

@@ -240,6 +240,34 @@ TEST_F(MainDialogTest, ProgressThreadDrawsWhileTheMainThreadWaits) {
   EXPECT_EQ(std::string(text).find("big.tar"), std::string::npos);
 }
 
+// While "Extract" runs, the progress window lies on the main dialog and
+// shows the archive, the member and a bar. The password reader looks at the
+// screen while the extraction waits for it.
+TEST_F(MainDialogTest, ProgressWindowLiesOnTheMainDialogWhileExtracting) {
+  testutil::WriteFile(tmp_ / "enc.zip", testutil::ReadFile(testutil::Fixture("zip/enc-stored.zip")));
+  WriteExtractPath(uitest::ProgramPath(tmp_.path()).c_str());
+  static std::string screen;
+  screen.clear();
+  SetPasswordReader([](char* utf8, unsigned size) {
+    char text[8192] = "";
+    for (int i = 0; i < 200; ++i) {
+      SnapshotScreen(text, sizeof text);
+      if (strstr(text, "numbers.txt") != nullptr && strstr(text, "%") != nullptr) break;
+      Sleep(20);
+    }
+    screen = text;
+    snprintf(utf8, size, "secret");
+  });
+  Run([&](HWND d) {
+    wcscpy_w(SelectedFile, uitest::ProgramPath(tmp_ / "enc.zip").c_str());
+    Command(d, 1002);
+  });
+  EXPECT_NE(screen.find("enc.zip"), std::string::npos) << screen;
+  EXPECT_NE(screen.find("numbers.txt"), std::string::npos) << screen;
+  EXPECT_NE(screen.find("\u2591 "), std::string::npos) << screen;  // the bar, then the figures
+  EXPECT_TRUE(testutil::FileExists(tmp_ / "numbers.txt"));
+}
+
 class PasswordTest : public uitest::DialogTest {};
 
 TEST_F(PasswordTest, HidesTheTextUntilTheBoxIsCleared) {

@@ -355,8 +355,9 @@ Bytes LocalHeaders(const std::vector<ZipMember>& members) {
     Put32(out, m.compressedSize >= 0 ? m.compressedSize : static_cast<uint32_t>(m.data.size()));
     Put32(out, static_cast<uint32_t>(m.plain.size()));
     Put16(out, static_cast<uint32_t>(m.name.size()));
-    Put16(out, 0);
+    Put16(out, static_cast<uint32_t>(m.extra.size()));
     out.insert(out.end(), m.name.begin(), m.name.end());
+    out.insert(out.end(), m.extra.begin(), m.extra.end());
     out.insert(out.end(), m.data.begin(), m.data.end());
   }
   return out;

@@ -63,6 +63,7 @@ struct ZipMember {
   Bytes plain;                // the member's content (for size and CRC)
   Bytes data;                 // what follows the header (compressed, maybe encrypted)
   int32_t compressedSize = -1;  // -1: data.size()
+  Bytes extra;                // the local extra field
 };
 // Local headers and data, one after another (no central directory).
 Bytes LocalHeaders(const std::vector<ZipMember>& members);

@@ -1,0 +1,373 @@
+#include "core/member_output.h"
+
+#include <cerrno>
+#include <cinttypes>
+#include <cstdarg>
+#include <cstdlib>
+#include <cstring>
+
+#include "core/charset.h"
+#include "core/checksum.h"
+#include "core/datetime.h"
+#include "core/messages.h"
+#include "core/progress.h"
+
+RunOptions g_RunOptions;
+ArchiveOutcome g_ArchiveOutcome;
+
+namespace {
+
+// Writes below this size are collected; larger ones go straight out.
+constexpr size_t kCollectSize = 256 * 1024;
+
+// A name for the screen: "/" separates its folders, as the user types them.
+void DisplayName(char* out, size_t size, const char* name) {
+  FormatMessageText(out, size, "%s", name);
+  for (char* p = out; *p != '\0'; p = CharNext(p)) {
+    if (*p == '\\') *p = '/';
+  }
+}
+
+// Narrow program text as UTF-8 for standard output.
+void PrintNarrow(FILE* out, const char* narrow) {
+  char shown[kPathBufferSize * 2];
+  DisplayName(shown, sizeof shown, narrow);
+  if (WCHAR* wide = ToWide(shown)) {
+    char utf8[kPathBufferSize * 4];
+    if (WideCharToMultiByte(CP_UTF8, 0, wide, -1, utf8, sizeof utf8, nullptr, nullptr) != 0)
+      fputs(utf8, out);
+    LocalFree(wide);
+  }
+}
+
+void PrintNumberOrDash(char* out, size_t size, uint64_t value) {
+  if (value == kUnknownSize) {
+    snprintf(out, size, "%10s", "-");
+  } else {
+    snprintf(out, size, "%10" PRIu64, value);
+  }
+}
+
+// The stdio stream of a member: every flush goes through MemberOutput::Write.
+ssize_t StreamWrite(void* cookie, const char* data, size_t size) {
+  return static_cast<MemberOutput*>(cookie)->Write(data, size) ? static_cast<ssize_t>(size) : 0;
+}
+
+}  // namespace
+
+void ResetArchiveOutcome() { g_ArchiveOutcome = ArchiveOutcome{}; }
+
+void PrintListingHeader(const char* archiveName, const char* handlerName) {
+  PrintNarrow(stdout, archiveName);
+  fputs(" (", stdout);
+  PrintNarrow(stdout, handlerName);
+  fputs("):\n      Size     Packed  Method  Date       Time   Name\n", stdout);
+}
+
+void PrintListingTotal() {
+  char size[32], packed[32];
+  PrintNumberOrDash(size, sizeof size, g_ArchiveOutcome.listedSize);
+  PrintNumberOrDash(packed, sizeof packed,
+                    g_ArchiveOutcome.packedKnown ? g_ArchiveOutcome.listedPacked : kUnknownSize);
+  printf("---------- ----------\n%s %s  %" PRIu64 " %s\n", size, packed, g_ArchiveOutcome.listedMembers,
+         g_ArchiveOutcome.listedMembers == 1 ? "member" : "members");
+  fflush(stdout);
+}
+
+void MemberNotice(const char* name, const char* format, ...) {
+  char text[768];
+  va_list args;
+  va_start(args, format);
+  vsnprintf(text, sizeof text, format, args);
+  va_end(args);
+  char shown[kPathBufferSize * 2];
+  DisplayName(shown, sizeof shown, name);
+  char line[1024];
+  FormatMessageText(line, sizeof line, "%s: %s", shown, text);
+  ShowMessage(line);
+}
+
+void RefuseMember(const char* name, const char* reason) {
+  MemberNotice(name, "%s", reason);
+  g_ArchiveOutcome.failed = true;
+}
+
+void MemberInfo::SetDosTime(uint16_t dosDate, uint16_t dosTime) {
+  FILETIME local;
+  hasTime = DosToCalendar(dosDate, dosTime, &local) && LocalFileTimeToFileTime(&local, &time);
+}
+
+void MemberInfo::SetUnixTime(uint32_t seconds) {
+  time = UnixSecondsToFileTime(seconds);
+  hasTime = true;
+}
+
+MemberOutput::MemberOutput(const char* outputFolder) : folder_(outputFolder) {
+  name_[0] = '\0';
+  path_[0] = '\0';
+}
+
+MemberOutput::~MemberOutput() {
+  if (open_) {
+    if (stream_ != nullptr) fclose(stream_);
+    stream_ = nullptr;
+    Finish(false);
+  }
+  free(buffer_);
+}
+
+bool MemberOutput::Begin(const MemberInfo& info) {
+  if (open_) End(MemberEnd::kComplete);
+  info_ = info;
+  const size_t nameLength = strlen(info.name);
+  if (nameLength + 1 > sizeof name_) {
+    memcpy(name_, info.name, sizeof name_ - 1);
+    name_[sizeof name_ - 1] = '\0';
+  } else {
+    memcpy(name_, info.name, nameLength + 1);
+  }
+  info_.name = name_;
+  failed_ = false;
+  writeFailed_ = false;
+  toFile_ = false;
+  haveStored_ = info.hasStoredChecksum;
+  stored_ = info.storedChecksum;
+  crc32_ = 0;
+  crc16_ = 0;
+  written_ = 0;
+  used_ = 0;
+  path_[0] = '\0';
+  const char* last = name_;
+  for (const char* p = name_; *p != '\0'; p = CharNext(p)) last = p;
+  const bool folder = info.isFolder || (*last == '\\' || *last == '/');
+
+  if (g_RunOptions.mode == RunMode::kList) {
+    // Members whose size the header gives are listed without decoding;
+    // the others are decoded to count their bytes and listed at End.
+    if (folder || info.size != kUnknownSize) {
+      PrintListing(folder ? 0 : info.size);
+      return false;
+    }
+    open_ = true;
+    return true;
+  }
+  if (folder && g_RunOptions.mode == RunMode::kTest) return false;
+  if (name_[0] == '\0') {
+    RefuseMember("(a member without a name)", "skipped");
+    return false;
+  }
+  SetProgressMember(name_);
+
+  if (g_RunOptions.mode == RunMode::kExtract) {
+    if (nameLength + 1 > sizeof name_ || !JoinOutputPath(path_, sizeof path_, folder_, name_)) {
+      MemberNotice(name_, "the name is too long for an output path; skipped");
+      g_ArchiveOutcome.failed = true;
+      return false;
+    }
+    const size_t folderLength = strlen(folder_);
+    char* relative = path_ + folderLength;
+    SanitiseOutputPath(relative);
+    WCHAR wideFolder[kPathBufferSize * 2];
+    WCHAR wideRelative[kPathBufferSize + 2];
+    const int relativeUnits = NarrowToWide(relative, wideRelative, kPathBufferSize);
+    if ((folderLength != 0 && !NarrowToWide(folder_, wideFolder, kPathBufferSize * 2)) || !relativeUnits) {
+      MemberNotice(name_, "the name cannot be converted for the file system; skipped");
+      g_ArchiveOutcome.failed = true;
+      return false;
+    }
+    if (folderLength == 0) wideFolder[0] = 0;
+    if (folder) {  // a folder member: only its folders are made
+      size_t n = 0;
+      while (wideRelative[n] != 0) ++n;
+      if (n == 0 || (wideRelative[n - 1] != u'\\' && wideRelative[n - 1] != u'/')) {
+        wideRelative[n] = u'\\';
+        wideRelative[n + 1] = 0;
+      }
+    }
+    int error = 0;
+    switch (OpenOutputFile(wideFolder, wideRelative, g_RunOptions.keepExisting, &file_, &error)) {
+      case OutputOpenResult::kOpened:
+        break;
+      case OutputOpenResult::kExists:
+        MemberNotice(name_, "exists; kept, not replaced");
+        return false;
+      case OutputOpenResult::kLinkInPath:
+        MemberNotice(name_, "a folder on its path is a symbolic link; not followed, member skipped");
+        g_ArchiveOutcome.failed = true;
+        return false;
+      case OutputOpenResult::kFailed:
+        MemberNotice(name_, "cannot be created: %s", OutputErrorText(error));
+        g_ArchiveOutcome.failed = true;
+        if (error == ENOSPC || error == EDQUOT) g_ArchiveOutcome.ended = true;
+        return false;
+    }
+    if (folder) return false;
+    toFile_ = true;
+    if (buffer_ == nullptr) buffer_ = static_cast<uint8_t*>(malloc(kCollectSize));
+  }
+  // Testing names a member once, with its result, at End.
+  if (g_RunOptions.verbose && g_RunOptions.mode == RunMode::kExtract) {
+    PrintNarrow(stdout, name_);
+    fputc('\n', stdout);
+    fflush(stdout);
+  }
+  open_ = true;
+  return true;
+}
+
+bool MemberOutput::Write(const void* data, size_t size) {
+  if (!open_ || failed_) return false;
+  if (size == 0) return true;
+  switch (info_.checksum) {
+    case ChecksumKind::kCrc32: crc32_ = Crc32Update(crc32_, data, size); break;
+    case ChecksumKind::kCrc16: crc16_ = Crc16Update(crc16_, data, size); break;
+    case ChecksumKind::kNone: break;
+  }
+  written_ += size;
+  if (!toFile_) return true;
+  if (buffer_ != nullptr && size < kCollectSize / 2) {
+    if (used_ + size > kCollectSize && !FlushBuffer()) return false;
+    memcpy(buffer_ + used_, data, size);
+    used_ += size;
+    return true;
+  }
+  if (!FlushBuffer()) return false;
+  int error = 0;
+  if (!WriteOutputFile(&file_, data, size, &error)) {
+    WriteFailed(error);
+    return false;
+  }
+  return true;
+}
+
+bool MemberOutput::FlushBuffer() {
+  if (used_ == 0 || !toFile_ || writeFailed_) {
+    used_ = 0;
+    return !writeFailed_;
+  }
+  int error = 0;
+  const bool ok = WriteOutputFile(&file_, buffer_, used_, &error);
+  used_ = 0;
+  if (!ok) WriteFailed(error);
+  return ok;
+}
+
+void MemberOutput::WriteFailed(int error) {
+  MemberNotice(name_, "cannot be written: %s", OutputErrorText(error));
+  failed_ = true;
+  writeFailed_ = true;
+  g_ArchiveOutcome.failed = true;
+  if (error == ENOSPC || error == EDQUOT) g_ArchiveOutcome.ended = true;
+}
+
+FILE* MemberOutput::Stream() {
+  if (stream_ == nullptr && open_) {
+    cookie_io_functions_t io{};
+    io.write = StreamWrite;
+    stream_ = fopencookie(this, "w", io);
+    if (stream_ != nullptr) setvbuf(stream_, nullptr, _IOFBF, 64 * 1024);
+  }
+  return stream_;
+}
+
+void MemberOutput::SetStoredChecksum(uint32_t value) {
+  haveStored_ = true;
+  stored_ = value;
+}
+
+void MemberOutput::ReportChecksumError(uint32_t stored, uint32_t computed) {
+  if (!open_ || failed_) return;
+  MemberNotice(name_, "checksum error (stored %08" PRIx32 ", computed %08" PRIx32 ")", stored, computed);
+  failed_ = true;  // the file stays: its data may still be useful
+  g_ArchiveOutcome.failed = true;
+}
+
+void MemberOutput::Fail(const char* reason) {
+  if (!open_) return;
+  if (stream_ != nullptr) fclose(stream_);
+  stream_ = nullptr;
+  if (!failed_) MemberNotice(name_, "%s", reason);
+  failed_ = true;
+  g_ArchiveOutcome.failed = true;
+  Finish(false);
+}
+
+void MemberOutput::End(MemberEnd end) {
+  if (!open_) return;
+  if (stream_ != nullptr) fclose(stream_);  // its last bytes go through Write
+  stream_ = nullptr;
+  FlushBuffer();
+  const bool writeFailed = writeFailed_;
+  bool complete = end == MemberEnd::kComplete;
+  if (!failed_ && end != MemberEnd::kComplete) {
+    MemberNotice(name_, end == MemberEnd::kDamaged ? "damaged data; the output is incomplete"
+                                                   : "the archive ends inside this member; the output is incomplete");
+    failed_ = true;
+    g_ArchiveOutcome.failed = true;
+  }
+  if (!failed_ && haveStored_ && info_.checksum != ChecksumKind::kNone) {
+    const uint32_t computed = info_.checksum == ChecksumKind::kCrc32 ? crc32_ : crc16_;
+    if (computed != stored_) {
+      if (info_.checksum == ChecksumKind::kCrc16) {
+        MemberNotice(name_, "checksum error (stored %04" PRIx32 ", computed %04" PRIx32 ")", stored_, computed);
+      } else {
+        MemberNotice(name_, "checksum error (stored %08" PRIx32 ", computed %08" PRIx32 ")", stored_, computed);
+      }
+      failed_ = true;
+      g_ArchiveOutcome.failed = true;
+    }
+  }
+  if (g_RunOptions.mode == RunMode::kList) PrintListing(written_);
+  if (g_RunOptions.mode == RunMode::kTest && g_RunOptions.verbose && !failed_) {
+    PrintNarrow(stdout, name_);
+    fputs(": OK\n", stdout);
+    fflush(stdout);
+  }
+  // A failed write leaves nothing behind; damaged or cut-short data and a
+  // checksum error keep what was written, unstamped when incomplete.
+  if (toFile_ && !writeFailed && complete && info_.hasTime) {
+    StampOutputFile(&file_, &info_.time, info_.readOnly);
+  } else if (toFile_ && !writeFailed && info_.readOnly) {
+    StampOutputFile(&file_, nullptr, true);
+  }
+  Finish(!writeFailed);
+}
+
+void MemberOutput::Finish(bool keepFile) {
+  open_ = false;
+  if (!toFile_) return;
+  toFile_ = false;
+  if (!keepFile) {
+    RemoveOutputFile(&file_);
+    return;
+  }
+  int error = 0;
+  if (!CloseOutputFile(&file_, &error)) {
+    MemberNotice(name_, "cannot be written: %s", OutputErrorText(error));
+    g_ArchiveOutcome.failed = true;
+    if (error == ENOSPC || error == EDQUOT) g_ArchiveOutcome.ended = true;
+    // The close failed: the data did not all reach the disk.
+    DeleteOutputFile(path_);
+  }
+}
+
+void MemberOutput::PrintListing(uint64_t size) const {
+  char sizeText[32], packedText[32], when[32] = "                ";
+  PrintNumberOrDash(sizeText, sizeof sizeText, size);
+  PrintNumberOrDash(packedText, sizeof packedText, info_.packedSize);
+  FILETIME local;
+  SYSTEMTIME st;
+  if (info_.hasTime && FileTimeToLocalFileTime(&info_.time, &local) && FileTimeToSystemTime(&local, &st)) {
+    snprintf(when, sizeof when, "%04u-%02u-%02u %02u:%02u", st.wYear, st.wMonth, st.wDay, st.wHour, st.wMinute);
+  }
+  printf("%s %s  %-7s %s  ", sizeText, packedText, info_.method, when);
+  PrintNarrow(stdout, name_);
+  fputc('\n', stdout);
+  ++g_ArchiveOutcome.listedMembers;
+  if (size != kUnknownSize) g_ArchiveOutcome.listedSize += size;
+  if (info_.packedSize == kUnknownSize) {
+    g_ArchiveOutcome.packedKnown = false;
+  } else {
+    g_ArchiveOutcome.listedPacked += info_.packedSize;
+  }
+}

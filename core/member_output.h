@@ -1,0 +1,158 @@
+// The one road every member's bytes take: a file under the output folder,
+// only a decode-and-check (testing), or only a listing line. Handlers
+// describe each member, hand over its bytes and say how the decoding ended;
+// what becomes of them, every check of a stored checksum, every output
+// failure and its notice are decided here.
+//
+// A handler's loop over its members:
+//
+//   MemberOutput out(outputFolder);
+//   for each member:
+//     MemberInfo info; info.name = ...; info.size = ...; ...
+//     if (out.Begin(info)) {          // false: skip the member's data
+//       decode, calling out.Write(bytes, n) (or writing to out.Stream());
+//       out.End(complete);
+//     }
+//     if (out.ArchiveEnded()) break;   // e.g. the disk is full
+#pragma once
+
+#include <cstddef>
+#include <cstdint>
+#include <cstdio>
+
+#include "core/output.h"
+#include "platform/output_file.h"
+#include "platform/windows.h"
+
+// What a run does with the members' bytes.
+enum class RunMode { kExtract, kTest, kList };
+
+struct RunOptions {
+  RunMode mode = RunMode::kExtract;
+  bool keepExisting = false;  // never replace an existing file; name and skip it
+  bool verbose = false;       // name each member as it is written or tested
+  // The run's own output folder (narrow program path, never stored), or
+  // null: the settings decide (see ReadOutputFolder).
+  const char* outputFolder = nullptr;
+};
+extern RunOptions g_RunOptions;
+
+// The archive's outcome as the members made it; ProcessArchive resets it
+// before Extract and counts the archive as FAILED when `failed` is set.
+struct ArchiveOutcome {
+  bool failed = false;         // a member was lost, cut short or failed its checksum
+  bool ended = false;          // output cannot go on (no space left): stop the archive
+  uint64_t listedMembers = 0;  // for the listing's total line
+  uint64_t listedSize = 0;
+  uint64_t listedPacked = 0;
+  bool packedKnown = true;     // every listed member had a packed size
+};
+extern ArchiveOutcome g_ArchiveOutcome;
+void ResetArchiveOutcome();
+// In list mode: the archive's heading (name, handler, column titles).
+void PrintListingHeader(const char* archiveName, const char* handlerName);
+// In list mode: the total line of the archive (after its members' lines).
+void PrintListingTotal();
+
+constexpr uint64_t kUnknownSize = UINT64_MAX;
+
+// Which checksum the output computes over the member's bytes.
+enum class ChecksumKind { kNone, kCrc16, kCrc32 };
+
+struct MemberInfo {
+  const char* name = "";                  // program text; "\" or "/" separate folders
+  uint64_t size = kUnknownSize;           // bytes the member decodes to
+  uint64_t packedSize = kUnknownSize;     // bytes it takes in the archive
+  const char* method = "";                // short method name for the listing
+  bool isFolder = false;                  // a folder member (also: a name ending in a separator)
+  bool hasTime = false;
+  FILETIME time{};                        // last-write time, UTC
+  bool readOnly = false;
+  ChecksumKind checksum = ChecksumKind::kNone;
+  bool hasStoredChecksum = false;         // else see MemberOutput::SetStoredChecksum
+  uint32_t storedChecksum = 0;
+
+  // Time helpers: an MS-DOS date and time pair in local time, or seconds
+  // since 1970 (UTC).
+  void SetDosTime(uint16_t dosDate, uint16_t dosTime);
+  void SetUnixTime(uint32_t seconds);
+};
+
+// How the decoding of a member ended, as the handler saw it.
+enum class MemberEnd {
+  kComplete,   // all data decoded
+  kDamaged,    // the decoder met bad data
+  kTruncated,  // the archive ended inside the member
+};
+
+class MemberOutput {
+ public:
+  explicit MemberOutput(const char* outputFolder);
+  ~MemberOutput();  // a member still open is abandoned (its partial file removed)
+  MemberOutput(const MemberOutput&) = delete;
+  MemberOutput& operator=(const MemberOutput&) = delete;
+
+  // Starts a member. True: decode its data now, through Write or Stream,
+  // then call End. False: skip its data (a folder, a listed member, a name
+  // that does not fit, an existing file kept, a blocked path, a file that
+  // cannot be created: any notice is given and counted here).
+  [[nodiscard]] bool Begin(const MemberInfo& info);
+  // The member's next bytes. False once the member has failed (stop
+  // decoding it; End is still called).
+  bool Write(const void* data, size_t size);
+  // A stdio stream over Write for decoders that write to a FILE*. Valid
+  // until End.
+  FILE* Stream();
+  // A checksum that is stored after the data (data descriptors, trailers).
+  void SetStoredChecksum(uint32_t value);
+  // A checksum a library or the format reader checked itself and found
+  // wrong: reported like a mismatch of the computed one.
+  void ReportChecksumError(uint32_t stored, uint32_t computed);
+  // A member that cannot be decoded at all (e.g. a wrong password): named
+  // with the reason and counted as a failure; its partial file is removed.
+  void Fail(const char* reason);
+  // Ends the member: flushes, closes, stamps, compares the checksum.
+  void End(MemberEnd end);
+  // True once the member has failed (a write, a checksum): decoding it
+  // further is wasted.
+  bool Failed() const { return failed_; }
+  // True when output cannot go on and the handler should stop the archive.
+  bool ArchiveEnded() const { return g_ArchiveOutcome.ended; }
+
+  // The full program path of the member being written (extract mode).
+  const char* Path() const { return path_; }
+  // Bytes handed over for the member so far.
+  uint64_t Written() const { return written_; }
+
+ private:
+  bool FlushBuffer();
+  void WriteFailed(int error);
+  void Finish(bool keepFile);
+  void PrintListing(uint64_t size) const;
+
+  const char* folder_;
+  MemberInfo info_{};
+  char name_[kPathBufferSize];   // info_.name points here once begun
+  char path_[kPathBufferSize];
+  bool open_ = false;            // between Begin (true) and End
+  bool failed_ = false;          // the member failed (notice given)
+  bool writeFailed_ = false;     // ... because its output failed: no file is kept
+  bool toFile_ = false;          // extract mode with a file open
+  bool haveStored_ = false;
+  uint32_t stored_ = 0;
+  uint32_t crc32_ = 0;
+  uint16_t crc16_ = 0;
+  uint64_t written_ = 0;
+  OutputFileHandle file_{};
+  FILE* stream_ = nullptr;
+  uint8_t* buffer_ = nullptr;    // collects small writes
+  size_t used_ = 0;
+};
+
+// A member that never reaches Begin because its name cannot be used (e.g.
+// a stored name longer than any output path): named with the reason and
+// counted as a failure of the archive.
+void RefuseMember(const char* name, const char* reason);
+
+// A notice about one member: "<name>: <text>", shown as every notice is.
+void MemberNotice(const char* name, const char* format, ...) __attribute__((format(printf, 2, 3)));

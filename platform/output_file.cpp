@@ -1,0 +1,161 @@
+#include "platform/output_file.h"
+
+#include <fcntl.h>
+#include <sys/stat.h>
+#include <unistd.h>
+
+#include <cerrno>
+#include <cstring>
+#include <string>
+
+#include "platform/host.h"
+
+namespace {
+
+// Opens (creating when missing) the folder `name` inside `parent` without
+// following a link in its place. -1 with *error on failure; ELOOP or
+// ENOTDIR from a link.
+int OpenFolderBelow(int parent, const char* name, bool* isLink, int* error) {
+  *isLink = false;
+  if (mkdirat(parent, name, 0777) != 0 && errno != EEXIST) {
+    *error = errno;
+    return -1;
+  }
+  const int fd = openat(parent, name, O_RDONLY | O_DIRECTORY | O_NOFOLLOW | O_CLOEXEC);
+  if (fd >= 0) return fd;
+  *error = errno;
+  struct stat st;
+  if (fstatat(parent, name, &st, AT_SYMLINK_NOFOLLOW) == 0 && S_ISLNK(st.st_mode)) *isLink = true;
+  return -1;
+}
+
+}  // namespace
+
+OutputOpenResult OpenOutputFile(LPCWSTR folder, LPCWSTR relative, bool keepExisting,
+                                OutputFileHandle* file, int* error) {
+  *error = 0;
+  file->fd = -1;
+  file->folderFd = -1;
+  file->leaf[0] = '\0';
+  std::string hostFolder;
+  if (!host::ToHostPath(folder, hostFolder)) hostFolder = ".";
+  std::string hostRelative = host::ToUtf8(relative);
+  for (char& c : hostRelative) {
+    if (c == '\\') c = '/';
+  }
+
+  // The output folder is opened as named: it may be a link the user keeps.
+  int current = open(hostFolder.c_str(), O_RDONLY | O_DIRECTORY | O_CLOEXEC);
+  if (current < 0) {
+    *error = errno;
+    return OutputOpenResult::kFailed;
+  }
+  // Walk the components; empty ones and "." are passed over.
+  size_t start = 0;
+  for (;;) {
+    size_t slash = hostRelative.find('/', start);
+    const bool last = slash == std::string::npos;
+    const std::string component = hostRelative.substr(start, last ? std::string::npos : slash - start);
+    if (last) {
+      if (component.empty() || component == ".") {  // a folder member: the folders are made
+        close(current);
+        return OutputOpenResult::kOpened;
+      }
+      if (component.size() + 1 > sizeof file->leaf) {
+        close(current);
+        *error = ENAMETOOLONG;
+        return OutputOpenResult::kFailed;
+      }
+      struct stat st;
+      const bool present = fstatat(current, component.c_str(), &st, AT_SYMLINK_NOFOLLOW) == 0;
+      if (present && keepExisting) {
+        close(current);
+        return OutputOpenResult::kExists;
+      }
+      // A link or file in the way is removed first (the link, never its
+      // target); a folder in the way stays and the open below fails.
+      if (present && !S_ISDIR(st.st_mode)) unlinkat(current, component.c_str(), 0);
+      const int fd = openat(current, component.c_str(),
+                            O_WRONLY | O_CREAT | O_TRUNC | O_NOFOLLOW | O_CLOEXEC |
+                                (keepExisting ? O_EXCL : 0),
+                            0666);
+      if (fd < 0) {
+        *error = errno;
+        close(current);
+        return *error == EEXIST ? OutputOpenResult::kExists : OutputOpenResult::kFailed;
+      }
+      file->fd = fd;
+      file->folderFd = current;
+      memcpy(file->leaf, component.c_str(), component.size() + 1);
+      return OutputOpenResult::kOpened;
+    }
+    if (!component.empty() && component != ".") {
+      bool isLink = false;
+      const int next = OpenFolderBelow(current, component.c_str(), &isLink, error);
+      close(current);
+      if (next < 0) return isLink ? OutputOpenResult::kLinkInPath : OutputOpenResult::kFailed;
+      current = next;
+    }
+    start = slash + 1;
+  }
+}
+
+bool WriteOutputFile(OutputFileHandle* file, const void* data, size_t size, int* error) {
+  const auto* p = static_cast<const uint8_t*>(data);
+  while (size > 0) {
+    const ssize_t n = write(file->fd, p, size);
+    if (n < 0 && errno == EINTR) continue;
+    if (n <= 0) {
+      // A write that makes no progress is a full disk to the caller.
+      *error = n < 0 ? errno : ENOSPC;
+      return false;
+    }
+    p += n;
+    size -= static_cast<size_t>(n);
+  }
+  return true;
+}
+
+void StampOutputFile(OutputFileHandle* file, const FILETIME* lastWrite, bool readOnly) {
+  if (file->fd < 0) return;
+  if (lastWrite != nullptr) {
+    const int64_t since1970 = static_cast<int64_t>(host::FileTimeValue(*lastWrite)) - host::kUnixEpochIn100ns;
+    int64_t seconds = since1970 / 10000000, rest = since1970 % 10000000;
+    if (rest < 0) {
+      rest += 10000000;
+      --seconds;
+    }
+    struct timespec times[2];
+    times[0].tv_sec = 0;
+    times[0].tv_nsec = UTIME_OMIT;
+    times[1].tv_sec = static_cast<time_t>(seconds);
+    times[1].tv_nsec = static_cast<long>(rest * 100);
+    futimens(file->fd, times);
+  }
+  if (readOnly) {
+    struct stat st;
+    if (fstat(file->fd, &st) == 0) fchmod(file->fd, st.st_mode & ~static_cast<mode_t>(0222));
+  }
+}
+
+bool CloseOutputFile(OutputFileHandle* file, int* error) {
+  bool ok = true;
+  if (file->fd >= 0 && close(file->fd) != 0) {
+    *error = errno;
+    ok = false;
+  }
+  file->fd = -1;
+  if (file->folderFd >= 0) close(file->folderFd);
+  file->folderFd = -1;
+  return ok;
+}
+
+void RemoveOutputFile(OutputFileHandle* file) {
+  if (file->fd >= 0) close(file->fd);
+  file->fd = -1;
+  if (file->folderFd >= 0 && file->leaf[0] != '\0') unlinkat(file->folderFd, file->leaf, 0);
+  if (file->folderFd >= 0) close(file->folderFd);
+  file->folderFd = -1;
+}
+
+const char* OutputErrorText(int error) { return strerror(error); }

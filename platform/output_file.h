@@ -1,0 +1,49 @@
+// Files and folders created below an output folder without following
+// symbolic links: whatever an earlier run or another program left there, a
+// member's bytes, times and attributes land below the folder and nowhere
+// else. The output folder itself may be a link.
+#pragma once
+
+#include <cstddef>
+#include <cstdint>
+
+#include "platform/windows.h"
+
+// One output file being written. Plain data; `fd` is -1 when closed.
+struct OutputFileHandle {
+  int fd = -1;
+  int folderFd = -1;   // the folder that holds the file
+  char leaf[1024];     // the file's own name in host form, for removal
+};
+
+enum class OutputOpenResult {
+  kOpened,      // the file is created (an existing file or link in its place was replaced)
+  kExists,      // keepExisting was set and something already stands there
+  kLinkInPath,  // one of the member's folders is a symbolic link: not followed
+  kFailed,      // the host refused; the error number says why
+};
+
+// Creates every folder of `relative` ("\"-separated, below `folder`) and,
+// unless `relative` ends in a separator, the file itself (replacing an
+// existing file or link, never writing through a link). Folders that exist
+// are used; a link in their place is refused. *error gets the host error
+// number on kFailed (and the error of a folder that could not be made).
+OutputOpenResult OpenOutputFile(LPCWSTR folder, LPCWSTR relative, bool keepExisting,
+                                OutputFileHandle* file, int* error);
+
+// Writes all bytes. False with *error set when a write fails or makes no
+// progress (disk full, file size limit, I/O error).
+bool WriteOutputFile(OutputFileHandle* file, const void* data, size_t size, int* error);
+
+// Sets the last-write time (FILETIME, UTC) and, with readOnly, clears the
+// write bits, both through the open file.
+void StampOutputFile(OutputFileHandle* file, const FILETIME* lastWrite, bool readOnly);
+
+// Closes the file. False with *error set when the close reports a failure.
+bool CloseOutputFile(OutputFileHandle* file, int* error);
+
+// Closes (when open) and removes the file: a partial file is not left behind.
+void RemoveOutputFile(OutputFileHandle* file);
+
+// The host's text for an error number.
+const char* OutputErrorText(int error);

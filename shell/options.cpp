@@ -1,0 +1,243 @@
+#include "shell/options.h"
+
+#include <getopt.h>
+
+#include <cerrno>
+#include <cstdio>
+#include <cstring>
+
+#include "core/charset.h"
+#include "core/handler.h"
+#include "core/member_output.h"
+#include "core/progress.h"
+#include "core/prompt.h"
+#include "core/settings.h"
+#include "shell/command_line.h"
+
+#ifndef DORVANE_VERSION
+#define DORVANE_VERSION "unknown"
+#endif
+
+const char kHelpText[] =
+    "Usage: dorvane [OPTIONS] ARCHIVE...\n"
+    "       dorvane ARCHIVE...\n"
+    "       dorvane '#P(FOLDER)#F(ARCHIVE)'\n"
+    "       dorvane\n"
+    "Extract, list or test archives: TAR (also inside gzip, bzip2 and compress),\n"
+    "LZH, ZIP, ARJ, cabinet, gzip, bzip2, compress (.Z), uuencode, Base64/MIME\n"
+    "and yEnc.\n"
+    "\n"
+    "Options (the first argument must start with \"-\"):\n"
+    "  -o, --output DIR          extract into DIR, created when missing (default:\n"
+    "                            the current folder); not stored\n"
+    "  -f, --folder              extract each archive into a folder named after it\n"
+    "  -l, --list                list the members (size, packed size, method, date,\n"
+    "                            time, name) and a total per archive; write nothing\n"
+    "  -t, --test                decode every member and check it, write nothing,\n"
+    "                            name each member that fails\n"
+    "  -p, --password TEXT       the password of encrypted ZIP members\n"
+    "      --password-file FILE  read that password from the first line of FILE\n"
+    "  -k, --keep                never replace an existing file; name and skip it\n"
+    "  -q, --quiet               show no progress\n"
+    "  -v, --verbose             name each member as it is written or tested\n"
+    "  -h, --help                show this help and exit\n"
+    "  -V, --version             show the version and exit\n"
+    "      --                    end the options; the rest are archives\n"
+    "\n"
+    "Without options, ARCHIVE goes into the stored extract path (the current\n"
+    "folder when none is stored); '#P(FOLDER)#F(ARCHIVE)' extracts into FOLDER\n"
+    "and stores it as the extract path. Without arguments, in a terminal, the\n"
+    "dialogs open.\n"
+    "\n"
+    "Problems are summed up at the end (NOT_A_FILE, UNSUPPORTED, FAILED).\n"
+    "Exit status: 0 when there was nothing to sum up, 2 when the summary was\n"
+    "shown, 1 for a bad command line or a fatal error.\n";
+
+namespace {
+
+const char kUsage[] =
+    "usage: dorvane [OPTIONS] ARCHIVE...\n"
+    "       dorvane ARCHIVE | '#P(FOLDER)#F(ARCHIVE)'\n"
+    "see 'dorvane --help' for the options\n";
+
+constexpr int kPasswordFileOption = 0x100;
+
+// The first line of a file, without its line end. False with the reason.
+bool ReadFirstLine(const std::string& path, std::string* line, std::string* error) {
+  FILE* file = fopen(path.c_str(), "rb");
+  if (file == nullptr) {
+    *error = "cannot read the password file '" + path + "': " + strerror(errno);
+    return false;
+  }
+  line->clear();
+  for (int c; (c = getc(file)) != EOF && c != '\n';) line->push_back(static_cast<char>(c));
+  fclose(file);
+  if (!line->empty() && line->back() == '\r') line->pop_back();
+  return true;
+}
+
+// The -o folder as a narrow program path without a final separator, made
+// absolute from the current folder so that every level can be created.
+bool OutputFolderOf(const std::string& typed, char* out, std::string* error) {
+  std::u16string path = ProgramPathOf(typed.c_str());
+  if (path.empty() || path[0] != u'\\') {
+    WCHAR current[MAX_PATH];
+    const DWORD length = GetCurrentDirectoryW(MAX_PATH, current);
+    if (length == 0 || length >= MAX_PATH) {
+      *error = "the current folder cannot be used for '" + typed + "'";
+      return false;
+    }
+    std::u16string absolute(current);
+    if (absolute.back() != u'\\') absolute += u'\\';
+    path = absolute + path;
+  }
+  while (path.size() > 1 && path.back() == u'\\') path.pop_back();
+  if (path.size() >= MAX_PATH || !WideToNarrow(path.c_str(), out, kExtractPathNarrowSize)) {
+    *error = "the output folder '" + typed + "' is too long";
+    return false;
+  }
+  if (strcmp(out, "\\") == 0) out[0] = '\0';  // the root folder is empty text
+  const DWORD attributes = GetFileAttributesW(path.c_str());
+  if (attributes != INVALID_FILE_ATTRIBUTES && (attributes & FILE_ATTRIBUTE_DIRECTORY) == 0) {
+    *error = "the output folder '" + typed + "' is a file";
+    return false;
+  }
+  return true;
+}
+
+int UsageError(const std::string& reason) {
+  fprintf(stderr, "dorvane: %s\n%s", reason.c_str(), kUsage);
+  return 1;
+}
+
+}  // namespace
+
+std::u16string ProgramPathOf(const char* utf8) {
+  const int units = MultiByteToWideChar(CP_UTF8, 0, utf8, -1, nullptr, 0);
+  std::u16string wide(units > 0 ? static_cast<size_t>(units) : 1, u'\0');
+  if (units > 0) MultiByteToWideChar(CP_UTF8, 0, utf8, -1, &wide[0], units);
+  wide.resize(wcslen_w(wide.c_str()));
+  // Inside the program "\" separates path components.
+  for (WCHAR& c : wide) {
+    if (c == u'/') c = u'\\';
+  }
+  return wide;
+}
+
+bool ParseOptions(int argc, char** argv, CommandOptions* options, std::string* error) {
+  static const option kLong[] = {
+      {"output", required_argument, nullptr, 'o'},  {"folder", no_argument, nullptr, 'f'},
+      {"list", no_argument, nullptr, 'l'},          {"test", no_argument, nullptr, 't'},
+      {"password", required_argument, nullptr, 'p'}, {"password-file", required_argument, nullptr, kPasswordFileOption},
+      {"keep", no_argument, nullptr, 'k'},          {"quiet", no_argument, nullptr, 'q'},
+      {"verbose", no_argument, nullptr, 'v'},       {"help", no_argument, nullptr, 'h'},
+      {"version", no_argument, nullptr, 'V'},       {nullptr, 0, nullptr, 0},
+  };
+  *options = CommandOptions();
+  opterr = 0;  // the reasons are ours
+  optind = 0;  // a fresh scan (GNU getopt), also for a second call
+  bool sawPasswordFile = false;
+  for (;;) {
+    const int c = getopt_long(argc, argv, ":o:flp:tkqvhV", kLong, nullptr);
+    if (c == -1) break;
+    switch (c) {
+      case 'o': options->output = optarg; break;
+      case 'f': options->folder = true; break;
+      case 'l': options->list = true; break;
+      case 't': options->test = true; break;
+      case 'p':
+        options->havePassword = true;
+        options->password = optarg;
+        break;
+      case kPasswordFileOption:
+        sawPasswordFile = true;
+        options->passwordFile = optarg;
+        break;
+      case 'k': options->keep = true; break;
+      case 'q': options->quiet = true; break;
+      case 'v': options->verbose = true; break;
+      case 'h': options->action = CommandOptions::Action::kHelp; break;
+      case 'V':
+        if (options->action != CommandOptions::Action::kHelp) options->action = CommandOptions::Action::kVersion;
+        break;
+      case ':':
+        *error = std::string("option '") + argv[optind - 1] + "' needs a value";
+        return false;
+      default:
+        if (optopt != 0 && optopt < 0x100) {
+          *error = std::string("unknown option '-") + static_cast<char>(optopt) + "'";
+        } else {
+          *error = std::string("unknown or ambiguous option '") + argv[optind - 1] + "'";
+        }
+        return false;
+    }
+  }
+  for (int i = optind; i < argc; ++i) options->archives.push_back(argv[i]);
+  if (options->action != CommandOptions::Action::kRun) return true;
+  if (options->list && options->test) {
+    *error = "-l and -t cannot be used together";
+    return false;
+  }
+  if (options->havePassword && sawPasswordFile) {
+    *error = "-p and --password-file cannot be used together";
+    return false;
+  }
+  if (sawPasswordFile && options->passwordFile.empty()) {
+    *error = "option '--password-file' needs a file name";
+    return false;
+  }
+  if (options->archives.empty()) {
+    *error = "no archive given";
+    return false;
+  }
+  return true;
+}
+
+int RunOptionsForm(int argc, char** argv) {
+  CommandOptions options;
+  std::string error;
+  if (!ParseOptions(argc, argv, &options, &error)) return UsageError(error);
+  if (options.action == CommandOptions::Action::kHelp) {
+    fputs(kHelpText, stdout);
+    return 0;
+  }
+  if (options.action == CommandOptions::Action::kVersion) {
+    puts("dorvane " DORVANE_VERSION);
+    return 0;
+  }
+  if (!options.passwordFile.empty()) {
+    if (!ReadFirstLine(options.passwordFile, &options.password, &error)) return UsageError(error);
+    options.havePassword = true;
+  }
+  if (!StartProgram()) return 1;
+  // Everything that can refuse the run is checked before any archive is
+  // touched.
+  static char outputFolder[kExtractPathNarrowSize];
+  const bool folderKnown = options.output.empty() ? CurrentFolderPath(outputFolder)
+                                                  : OutputFolderOf(options.output, outputFolder, &error);
+  if (!folderKnown) {
+    EndProgram();
+    return UsageError(error.empty() ? "the current folder cannot be used as the output folder" : error);
+  }
+  g_RunOptions.mode = options.list ? RunMode::kList : options.test ? RunMode::kTest : RunMode::kExtract;
+  g_RunOptions.keepExisting = options.keep;
+  g_RunOptions.verbose = options.verbose;
+  g_RunOptions.outputFolder = outputFolder;
+  g_bMakeDir = options.folder;
+  g_bOpenDir = false;
+  SetProgressQuiet(options.quiet);
+  if (options.havePassword) SetGivenPassword(options.password.c_str());
+
+  for (const std::string& archive : options.archives) {
+    const std::u16string path = ProgramPathOf(archive.c_str());
+    if (!ProcessPlainPath(path.c_str())) {
+      const DWORD attributes = GetFileAttributesW(path.c_str());
+      fprintf(stderr, "dorvane: %s: %s\n", archive.c_str(),
+              attributes == INVALID_FILE_ATTRIBUTES ? "no such file" : "is a folder");
+    }
+  }
+  const int status = ResultReport() ? 2 : 0;
+  SetGivenPassword(nullptr);
+  EndProgram();
+  return status;
+}

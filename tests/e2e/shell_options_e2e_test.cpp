@@ -1,0 +1,192 @@
+// The options form and the plain forms run as a process from a folder of
+// their own: output folder, list, test, keep, password, verbose, several
+// archives, help, and command lines that are refused.
+#include <gtest/gtest.h>
+
+#include <regex>
+#include <string>
+#include <vector>
+
+#include "shell/options.h"
+#include "support/testutil.h"
+
+namespace {
+
+using testutil::Fixture;
+using testutil::ListFiles;
+using testutil::ReadFile;
+using testutil::TempDir;
+
+const char kLines[] = "core/lines.txt";
+const char kSeeHelp[] = "see 'dorvane --help' for the options\n";
+
+class OptionsTest : public ::testing::Test {
+ protected:
+  void SetUp() override { testutil::System("mkdir -p '" + work() + "'"); }
+  std::string work() const { return tmp_ / "work"; }
+  // Runs the program in work/ with its own settings store.
+  testutil::RunResult Run(const std::vector<std::string>& args, const std::string& input = "") {
+    return testutil::RunDorvane(args, {{"DORVANE_REGISTRY", tmp_ / "registry.reg"}}, input, work());
+  }
+  // A fixture copied into work/ under a name of its own.
+  std::string Put(const std::string& fixture, const std::string& name) {
+    testutil::WriteFile(work() + "/" + name, ReadFile(Fixture(fixture)));
+    return name;
+  }
+  TempDir tmp_;
+};
+
+TEST_F(OptionsTest, HelpAndVersion) {
+  for (const char* option : {"-h", "--help"}) {
+    const auto r = Run({option});
+    EXPECT_EQ(r.exitCode, 0);
+    EXPECT_EQ(r.out, kHelpText);
+    EXPECT_EQ(r.err, "");
+  }
+  const auto r = Run({"-V"});
+  EXPECT_EQ(r.exitCode, 0);
+  EXPECT_TRUE(std::regex_match(r.out, std::regex("dorvane [0-9]+\\.[0-9]+\\.[0-9]+\n"))) << r.out;
+}
+
+TEST_F(OptionsTest, BadCommandLinesTouchNothing) {
+  Put("core/noname.gz", "a.gz");
+  const std::vector<std::vector<std::string>> rows = {
+      {"--bogus", "a.gz"},
+      {"-x", "a.gz"},
+      {"-v", "a.gz", "-o"},
+      {"-l", "-t", "a.gz"},
+      {"-v"},
+      {"--password-file", "no-such-file", "a.gz"},
+      {"-o", "a.gz", "a.gz"},  // the output folder is a file
+  };
+  for (const auto& args : rows) {
+    const auto r = Run(args);
+    EXPECT_EQ(r.exitCode, 1) << args[0];
+    EXPECT_EQ(r.out, "") << args[0];
+    ASSERT_GE(r.err.size(), sizeof kSeeHelp) << args[0];
+    EXPECT_EQ(r.err.substr(0, 9), "dorvane: ") << r.err;
+    EXPECT_EQ(r.err.substr(r.err.size() - (sizeof kSeeHelp - 1)), kSeeHelp) << r.err;
+    EXPECT_EQ(ListFiles(tmp_.path()), std::vector<std::string>{"work/a.gz"}) << args[0];
+  }
+}
+
+TEST_F(OptionsTest, OutputFolderAndFolderPerArchive) {
+  Put("core/noname.gz", "x.tar.gz");
+  // Default: the current folder; -o is made when missing, relative to it.
+  auto r = Run({"-q", "x.tar.gz"});
+  EXPECT_EQ(r.exitCode, 0) << r.err;
+  EXPECT_EQ(ReadFile(work() + "/x.tar"), ReadFile(Fixture(kLines)));
+  r = Run({"-o", "new/deeper", "x.tar.gz"});
+  EXPECT_EQ(r.exitCode, 0) << r.err;
+  EXPECT_EQ(ReadFile(work() + "/new/deeper/x.tar"), ReadFile(Fixture(kLines)));
+  r = Run({"-f", "--output=" + tmp_ / "out", "x.tar.gz"});
+  EXPECT_EQ(r.exitCode, 0) << r.err;
+  EXPECT_EQ(ReadFile(tmp_ / "out/x/x.tar"), ReadFile(Fixture(kLines)));
+  // The options form stores nothing.
+  EXPECT_EQ(ReadFile(tmp_ / "registry.reg").find("ExtractPath"), std::string::npos);
+}
+
+TEST_F(OptionsTest, SeveralArchivesWithOneMissing) {
+  Put("core/noname.gz", "a.gz");
+  Put("core/lines.txt.bz2", "b.bz2");
+  const auto r = Run({"-o", "out", "a.gz", "missing.gz", "b.bz2"});
+  EXPECT_EQ(r.exitCode, 2);
+  EXPECT_EQ(r.err, "dorvane: missing.gz: no such file\n NOT_A_FILE: 1 times\nUNSUPPORTED: 0 times\n     FAILED: 0 times\n");
+  EXPECT_EQ(ReadFile(work() + "/out/a"), ReadFile(Fixture(kLines)));
+  EXPECT_EQ(ReadFile(work() + "/out/b"), ReadFile(Fixture(kLines)));
+}
+
+TEST_F(OptionsTest, KeepNamesAndSkipsAnExistingFile) {
+  Put("core/lines.txt.bz2", "lines.txt.bz2");
+  testutil::WriteFile(work() + "/lines.txt", "mine");
+  auto r = Run({"-k", "lines.txt.bz2"});
+  EXPECT_EQ(r.exitCode, 0) << r.err;
+  EXPECT_EQ(r.err, "lines.txt: exists; kept, not replaced\n");
+  EXPECT_EQ(ReadFile(work() + "/lines.txt"), "mine");
+  r = Run({"-q", "lines.txt.bz2"});  // without -k it is replaced
+  EXPECT_EQ(ReadFile(work() + "/lines.txt"), ReadFile(Fixture(kLines)));
+}
+
+TEST_F(OptionsTest, TestWritesNothingAndNamesWhatFails) {
+  Put("core/named.gz", "good.gz");
+  std::string damaged = ReadFile(Fixture("core/noname.gz"));
+  damaged[damaged.size() - 6] ^= 0x5A;  // the stored CRC-32
+  testutil::WriteFile(work() + "/bad.gz", damaged);
+  auto r = Run({"-t", "-v", "good.gz"});
+  EXPECT_EQ(r.exitCode, 0) << r.err;
+  EXPECT_EQ(r.out, "hello.txt: OK\n");
+  r = Run({"-t", "bad.gz", "good.gz"});
+  EXPECT_EQ(r.exitCode, 2);
+  EXPECT_EQ(r.err.rfind("bad: ", 0), 0u) << r.err;
+  EXPECT_NE(r.err.find("     FAILED: 1 times"), std::string::npos) << r.err;
+  EXPECT_EQ(ListFiles(work()), (std::vector<std::string>{"bad.gz", "good.gz"}));
+}
+
+TEST_F(OptionsTest, VerboseNamesEachMemberWritten) {
+  Put("core/named.gz", "n.gz");
+  const auto r = Run({"-v", "n.gz"});
+  EXPECT_EQ(r.exitCode, 0) << r.err;
+  EXPECT_EQ(r.out, "hello.txt\n");
+}
+
+// -l lists the names and sizes the archive's maker reports, and writes
+// nothing, for every format on the member road.
+TEST_F(OptionsTest, ListShowsNamesAndSizes) {
+  const struct {
+    const char* fixture;
+    const char* name;
+    const char* size;
+  } rows[] = {
+      {"core/named.gz", "hello.txt", "45"},         // gzip -l
+      {"core/lines.txt.bz2", "lines.txt", "13690"},  // bzip2 -dc | wc -c
+      {"tar/note.Z", "note", "18"},                  // uncompress -c | wc -c
+  };
+  for (const auto& row : rows) {
+    const std::string name = std::string(row.fixture).substr(std::string(row.fixture).find('/') + 1);
+    Put(row.fixture, name);
+    const auto r = Run({"-l", name});
+    EXPECT_EQ(r.exitCode, 0) << r.err;
+    EXPECT_TRUE(std::regex_search(r.out, std::regex(std::string(" ") + row.size + " .* " + row.name + "\n")))
+        << r.out;
+    EXPECT_NE(r.out.find(std::string("\n---------- ----------\n")), std::string::npos) << r.out;
+    EXPECT_EQ(ListFiles(work()), std::vector<std::string>{name});
+    testutil::System("rm -f '" + work() + "/" + name + "'");
+  }
+}
+
+TEST_F(OptionsTest, PasswordWithoutThePrompt) {
+  Put("zip/enc-stored.zip", "enc.zip");
+  testutil::WriteFile(tmp_ / "pw", "secret\n");
+  for (const std::vector<std::string>& args :
+       {std::vector<std::string>{"-p", "secret", "-o", "a", "enc.zip"},
+        std::vector<std::string>{"--password-file", tmp_ / "pw", "-o", "b", "enc.zip"}}) {
+    const auto r = Run(args, "not this\n");
+    EXPECT_EQ(r.exitCode, 0) << r.err;
+    EXPECT_EQ(testutil::Sha256Hex(ReadFile(work() + "/" + args[3] + "/numbers.txt")),
+              "2e57c67a8bbe706a08d6638ec67da02b67b3743ae7d35948cbcf8d1f45cae0a5");
+  }
+  // A wrong one is not asked again: the member is not written.
+  const auto r = Run({"-p", "wrong", "-o", "c", "enc.zip"}, "secret\nsecret\nsecret\n");
+  EXPECT_EQ(r.err.find("Password"), std::string::npos) << r.err;
+  EXPECT_FALSE(testutil::FileExists(work() + "/c/numbers.txt"));
+}
+
+// The plain form: with nothing stored the current folder (never "/"), and
+// several arguments that name no file together are several archives.
+TEST_F(OptionsTest, PlainFormDefaultsToTheCurrentFolder) {
+  Put("core/noname.gz", "a.gz");
+  Put("core/lines.txt.bz2", "b.bz2");
+  Put("core/named.gz", "two words.gz");
+  auto r = Run({"a.gz", "b.bz2"});
+  EXPECT_EQ(r.exitCode, 0) << r.err;
+  EXPECT_EQ(ReadFile(work() + "/a"), ReadFile(Fixture(kLines)));
+  EXPECT_EQ(ReadFile(work() + "/b"), ReadFile(Fixture(kLines)));
+  r = Run({"two", "words.gz"});
+  EXPECT_EQ(r.exitCode, 0) << r.err;
+  EXPECT_TRUE(testutil::FileExists(work() + "/hello.txt"));
+  r = Run({"a.gz", "missing.gz"});
+  EXPECT_EQ(r.exitCode, 2);
+  EXPECT_EQ(r.err, " NOT_A_FILE: 1 times\nUNSUPPORTED: 0 times\n     FAILED: 0 times\n");
+}
+
+}  // namespace
