@@ -51,6 +51,15 @@ void EnsureSeparator(WCHAR* folder) {
   if (!EndsWithSeparator(folder)) JoinPath(folder, folder, u"\\");
 }
 
+// The name edit's text into NameField. "/" counts like "\": users on Linux
+// type paths with it.
+void ReadNameField(HWND dialog, BrowserRequest* request) {
+  GetDlgItemTextW(dialog, kNameEdit, request->NameField, MAX_PATH);
+  for (WCHAR* p = request->NameField; *p != 0; ++p) {
+    if (*p == u'/') *p = u'\\';
+  }
+}
+
 BrowserRequest* RequestOf(HWND dialog) {
   return reinterpret_cast<BrowserRequest*>(GetWindowLongW(dialog, GWL_USERDATA));
 }
@@ -128,8 +137,9 @@ void FillList(HWND dialog, BrowserRequest* request) {
 void FillAncestors(HWND dialog, const BrowserRequest* request) {
   HWND combo = GetDlgItem(dialog, kAncestors);
   SendMessageW(combo, CB_RESETCONTENT, 0, 0);
-  SendMessageW(combo, CB_INSERTSTRING, 0, reinterpret_cast<LPARAM>(u"\\"));
-  WCHAR last[2 * MAX_PATH] = u"\\";
+  // On screen the root is "/", as Linux users write it.
+  SendMessageW(combo, CB_INSERTSTRING, 0, reinterpret_cast<LPARAM>(u"/"));
+  WCHAR last[2 * MAX_PATH] = u"/";
   const WCHAR* p = request->CurrentFolder[0] != 0 ? request->CurrentFolder + 1 : request->CurrentFolder;
   int depth = 0;
   for (;;) {
@@ -183,9 +193,14 @@ void Layout(HWND dialog, const BrowserRequest* request) {
 }
 
 bool Accept(HWND dialog, BrowserRequest* request) {
-  GetDlgItemTextW(dialog, kNameEdit, request->NameField, MAX_PATH);
+  ReadNameField(dialog, request);
   if (request->Mode == kPickFile && request->NameField[0] == 0) return false;
-  if (!JoinPath(request->ResultPath, request->CurrentFolder, request->NameField)) return false;
+  // A typed name that starts with a separator is a whole path from the root.
+  if (request->NameField[0] == u'\\') {
+    wcscpy_w(request->ResultPath, request->NameField);
+  } else if (!JoinPath(request->ResultPath, request->CurrentFolder, request->NameField)) {
+    return false;
+  }
   if (request->Mode == kPickFolder) {
     const size_t n = wcslen_w(request->ResultPath);
     if (n > 0 && request->ResultPath[n - 1] == u'\\') request->ResultPath[n - 1] = 0;
@@ -282,7 +297,7 @@ void FolderUp(HWND dialog, BrowserRequest* request) {
   folder[n] = 0;
   if (folder[0] == 0) wcscpy_w(folder, u"\\");
   else EnsureSeparator(folder);
-  GetDlgItemTextW(dialog, kNameEdit, request->NameField, MAX_PATH);
+  ReadNameField(dialog, request);
   Refresh(dialog, request);
 }
 
@@ -400,7 +415,7 @@ INT_PTR OnCommand(HWND dialog, BrowserRequest* request, WPARAM wParam) {
       CloseBrowser(dialog, request, IDCANCEL);
       return TRUE;
     case kNameEdit:
-      GetDlgItemTextW(dialog, kNameEdit, request->NameField, MAX_PATH);
+      ReadNameField(dialog, request);
       return TRUE;
     case kAncestors:
       if (HIWORD(wParam) == CBN_SELCHANGE) OnAncestorChosen(dialog, request);
@@ -476,7 +491,13 @@ INT_PTR RunBrowser(BrowserRequest* request, HWND owner, WCHAR* inOutPath, const 
     for (size_t i = 0; request->CurrentFolder[i] != 0; ++i)
       if (request->CurrentFolder[i] == u'\\') cut = i + 1;
     request->CurrentFolder[cut] = 0;
-    if (request->CurrentFolder[0] == 0) wcscpy_w(request->CurrentFolder, u"\\");
+    // Nothing chosen yet: the current folder (the device had none, and the
+    // root is rarely where a Linux user keeps archives).
+    if (request->CurrentFolder[0] == 0) {
+      const DWORD length = GetCurrentDirectoryW(MAX_PATH, request->CurrentFolder);
+      if (length == 0 || length >= MAX_PATH) request->CurrentFolder[0] = 0;
+      EnsureSeparator(request->CurrentFolder);
+    }
   } else {
     EnsureSeparator(request->CurrentFolder);
     WCHAR result[MAX_PATH];

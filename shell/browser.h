@@ -43,8 +43,10 @@ void PrepareRequest(BrowserRequest* request);
 // Frees the patterns; may be called more than once.
 void ReleaseRequest(BrowserRequest* request);
 
-// Runs the browser from the in/out path (MAX_PATH characters) with the
-// ";"-separated pattern text. 1 (OK, the path is then the choice) or what
+// Runs the browser from the in/out path (MAX_PATH characters; empty: the
+// current folder) with the ";"-separated pattern text. A name typed with "/"
+// counts like one with "\", and one that starts with a separator is a path
+// from the root. 1 (OK, the path is then the choice) or what
 // else ended the dialog (2 for Cancel), the path untouched.
 INT_PTR RunBrowser(BrowserRequest* request, HWND owner, WCHAR* inOutPath, const WCHAR* patterns);
 

@@ -27,13 +27,25 @@ constexpr int kExtract = 1002, kAssociate = 1006, kProgressText = 1011, kProgres
 
 void EnableExtract(HWND dialog) { EnableWindow(GetDlgItem(dialog, kExtract), SelectedFile[0] != 0); }
 
+// A path on a button: "/" between folders, as Linux users write them (the
+// program keeps "\").
+void SetPathText(HWND dialog, int id, const WCHAR* path) {
+  WCHAR shown[MAX_PATH];
+  size_t i = 0;
+  for (; path[i] != 0 && i + 1 < MAX_PATH; ++i) shown[i] = path[i] == u'\\' ? u'/' : path[i];
+  shown[i] = 0;
+  SetDlgItemTextW(dialog, id, shown);
+}
+
 void OnInit(HWND dialog) {
   SelectedFile[0] = 0;
+  // Where "Extract" will write: the stored path, or the current folder when
+  // none is stored.
   char path[kExtractPathNarrowSize];
-  ReadExtractPath(path);
+  if (!ReadOutputFolder(path)) path[0] = '\0';
   if (path[0] == '\0') strcpy(path, "\\");
   WCHAR* wide = ToWide(path);
-  SetDlgItemTextW(dialog, kPathButton, wide != nullptr ? wide : u"\\");
+  SetPathText(dialog, kPathButton, wide != nullptr ? wide : u"\\");
   LocalFree(wide);
   if (ReadMakeDir()) CheckDlgButton(dialog, kMakeFolder, BST_CHECKED);
   if (ReadOpenDir()) CheckDlgButton(dialog, kOpenFolder, BST_CHECKED);
@@ -63,7 +75,7 @@ void OnPathButton(HWND dialog) {
   WCHAR path[MAX_PATH] = {0};
   RunBrowser(&request, dialog, path, u"*.*");
   if (path[0] == 0) wcscpy_w(path, u"\\");
-  SetDlgItemTextW(dialog, kPathButton, path);
+  SetPathText(dialog, kPathButton, path);
   WriteExtractPath(path);
   ReleaseRequest(&request);
 }

@@ -5,6 +5,7 @@
 #include <cstring>
 
 #include "core/charset.h"
+#include "core/names.h"
 
 namespace {
 
@@ -45,6 +46,119 @@ const char* FindNoCase(const char* line, const char* word) {
   return nullptr;
 }
 
+int HexValue(char c) {
+  if (c >= '0' && c <= '9') return c - '0';
+  c = Lower(c);
+  return c >= 'a' && c <= 'f' ? c - 'a' + 10 : -1;
+}
+
+// Bytes collected for a name, refused once they pass what any name that
+// fits can take.
+struct NameBytes {
+  uint8_t bytes[kStoredNameSize];
+  size_t length = 0;
+  bool tooLong = false;
+  void Put(uint8_t b) {
+    if (length < sizeof bytes) bytes[length++] = b;
+    else tooLong = true;
+  }
+};
+
+// The text of one RFC 2047 encoded word ("B": base64, "Q": "=XX" escapes
+// and "_" for a blank).
+void DecodeWordText(char encoding, const char* text, size_t length, NameBytes& out) {
+  if (Lower(encoding) == 'q') {
+    for (size_t i = 0; i < length; ++i) {
+      if (text[i] == '_') {
+        out.Put(' ');
+      } else if (text[i] == '=' && i + 2 < length && HexValue(text[i + 1]) >= 0 &&
+                 HexValue(text[i + 2]) >= 0) {
+        out.Put(static_cast<uint8_t>(HexValue(text[i + 1]) << 4 | HexValue(text[i + 2])));
+        i += 2;
+      } else {
+        out.Put(static_cast<uint8_t>(text[i]));
+      }
+    }
+    return;
+  }
+  uint32_t bits = 0;
+  int count = 0;
+  for (size_t i = 0; i < length; ++i) {
+    const uint8_t v = kBase64Value[static_cast<uint8_t>(text[i])];
+    if (v == kSkip) continue;
+    bits = bits << 6 | v;
+    count += 6;
+    if (count >= 8) {
+      count -= 8;
+      out.Put(static_cast<uint8_t>(bits >> count));
+    }
+  }
+}
+
+// Appends narrow text to the name; false when it no longer fits.
+bool Append(char* name, size_t* used, const char* text) {
+  const size_t length = strlen(text);
+  if (*used + length >= kPathBufferSize) return false;
+  memcpy(name + *used, text, length + 1);
+  *used += length;
+  return true;
+}
+
+// A quoted name that holds RFC 2047 encoded words ("=?charset?B?text?=" or
+// "...?Q?...?="), each decoded in its character set; blanks between two
+// words are dropped, other text is taken as an unmarked name.
+NameState DecodeEncodedWords(const char* text, size_t length, char* name) {
+  size_t used = 0;
+  name[0] = '\0';
+  const char* end = text + length;
+  const char* p = text;
+  bool afterWord = false;
+  while (p < end) {
+    const char* word = p;
+    while (word + 1 < end && !(word[0] == '=' && word[1] == '?')) ++word;
+    if (word + 1 >= end) word = end;
+    // "=?" charset "?" encoding "?" text "?="
+    const char* charsetEnd = word < end ? static_cast<const char*>(memchr(word + 2, '?', static_cast<size_t>(end - word - 2))) : nullptr;
+    const char* textStart = charsetEnd != nullptr && charsetEnd + 3 <= end && charsetEnd[2] == '?' ? charsetEnd + 3 : nullptr;
+    const char* textEnd = nullptr;
+    for (const char* q = textStart; q != nullptr && q + 1 < end; ++q) {
+      if (q[0] == '?' && q[1] == '=') {
+        textEnd = q;
+        break;
+      }
+    }
+    // Text before the word (all of the rest when there is no word).
+    const char* plainEnd = textEnd != nullptr ? word : end;
+    bool blanksOnly = true;
+    for (const char* q = p; q < plainEnd; ++q) blanksOnly = blanksOnly && (*q == ' ' || *q == '\t');
+    if (plainEnd > p && !(afterWord && textEnd != nullptr && blanksOnly)) {
+      char piece[kPathBufferSize];
+      if (!DecodeStoredName(reinterpret_cast<const uint8_t*>(p), static_cast<size_t>(plainEnd - p),
+                            NameMarking::kUnmarked, piece, sizeof piece) ||
+          !Append(name, &used, piece))
+        return name[0] = '\0', NameState::kTooLong;
+    }
+    if (textEnd == nullptr) break;
+    char charset[64];
+    const size_t charsetLength = static_cast<size_t>(charsetEnd - word - 2);
+    if (charsetLength >= sizeof charset) return name[0] = '\0', NameState::kTooLong;
+    memcpy(charset, word + 2, charsetLength);
+    charset[charsetLength] = '\0';
+    // RFC 2231 allows a language after the character set: "UTF-8*en".
+    if (char* star = strchr(charset, '*')) *star = '\0';
+    NameBytes bytes;
+    DecodeWordText(charsetEnd[1], textStart, static_cast<size_t>(textEnd - textStart), bytes);
+    char piece[kPathBufferSize];
+    if (bytes.tooLong ||
+        !DecodeNameInCharset(charset, bytes.bytes, bytes.length, piece, sizeof piece) ||
+        !Append(name, &used, piece))
+      return name[0] = '\0', NameState::kTooLong;
+    p = textEnd + 2;
+    afterWord = true;
+  }
+  return NameState::kFound;
+}
+
 // A quoted name= (or filename=) parameter on the line becomes the part's
 // name; the quoted text is stepped through by whole characters.
 void TakeQuotedName(const char* line, Base64Part* part) {
@@ -55,7 +169,69 @@ void TakeQuotedName(const char* line, Base64Part* part) {
   if (*p != '"') return;
   const char* start = ++p;
   while (*p != '\0' && *p != '"') p = CharNext(p);
-  part->nameState = CopyName(part->name, start, static_cast<size_t>(p - start));
+  const size_t length = static_cast<size_t>(p - start);
+  const void* encoded = memmem(start, length, "=?", 2);
+  part->nameState = encoded != nullptr ? DecodeEncodedWords(start, length, part->name)
+                                       : CopyName(part->name, start, length);
+}
+
+// RFC 2231 parameters: "name*=charset'language'text" with "%XX" escapes,
+// or in sections "name*0*=...", "name*1*=...", "name*2=..." (a "*" after
+// the section number marks escaped text; only the first section names the
+// character set). The sections may stand on several lines of one header;
+// each one met makes the name anew from all of them so far.
+struct ExtendedName {
+  char charset[64] = "";
+  NameBytes bytes;
+};
+
+void TakeExtendedName(const char* line, ExtendedName* extended, Base64Part* part) {
+  for (const char* p = FindNoCase(line, "name*"); p != nullptr; p = FindNoCase(p, "name*")) {
+    p += 5;
+    long section = -1;
+    bool escaped = true;  // the unnumbered form is always escaped
+    if (*p >= '0' && *p <= '9') {
+      section = 0;
+      while (*p >= '0' && *p <= '9' && section < 1000) section = section * 10 + (*p++ - '0');
+      escaped = *p == '*';
+      if (escaped) ++p;
+    }
+    if (*p != '=') continue;
+    ++p;
+    const bool quoted = *p == '"';
+    if (quoted) ++p;
+    const char* value = p;
+    while (*p != '\0' && (quoted ? *p != '"' : (*p != ';' && *p != ' ' && *p != '\t'))) ++p;
+    const char* valueEnd = p;
+    if (section <= 0) {
+      *extended = ExtendedName();
+      if (escaped) {
+        // charset ' language ' text
+        const char* quote1 = static_cast<const char*>(memchr(value, '\'', static_cast<size_t>(valueEnd - value)));
+        const char* quote2 = quote1 != nullptr ? static_cast<const char*>(memchr(quote1 + 1, '\'', static_cast<size_t>(valueEnd - quote1 - 1))) : nullptr;
+        if (quote2 == nullptr) continue;
+        const size_t charsetLength = std::min(static_cast<size_t>(quote1 - value), sizeof extended->charset - 1);
+        memcpy(extended->charset, value, charsetLength);
+        extended->charset[charsetLength] = '\0';
+        value = quote2 + 1;
+      }
+    }
+    for (const char* q = value; q < valueEnd; ++q) {
+      if (escaped && *q == '%' && q + 2 < valueEnd && HexValue(q[1]) >= 0 && HexValue(q[2]) >= 0) {
+        extended->bytes.Put(static_cast<uint8_t>(HexValue(q[1]) << 4 | HexValue(q[2])));
+        q += 2;
+      } else {
+        extended->bytes.Put(static_cast<uint8_t>(*q));
+      }
+    }
+    const char* charset = extended->charset[0] != '\0' ? extended->charset : "UTF-8";
+    part->nameState = !extended->bytes.tooLong && DecodeNameInCharset(charset, extended->bytes.bytes,
+                                                                      extended->bytes.length, part->name,
+                                                                      sizeof part->name)
+                          ? NameState::kFound
+                          : NameState::kTooLong;
+    if (part->nameState == NameState::kTooLong) part->name[0] = '\0';
+  }
 }
 
 // A header continues when its last character other than blanks is ';'.
@@ -70,6 +246,7 @@ bool FindBase64Part(TextLineReader& reader, Base64Part* part, long lineBudget) {
   part->name[0] = '\0';
   part->nameState = NameState::kNone;
   MimeHeader kind = MimeHeader::kNone;
+  ExtendedName extended;
   bool seen = false;
   char line[kHeaderLineSize];
   size_t length = 0;
@@ -95,6 +272,7 @@ bool FindBase64Part(TextLineReader& reader, Base64Part* part, long lineBudget) {
       if (FindNoCase(line, "base64") != nullptr) seen = true;
     } else {
       TakeQuotedName(line, part);
+      TakeExtendedName(line, &extended, part);
     }
     if (!ContinuesHeader(line, length)) kind = MimeHeader::kNone;
   }

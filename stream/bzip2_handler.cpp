@@ -2,6 +2,7 @@
 
 #include <bzlib.h>
 
+#include <algorithm>
 #include <cstdio>
 
 #include "core/charset.h"
@@ -44,8 +45,10 @@ bool Bzip2Handler::Extract(const char* path, const char* outputFolder) {
     // libbzip2 checks every block's CRC and the stream's combined CRC; a
     // mismatch, bad data and an input that ends inside the stream are read
     // errors, told apart by Bzip2Truncated.
+    // A failed read drops what it had decoded, so reads stay small: the
+    // bytes before the damage are kept.
     CopyMember(outputFolder, info, [bz](uint8_t* buffer, size_t capacity) -> long {
-      const int32_t n = Bzip2Read(bz, buffer, static_cast<int32_t>(capacity));
+      const int32_t n = Bzip2Read(bz, buffer, static_cast<int32_t>(std::min<size_t>(capacity, 64 * 1024)));
       if (n >= 0) return n;
       return Bzip2Truncated(bz) ? kReadTruncated : kReadDamaged;
     });

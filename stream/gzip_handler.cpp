@@ -76,6 +76,9 @@ bool GzipHandler::Extract(const char* path, const char* outputFolder) {
     MemberInfo info;
     info.name = name;
     info.method = "deflate";
+    // The stored modification time (0: none) goes with the stored name.
+    const uint32_t mtime = header[4] | header[5] << 8 | header[6] << 16 | static_cast<uint32_t>(header[7]) << 24;
+    if (mtime != 0 && (header[3] & kFlagName)) info.SetUnixTime(mtime);
     // The reader checks each gzip member's CRC-32 and length against its
     // trailer. The bytes decoded before damage come first, then the damage;
     // an input that ends inside a member ends the data early.

@@ -6,6 +6,7 @@
 
 #include "core/charset.h"
 #include "core/member_output.h"
+#include "core/names.h"
 
 namespace {
 
@@ -101,13 +102,11 @@ bool ParseBeginLine(const char* line, const char* keyword, int base, const char*
 }
 
 NameState CopyName(char* out, const char* text, size_t length) {
-  if (length >= kPathBufferSize) {
-    out[0] = '\0';
-    return NameState::kTooLong;
-  }
-  memcpy(out, text, length);
-  out[length] = '\0';
-  return NameState::kFound;
+  // Encoded text says nothing of its names' character set.
+  return DecodeStoredName(reinterpret_cast<const uint8_t*>(text), length, NameMarking::kUnmarked, out,
+                          kPathBufferSize)
+             ? NameState::kFound
+             : NameState::kTooLong;
 }
 
 // ---------------------------------------------------------------- uuencoded body

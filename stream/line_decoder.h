@@ -109,9 +109,10 @@ bool ParseBeginLine(const char* line, const char* keyword, int base, const char*
 // How a name taken from the encoded text fared.
 enum class NameState { kNone, kFound, kTooLong };
 
-// Copies `length` bytes of name text into `out` (kPathBufferSize bytes).
-// kTooLong, and `out` empty, when it does not fit: a name is refused, never
-// cut into a different name.
+// Decodes `length` bytes of name text into `out` (kPathBufferSize bytes),
+// as an unmarked stored name (UTF-8 when it is well-formed UTF-8). kTooLong,
+// and `out` empty, when it does not fit: a name is refused, never cut into
+// a different name.
 NameState CopyName(char* out, const char* text, size_t length);
 
 // Reads lines up to the first that starts with "begin" and takes the name

@@ -14,6 +14,7 @@
 #include "core/charset.h"
 #include "core/member_output.h"
 #include "core/messages.h"
+#include "core/names.h"
 #include "core/output.h"
 
 namespace {
@@ -178,6 +179,21 @@ bool Skip(Run& run, CabinetRecord* cab, FILE* f, long n) {
     return false;
   }
   return true;
+}
+
+// A stored name is UTF-8 when attribute 0x80 says so, else legacy text
+// (cabinets are a Windows format). Decoded once, as it is loaded, so the
+// output name, the listing, the notices and the comparison of a file that
+// continues into the next cabinet all see the same text. A name that does
+// not fit a path buffer stays as stored; its length then refuses it.
+void DecodeFileName(FileRecord* file) {
+  char decoded[kPathBufferSize];
+  if (!DecodeStoredName(reinterpret_cast<const uint8_t*>(file->name), strlen(file->name),
+                        (file->attributes & 0x80) ? NameMarking::kUtf8 : NameMarking::kLegacy, decoded,
+                        sizeof decoded))
+    return;
+  // Never longer than the stored form, so it fits where that was.
+  strcpy(file->name, decoded);
 }
 
 // A NUL-terminated string, read in attempts of 256, 512, ... bytes; null when
@@ -352,6 +368,7 @@ bool ReadCabinetHeaders(Run& run, CabinetRecord* cab, FILE* f) {
     fileTail = &file->next;
     file->name = ReadString(run, cab, f);
     if (file->name == nullptr) return false;
+    DecodeFileName(file);
   }
   return true;
 }
@@ -598,7 +615,7 @@ void EndMember(Run& run, MemberOutput& out, CabResult r, bool reached) {
         out.End(MemberEnd::kDamaged);
       } else {
         FormatMessageText(reason, sizeof reason,
-                          "checksum error (stored %08x, computed %08x) in its folder before its data; skipped",
+                          "checksum error (stored %08x, computed %08x) in its folder; skipped",
                           run.badStored, run.badComputed);
         out.Fail(reason);
       }
@@ -607,7 +624,7 @@ void EndMember(Run& run, MemberOutput& out, CabResult r, bool reached) {
       if (reached) {
         out.End(MemberEnd::kDamaged);
       } else {
-        out.Fail("damaged data in its folder before its data; skipped");
+        out.Fail("damaged data in its folder; skipped");
       }
       return;
     case CabResult::InputError:
@@ -722,28 +739,10 @@ void ExtractCabinetFile(Run& run, MemberOutput& out, FileRecord* file, bool lowe
   EndMember(run, out, r, true);
 }
 
-// Listing line; a name flagged as UTF-8 is shown with every character above
-// 127 as "_".
+// Listing line, with the decoded name.
 void ListFile(const FileRecord* file) {
   char name[1024];
   FormatMessageText(name, sizeof name, "%s", file->name);
-  if (file->attributes & 0x80) {
-    const auto* s = reinterpret_cast<const uint8_t*>(file->name);
-    size_t length = strlen(name), i = 0, o = 0;
-    while (i < length) {
-      uint32_t c = s[i];
-      size_t n = c < 0x80 ? 1 : (c & 0xE0) == 0xC0 ? 2 : (c & 0xF0) == 0xE0 ? 3 : 0;
-      if (n == 0 || i + n > length) break;
-      for (size_t k = 1; k < n; ++k) {
-        if ((s[i + k] & 0xC0) != 0x80) n = 0;
-        c = (c << 6) | (s[i + k] & 0x3F);
-      }
-      if (n == 0) break;
-      name[o++] = c > 127 ? '_' : static_cast<char>(c);
-      i += n;
-    }
-    if (i >= length) name[o] = '\0';
-  }
   Show("%9u | %02d.%02d.%04d %02d:%02d:%02d | %s\n", file->size, file->date & 0x1F, (file->date >> 5) & 0x0F,
        (file->date >> 9) + 1980, file->time >> 11, (file->time >> 5) & 0x3F, (file->time & 0x1F) * 2, name);
 }

@@ -18,7 +18,8 @@ class CabHandler : public FormatHandler {
 };
 
 // A condition that ends the program (a cabinet that cannot be opened or
-// read, an output file that cannot be created or written, no memory). The
+// read, no memory). Output failures are not among them: the member output
+// names the member and the archive fails, and the next file is tried. The
 // driver stops and hands the text back instead of exiting, so that its
 // caller decides: CabHandler calls ProgramError with it, tests look at it.
 struct CabFatal {
@@ -27,7 +28,8 @@ struct CabFatal {
 };
 
 // Extracts (or lists) the cabinet at `path` and the cabinets it continues
-// into. 1 when the first cabinet cannot be read, otherwise 0. Check
+// into, handing each file to one MemberOutput over `outputFolder` (which
+// must exist). 1 when the first cabinet cannot be read, otherwise 0. Check
 // fatal->set afterwards.
 int ExtractCabinet(const char* path, const char* outputFolder, bool tolerateErrors, bool listOnly,
                    bool lowerCaseNames, bool quiet, CabFatal* fatal);

@@ -5,6 +5,8 @@
 #include <cstdlib>
 #include <cstring>
 
+#include "codec/match_copy.h"
+
 namespace {
 
 constexpr unsigned kSlotCount = 51;
@@ -26,7 +28,6 @@ constexpr SlotTables MakeSlotTables() {
 constexpr SlotTables kSlots = MakeSlotTables();
 
 constexpr uint16_t kUnassigned = 0xFFFF;
-constexpr uint32_t kWindowSlack = 16;  // room for the match copy's steps past the window end
 constexpr unsigned kMaxCodeBits = 16;
 constexpr unsigned kFrameLimit = 32768;  // E8 translation stops after this many blocks
 
@@ -313,30 +314,7 @@ CabResult DecodeRun(LzxState& s, BitIn& bitsOut, uint32_t run) {
     // A match stays inside its run (so inside the window) and reaches back
     // at most one window.
     if (length > run || offset == 0 || offset > windowSize) goto done;
-    uint8_t* dst = window + pos;
-    if (offset <= pos && offset >= 8) {
-      // Whole steps of sixteen or eight bytes run up to fifteen bytes past
-      // the match. Past the window position lies the oldest history, which
-      // a later match may still reach (an offset of almost one window), so
-      // those bytes are put back afterwards. The steps never read them.
-      const uint8_t* from = dst - offset;
-      uint8_t after[16];
-      std::memcpy(after, dst + length, 16);  // inside the window's slack at its end
-      if (offset >= 16) {
-        std::memcpy(dst, from, 16);
-        for (uint32_t i = 16; i < length; i += 16) std::memcpy(dst + i, from + i, 16);
-      } else {
-        for (uint32_t i = 0; i < length; i += 8) std::memcpy(dst + i, from + i, 8);
-      }
-      std::memcpy(dst + length, after, 16);
-    } else if (offset <= pos) {
-      const uint8_t* from = dst - offset;
-      for (uint32_t i = 0; i < length; ++i) dst[i] = from[i];
-    } else {
-      // The source lies before the window start: the end of the window.
-      uint32_t src = (pos - offset) & mask;
-      for (uint32_t i = 0; i < length; ++i) dst[i] = window[(src + i) & mask];
-    }
+    CopyMatchInWindow(window, mask, pos, offset, length);
     pos += length;
     run -= length;
   }
@@ -389,7 +367,7 @@ CabResult LzxInit(LzxState& s, int w) {
   uint32_t size = 1u << w;
   if (s.window != nullptr && s.allocatedSize < size) LzxRelease(s);
   if (s.window == nullptr) {
-    s.window = static_cast<uint8_t*>(std::malloc(size + kWindowSlack));
+    s.window = static_cast<uint8_t*>(std::malloc(size));
     if (s.window == nullptr) return CabResult::NoMemory;
     s.allocatedSize = size;
   }

@@ -4,6 +4,8 @@
 
 #include <cstring>
 
+#include "codec/match_copy.h"
+
 namespace {
 
 // RFC 1951 length codes 257..285 and distance codes 0..29.
@@ -318,27 +320,10 @@ bool DecodeCodes(const uint32_t* lit, const uint32_t* dist, Bits& bits, uint8_t*
     if (EntryKind(e) != kMszipBase) goto done;
     size_t distance = EntryValue(e) + take(EntryExtra(e));
     if (o + length > kCabOutputSize) goto done;
-    uint8_t* dst = out + o;
-    if (distance <= o) {
-      const uint8_t* src = dst - distance;
-      if (distance >= 8) {
-        // Eight at a time, up to seven bytes past the match. Past the output
-        // position lies what the previous block left there, which a later
-        // match may still reach, so those bytes are put back afterwards (the
-        // steps never read them). At the buffer's end they are in the slack.
-        uint8_t after[8];
-        std::memcpy(after, dst + length, 8);
-        for (size_t i = 0; i < length; i += 8) std::memcpy(dst + i, src + i, 8);
-        std::memcpy(dst + length, after, 8);
-      } else {
-        for (size_t i = 0; i < length; ++i) dst[i] = src[i];
-      }
-    } else {
-      // The source starts in what the previous block left at the end of the
-      // buffer and wraps to its start.
-      size_t from = (o - distance) & kMask;
-      for (size_t i = 0; i < length; ++i) dst[i] = out[(from + i) & kMask];
-    }
+    // A distance beyond the output so far reaches into what the previous
+    // block left at the end of the buffer.
+    CopyMatchInWindow(out, kMask, static_cast<uint32_t>(o), static_cast<uint32_t>(distance),
+                      static_cast<uint32_t>(length));
     o += length;
   }
 done:

@@ -4,73 +4,9 @@
 #pragma once
 
 #include <cstdint>
-#include <cstring>
 
 #include "archive/lzh/lzh_decoder.h"
-
-namespace lzh_window_detail {
-
-template <typename Word>
-inline void CopyWord(uint8_t* to, const uint8_t* from) {
-  Word v;
-  std::memcpy(&v, from, sizeof v);
-  std::memcpy(to, &v, sizeof v);
-}
-
-// Copies `length` (>= 2) bytes between places that do not overlap; the
-// pieces at both ends may overlap each other.
-__attribute__((always_inline)) inline void CopyApart(uint8_t* to, const uint8_t* from,
-                                                     uint32_t length) {
-  if (length <= 8) {
-    if (length >= 4) {
-      CopyWord<uint32_t>(to, from);
-      CopyWord<uint32_t>(to + length - 4, from + length - 4);
-    } else {
-      CopyWord<uint16_t>(to, from);
-      CopyWord<uint16_t>(to + length - 2, from + length - 2);
-    }
-  } else if (length <= 16) {
-    CopyWord<uint64_t>(to, from);
-    CopyWord<uint64_t>(to + length - 8, from + length - 8);
-  } else {
-    std::memcpy(to, from, length);
-  }
-}
-
-// Copies `length` (>= 2) bytes inside the window with the result of a
-// forward byte-at-a-time copy: where the source runs up to `gap` < length
-// bytes behind the destination, the copied bytes repeat with that period.
-// Reads and writes stay inside from[0, length) and to[0, length).
-__attribute__((always_inline)) inline void CopyMatch(uint8_t* to, const uint8_t* from,
-                                                     uint32_t length) {
-  if (to > from) {
-    const size_t gap = static_cast<size_t>(to - from);
-    if (gap >= length) {
-      CopyApart(to, from, length);
-    } else if (gap >= 8) {
-      // Every 8 bytes read lie wholly before the 8 written, so they hold
-      // their final values; the last piece rewrites some bytes unchanged.
-      uint32_t i = 0;
-      for (; i + 8 <= length; i += 8) CopyWord<uint64_t>(to + i, from + i);
-      if (i < length) CopyWord<uint64_t>(to + length - 8, from + length - 8);
-    } else if (gap == 1) {
-      std::memset(to, *from, length);
-    } else {
-      for (uint32_t i = 0; i < length; ++i) to[i] = from[i];
-    }
-  } else if (to < from) {
-    // Source ahead of the destination: a forward copy reads only bytes it
-    // has not yet overwritten, which is what memmove gives.
-    if (static_cast<size_t>(from - to) >= length) {
-      CopyApart(to, from, length);
-    } else {
-      std::memmove(to, from, length);
-    }
-  }
-  // to == from: each byte is copied onto itself.
-}
-
-}  // namespace lzh_window_detail
+#include "codec/match_copy.h"
 
 // A method supplies:
 //   static constexpr uint32_t kLengthBase;  match length = code - kLengthBase
@@ -130,7 +66,7 @@ LzhDecodeResult RunWindowLoop(Method& method, LzhWindow& window, uint32_t unpack
     uint32_t src = pos >= back ? pos - back : pos + size - back;
     if (src + length <= size && pos + length <= size) {
       // Neither end wraps.
-      lzh_window_detail::CopyMatch(win + pos, win + src, length);
+      CopyMatch(win + pos, win + src, length);
       pos += length;
       if (pos == size) {
         if (!FlushWindow(window, size)) break;

@@ -5,6 +5,8 @@
 #include <cstddef>
 #include <cstdint>
 
+#include "codec/match_copy.h"
+
 // Where a member's bytes come from and where its output goes. For the ZIP
 // handler, ReadMember is the decrypting read (it gives fewer bytes than asked
 // only at the end of the archive) and WriteMember the CRC write.
@@ -78,9 +80,15 @@ inline void PutByte(ZipWindow& window, ZipMemberIo& io, uint8_t byte) {
   }
 }
 
-// Copies `length` bytes starting `distance` (1..kSize) bytes back, one by
-// one, so a copy may overlap its own output.
+// Copies `length` (>= 2) bytes starting `distance` (1..kSize) bytes back; a
+// copy may overlap its own output, as one byte at a time would.
 inline void CopyMatch(ZipWindow& window, ZipMemberIo& io, uint32_t distance, uint32_t length) {
+  if (window.pos + length < ZipWindow::kSize) {
+    CopyMatchInWindow(window.bytes, ZipWindow::kMask, window.pos, distance, length);
+    window.pos += length;
+    return;
+  }
+  // The copy fills the window: it goes out in the middle of the copy.
   uint32_t from = (window.pos - distance) & ZipWindow::kMask;
   for (uint32_t i = 0; i < length; ++i) {
     PutByte(window, io, window.bytes[from]);

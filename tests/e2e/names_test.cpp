@@ -51,7 +51,8 @@ TEST_P(StoredNames, ComeOutAsTheArchiverWroteThem) {
 INSTANTIATE_TEST_SUITE_P(
     Fixtures, StoredNames,
     ::testing::Values("utf8-zip.zip", "utf8-7zz.zip", "utf8-gnu.tar", "utf8-ustar.tar",
-                      "utf8-pax.tar", "utf8-bsdtar.tgz", "sjis-zip.zip", "sjis-dos.zip",
+                      "utf8-pax.tar", "utf8-bsdtar.tgz", "utf8-gcab.cab", "utf8-uuenview.uu", "utf8-uuenview.ntx", "utf8-mpack.mim",
+                      "sjis-zip.zip", "sjis-dos.zip",
                       "sjis-ustar.tar", "sjis-lh0.lzh", "sjis-lh1.lzh", "sjis-lh2.lzh",
                       "sjis-lh1-dos.lzh", "sjis-lh2-dos.lzh"),
     [](const ::testing::TestParamInfo<std::string>& info) {

@@ -3,11 +3,13 @@
 #include <dirent.h>
 #include <fcntl.h>
 #include <spawn.h>
+#include <sys/resource.h>
 #include <sys/stat.h>
 #include <sys/wait.h>
 #include <unistd.h>
 
 #include <algorithm>
+#include <csignal>
 #include <array>
 #include <cstdio>
 #include <cstdlib>
@@ -155,9 +157,54 @@ static std::string Drain(int fd) {
   return s;
 }
 
+namespace {
+
+// The limit a spawned program starts with; its signal dispositions follow
+// ours, so an ignored SIGXFSZ stays ignored in it.
+class FileLimitForSpawn {
+ public:
+  explicit FileLimitForSpawn(uint64_t maxFileBytes) : active_(maxFileBytes != 0) {
+    if (!active_) return;
+    getrlimit(RLIMIT_FSIZE, &saved_);
+    struct rlimit limit = saved_;
+    limit.rlim_cur = static_cast<rlim_t>(maxFileBytes);
+    setrlimit(RLIMIT_FSIZE, &limit);
+    savedSignal_ = signal(SIGXFSZ, SIG_IGN);
+  }
+  ~FileLimitForSpawn() {
+    if (!active_) return;
+    setrlimit(RLIMIT_FSIZE, &saved_);
+    signal(SIGXFSZ, savedSignal_);
+  }
+  FileLimitForSpawn(const FileLimitForSpawn&) = delete;
+  FileLimitForSpawn& operator=(const FileLimitForSpawn&) = delete;
+
+ private:
+  bool active_;
+  struct rlimit saved_ {};
+  void (*savedSignal_)(int) = SIG_DFL;
+};
+
+RunResult Run(const std::vector<std::string>& args, const std::map<std::string, std::string>& env,
+              const std::string& input, const std::string& cwd, uint64_t maxFileBytes);
+
+}  // namespace
+
 RunResult RunDorvane(const std::vector<std::string>& args,
                      const std::map<std::string, std::string>& env, const std::string& input,
                      const std::string& cwd) {
+  return Run(args, env, input, cwd, 0);
+}
+
+RunResult RunDorvaneWithFileLimit(const std::vector<std::string>& args,
+                                  const std::map<std::string, std::string>& env, uint64_t maxFileBytes) {
+  return Run(args, env, "", "", maxFileBytes);
+}
+
+namespace {
+
+RunResult Run(const std::vector<std::string>& args, const std::map<std::string, std::string>& env,
+              const std::string& input, const std::string& cwd, uint64_t maxFileBytes) {
   int inPipe[2], outPipe[2], errPipe[2];
   if (pipe(inPipe) || pipe(outPipe) || pipe(errPipe)) abort();
   posix_spawn_file_actions_t fa;
@@ -191,7 +238,11 @@ RunResult RunDorvane(const std::vector<std::string>& args,
   argv.push_back(nullptr);
 
   pid_t pid;
-  int rc = posix_spawn(&pid, DORVANE_BINARY, &fa, &attr, argv.data(), envp.data());
+  int rc;
+  {
+    FileLimitForSpawn limit(maxFileBytes);
+    rc = posix_spawn(&pid, DORVANE_BINARY, &fa, &attr, argv.data(), envp.data());
+  }
   posix_spawn_file_actions_destroy(&fa);
   posix_spawnattr_destroy(&attr);
   close(inPipe[0]);
@@ -204,6 +255,10 @@ RunResult RunDorvane(const std::vector<std::string>& args,
     close(errPipe[0]);
     return result;
   }
+  // A program that ends before reading all its input must not end this
+  // process through SIGPIPE: the write fails instead.
+  static const bool pipeSignalIgnored = (signal(SIGPIPE, SIG_IGN), true);
+  (void)pipeSignalIgnored;
   std::thread writer([&] {
     size_t off = 0;
     while (off < input.size()) {
@@ -222,6 +277,8 @@ RunResult RunDorvane(const std::vector<std::string>& args,
   result.exitCode = WIFEXITED(status) ? WEXITSTATUS(status) : -1;
   return result;
 }
+
+}  // namespace
 
 int System(const std::string& command) {
   int status = system(command.c_str());

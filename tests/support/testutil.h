@@ -47,6 +47,11 @@ struct RunResult {
 RunResult RunDorvane(const std::vector<std::string>& args,
                      const std::map<std::string, std::string>& env, const std::string& input = "",
                      const std::string& cwd = "");
+// As RunDorvane, with every file the program writes limited to
+// `maxFileBytes` (RLIMIT_FSIZE, SIGXFSZ ignored): a write past the limit
+// fails with EFBIG, as a full disk would fail it, without root or a tmpfs.
+RunResult RunDorvaneWithFileLimit(const std::vector<std::string>& args,
+                                  const std::map<std::string, std::string>& env, uint64_t maxFileBytes);
 
 // Runs a shell command, returning its exit status (for making inputs with
 // real tools when they are installed).

@@ -89,6 +89,42 @@ TEST(Base64Scan, NamesNeedQuotesAndFoldedHeadersCarryOver) {
   EXPECT_EQ(nameOf("Content-Type: x; name=\"f.zip\n"), "f.zip");
 }
 
+// RFC 2231 parameters and RFC 2047 encoded words, in any character set
+// iconv knows; the name comes out as UTF-8 here.
+TEST(Base64Scan, EncodedNames) {
+  const struct {
+    const char* headers;
+    const char* utf8;
+  } rows[] = {
+      {"Content-Disposition: attachment; filename*=UTF-8''r%C3%A9sum%C3%A9.txt\n", "résumé.txt"},
+      {"Content-Disposition: attachment; filename*=utf-8'en'%E6%97%A5%E6%9C%AC.txt; size=3\n", "日本.txt"},
+      {"Content-Disposition: attachment;\n filename*0*=UTF-8''r%C3%A9; filename*1*=sum%C3%A9;\n"
+       " filename*2=\".txt\"\n",
+       "résumé.txt"},
+      {"Content-Disposition: attachment; filename*=ISO-8859-1''caf%E9.txt\n", "café.txt"},
+      {"Content-Type: x; name=\"=?UTF-8?B?csOpc3Vtw6kudHh0?=\"\n", "résumé.txt"},
+      {"Content-Type: x; name=\"=?ISO-2022-JP?B?GyRCJUchPBsoQg==?=.txt\"\n", "デー.txt"},
+      {"Content-Type: x; name=\"=?Shift_JIS?Q?=83f=81[=83^?= =?UTF-8?Q?_=C3=A9?=.txt\"\n", "データ é.txt"},
+      {"Content-Type: x; name=\"a =?utf-8?q?=C3=A9?= b.txt\"\n", "a é b.txt"},
+      // The extended parameter wins over the plain one on its line.
+      {"Content-Disposition: attachment; filename=\"x.txt\"; filename*=UTF-8''%C3%A9.txt\n", "é.txt"},
+      // An unknown character set: the bytes as an unmarked name.
+      {"Content-Disposition: attachment; filename*=x-none''%C3%A9.txt\n", "é.txt"},
+  };
+  for (const auto& row : rows) {
+    InputStream in(std::string(row.headers) + "Content-Transfer-Encoding: base64\n\nQUJD\n");
+    TextLineReader reader(in.get());
+    Base64Part part;
+    ASSERT_TRUE(FindBase64Part(reader, &part, 100)) << row.headers;
+    EXPECT_EQ(part.nameState, NameState::kFound) << row.headers;
+    WCHAR wide[kPathBufferSize];
+    char utf8[4 * kPathBufferSize] = "";
+    ASSERT_GT(MultiByteToWideChar(CP_ACP, 0, part.name, -1, wide, kPathBufferSize), 0);
+    ASSERT_GT(WideCharToMultiByte(CP_UTF8, 0, wide, -1, utf8, sizeof utf8, nullptr, nullptr), 0);
+    EXPECT_STREQ(utf8, row.utf8) << row.headers;
+  }
+}
+
 TEST(Base64Scan, BeginBase64LineStartsAPart) {
   InputStream in("text\nbegin-base64 644 r.bin\nQUJD\n====\n");
   TextLineReader reader(in.get());

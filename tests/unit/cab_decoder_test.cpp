@@ -114,10 +114,16 @@ std::vector<uint8_t> NearThenFarMatch(size_t window, size_t back, unsigned seed)
   return d;
 }
 
-// A fixed-code Deflate block of literals and (length, distance) pairs; zlib
-// never writes distances beyond 32506, so the far-match test needs its own.
-std::vector<uint8_t> FixedBlock(const std::vector<uint8_t>& data, size_t nearAt, size_t farAt,
-                                unsigned farDistance) {
+// A literal (length 0) or a match of `length` bytes `distance` back.
+struct Token {
+  uint32_t length;
+  uint32_t distance;
+  uint8_t literal;
+};
+
+// A fixed-code Deflate block of the tokens; zlib never writes distances
+// beyond 32506, so the far-match tests need their own.
+std::vector<uint8_t> FixedBlock(const std::vector<Token>& tokens) {
   std::vector<uint8_t> out = {'C', 'K'};
   uint32_t acc = 0;
   unsigned n = 0;
@@ -130,30 +136,45 @@ std::vector<uint8_t> FixedBlock(const std::vector<uint8_t>& data, size_t nearAt,
   auto code = [&](uint32_t c, unsigned bits) {  // Huffman codes go high bit first
     for (unsigned i = bits; i-- > 0;) put((c >> i) & 1, 1);
   };
-  auto literal = [&](unsigned v) { v < 144 ? code(0x30 + v, 8) : code(0x190 + v - 144, 9); };
-  auto match10 = [&](unsigned distance) {  // length 10 is code 264
-    code(264 - 256, 7);
-    static const unsigned kBase[30] = {1,    2,    3,    4,    5,    7,    9,    13,    17,    25,
-                                       33,   49,   65,   97,   129,  193,  257,  385,   513,   769,
-                                       1025, 1537, 2049, 3073, 4097, 6145, 8193, 12289, 16385, 24577};
-    unsigned d = 29;
-    while (kBase[d] > distance) --d;
-    code(d, 5);
-    put(distance - kBase[d], d < 4 ? 0 : d / 2 - 1);
-  };
+  static const unsigned kLengthBase[29] = {3,  4,  5,  6,  7,  8,  9,  10, 11,  13,  15,  17,  19,  23, 27,
+                                           31, 35, 43, 51, 59, 67, 83, 99, 115, 131, 163, 195, 227, 258};
+  static const unsigned kDistBase[30] = {1,    2,    3,    4,    5,    7,    9,    13,    17,    25,
+                                         33,   49,   65,   97,   129,  193,  257,  385,   513,   769,
+                                         1025, 1537, 2049, 3073, 4097, 6145, 8193, 12289, 16385, 24577};
   put(1, 1);  // final
   put(1, 2);  // fixed codes
-  for (size_t i = 0; i < data.size();) {
-    if (i == nearAt || i == farAt) {
-      match10(i == nearAt ? 50 : farDistance);
-      i += 10;
-    } else {
-      literal(data[i++]);
+  for (const Token& t : tokens) {
+    if (t.length == 0) {
+      t.literal < 144 ? code(0x30 + t.literal, 8) : code(0x190 + t.literal - 144, 9);
+      continue;
     }
+    unsigned l = 28;
+    while (kLengthBase[l] > t.length) --l;
+    l < 23 ? code(l + 1, 7) : code(0xC0 + l - 23, 8);
+    put(t.length - kLengthBase[l], l == 28 || l < 8 ? 0 : l / 4 - 1);
+    unsigned d = 29;
+    while (kDistBase[d] > t.distance) --d;
+    code(d, 5);
+    put(t.distance - kDistBase[d], d < 4 ? 0 : d / 2 - 1);
   }
   code(0, 7);  // end of block
   put(0, 7);
   return out;
+}
+
+// Literals, and matches of 10 bytes at `nearAt` (50 back) and `farAt`.
+std::vector<Token> NearThenFarTokens(const std::vector<uint8_t>& data, size_t nearAt, size_t farAt,
+                                     unsigned farDistance) {
+  std::vector<Token> tokens;
+  for (size_t i = 0; i < data.size();) {
+    if (i == nearAt || i == farAt) {
+      tokens.push_back({10, i == nearAt ? 50 : farDistance, 0});
+      i += 10;
+    } else {
+      tokens.push_back({0, 0, data[i++]});
+    }
+  }
+  return tokens;
 }
 
 TEST(CabMszip, FarMatchAfterANearOneReadsTheOldHistory) {
@@ -164,7 +185,7 @@ TEST(CabMszip, FarMatchAfterANearOneReadsTheOldHistory) {
     std::vector<uint8_t> stored = {'C', 'K', 1, 0x00, 0x80, 0xFF, 0x7F};
     stored.insert(stored.end(), first.begin(), first.end());
     CabResult r;
-    EXPECT_EQ(DecodeMszip({stored, FixedBlock(second, 100, 110, 32768 - back)}, data.size(), &r), data)
+    EXPECT_EQ(DecodeMszip({stored, FixedBlock(NearThenFarTokens(second, 100, 110, 32768 - back))}, data.size(), &r), data)
         << back;
     EXPECT_EQ(r, CabResult::Ok);
   }
@@ -276,6 +297,66 @@ TEST(CabLzx, FarMatchAfterANearOneReadsTheOldHistory) {
     CabResult r;
     EXPECT_EQ(DecodeLzx(cabtest::LzxCompress(data, o), data.size(), 15, &r), data) << back;
     EXPECT_EQ(r, CabResult::Ok);
+  }
+}
+
+// Tokens for `blocks` blocks of 32 KiB and the bytes a byte-at-a-time copy
+// makes of them: literals, and matches of periods 1 to 16, around their own
+// length and up to a whole block back, many of them just after a match
+// whose end they read past. Matches end at a block's end.
+std::vector<std::vector<Token>> ByteModel(int blocks, unsigned seed, std::vector<uint8_t>* data) {
+  std::mt19937 rng(seed);
+  std::vector<std::vector<Token>> tokens(blocks);
+  for (int b = 0; b < blocks; ++b) {
+    const size_t end = (b + 1) * kCabOutputSize;
+    while (data->size() < end) {
+      const uint32_t have = static_cast<uint32_t>(data->size());
+      const uint32_t left = static_cast<uint32_t>(end - have);
+      uint32_t length = rng() % 4 == 0 ? 3 + rng() % 256 : 3 + rng() % 14;
+      if (length > left) length = left;
+      uint32_t distance;
+      switch (rng() % 5) {
+        case 0: distance = 1 + rng() % 16; break;
+        case 1: distance = 1 + rng() % (length + 2); break;
+        case 2: distance = kCabOutputSize - rng() % 16; break;
+        default: distance = 1 + rng() % kCabOutputSize; break;
+      }
+      if (have < 64 || rng() % 3 == 0 || length < 3 || distance > have) {
+        tokens[b].push_back({0, 0, static_cast<uint8_t>(rng())});
+        data->push_back(tokens[b].back().literal);
+        continue;
+      }
+      tokens[b].push_back({length, distance, 0});
+      for (uint32_t i = 0; i < length; ++i) data->push_back((*data)[data->size() - distance]);
+    }
+  }
+  return tokens;
+}
+
+TEST(CabMatchCopy, MatchesTheByteAtATimeCopy) {
+  struct Row {
+    const char* method;
+    std::vector<uint8_t> (*decode)(const std::vector<std::vector<Token>>& tokens,
+                                   const std::vector<uint8_t>& data, CabResult* r);
+  };
+  const Row rows[] = {
+      {"MSZIP", [](const std::vector<std::vector<Token>>& tokens, const std::vector<uint8_t>& d, CabResult* r) {
+         std::vector<std::vector<uint8_t>> blocks;
+         for (const auto& t : tokens) blocks.push_back(FixedBlock(t));
+         return DecodeMszip(blocks, d.size(), r);
+       }},
+      {"LZX", [](const std::vector<std::vector<Token>>&, const std::vector<uint8_t>& d, CabResult* r) {
+         cabtest::LzxOptions o;
+         o.windowBits = 15;
+         return DecodeLzx(cabtest::LzxCompress(d, o), d.size(), 15, r);
+       }},
+  };
+  std::vector<uint8_t> data;
+  const auto tokens = ByteModel(4, 7, &data);
+  for (const Row& row : rows) {
+    CabResult r;
+    EXPECT_TRUE(row.decode(tokens, data, &r) == data) << row.method;
+    EXPECT_EQ(r, CabResult::Ok) << row.method;
   }
 }
 

@@ -11,7 +11,9 @@
 #include "archive/cab/cab_reader.h"
 #include "cab_builder.h"
 #include "core/charset.h"
+#include "core/member_output.h"
 #include "core/messages.h"
+#include "core/names.h"
 #include "support/testutil.h"
 
 namespace {
@@ -55,6 +57,7 @@ class CabReader : public ::testing::Test {
   }
   int Extract(const std::string& path, bool tolerate = false) {
     fatal_ = CabFatal();
+    ResetArchiveOutcome();
     return ExtractCabinet(path.c_str(), out().c_str(), tolerate, false, false, true, &fatal_);
   }
   std::string out() const { return tmp_ / "out"; }
@@ -102,6 +105,23 @@ TEST(CabChecksum, LongBlocksMatchGroupByGroupXor) {
   }
 }
 
+// The listing shows a name flagged as UTF-8 with its characters, the same
+// narrow text the output name is made from.
+TEST_F(CabReader, ListingShowsUtf8NamesWhole) {
+  fatal_ = CabFatal();
+  const std::string path = testutil::Fixture("names/utf8-gcab.cab");
+  ASSERT_EQ(ExtractCabinet(path.c_str(), out().c_str(), false, true, false, true, &fatal_), 0);
+  for (const std::string utf8 : {"café-日本\\résumé.txt", "café-日本\\データ.txt"}) {
+    char narrow[kPathBufferSize];
+    ASSERT_TRUE(DecodeStoredName(reinterpret_cast<const uint8_t*>(utf8.data()), utf8.size(),
+                                 NameMarking::kUtf8, narrow, sizeof narrow));
+    const std::string tail = std::string("| ") + narrow + "\n";
+    EXPECT_TRUE(std::any_of(g_shown.begin(), g_shown.end(), [&](const std::string& line) {
+      return line.size() > tail.size() && line.compare(line.size() - tail.size(), tail.size(), tail) == 0;
+    })) << utf8;
+  }
+}
+
 TEST_F(CabReader, ExtractsGcabCabinets) {
   std::vector<uint8_t> b(40000);
   for (size_t i = 0; i < b.size(); ++i) b[i] = static_cast<uint8_t>((i * 7 + (i >> 8)) & 255);
@@ -112,6 +132,7 @@ TEST_F(CabReader, ExtractsGcabCabinets) {
   for (const char* name : {"stored", "mszip"}) {
     ASSERT_EQ(Extract(testutil::Fixture(std::string("cab/") + name + ".cab")), 0);
     EXPECT_FALSE(fatal_.set) << fatal_.text;
+    EXPECT_FALSE(g_ArchiveOutcome.failed) << name;  // every block checksum matched
     EXPECT_EQ(Out("a.txt"), "Hello from a cabinet.\n") << name;
     EXPECT_EQ(Out("sub/b.bin"), Str(b)) << name;
     EXPECT_TRUE(testutil::FileExists(out() + "/sub/deeper/empty.txt")) << name;
@@ -133,6 +154,7 @@ TEST_F(CabReader, ExtractsSharedFixtures) {
     f >> archive >> member >> size >> sha;
     ASSERT_EQ(Extract(testutil::SharedFixture("cab/" + archive)), 0);
     EXPECT_FALSE(fatal_.set) << fatal_.text;
+    EXPECT_FALSE(g_ArchiveOutcome.failed) << archive;  // every block checksum matched
     EXPECT_EQ(testutil::Sha256Hex(Out(member)), sha) << archive << " " << member;
     ++checked;
   }

@@ -1,6 +1,8 @@
 // The folder browser driven through the window layer: start folder, ancestor
 // list, listing and patterns, size texts, accepting in both modes, folder
 // up, rename and delete.
+#include <unistd.h>
+
 #include <algorithm>
 #include <vector>
 
@@ -129,24 +131,54 @@ class BrowserTest : public uitest::DialogTest {
     return out;
   }
   std::u16string Folder() const { return ProgramPath(tmp_.path()) + u"\\"; }
+  // A host path as a user types it: "/" between folders.
+  static std::u16string ProgramSlashes(const std::string& host) {
+    std::u16string typed = ProgramPath(host);
+    std::replace(typed.begin(), typed.end(), u'\\', u'/');
+    return typed;
+  }
 
   BrowserRequest request_;
   WCHAR path_[MAX_PATH];
 };
 
-TEST_F(BrowserTest, EmptyPathStartsAtTheRoot) {
+// Nothing chosen yet: the current folder. The root shows as "/" and
+// "Folder Up" there stays there.
+TEST_F(BrowserTest, EmptyPathStartsInTheCurrentFolder) {
+  char current[4096];
+  ASSERT_NE(getcwd(current, sizeof current), nullptr);
+  std::u16string expected = ProgramPath(current);
+  if (expected.back() != u'\\') expected += u'\\';
   std::vector<std::u16string> ancestors;
   int selected = -1;
   EXPECT_EQ(Run(kPickFile, u"", u"*.*", [&](HWND d) {
+              EXPECT_EQ(std::u16string(request_.CurrentFolder), expected);
+              SendDlgItemMessageW(d, 902, CB_SETCURSEL, 0, 0);
+              Command(d, 902, CBN_SELCHANGE);
               ancestors = Ancestors(d, &selected);
-              Command(d, 905);  // "Folder Up" at the root stays there
+              Command(d, 905);
               EXPECT_EQ(std::u16string(request_.CurrentFolder), u"\\");
               Command(d, IDCANCEL);
             }),
             IDCANCEL);
-  EXPECT_EQ(ancestors, std::vector<std::u16string>{u"\\"});
+  EXPECT_EQ(ancestors, std::vector<std::u16string>{u"/"});
   EXPECT_EQ(selected, 0);
   EXPECT_EQ(std::u16string(path_), u"");  // a cancelled run leaves the path alone
+}
+
+// A name typed with "/" counts like one typed with "\"; one that starts
+// with a separator is a path from the root.
+TEST_F(BrowserTest, TypedSlashesSeparateFolders) {
+  testutil::System("mkdir -p '" + tmp_ / "a" + "'");
+  WriteFile(tmp_ / "a/good.zip", "x");
+  for (const std::u16string& typed : {std::u16string(u"a/good.zip"), ProgramSlashes(tmp_ / "a/good.zip")}) {
+    EXPECT_EQ(Run(kPickFile, Folder(), u"*.*", [&](HWND d) {
+                SetDlgItemTextW(d, 901, typed.c_str());
+                Command(d, IDOK);
+              }),
+              IDOK);
+    EXPECT_EQ(std::u16string(path_), Folder() + u"a\\good.zip");
+  }
 }
 
 TEST_F(BrowserTest, AncestorListIndentsAndJumpsBack) {
@@ -166,7 +198,7 @@ TEST_F(BrowserTest, AncestorListIndentsAndJumpsBack) {
   });
   ASSERT_GE(ancestors.size(), 3u);
   const size_t depth = ancestors.size() - 1;
-  EXPECT_EQ(ancestors[0], u"\\");
+  EXPECT_EQ(ancestors[0], u"/");
   EXPECT_EQ(ancestors[depth - 1], std::u16string(depth - 1, u' ') + u"My Documents");
   EXPECT_EQ(ancestors[depth], std::u16string(depth, u' ') + u"Work");
   EXPECT_EQ(selected, static_cast<int>(depth));
@@ -271,7 +303,7 @@ TEST_F(BrowserTest, PickFolderReturnsTheFolderShown) {
             }),
             IDOK);
   EXPECT_EQ(std::u16string(path_), Folder() + u"sub");
-  EXPECT_EQ(Run(kPickFolder, u"", u"*.*", [&](HWND d) { Command(d, IDOK); }), IDOK);
+  EXPECT_EQ(Run(kPickFolder, u"\\", u"*.*", [&](HWND d) { Command(d, IDOK); }), IDOK);
   EXPECT_EQ(std::u16string(path_), u"");  // the root is empty text
 }
 

@@ -1,5 +1,8 @@
 // The main dialog, the progress window and the password prompt, driven
 // through the window layer.
+#include <unistd.h>
+
+#include <algorithm>
 #include <cstring>
 
 #include "core/handler.h"
@@ -73,9 +76,16 @@ class MainDialogTest : public uitest::DialogTest {
   std::string ProgramTmp() const { return uitest::Utf8(uitest::ProgramPath(tmp_.path())); }
 };
 
-TEST_F(MainDialogTest, FirstStartShowsTheRootAndNoFile) {
-  Run([](HWND d) {
-    EXPECT_EQ(ItemText(d, 1012), u"\\");
+// With nothing stored, extraction goes into the current folder, and the
+// path button shows it ("/" between folders).
+TEST_F(MainDialogTest, FirstStartShowsTheCurrentFolderAndNoFile) {
+  char current[4096];
+  ASSERT_NE(getcwd(current, sizeof current), nullptr);
+  const std::u16string shown = uitest::ProgramPath(current);
+  Run([&](HWND d) {
+    std::u16string expected = shown;
+    std::replace(expected.begin(), expected.end(), u'\\', u'/');
+    EXPECT_EQ(ItemText(d, 1012), expected);
     EXPECT_EQ(ItemText(d, 1009), u"");
     EXPECT_EQ(IsDlgButtonChecked(d, 1013), static_cast<UINT>(BST_UNCHECKED));
     EXPECT_EQ(IsDlgButtonChecked(d, 1010), static_cast<UINT>(BST_UNCHECKED));
@@ -92,11 +102,11 @@ TEST_F(MainDialogTest, ShowsTheStoredPathAndFlags) {
   WriteExtractPath(u"\\");
   WriteMakeDir(true);
   Run([](HWND d) {
-    EXPECT_EQ(ItemText(d, 1012), u"\\");
+    EXPECT_EQ(ItemText(d, 1012), u"/");
     EXPECT_EQ(IsDlgButtonChecked(d, 1013), static_cast<UINT>(BST_CHECKED));
   });
   WriteExtractPath(u"\\data\\out");
-  Run([](HWND d) { EXPECT_EQ(ItemText(d, 1012), u"\\data\\out"); });
+  Run([](HWND d) { EXPECT_EQ(ItemText(d, 1012), u"/data/out"); });
 }
 
 TEST_F(MainDialogTest, CheckBoxesStoreOneOrZero) {
@@ -129,7 +139,7 @@ TEST_F(MainDialogTest, FileButtonShowsTheChoiceAndCancelClearsIt) {
         EXPECT_EQ(std::u16string(SelectedFile), path);
         EXPECT_TRUE(IsWindowEnabled(GetDlgItem(d, 1002)));
       },
-      Choose(path.substr(1)));
+      Choose(path));
   Run(
       [&](HWND d) {
         Command(d, 1009);
@@ -140,7 +150,7 @@ TEST_F(MainDialogTest, FileButtonShowsTheChoiceAndCancelClearsIt) {
       },
       [&, first = true](HWND d) mutable {
         if (uitest::Caption(d) != u"File") return false;
-        if (first) SetDlgItemTextW(d, 901, path.substr(1).c_str());
+        if (first) SetDlgItemTextW(d, 901, path.c_str());
         Command(d, first ? IDOK : IDCANCEL);
         first = false;
         return true;
@@ -150,7 +160,7 @@ TEST_F(MainDialogTest, FileButtonShowsTheChoiceAndCancelClearsIt) {
 TEST_F(MainDialogTest, PathButtonStoresTheChoiceOrTheRoot) {
   Run([](HWND d) {
     Command(d, 1012);
-    EXPECT_EQ(ItemText(d, 1012), u"\\");
+    EXPECT_EQ(ItemText(d, 1012), u"/");
   }, Choose(u"<cancel>"));
   char stored[kExtractPathNarrowSize];
   ASSERT_TRUE(ReadExtractPath(stored));
