@@ -4,6 +4,8 @@
 
 #include <cstring>
 
+#include "core/byte_order.h"
+
 #ifdef DORVANE_HAVE_ISAL
 #include <isa-l/crc.h>
 #endif
@@ -55,7 +57,7 @@ uint16_t Crc16Update(uint16_t crc, const void* data, size_t size) {
   const auto* p = static_cast<const uint8_t*>(data);
   uint32_t c = crc;
   for (; size >= 8; size -= 8, p += 8) {
-    c ^= static_cast<uint32_t>(p[0]) | static_cast<uint32_t>(p[1]) << 8;
+    c ^= LoadLe16(p);
     c = kCrc16.t[7][c & 0xFF] ^ kCrc16.t[6][c >> 8] ^ kCrc16.t[5][p[2]] ^ kCrc16.t[4][p[3]] ^
         kCrc16.t[3][p[4]] ^ kCrc16.t[2][p[5]] ^ kCrc16.t[1][p[6]] ^ kCrc16.t[0][p[7]];
   }

@@ -65,6 +65,7 @@ void PrintListingHeader(const char* archiveName, const char* handlerName) {
 }
 
 void PrintListingTotal() {
+  StatusLineGap gap;
   char size[32], packed[32];
   PrintNumberOrDash(size, sizeof size, g_ArchiveOutcome.listedSize);
   PrintNumberOrDash(packed, sizeof packed,
@@ -207,6 +208,7 @@ bool MemberOutput::Begin(const MemberInfo& info) {
   }
   // Testing names a member once, with its result, at End.
   if (g_RunOptions.verbose && g_RunOptions.mode == RunMode::kExtract) {
+    StatusLineGap gap;
     PrintNarrow(stdout, name_);
     fputc('\n', stdout);
     fflush(stdout);
@@ -319,6 +321,7 @@ void MemberOutput::End(MemberEnd end) {
   }
   if (g_RunOptions.mode == RunMode::kList) PrintListing(written_);
   if (g_RunOptions.mode == RunMode::kTest && g_RunOptions.verbose && !failed_) {
+    StatusLineGap gap;
     PrintNarrow(stdout, name_);
     fputs(": OK\n", stdout);
     fflush(stdout);
@@ -360,6 +363,7 @@ void MemberOutput::PrintListing(uint64_t size) const {
   if (info_.hasTime && FileTimeToLocalFileTime(&info_.time, &local) && FileTimeToSystemTime(&local, &st)) {
     snprintf(when, sizeof when, "%04u-%02u-%02u %02u:%02u", st.wYear, st.wMonth, st.wDay, st.wHour, st.wMinute);
   }
+  StatusLineGap gap;
   printf("%s %s  %-7s %s  ", sizeText, packedText, info_.method, when);
   PrintNarrow(stdout, name_);
   fputc('\n', stdout);

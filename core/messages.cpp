@@ -6,6 +6,7 @@
 #include <cstring>
 
 #include "core/charset.h"
+#include "core/progress.h"
 
 static FatalErrorHandler g_fatalHandler = nullptr;
 
@@ -28,6 +29,7 @@ char* ToNarrow(const WCHAR* wide) {
 }
 
 void ShowMessage(const char* text) {
+  StatusLineGap gap;  // a notice never lands behind the progress status line
   WCHAR* wide = ToWide(text);
   static const WCHAR kEmpty[] = {0};
   MessageBoxW(nullptr, wide != nullptr ? wide : kEmpty, kEmpty, MB_OK);
@@ -82,7 +84,12 @@ void FormatMessageText(char* buffer, size_t size, const char* format, ...) {
   box[n++] = u'\n';
   box[n] = 0;
   static const WCHAR kCaption[] = {u'E', u'r', u'r', u'o', u'r', u'!', 0};
-  MessageBoxW(nullptr, box, kCaption, MB_OK | MB_ICONSTOP);
+  {
+    // Released before the end: closing the progress window at exit waits
+    // for its thread, which may want the line.
+    StatusLineGap gap;
+    MessageBoxW(nullptr, box, kCaption, MB_OK | MB_ICONSTOP);
+  }
   if (g_fatalHandler != nullptr) g_fatalHandler();
   exit(1);
 }

@@ -24,7 +24,10 @@ enum class NameMarking {
   kUtf8,      // marked as UTF-8 (ZIP flag bit 11, cabinet attribute 0x80,
               // pax path records, MIME parameters in UTF-8); a marked name
               // that is not well-formed UTF-8 is read as legacy text
-  kUnmarked,  // nothing said: UTF-8 when IsUtf8Name, else legacy text
+  kUnmarked,  // nothing said: UTF-8 when IsUtf8Name, else legacy text. A
+              // Shift-JIS name that happens to be well-formed UTF-8 (pairs
+              // of half-width katakana such as "ﾃｽ", bytes C3 BD = "ý") is
+              // then read as UTF-8: only a header naming the host tells.
   kLegacy,    // written on MS-DOS or Windows: the legacy code page, always
 };
 

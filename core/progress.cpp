@@ -34,6 +34,7 @@ void ToUtf8(const char* narrow, char* out, size_t size) {
 std::mutex g_lineLock;
 bool g_lineSuspended = false;
 bool g_quiet = false;
+bool g_lineDrawn = false;  // the status line stands on the terminal now
 
 // Text cut to at most `cells` terminal cells, at a whole UTF-8 character.
 void FitCells(char* text, int cells) {
@@ -74,6 +75,7 @@ class StatusLineView : public ProgressView {
     if (!active_ || g_lineSuspended) return;
     fputs("\r\033[K", stderr);
     fflush(stderr);
+    g_lineDrawn = false;
   }
 
  private:
@@ -91,6 +93,7 @@ class StatusLineView : public ProgressView {
     FitCells(line, columns - 1);
     fprintf(stderr, "\r%s\033[K", line);
     fflush(stderr);
+    g_lineDrawn = true;
   }
 
   bool active_ = false;
@@ -142,6 +145,20 @@ void SuspendStatusLine(bool suspended) {
 }
 
 void SetProgressQuiet(bool quiet) { g_quiet = quiet; }
+
+StatusLineGap::StatusLineGap() {
+  g_lineLock.lock();
+  if (g_lineDrawn && !g_lineSuspended) {
+    fputs("\r\033[K", stderr);
+    fflush(stderr);
+  }
+  g_lineDrawn = false;
+}
+
+StatusLineGap::~StatusLineGap() {
+  fflush(stdout);
+  g_lineLock.unlock();
+}
 
 void SetProgressView(ProgressView* view) { g_view = view != nullptr ? view : &g_statusLine; }
 

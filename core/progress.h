@@ -68,6 +68,19 @@ void SetProgressView(ProgressView* view);  // null restores the default
 // Quiet (the command line's -q): the default status line shows nothing.
 void SetProgressQuiet(bool quiet);
 
+// Output to the terminal while an archive is handled (listing lines,
+// member names, notices) is written inside one of these: it clears the
+// status line and keeps the progress thread off the terminal until it goes
+// away (flushing standard output); the line is drawn again at its next
+// redraw. Without a status line it does nothing.
+class StatusLineGap {
+ public:
+  StatusLineGap();
+  ~StatusLineGap();
+  StatusLineGap(const StatusLineGap&) = delete;
+  StatusLineGap& operator=(const StatusLineGap&) = delete;
+};
+
 // While suspended, the default status line is neither drawn nor cleared, so
 // a prompt on the terminal's last line is not written over by the progress
 // thread. The prompt clears the line itself before it asks.

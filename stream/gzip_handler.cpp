@@ -3,6 +3,7 @@
 #include <cstdio>
 #include <cstring>
 
+#include "core/byte_order.h"
 #include "core/charset.h"
 #include "core/output.h"
 #include "stream/copy_out.h"
@@ -77,7 +78,7 @@ bool GzipHandler::Extract(const char* path, const char* outputFolder) {
     info.name = name;
     info.method = "deflate";
     // The stored modification time (0: none) goes with the stored name.
-    const uint32_t mtime = header[4] | header[5] << 8 | header[6] << 16 | static_cast<uint32_t>(header[7]) << 24;
+    const uint32_t mtime = LoadLe32(header + 4);
     if (mtime != 0 && (header[3] & kFlagName)) info.SetUnixTime(mtime);
     // The reader checks each gzip member's CRC-32 and length against its
     // trailer. The bytes decoded before damage come first, then the damage;

@@ -3,6 +3,7 @@
 #include <cstring>
 #include <new>
 
+#include "core/byte_order.h"
 #include "core/output.h"
 
 namespace {
@@ -150,9 +151,7 @@ LoopEnd DecodeLoop(LzwReader* r) {
       end = LoopEnd::kQueueFull;
       break;
     }
-    const uint8_t* p = in + (bitPos >> 3);
-    uint32_t word = static_cast<uint32_t>(p[0]) | static_cast<uint32_t>(p[1]) << 8 |
-                    static_cast<uint32_t>(p[2]) << 16 | static_cast<uint32_t>(p[3]) << 24;
+    uint32_t word = LoadLe32(in + (bitPos >> 3));
     uint32_t code = (word >> (bitPos & 7)) & mask;
     bitPos += static_cast<size_t>(nBits);
 

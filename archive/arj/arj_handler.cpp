@@ -5,6 +5,7 @@
 
 #include "archive/arj/arj_method4.h"
 #include "archive/lzh/lzh_member.h"
+#include "core/byte_order.h"
 #include "core/charset.h"
 #include "core/checksum.h"
 #include "core/names.h"
@@ -19,11 +20,6 @@ constexpr uint8_t kArjId1 = 0xEA;
 constexpr uint8_t kArjBinary = 0;
 constexpr uint8_t kArjText = 1;
 constexpr uint8_t kArjDirectory = 3;
-
-uint16_t Get16(const uint8_t* p) { return uint16_t(p[0] | p[1] << 8); }
-uint32_t Get32(const uint8_t* p) {
-  return uint32_t(p[0]) | uint32_t(p[1]) << 8 | uint32_t(p[2]) << 16 | uint32_t(p[3]) << 24;
-}
 
 // The header's CRC is the standard CRC-32: run from all ones, stored
 // complemented, which is what Crc32Update computes from 0.
@@ -55,10 +51,10 @@ long ArjHeaderSearch(const uint8_t* buffer, size_t length, size_t fileSize) {
   if (limit > kArjSearchBytes) limit = kArjSearchBytes;
   for (size_t i = 0; i < limit && i + 4 <= length; ++i) {
     if (buffer[i] != kArjId0 || buffer[i + 1] != kArjId1) continue;
-    uint32_t size = Get16(buffer + i + 2);
+    uint32_t size = LoadLe16(buffer + i + 2);
     if (size > kArjMaxBasicHeader) continue;
     if (i + 4 + size + 4 > length) continue;
-    if (HeaderCrc(buffer + i + 4, size) == Get32(buffer + i + 4 + size)) return long(i);
+    if (HeaderCrc(buffer + i + 4, size) == LoadLe32(buffer + i + 4 + size)) return long(i);
   }
   return -1;
 }
@@ -67,7 +63,7 @@ ArjHeaderResult ReadArjHeader(FILE* stream, ArjHeader* header) {
   uint8_t start[4];
   if (!ReadExact(stream, start, 4)) return ArjHeaderResult::kInvalid;
   if (start[0] != kArjId0 || start[1] != kArjId1) return ArjHeaderResult::kInvalid;
-  uint32_t size = Get16(start + 2);
+  uint32_t size = LoadLe16(start + 2);
   if (size == 0) return ArjHeaderResult::kEnd;
   if (size > kArjMaxBasicHeader) return ArjHeaderResult::kInvalid;
 
@@ -75,7 +71,7 @@ ArjHeaderResult ReadArjHeader(FILE* stream, ArjHeader* header) {
   // missing fields as 0 and its name ends inside the buffer.
   uint8_t basic[kArjMaxBasicHeader + 1 + 4] = {};
   if (!ReadExact(stream, basic, size + 4)) return ArjHeaderResult::kInvalid;
-  uint32_t stored = Get32(basic + size);
+  uint32_t stored = LoadLe32(basic + size);
   memset(basic + size, 0, 4);
   if (HeaderCrc(basic, size) != stored) return ArjHeaderResult::kInvalid;
 
@@ -88,11 +84,11 @@ ArjHeaderResult ReadArjHeader(FILE* stream, ArjHeader* header) {
   h.flags = basic[4];
   h.method = basic[5];
   h.fileType = basic[6];
-  h.timeStamp = Get32(basic + 8);
-  h.compressedSize = Get32(basic + 12);
-  h.uncompressedSize = Get32(basic + 16);
-  h.dataCrc = Get32(basic + 20);
-  h.accessMode = Get16(basic + 26);
+  h.timeStamp = LoadLe32(basic + 8);
+  h.compressedSize = LoadLe32(basic + 12);
+  h.uncompressedSize = LoadLe32(basic + 16);
+  h.dataCrc = LoadLe32(basic + 20);
+  h.accessMode = LoadLe16(basic + 26);
 
   size_t nameAt = h.firstHeaderSize;
   if (nameAt > size) nameAt = size;  // points at the zeroed tail: empty name
@@ -113,7 +109,7 @@ ArjHeaderResult ReadArjHeader(FILE* stream, ArjHeader* header) {
   uint8_t ext[2];
   for (;;) {
     if (!ReadExact(stream, ext, 2)) return ArjHeaderResult::kInvalid;
-    uint32_t extSize = Get16(ext);
+    uint32_t extSize = LoadLe16(ext);
     if (extSize == 0) break;
     if (!Skip(stream, extSize + 4)) return ArjHeaderResult::kInvalid;
   }

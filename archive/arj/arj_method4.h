@@ -16,10 +16,10 @@
 #include <cstdio>
 
 #include "archive/lzh/lzh_decoder.h"
+#include "archive/lzh/lzh_methods.h"
 
-// The window is shared with ARJ methods 1 to 3: 26,624 bytes, not a power
-// of two.
-constexpr uint32_t kArjWindowSize = 26624;
+// The window is shared with ARJ methods 1 to 3 (not a power of two).
+constexpr uint32_t kArjWindowSize = LzhMethodInfoOf(LzhMethod::Arj).windowSize;
 
 // Decodes one member: reads at most `packedSize` bytes from `archive`
 // (positioned at the member's first data byte) through the state's bit

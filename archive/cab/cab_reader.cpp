@@ -99,7 +99,17 @@ struct CabinetDecoderState {
 CabinetDecoderState g_Decoder;
 char g_MessageBuffer[1024];
 
-void PrintToStdout(const char* text) { fputs(text, stdout); }
+// Lines for standard output carry names: narrow program text, written as
+// UTF-8 like every other name the program shows.
+void PrintToStdout(const char* text) {
+  WCHAR* wide = ToWide(text);
+  char utf8[4 * sizeof g_MessageBuffer];
+  if (wide != nullptr && WideCharToMultiByte(CP_UTF8, 0, wide, -1, utf8, sizeof utf8, nullptr, nullptr) > 0)
+    fputs(utf8, stdout);
+  else
+    fputs(text, stdout);
+  if (wide != nullptr) LocalFree(wide);
+}
 
 // One run of ExtractCabinet.
 struct Run {

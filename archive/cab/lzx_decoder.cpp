@@ -5,6 +5,7 @@
 #include <cstdlib>
 #include <cstring>
 
+#include "core/byte_order.h"
 #include "codec/match_copy.h"
 
 namespace {
@@ -235,10 +236,6 @@ bool ReadTrees(LzxState& s, BitIn& bits) {
          BuildTree(s.lengthTree, kLzxLengthSymbols);
 }
 
-inline uint32_t Load32(const uint8_t* p) {
-  return p[0] | (uint32_t{p[1]} << 8) | (uint32_t{p[2]} << 16) | (uint32_t{p[3]} << 24);
-}
-
 // Produces `run` bytes of a verbatim or aligned block at the window position.
 // The bit reader, the repeated offsets and the tree fields are kept in
 // locals: stores into the window could alias them and would otherwise force
@@ -343,7 +340,7 @@ void UndoE8(LzxState& s, uint8_t* out, size_t size) {
       ++p;
       continue;
     }
-    int64_t a = static_cast<int32_t>(Load32(out + i + 1));
+    int64_t a = static_cast<int32_t>(LoadLe32(out + i + 1));
     if (a >= -p && a < fileSize) {
       uint32_t r = static_cast<uint32_t>(a >= 0 ? a - p : a + fileSize);
       out[i + 1] = static_cast<uint8_t>(r);
@@ -441,9 +438,9 @@ CabResult LzxDecodeBlockInPlace(LzxState& s, const uint8_t* in, size_t inLength,
           // R0, R1, R2 as bytes.
           size_t at = (bits.ConsumedBits() / 16 + 1) * 2;
           if (at + 12 > inLength) return CabResult::Corrupt;
-          s.r0 = Load32(in + at);
-          s.r1 = Load32(in + at + 4);
-          s.r2 = Load32(in + at + 8);
+          s.r0 = LoadLe32(in + at);
+          s.r1 = LoadLe32(in + at + 4);
+          s.r2 = LoadLe32(in + at + 8);
           bytePos = at + 12;
           break;
         }

@@ -259,8 +259,9 @@ class AdaptiveDecoder {
 
 }  // namespace
 
-LzhDecodeResult DecodeAdaptive(LzhDecoderState& s, LzhWindow& window, bool lh2,
-                               uint32_t unpackedSize) {
+LzhDecodeResult DecodeAdaptive(LzhDecoderState& s, const LzhMethodInfo& method,
+                               LzhWindow& window, uint32_t unpackedSize) {
+  const bool lh2 = method.method == LzhMethod::Lh2;
   AdaptiveTree& t = s.adaptive;
   StartLiteralTree(t, lh2 ? kLh2Leaves : kLh1Leaves, lh2);
   if (lh2) {

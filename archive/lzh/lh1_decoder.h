@@ -7,6 +7,7 @@
 
 struct LzhDecoderState;
 struct LzhWindow;
+struct LzhMethodInfo;
 enum class LzhDecodeResult : uint8_t;
 
 // Node arrays of both trees: the literal/length tree in nodes 0..626 (root 0),
@@ -40,5 +41,5 @@ struct AdaptiveTree {
 };
 
 // Decodes one -lh1- or -lh2- member (the caller has allocated the window).
-LzhDecodeResult DecodeAdaptive(LzhDecoderState& s, LzhWindow& window, bool lh2,
-                               uint32_t unpackedSize);
+LzhDecodeResult DecodeAdaptive(LzhDecoderState& s, const LzhMethodInfo& method,
+                               LzhWindow& window, uint32_t unpackedSize);

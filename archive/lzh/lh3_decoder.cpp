@@ -89,7 +89,8 @@ class Lh3Decoder {
 
 }  // namespace
 
-LzhDecodeResult DecodeLh3(LzhDecoderState& s, LzhWindow& window, uint32_t unpackedSize) {
+LzhDecodeResult DecodeLh3(LzhDecoderState& s, const LzhMethodInfo&, LzhWindow& window,
+                          uint32_t unpackedSize) {
   Lh3Decoder decoder(s);
   return RunWindowLoop<true>(decoder, window, unpackedSize);
 }

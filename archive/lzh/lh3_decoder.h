@@ -4,4 +4,5 @@
 
 #include "archive/lzh/lzh_decoder.h"
 
-LzhDecodeResult DecodeLh3(LzhDecoderState& s, LzhWindow& window, uint32_t unpackedSize);
+LzhDecodeResult DecodeLh3(LzhDecoderState& s, const LzhMethodInfo& method, LzhWindow& window,
+                          uint32_t unpackedSize);

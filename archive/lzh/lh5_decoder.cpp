@@ -14,23 +14,6 @@ constexpr int kLiteralCountBits = 9;
 // Larger lengths are invalid; counting the 1 bits of a length stops here.
 constexpr int kMaxLengthOnes = 10;
 
-// The block methods' window sizes and position codes.
-struct BlockTraits {
-  uint32_t windowSize;
-  int positionSymbols;  // np
-  int positionBits;     // pbit
-};
-
-constexpr BlockTraits TraitsOf(LzhMethod method) {
-  switch (method) {
-    case LzhMethod::Lh4: return {4096, 14, 4};
-    case LzhMethod::Lh5: return {8192, 14, 4};
-    case LzhMethod::Lh6: return {32768, 16, 5};
-    case LzhMethod::Lh7: return {65536, 17, 5};
-    default: return {26624, 17, 5};  // ARJ
-  }
-}
-
 // The literal/length lengths of a block, coded with the code-length code.
 void ReadLiteralLengths(LzhDecoderState& s) {
   LzhBitReader& r = s.reader;
@@ -170,13 +153,13 @@ void ReadPositionLengths(LzhDecoderState& s, int n, int countBits, int special) 
   }
 }
 
-LzhDecodeResult DecodeBlockMethod(LzhDecoderState& s, LzhMethod method, LzhWindow& window,
-                                  uint32_t unpackedSize) {
-  const BlockTraits traits = TraitsOf(method);
-  s.positionSymbols = traits.positionSymbols;
-  s.positionBits = traits.positionBits;
+LzhDecodeResult DecodeBlockMethod(LzhDecoderState& s, const LzhMethodInfo& method,
+                                  LzhWindow& window, uint32_t unpackedSize) {
+  s.positionSymbols = method.positionSymbols;
+  s.positionBits = method.positionBits;
   s.blockCount = 0;
   BlockDecoder decoder(s);
-  if (method == LzhMethod::Arj) return RunWindowLoop<false>(decoder, window, unpackedSize);
+  // ARJ's window is not a power of two.
+  if ((window.size & (window.size - 1)) != 0) return RunWindowLoop<false>(decoder, window, unpackedSize);
   return RunWindowLoop<true>(decoder, window, unpackedSize);
 }

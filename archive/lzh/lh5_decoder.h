@@ -5,10 +5,10 @@
 
 #include "archive/lzh/lzh_decoder.h"
 
-// Decodes one member of a block method (numbers 7 to 11) into the window the
-// caller allocated with that method's size.
-LzhDecodeResult DecodeBlockMethod(LzhDecoderState& s, LzhMethod method, LzhWindow& window,
-                                  uint32_t unpackedSize);
+// Decodes one member of a block method (numbers 7 to 11) with the method's
+// position code.
+LzhDecodeResult DecodeBlockMethod(LzhDecoderState& s, const LzhMethodInfo& method,
+                                  LzhWindow& window, uint32_t unpackedSize);
 
 // Reads a length list of up to n symbols whose count is `countBits` wide into
 // the position lengths and builds the 8-bit position table. After the length

@@ -1,5 +1,7 @@
 #include "archive/lzh/lz5_decoder.h"
 
+#include <cstring>
+
 #include "archive/lzh/lzh_window.h"
 
 namespace {
@@ -53,7 +55,17 @@ class Lz5Decoder {
 
 }  // namespace
 
-LzhDecodeResult DecodeLz5(LzhDecoderState& s, LzhWindow& window, uint32_t unpackedSize) {
+LzhDecodeResult DecodeLz5(LzhDecoderState& s, const LzhMethodInfo&, LzhWindow& window,
+                          uint32_t unpackedSize) {
+  // 18 zeros, 13 copies of each byte value, then 0..255, then 255..0, then
+  // 128 zeros; the last 110 bytes stay spaces. LArc's own members copy
+  // from all of it.
+  std::memset(window.data, 0, 18);
+  uint8_t* p = window.data + 18;
+  for (int k = 0; k < 256; ++k, p += 13) std::memset(p, k, 13);
+  for (int k = 0; k < 256; ++k) *p++ = static_cast<uint8_t>(k);
+  for (int k = 255; k >= 0; --k) *p++ = static_cast<uint8_t>(k);
+  std::memset(p, 0, 128);
   s.flagsLeft = 0;
   s.flagByte = 0;
   Lz5Decoder decoder(s);

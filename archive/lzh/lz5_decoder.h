@@ -3,4 +3,7 @@
 
 #include "archive/lzh/lzh_decoder.h"
 
-LzhDecodeResult DecodeLz5(LzhDecoderState& s, LzhWindow& window, uint32_t unpackedSize);
+// Fills the start of the window with the runs and ramps early matches may
+// copy, then decodes.
+LzhDecodeResult DecodeLz5(LzhDecoderState& s, const LzhMethodInfo& method, LzhWindow& window,
+                          uint32_t unpackedSize);

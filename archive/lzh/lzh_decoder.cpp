@@ -3,18 +3,12 @@
 #include <cstdlib>
 #include <cstring>
 
-#include "archive/lzh/lh3_decoder.h"
-#include "archive/lzh/lh5_decoder.h"
-#include "archive/lzh/lz5_decoder.h"
-#include "archive/lzh/lzs_decoder.h"
+#include "archive/lzh/lzh_methods.h"
 
 namespace {
 
 // Stored members are copied in pieces of this size.
 constexpr uint32_t kCopyPiece = 32768;
-
-// The -lz5- window starts with runs and ramps that early matches may copy.
-constexpr uint32_t kLz5WindowSize = 4096;
 
 LzhDecodeResult CopyStored(FILE* archive, uint32_t packedSize, FILE* output) {
   uint8_t piece[kCopyPiece];
@@ -27,36 +21,6 @@ LzhDecodeResult CopyStored(FILE* archive, uint32_t packedSize, FILE* output) {
     left -= static_cast<uint32_t>(got);
   }
   return LzhDecodeResult::Ok;
-}
-
-uint32_t WindowSizeOf(LzhMethod method) {
-  switch (method) {
-    case LzhMethod::Lzs: return 2048;
-    case LzhMethod::Lz5: return kLz5WindowSize;
-    case LzhMethod::Lh1: return 4096;
-    case LzhMethod::Lh2: return 8192;
-    case LzhMethod::Lh3: return 8192;
-    case LzhMethod::Lh4: return 4096;
-    case LzhMethod::Lh5: return 8192;
-    case LzhMethod::Lh6: return 32768;
-    case LzhMethod::Lh7: return 65536;
-    case LzhMethod::Arj: return 26624;
-    default: return 0;
-  }
-}
-
-// Spaces everywhere; for -lz5- the start holds 18 zeros, 13 copies of each
-// byte value, then 0..255, then 255..0, then 128 zeros (the last 110 bytes
-// stay spaces). LArc's own members copy from all of it.
-void PrefillWindow(uint8_t* window, uint32_t size, LzhMethod method) {
-  std::memset(window, ' ', size);
-  if (method != LzhMethod::Lz5) return;
-  std::memset(window, 0, 18);
-  uint8_t* p = window + 18;
-  for (int k = 0; k < 256; ++k, p += 13) std::memset(p, k, 13);
-  for (int k = 0; k < 256; ++k) *p++ = static_cast<uint8_t>(k);
-  for (int k = 255; k >= 0; --k) *p++ = static_cast<uint8_t>(k);
-  std::memset(p, 0, 128);
 }
 
 // Tables start empty for every member, so a table that a damaged block
@@ -80,42 +44,18 @@ bool FlushWindow(LzhWindow& window, uint32_t count) {
 
 LzhDecodeResult DecodeMember(LzhDecoderState& s, LzhMethod method, FILE* archive,
                              uint32_t packedSize, FILE* output, uint32_t unpackedSize) {
-  if (method == LzhMethod::Lz4 || method == LzhMethod::Lh0) {
-    return CopyStored(archive, packedSize, output);
-  }
-  const uint32_t size = WindowSizeOf(method);
-  if (size == 0) return LzhDecodeResult::UnknownMethod;
+  const LzhMethodInfo& m = LzhMethodInfoOf(method);
+  if (m.stored) return CopyStored(archive, packedSize, output);
+  if (m.decode == nullptr) return LzhDecodeResult::UnknownMethod;
 
-  uint8_t* data = static_cast<uint8_t*>(std::malloc(size));
+  uint8_t* data = static_cast<uint8_t*>(std::malloc(m.windowSize));
   if (data == nullptr) return LzhDecodeResult::NoMemory;
-  PrefillWindow(data, size, method);
-  LzhWindow window{data, size, output, false};
+  std::memset(data, ' ', m.windowSize);
+  LzhWindow window{data, m.windowSize, output, false};
   ResetTables(s);
-
-  LzhDecodeResult result;
-  switch (method) {
-    case LzhMethod::Lz5:
-      StartByteInput(s.reader, archive, packedSize);
-      result = DecodeLz5(s, window, unpackedSize);
-      break;
-    case LzhMethod::Lzs:
-      StartBitReader(s.reader, archive, packedSize);
-      result = DecodeLzs(s, window, unpackedSize);
-      break;
-    case LzhMethod::Lh1:
-    case LzhMethod::Lh2:
-      StartBitReader(s.reader, archive, packedSize);
-      result = DecodeAdaptive(s, window, method == LzhMethod::Lh2, unpackedSize);
-      break;
-    case LzhMethod::Lh3:
-      StartBitReader(s.reader, archive, packedSize);
-      result = DecodeLh3(s, window, unpackedSize);
-      break;
-    default:
-      StartBitReader(s.reader, archive, packedSize);
-      result = DecodeBlockMethod(s, method, window, unpackedSize);
-      break;
-  }
+  // Bit readers load their first bits when first asked; -lz5- reads bytes.
+  StartByteInput(s.reader, archive, packedSize);
+  const LzhDecodeResult result = m.decode(s, m, window, unpackedSize);
   std::free(data);
   return result;
 }

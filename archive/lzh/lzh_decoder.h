@@ -68,6 +68,25 @@ struct LzhWindow {
   bool writeFailed;
 };
 
+struct LzhMethodInfo;
+
+// A method's decoder: decodes one member into the window DecodeMember
+// allocated with the method's size and filled with spaces, reading through
+// the state's reader, which is positioned on the packed data.
+using LzhDecodeFn = LzhDecodeResult (*)(LzhDecoderState& s, const LzhMethodInfo& method,
+                                        LzhWindow& window, uint32_t unpackedSize);
+
+// What a method number stands for; the rows are in lzh_methods.h.
+struct LzhMethodInfo {
+  LzhMethod method;
+  const char* id;           // method id in a member header; null for ARJ's and None
+  bool stored;              // copied as it is
+  uint32_t windowSize;      // 0 without a window
+  uint8_t positionSymbols;  // np: size of a block method's position code
+  uint8_t positionBits;     // pbit: width of its position-length count
+  LzhDecodeFn decode;       // null when stored or unknown
+};
+
 // Decodes `packedSize` bytes of member data into `unpackedSize` bytes.
 // Leaves the archive stream wherever decoding stopped (at most packedSize
 // bytes on); the caller repositions it. For the stored numbers (1 and 3) a

@@ -6,7 +6,9 @@
 #include <new>
 
 #include "archive/lzh/lzh_decoder.h"
+#include "archive/lzh/lzh_methods.h"
 #include "archive/lzh/lzh_member.h"
+#include "core/byte_order.h"
 #include "core/charset.h"
 #include "core/checksum.h"
 #include "core/member_output.h"
@@ -36,12 +38,6 @@ constexpr uint8_t kExtCrc = 0x00;
 constexpr uint8_t kExtFileName = 0x01;
 constexpr uint8_t kExtDirectory = 0x02;
 constexpr uint8_t kExtAttribute = 0x40;
-
-uint16_t Le16(const uint8_t* p) { return static_cast<uint16_t>(p[0] | (p[1] << 8)); }
-uint32_t Le32(const uint8_t* p) {
-  return static_cast<uint32_t>(p[0]) | (static_cast<uint32_t>(p[1]) << 8) |
-         (static_cast<uint32_t>(p[2]) << 16) | (static_cast<uint32_t>(p[3]) << 24);
-}
 
 // Level-2 folder names separate their parts with 0xFF. It is neither a
 // byte of UTF-8 nor the second byte of a Shift-JIS character, so every
@@ -75,22 +71,6 @@ bool Plausible(const uint8_t* p, size_t available) {
   uint8_t sum = 0;
   for (size_t k = 2; k < baseSize; ++k) sum = static_cast<uint8_t>(sum + p[k]);
   return sum == p[1];
-}
-
-LzhMethod MethodOf(const char* id) {
-  static const struct {
-    const char* id;
-    LzhMethod method;
-  } kMethods[] = {
-      {"-lzs-", LzhMethod::Lzs}, {"-lz4-", LzhMethod::Lz4}, {"-lz5-", LzhMethod::Lz5},
-      {"-lh0-", LzhMethod::Lh0}, {"-lh1-", LzhMethod::Lh1}, {"-lh2-", LzhMethod::Lh2},
-      {"-lh3-", LzhMethod::Lh3}, {"-lh4-", LzhMethod::Lh4}, {"-lh5-", LzhMethod::Lh5},
-      {"-lh6-", LzhMethod::Lh6}, {"-lh7-", LzhMethod::Lh7},
-  };
-  for (const auto& m : kMethods) {
-    if (std::memcmp(id, m.id, 5) == 0) return m.method;
-  }
-  return LzhMethod::None;  // "-lhd-" folders and unknown methods
 }
 
 }  // namespace
@@ -170,9 +150,9 @@ bool LzhHandler::ReadMemberHeader(uint8_t* scratch) {
   if (baseSize < kCommonHeader || base[0] == 0) return false;
   std::memcpy(h.methodId, base + 2, 5);
   h.methodId[5] = '\0';
-  h.packedSize = Le32(base + 7);
-  h.unpackedSize = Le32(base + 11);
-  h.timeStamp = Le32(base + 15);
+  h.packedSize = LoadLe32(base + 7);
+  h.unpackedSize = LoadLe32(base + 11);
+  h.timeStamp = LoadLe32(base + 15);
   h.attribute = base[19];
   if (h.methodId[0] != '-' || h.methodId[1] != 'l') return false;
   const size_t rest = baseSize - kCommonHeader;
@@ -187,21 +167,21 @@ bool LzhHandler::ReadMemberHeader(uint8_t* scratch) {
     if (nameLength + 24 > baseSize) return false;
     // At most 233 bytes: always fits.
     (void)CopyNameField(fileName, base + 22, nameLength);
-    h.dataCrc = Le16(base + 22 + nameLength);
+    h.dataCrc = LoadLe16(base + 22 + nameLength);
     // After the name and the data CRC-16, the OS byte.
     if (nameLength + 25 <= baseSize) os = base[22 + nameLength + 2];
   } else {
-    h.dataCrc = Le16(base + 21);
+    h.dataCrc = LoadLe16(base + 21);
     os = base[23];
   }
-  size_t totalSize = Le16(base);
-  if (h.level == 2 && base[23] == kOsOs9) totalSize += kOs9SizeShortfall;
+  size_t totalSize = LoadLe16(base);
+  if (h.level == 2 && os == kOsOs9) totalSize += kOs9SizeShortfall;
   if (h.level == 2 && totalSize < kLevel2BaseHeader) return false;
 
   bool haveCrc = false;
   uint16_t storedCrc = 0;
   if (h.level >= 1) {
-    size_t size = Le16(base + baseSize - 2);
+    size_t size = LoadLe16(base + baseSize - 2);
     size_t headerSize = baseSize;
     while (size > 2) {
       // A chain of extended headers beyond a level-2 header's size is
@@ -221,7 +201,7 @@ bool LzhHandler::ReadMemberHeader(uint8_t* scratch) {
           if (size >= 5 && !haveCrc) {
             // The CRC covers the whole header with its own field as zero.
             haveCrc = true;
-            storedCrc = Le16(scratch + 1);
+            storedCrc = LoadLe16(scratch + 1);
             scratch[1] = scratch[2] = 0;
             headerCrc_ = crcBefore;
             headerCrc_ = Crc16Update(headerCrc_, scratch, size);
@@ -234,12 +214,12 @@ bool LzhHandler::ReadMemberHeader(uint8_t* scratch) {
           if (!CopyNameField(directory, scratch + 1, dataLength)) h.nameTooLong = true;
           break;
         case kExtAttribute:
-          if (size >= 5) h.attribute = Le16(scratch + 1);
+          if (size >= 5) h.attribute = LoadLe16(scratch + 1);
           break;
         default:
           break;
       }
-      size = Le16(scratch + size - 2);
+      size = LoadLe16(scratch + size - 2);
     }
     if (h.level == 2) {
       const size_t padding = totalSize - headerSize;
@@ -311,7 +291,7 @@ bool LzhHandler::Extract(const char* path, const char* outputFolder) {
       if (out.Begin(info)) {
         LzhDecoderState& s = *state;
         DecodeInto(out, [&](FILE* output) {
-          return DecodeMember(s, MethodOf(h.methodId), archive_, h.packedSize, output, h.unpackedSize);
+          return DecodeMember(s, LzhMethodOfId(h.methodId), archive_, h.packedSize, output, h.unpackedSize);
         });
       }
       if (out.ArchiveEnded()) break;

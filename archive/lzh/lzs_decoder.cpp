@@ -33,7 +33,8 @@ class LzsDecoder {
 
 }  // namespace
 
-LzhDecodeResult DecodeLzs(LzhDecoderState& s, LzhWindow& window, uint32_t unpackedSize) {
+LzhDecodeResult DecodeLzs(LzhDecoderState& s, const LzhMethodInfo&, LzhWindow& window,
+                          uint32_t unpackedSize) {
   LzsDecoder decoder(s);
   return RunWindowLoop<true>(decoder, window, unpackedSize);
 }

@@ -3,4 +3,5 @@
 
 #include "archive/lzh/lzh_decoder.h"
 
-LzhDecodeResult DecodeLzs(LzhDecoderState& s, LzhWindow& window, uint32_t unpackedSize);
+LzhDecodeResult DecodeLzs(LzhDecoderState& s, const LzhMethodInfo& method, LzhWindow& window,
+                          uint32_t unpackedSize);

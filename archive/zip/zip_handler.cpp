@@ -6,6 +6,7 @@
 #include "archive/zip/expand.h"
 #include "archive/zip/explode.h"
 #include "archive/zip/unshrink.h"
+#include "core/byte_order.h"
 #include "core/charset.h"
 #include "core/checksum.h"
 #include "core/messages.h"
@@ -39,8 +40,6 @@ static_assert(sizeof(UnshrinkWork) <= kReadAheadSize && sizeof(ExpandWork) <= kR
                   sizeof(ExplodeWork) <= kReadAheadSize,
               "the legacy decoders work inside the read-ahead buffer");
 
-uint16_t Le16(const uint8_t* p) { return static_cast<uint16_t>(p[0] | p[1] << 8); }
-uint32_t Le32(const uint8_t* p) { return Le16(p) | static_cast<uint32_t>(Le16(p + 2)) << 16; }
 
 // Reads and drops `count` bytes, adding them to *crc when given; false
 // when the stream ends first.
@@ -55,26 +54,24 @@ bool SkipBytes(FILE* stream, size_t count, uint32_t* crc = nullptr) {
   return true;
 }
 
-uint64_t Le64(const uint8_t* p) { return Le32(p) | static_cast<uint64_t>(Le32(p + 4)) << 32; }
-
 // The Zip64 extra field (ID 0x0001) holds, in this order, the uncompressed
 // and the compressed size, each present only when its 32-bit field in the
 // header is 0xFFFFFFFF. Its presence also widens the data descriptor's
 // sizes to 8 bytes.
 void TakeZip64Sizes(const uint8_t* extra, size_t length, ZipLocalHeader& header) {
   for (size_t at = 0; at + 4 <= length;) {
-    const uint16_t id = Le16(extra + at);
-    const size_t size = Le16(extra + at + 2);
+    const uint16_t id = LoadLe16(extra + at);
+    const size_t size = LoadLe16(extra + at + 2);
     const uint8_t* field = extra + at + 4;
     if (size > length - at - 4) return;
     if (id == 0x0001) {
       header.zip64 = true;
       size_t used = 0;
       if (header.uncompressedSize == 0xFFFFFFFF && used + 8 <= size) {
-        header.uncompressedSize = Le64(field + used);
+        header.uncompressedSize = LoadLe64(field + used);
         used += 8;
       }
-      if (header.compressedSize == 0xFFFFFFFF && used + 8 <= size) header.compressedSize = Le64(field + used);
+      if (header.compressedSize == 0xFFFFFFFF && used + 8 <= size) header.compressedSize = LoadLe64(field + used);
       // No file reaches 2^62 bytes; the clamp keeps offsets from wrapping.
       header.compressedSize = std::min<uint64_t>(header.compressedSize, uint64_t{1} << 62);
       return;
@@ -91,11 +88,11 @@ void TakeZip64Sizes(const uint8_t* extra, size_t length, ZipLocalHeader& header)
 bool FindUnicodePath(const uint8_t* extra, size_t length, uint32_t storedCrc, const uint8_t** name,
                      size_t* nameLength) {
   for (size_t at = 0; at + 4 <= length;) {
-    const uint16_t id = Le16(extra + at);
-    const size_t size = Le16(extra + at + 2);
+    const uint16_t id = LoadLe16(extra + at);
+    const size_t size = LoadLe16(extra + at + 2);
     const uint8_t* field = extra + at + 4;
     if (size > length - at - 4) return false;
-    if (id == kUnicodePathId && size > 5 && field[0] == 1 && Le32(field + 1) == storedCrc &&
+    if (id == kUnicodePathId && size > 5 && field[0] == 1 && LoadLe32(field + 1) == storedCrc &&
         memchr(field + 5, 0, size - 5) == nullptr) {
       *name = field + 5;
       *nameLength = size - 5;
@@ -127,16 +124,16 @@ MemberEnd FromDecodeResult(ZipDecodeResult result) {
 bool ReadZipLocalHeader(FILE* stream, ZipLocalHeader& header, NameMarking unmarked) {
   uint8_t h[kLocalHeaderSize];
   if (fread(h, 1, sizeof h, stream) != sizeof h) return false;
-  header.flags = Le16(h + 2);
-  header.method = Le16(h + 4);
-  header.dosTime = Le16(h + 6);
-  header.dosDate = Le16(h + 8);
-  header.crc = Le32(h + 10);
-  header.compressedSize = Le32(h + 14);
-  header.uncompressedSize = Le32(h + 18);
+  header.flags = LoadLe16(h + 2);
+  header.method = LoadLe16(h + 4);
+  header.dosTime = LoadLe16(h + 6);
+  header.dosDate = LoadLe16(h + 8);
+  header.crc = LoadLe32(h + 10);
+  header.compressedSize = LoadLe32(h + 14);
+  header.uncompressedSize = LoadLe32(h + 18);
   header.zip64 = false;
-  const size_t nameLength = Le16(h + 22);
-  const size_t extraLength = Le16(h + 24);
+  const size_t nameLength = LoadLe16(h + 22);
+  const size_t extraLength = LoadLe16(h + 24);
 
   // The stored name: kept as far as any name can fit once decoded, the
   // rest only counted into its CRC-32 (which a Unicode Path field checks).
@@ -179,6 +176,10 @@ void ZipHostMarkings::Load(FILE* stream) {
   const off_t start = ftello(stream);
   if (start < 0 || fseeko(stream, 0, SEEK_END) != 0) return;
   const off_t fileSize = ftello(stream);
+  if (fileSize < 0) {
+    (void)fseeko(stream, start, SEEK_SET);
+    return;
+  }
   // The end record (22 bytes) sits behind the directory, followed only by
   // a comment of at most 65,535 bytes.
   std::vector<uint8_t> tail(static_cast<size_t>(std::min<off_t>(fileSize, kEndRecordSize + 0xFFFF)));
@@ -186,10 +187,10 @@ void ZipHostMarkings::Load(FILE* stream) {
   if (tail.size() >= kEndRecordSize && fseeko(stream, tailStart, SEEK_SET) == 0 &&
       fread(tail.data(), 1, tail.size(), stream) == tail.size()) {
     for (size_t i = tail.size() - kEndRecordSize + 1; i-- > 0;) {
-      if (Le32(tail.data() + i) != kEndSignature) continue;
+      if (LoadLe32(tail.data() + i) != kEndSignature) continue;
       //  end record: 0 signature | 10 entries | 12 directory size | 16 directory offset
       const uint8_t* end = tail.data() + i;
-      const uint64_t size = Le32(end + 12), offset = Le32(end + 16);
+      const uint64_t size = LoadLe32(end + 12), offset = LoadLe32(end + 16);
       if (offset + size <= static_cast<uint64_t>(tailStart) + i) ReadDirectory(stream, offset, size);
       break;
     }
@@ -205,10 +206,10 @@ void ZipHostMarkings::ReadDirectory(FILE* stream, uint64_t offset, uint64_t size
   uint8_t entry[kDirectoryEntrySize];
   for (uint64_t used = 0; used + sizeof entry <= size;) {
     if (fread(entry, 1, sizeof entry, stream) != sizeof entry) return;
-    if (Le32(entry) != kDirectorySignature) return;
+    if (LoadLe32(entry) != kDirectorySignature) return;
     const uint8_t host = entry[5];
-    if (host == 0 || host == 10) legacy_.push_back(Le32(entry + 42));
-    const uint64_t variable = uint64_t{Le16(entry + 28)} + Le16(entry + 30) + Le16(entry + 32);
+    if (host == 0 || host == 10) legacy_.push_back(LoadLe32(entry + 42));
+    const uint64_t variable = uint64_t{LoadLe16(entry + 28)} + LoadLe16(entry + 30) + LoadLe16(entry + 32);
     if (!SkipBytes(stream, static_cast<size_t>(variable))) return;
     used += sizeof entry + variable;
   }
@@ -227,7 +228,7 @@ bool ZipHandler::Probe(const char* path, int32_t fileSize) {
   const uint8_t* b = g_ReadAheadBuffer;
   size_t i = 0;
   for (; i + 30 < n; ++i) {
-    if (Le32(b + i) == kLocalSignature && Le16(b + i + 8) <= 12 && Le16(b + i + 26) != 0) break;
+    if (LoadLe32(b + i) == kLocalSignature && LoadLe16(b + i + 8) <= 12 && LoadLe16(b + i + 26) != 0) break;
   }
   if (i + 30 >= n) return false;
 
@@ -374,11 +375,11 @@ bool ZipHandler::ReadDataDescriptor(const ZipLocalHeader& header, uint64_t packe
     for (const bool signed_ : {true, false}) {
       const size_t at = signed_ ? 4 : 0;
       const size_t width = wide ? 8 : 4;
-      if (at + 4 + 2 * width > got || (signed_ && Le32(d) != kDescriptorSignature)) continue;
-      const uint64_t compressed = wide ? Le64(d + at + 4) : Le32(d + at + 4);
-      const uint64_t uncompressed = wide ? Le64(d + at + 4 + width) : Le32(d + at + 4 + width);
+      if (at + 4 + 2 * width > got || (signed_ && LoadLe32(d) != kDescriptorSignature)) continue;
+      const uint64_t compressed = wide ? LoadLe64(d + at + 4) : LoadLe32(d + at + 4);
+      const uint64_t uncompressed = wide ? LoadLe64(d + at + 4 + width) : LoadLe32(d + at + 4 + width);
       if (compressed != packed || uncompressed != written) continue;
-      out.SetStoredChecksum(Le32(d + at));
+      out.SetStoredChecksum(LoadLe32(d + at));
       *end += static_cast<long long>(at + 4 + 2 * width);
       return true;
     }

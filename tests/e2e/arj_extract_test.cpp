@@ -164,6 +164,17 @@ TEST_F(ArjExtract, Method4FromArchiverVersionOneIsSkippedAndFails) {
   EXPECT_EQ(ListFiles(out()), std::vector<std::string>{"next.txt"});
 }
 
+// A folder entry (file type 3) makes its folder, data or not.
+TEST_F(ArjExtract, FolderEntryMakesAFolder) {
+  Fields dir;
+  dir.method = 0;
+  dir.type = 3;
+  dir.name = "empty/dir";
+  auto r = ExtractBytes(Archive({{dir, ""}}));
+  EXPECT_EQ(r.exitCode, 0) << r.err;
+  EXPECT_TRUE(testutil::IsDirectory(out() + "/empty/dir"));
+}
+
 // Probe examines offsets below 50,000 of its larger buffer; Extract reads
 // 50,000 bytes and so examines offsets below 47,398 only.
 TEST_F(ArjExtract, MainHeaderOffsetLimits) {

@@ -182,6 +182,17 @@ TEST_F(LzhExtract, ReadOnlyAttributeIsApplied) {
   EXPECT_EQ(st.st_mode & 0222, 0u);
 }
 
+// A method without a decoder is named and fails the archive; no empty file
+// stands in for the member, and the walk goes on.
+TEST_F(LzhExtract, UnknownMethodFailsTheMember) {
+  const std::string archive =
+      Level0("-lh9-", "u.txt", "xx", 2) + Level0("-lh0-", "next.txt", "n", 1) + std::string(1, '\0');
+  const auto r = Extract(Write("u.lzh", archive));
+  EXPECT_EQ(r.exitCode, 2);
+  EXPECT_NE(r.err.find("u.txt: unsupported compression method"), std::string::npos) << r.err;
+  EXPECT_EQ(Extracted(), (std::vector<std::string>{"next.txt"}));
+}
+
 TEST_F(LzhExtract, SelfExtractingStubIsFoundWithin300KiB) {
   const std::string lzh = ReadFile(Fixture("lzh/level2_lh0.lzh"));
   // The stub holds no "-l" pattern, so the first header is the archive's.

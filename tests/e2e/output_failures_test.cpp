@@ -1,5 +1,6 @@
-// What the program says when a member's output fails, when links stand in
-// the output folder, and when a member's data no longer matches its stored
+// What the program says when a member's output fails (a write, a file in the
+// way of a folder, an unwritable output folder), when links stand in the
+// output folder, and when a member's data no longer matches its stored
 // checksum: one row per format, over fixtures made by the real tools
 // (tests/fixtures/make-*.sh).
 #include <gtest/gtest.h>
@@ -13,6 +14,7 @@
 #include <vector>
 #include <string>
 
+#include "core/byte_order.h"
 #include "support/testutil.h"
 
 namespace {
@@ -21,20 +23,25 @@ using testutil::Fixture;
 using testutil::ReadFile;
 using testutil::TempDir;
 
-uint32_t Le32(const std::string& s, size_t at) {
-  return uint32_t(uint8_t(s[at])) | uint32_t(uint8_t(s[at + 1])) << 8 | uint32_t(uint8_t(s[at + 2])) << 16 |
-         uint32_t(uint8_t(s[at + 3])) << 24;
-}
-
 struct Format {
   const char* label;
   const char* fixture;
   const char* bigMember;     // larger than the file size limit below
-  const char* linkedFile;    // a member file at the top of the output folder
-  const char* linkedFolder;  // the first folder of a member
+  const char* linkedFile;    // a member file (its folders exist as folders)
+  const char* linkedFolder;  // a folder of a member (null: the format has none)
   const char* flipped;       // the member whose data `flipAt` lies in
   std::function<size_t(const std::string&)> flipAt;
+  // What the flipped byte gives where only a library checks the data.
+  const char* flipNotice = "checksum error";
 };
+
+// The first lower-case letter of the first data line after `header`: one
+// byte that stays a plain data byte (no escape, no line end) when flipped.
+size_t FirstLetterAfter(const std::string& a, const std::string& header) {
+  size_t at = a.find('\n', a.find(header)) + 1;
+  while (a[at] < 'a' || a[at] > 'z') ++at;
+  return at;
+}
 
 const Format kFormats[] = {
     // jlha, stored (-lh0-): the data follows the header as it is.
@@ -47,16 +54,38 @@ const Format kFormats[] = {
     {"arj", "arj/tree.arj", nullptr, "top.txt", "docs", nullptr, nullptr},
     // gcab: the first folder's first data block (checksum, sizes, data).
     {"cab", "cab/mszip.cab", "sub/b.bin", "a.txt", "sub", "a.txt",
-     [](const std::string& a) { return Le32(a, 36) + 8 + 10; }},
+     [](const std::string& a) { return LoadLe32(reinterpret_cast<const uint8_t*>(a.data()) + 36) + 8 + 10; }},
+    // zip -0 -X: no extra field, the data follows the name.
+    {"zip", "zip/stored.zip", "numbers.txt", "numbers.txt", "docs", "numbers.txt",
+     [](const std::string& a) { return a.find("numbers.txt") + 11 + 50; }},
+    // Zip64 through a pipe: a 20-byte Zip64 extra field, the CRC-32 in a
+    // data descriptor with 8-byte sizes.
+    {"zip64", "zip/zip64-pipe-stored.zip", "numbers.txt", "numbers.txt", nullptr, "numbers.txt",
+     [](const std::string& a) { return a.find("numbers.txt") + 11 + 20 + 50; }},
+    {"tar", "tar/gnu.tar", "tree/sizes/b3000", "tree/docs/readme.txt", "tree/deep", nullptr, nullptr},
+    {"tgz", "tar/ustar.tgz", "tree/sizes/b3000", nullptr, nullptr, nullptr, nullptr},
+    {"gzip", "core/noname.gz", "noname", "noname", nullptr, "noname",
+     [](const std::string& a) { return a.size() / 2; }, "damaged data"},
+    // Two blocks: the damage lies in the second, past the probe's trial.
+    {"bzip2", "core/nine.txt.bz2", "nine.txt", nullptr, nullptr, "nine.txt",
+     [](const std::string& a) { return a.size() - 100; }, "damaged data"},
+    {"compress", "tar/words-b12.Z", "words-b12", nullptr, nullptr, nullptr, nullptr},
+    {"uu", "lines/plain.uu", "data.bin", nullptr, nullptr, nullptr, nullptr},
+    {"b64", "lines/section.b64", "r.bin", nullptr, nullptr, nullptr, nullptr},
+    {"yenc", "lines/sections.ntx", "data.bin", "text.txt", nullptr, "data.bin",
+     [](const std::string& a) { return FirstLetterAfter(a, "name=data.bin"); }},
 };
+
+std::string BaseName(const std::string& path) { return path.substr(path.rfind('/') + 1); }
 
 // One run over a copy of the fixture in a fresh folder.
 struct Extraction {
   TempDir tmp;
   std::string out() const { return tmp / "out"; }
-  testutil::RunResult operator()(const std::string& archive, uint64_t fileLimit = 0) {
-    testutil::WriteFile(tmp / "archive", archive);
-    const std::vector<std::string> args = {"#P(" + out() + ")#F(" + (tmp / "archive") + ")"};
+  // The copy keeps the fixture's name: single-stream names derive from it.
+  testutil::RunResult operator()(const Format& f, const std::string& archive, uint64_t fileLimit = 0) {
+    testutil::WriteFile(tmp / BaseName(f.fixture), archive);
+    const std::vector<std::string> args = {"#P(" + out() + ")#F(" + (tmp / BaseName(f.fixture)) + ")"};
     const std::map<std::string, std::string> env = {{"DORVANE_REGISTRY", tmp / "registry.reg"}};
     return fileLimit != 0 ? testutil::RunDorvaneWithFileLimit(args, env, fileLimit) : testutil::RunDorvane(args, env);
   }
@@ -66,7 +95,7 @@ TEST(OutputFailures, AFailedWriteIsNamedAndLeavesNoFile) {
   for (const Format& f : kFormats) {
     if (f.bigMember == nullptr) continue;
     Extraction run;
-    const auto r = run(ReadFile(Fixture(f.fixture)), 16384);
+    const auto r = run(f, ReadFile(Fixture(f.fixture)), 2048);
     EXPECT_EQ(r.exitCode, 2) << f.fixture << r.err;  // not 1: the program goes on
     EXPECT_NE(r.err.find(std::string(f.bigMember) + ": cannot be written"), std::string::npos) << r.err;
     EXPECT_FALSE(testutil::FileExists(run.out() + "/" + f.bigMember)) << f.fixture;
@@ -77,15 +106,20 @@ TEST(OutputFailures, LinksInTheOutputFolderAreNotFollowed) {
   for (const Format& f : kFormats) {
     if (f.linkedFile == nullptr) continue;
     Extraction run;
-    mkdir(run.out().c_str(), 0777);
     mkdir((run.tmp / "elsewhere").c_str(), 0777);
     testutil::WriteFile(run.tmp / "target.txt", "keep me");
-    ASSERT_EQ(symlink((run.tmp / "target.txt").c_str(), (run.out() + "/" + f.linkedFile).c_str()), 0);
-    ASSERT_EQ(symlink((run.tmp / "elsewhere").c_str(), (run.out() + "/" + f.linkedFolder).c_str()), 0);
-    const auto r = run(ReadFile(Fixture(f.fixture)));
-    // The member below the linked folder is skipped, so the archive fails.
-    EXPECT_EQ(r.exitCode, 2) << f.fixture << r.err;
-    EXPECT_NE(r.err.find("symbolic link"), std::string::npos) << r.err;
+    const std::string file = run.out() + "/" + f.linkedFile;
+    testutil::System("mkdir -p '" + file.substr(0, file.rfind('/')) + "'");
+    ASSERT_EQ(symlink((run.tmp / "target.txt").c_str(), file.c_str()), 0);
+    if (f.linkedFolder != nullptr) {
+      ASSERT_EQ(symlink((run.tmp / "elsewhere").c_str(), (run.out() + "/" + f.linkedFolder).c_str()), 0);
+    }
+    const auto r = run(f, ReadFile(Fixture(f.fixture)));
+    // A member below the linked folder is skipped, so the archive fails.
+    EXPECT_EQ(r.exitCode, f.linkedFolder != nullptr ? 2 : 0) << f.fixture << r.err;
+    if (f.linkedFolder != nullptr) {
+      EXPECT_NE(r.err.find("symbolic link"), std::string::npos) << r.err;
+    }
     EXPECT_EQ(ReadFile(run.tmp / "target.txt"), "keep me") << f.fixture;
     EXPECT_TRUE(testutil::ListFiles(run.tmp / "elsewhere").empty()) << f.fixture;
     struct stat st;
@@ -98,14 +132,42 @@ TEST(OutputFailures, AFlippedDataByteIsAChecksumError) {
   for (const Format& f : kFormats) {
     if (f.flipped == nullptr) continue;
     std::string archive = ReadFile(Fixture(f.fixture));
-    EXPECT_EQ(Extraction()(archive).exitCode, 0) << f.fixture;
+    EXPECT_EQ(Extraction()(f, archive).exitCode, 0) << f.fixture;
     archive[f.flipAt(archive)] ^= 0x20;
     Extraction run;
-    const auto r = run(archive);
+    const auto r = run(f, archive);
     EXPECT_EQ(r.exitCode, 2) << f.fixture << r.err;
-    EXPECT_NE(r.err.find(std::string(f.flipped) + ": checksum error"), std::string::npos) << r.err;
+    EXPECT_NE(r.err.find(std::string(f.flipped) + ": " + f.flipNotice), std::string::npos) << r.err;
     // Kept: its data may still be useful.
     EXPECT_TRUE(testutil::FileExists(run.out() + "/" + f.flipped)) << f.fixture;
+  }
+}
+
+TEST(OutputFailures, AFileInTheWayOfAFolderFailsItsMembers) {
+  for (const Format& f : kFormats) {
+    if (f.linkedFolder == nullptr) continue;
+    Extraction run;
+    const std::string blocker = run.out() + "/" + f.linkedFolder;
+    testutil::System("mkdir -p '" + blocker.substr(0, blocker.rfind('/')) + "'");
+    testutil::WriteFile(blocker, "plain file");
+    const auto r = run(f, ReadFile(Fixture(f.fixture)));
+    EXPECT_EQ(r.exitCode, 2) << f.fixture << r.err;
+    EXPECT_NE(r.err.find(std::string(f.linkedFolder) + "/"), std::string::npos) << r.err;
+    EXPECT_NE(r.err.find("cannot be created"), std::string::npos) << r.err;
+    EXPECT_EQ(ReadFile(blocker), "plain file") << f.fixture;
+  }
+}
+
+TEST(OutputFailures, AnUnwritableOutputFolderFailsEveryFormat) {
+  if (geteuid() == 0) GTEST_SKIP() << "permissions do not hold for root";
+  for (const Format& f : kFormats) {
+    if (f.bigMember == nullptr) continue;
+    Extraction run;
+    mkdir(run.out().c_str(), 0555);
+    const auto r = run(f, ReadFile(Fixture(f.fixture)));
+    EXPECT_EQ(r.exitCode, 2) << f.fixture << r.err;
+    EXPECT_NE(r.err.find("cannot be created"), std::string::npos) << f.fixture << r.err;
+    EXPECT_TRUE(testutil::ListFiles(run.out()).empty()) << f.fixture;
   }
 }
 

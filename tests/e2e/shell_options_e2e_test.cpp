@@ -130,7 +130,7 @@ TEST_F(OptionsTest, VerboseNamesEachMemberWritten) {
 }
 
 // -l lists the names and sizes the archive's maker reports, and writes
-// nothing, for every format on the member road.
+// nothing, for every format.
 TEST_F(OptionsTest, ListShowsNamesAndSizes) {
   const struct {
     const char* fixture;
@@ -140,6 +140,16 @@ TEST_F(OptionsTest, ListShowsNamesAndSizes) {
       {"core/named.gz", "hello.txt", "45"},         // gzip -l
       {"core/lines.txt.bz2", "lines.txt", "13690"},  // bzip2 -dc | wc -c
       {"tar/note.Z", "note", "18"},                  // uncompress -c | wc -c
+      {"tar/gnu.tar", "tree/docs/readme.txt", "15"},           // tar tv
+      {"tar/ustar.tgz", "tree/docs/readme.txt", "15"},         // tar tv
+      {"tar/posix.tar.bz2", "tree/docs/readme.txt", "15"},     // tar tv
+      {"zip/deflate9.zip", "docs/fox.txt", "13200"},           // unzip -l
+      {"lzh/level2_lh7.lzh", "long.txt", "145240"},            // lha l
+      {"arj/text.arj", "zeros.txt", "1500"},                   // arj l
+      {"cab/mszip.cab", "big/text.txt", "1200000"},            // gcab -l -v
+      {"lines/plain.uu", "data.bin", "3000"},                  // the encoded file
+      {"lines/one.mim", "data.bin", "3000"},                   // mpack's attachment
+      {"lines/sections.ntx", "data.bin", "3000"},              // yEnc
   };
   for (const auto& row : rows) {
     const std::string name = std::string(row.fixture).substr(std::string(row.fixture).find('/') + 1);
@@ -165,8 +175,10 @@ TEST_F(OptionsTest, PasswordWithoutThePrompt) {
     EXPECT_EQ(testutil::Sha256Hex(ReadFile(work() + "/" + args[3] + "/numbers.txt")),
               "2e57c67a8bbe706a08d6638ec67da02b67b3743ae7d35948cbcf8d1f45cae0a5");
   }
-  // A wrong one is not asked again: the member is not written.
+  // A wrong one is not asked again: the member is not written, the archive
+  // fails.
   const auto r = Run({"-p", "wrong", "-o", "c", "enc.zip"}, "secret\nsecret\nsecret\n");
+  EXPECT_EQ(r.exitCode, 2);
   EXPECT_EQ(r.err.find("Password"), std::string::npos) << r.err;
   EXPECT_FALSE(testutil::FileExists(work() + "/c/numbers.txt"));
 }

@@ -105,6 +105,20 @@ TEST_F(TarExtract, TruncatedArchiveKeepsTheCompleteMembers) {
   EXPECT_LT(files.size(), 9u);
 }
 
+TEST_F(TarExtract, DamageInTheCompressedStreamIsNamed) {
+  // gzip's CRC-32 and its data checks go through the source: whatever
+  // member or header the damage hits, the run fails and says so.
+  for (const char* fixture : {"v7.tar.gz", "ustar.tgz"}) {
+    std::string tgz = ReadFile(Fixture(std::string("tar/") + fixture));
+    tgz[tgz.size() * 3 / 4] ^= 0x20;
+    const std::string archive = tmp_ / fixture;
+    testutil::WriteFile(archive, tgz);
+    const auto r = Extract(archive);
+    EXPECT_EQ(r.exitCode, 2) << fixture;
+    EXPECT_NE(r.err.find("damaged data"), std::string::npos) << fixture << r.err;
+  }
+}
+
 TEST_F(TarExtract, CompressedFileWithoutTarGoesToTheStreamHandler) {
   // Named .tgz, claimed by the TAR+gzip handler, whose probe fails; the
   // content pass gives it to the gzip handler.
