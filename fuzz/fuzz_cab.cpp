@@ -15,8 +15,9 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
   const std::string input = fuzz::WriteInput("a.cab", data, size);
   const std::string out = fuzz::OutputFolder();
   CabFatal fatal;
-  const int r = ExtractCabinet(fuzz::ProgramForm(input).c_str(), out.c_str(), (size & 1) != 0,
-                               false, false, true, &fatal);
+  CabOptions options;
+  options.tolerateErrors = (size & 1) != 0;
+  const int r = ExtractCabinet(fuzz::ProgramForm(input).c_str(), out.c_str(), options, &fatal);
   if (r != 0 && r != 1) abort();
   fuzz::CheckAndClean();
   return 0;

@@ -7,13 +7,13 @@
 namespace {
 
 // The method's two codes, for the shared window loop, read through a local
-// copy of the bit cursor (see LzhLocalBits).
+// copy of the bit cursor (see MsbLocalBits).
 class Method4Codes {
  public:
   // Codes >= 256 are matches of (code - 253) bytes, as for the LZH methods.
   static constexpr uint32_t kLengthBase = 253;
 
-  explicit Method4Codes(LzhBitReader& reader) : r_(reader) { b_.Load(r_); }
+  explicit Method4Codes(MsbBitReader& reader) : r_(reader) { b_.Load(r_); }
   ~Method4Codes() { b_.Store(r_); }
   Method4Codes(const Method4Codes&) = delete;
   Method4Codes& operator=(const Method4Codes&) = delete;
@@ -58,8 +58,8 @@ class Method4Codes {
     return v;
   }
 
-  LzhBitReader& r_;
-  LzhLocalBits b_;
+  MsbBitReader& r_;
+  MsbLocalBits b_;
 };
 
 }  // namespace
@@ -71,7 +71,8 @@ LzhDecodeResult DecodeArjMethod4(LzhDecoderState& state, FILE* archive, uint32_t
   auto* data = static_cast<uint8_t*>(calloc(kArjWindowSize, 1));
   if (data == nullptr) return LzhDecodeResult::NoMemory;
   LzhWindow window{data, kArjWindowSize, output, false};
-  StartBitReader(state.reader, archive, packedSize);
+  state.input.Start(archive, packedSize);
+  StartMsbBits(state.reader, nullptr, 0, &state.input);
   Method4Codes codes(state.reader);
   const LzhDecodeResult result = RunWindowLoop<false>(codes, window, unpackedSize);
   free(data);

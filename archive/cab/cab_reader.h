@@ -27,12 +27,21 @@ struct CabFatal {
   char text[1024] = {};
 };
 
+// How ExtractCabinet goes about a cabinet. The defaults are the handler's.
+struct CabOptions {
+  // An MSZIP block whose checksum or data is bad is kept, after a warning,
+  // instead of ending its folder.
+  bool tolerateErrors = false;
+  bool listOnly = false;        // print the listing instead of extracting
+  bool lowerCaseNames = false;  // lower-case the ASCII letters of member names
+  bool quiet = true;            // no progress lines on standard output
+};
+
 // Extracts (or lists) the cabinet at `path` and the cabinets it continues
 // into, handing each file to one MemberOutput over `outputFolder` (which
 // must exist). 1 when the first cabinet cannot be read, otherwise 0. Check
 // fatal->set afterwards.
-int ExtractCabinet(const char* path, const char* outputFolder, bool tolerateErrors, bool listOnly,
-                   bool lowerCaseNames, bool quiet, CabFatal* fatal);
+int ExtractCabinet(const char* path, const char* outputFolder, const CabOptions& options, CabFatal* fatal);
 
 // CFDATA checksum: XOR of the little-endian 32-bit groups, the 1 to 3 bytes
 // left over taken most significant first.

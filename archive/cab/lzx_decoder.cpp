@@ -28,192 +28,75 @@ constexpr SlotTables MakeSlotTables() {
 }
 constexpr SlotTables kSlots = MakeSlotTables();
 
-constexpr uint16_t kUnassigned = 0xFFFF;
 constexpr unsigned kMaxCodeBits = 16;
 constexpr unsigned kFrameLimit = 32768;  // E8 translation stops after this many blocks
 
 enum BlockType : uint8_t { kNone = 0, kVerbatim = 1, kAligned = 2, kUncompressed = 3 };
 
-// 16-bit little-endian words, most significant bit first, into a 64-bit
-// buffer whose top bit is the next bit. Past the end it feeds zeros; the
-// position keeps counting, so running dry shows as consumed > available.
-// Bits below `count` may already hold the next input bits (a refill takes
-// eight bytes at once); the next refill ORs the same bits over them.
-struct BitIn {
-  const uint8_t* in;
-  size_t length;
-  size_t pos = 0;
-  uint64_t buffer = 0;
-  unsigned count = 0;
-
-  void Restart(size_t at) {
-    pos = at;
-    buffer = 0;
-    count = 0;
-  }
-  // At least n (<= 48) bits afterwards.
-  void Ensure(unsigned n) {
-    if (count < n) Fill(n);
-  }
-  void Fill(unsigned n) {
-    if (pos + 8 <= length) {
-      // Four words at once; whole words are counted, up to 64 bits.
-      uint64_t x;
-      std::memcpy(&x, in + pos, 8);  // little-endian host
-      uint64_t words = (x << 48) | ((x << 16) & 0x0000FFFF00000000u) |
-                       ((x >> 16) & 0x00000000FFFF0000u) | (x >> 48);
-      buffer |= words >> count;
-      unsigned take = (64 - count) >> 4;
-      pos += 2 * take;
-      count += 16 * take;
-      return;
-    }
-    while (count < n) {
-      uint32_t word;
-      if (pos + 1 < length) {
-        word = in[pos] | (uint32_t{in[pos + 1]} << 8);
-      } else {
-        word = pos < length ? in[pos] : 0;
-      }
-      pos += 2;
-      buffer |= uint64_t{word} << (48 - count);
-      count += 16;
-    }
-  }
-  uint32_t Peek(unsigned n) const { return static_cast<uint32_t>(buffer >> (64 - n)); }
-  void Drop(unsigned n) {
-    buffer <<= n;
-    count -= n;
-  }
-  uint32_t Read(unsigned n) {
-    if (n == 0) return 0;
-    Ensure(n);
-    uint32_t v = Peek(n);
-    Drop(n);
-    return v;
-  }
-  size_t ConsumedBits() const { return pos * 8 - count; }
-  bool RanDry() const { return ConsumedBits() > length * 8; }
-};
-
-inline uint16_t Entry(unsigned value, unsigned length) {
-  return static_cast<uint16_t>(value | (length << kLzxEntryLengthShift));
+// 16-bit little-endian words, most significant bit first, over one data
+// block in memory (see codec/msb_bit_reader.h for running dry).
+inline uint32_t ReadBits(MsbBitReader& bits, unsigned n) {
+  return GetWordBits(bits, static_cast<int>(n));
 }
 
-// Canonical code, shorter codes first and by symbol within a length. Fails
-// unless the lengths fill the code space exactly; all lengths 0 gives an
-// empty tree, which is allowed.
+// Bits consumed from the start of the block, zeros past its end included.
+inline size_t ConsumedBits(const MsbBitReader& bits, const uint8_t* in) {
+  return (static_cast<size_t>(bits.next - in) + bits.padBytes) * 8 - static_cast<size_t>(bits.count);
+}
+
+// Restarts the bits at byte `at` of the block (which may lie past its end).
+inline void RestartBits(MsbBitReader& bits, const uint8_t* in, size_t length, size_t at) {
+  const size_t start = at < length ? at : length;
+  StartMsbBits(bits, in + start, length - start, nullptr);
+  bits.padBytes = static_cast<uint32_t>(at - start);
+}
+
+// Builds a tree over `symbols` of its lengths. Every length 0 gives an
+// empty tree, which is allowed; a tree that fails to build is empty too, so
+// that nothing decodes with a table that does not match its lengths.
 template <class Tree>
 bool BuildTree(Tree& t, unsigned symbols) {
   t.symbols = symbols;
-  uint32_t space = 0;
-  unsigned lengthCount[kMaxCodeBits + 1] = {};
-  for (unsigned s = 0; s < symbols; ++s) {
-    unsigned len = t.lengths[s];
-    lengthCount[len]++;
-    if (len != 0) space += 1u << (kMaxCodeBits - len);
-  }
-  t.empty = space == 0;
-  if (t.empty) return true;
-  if (space != 1u << kMaxCodeBits) return false;
-  // Symbols in code order: by length, then by symbol.
-  unsigned next[kMaxCodeBits + 2] = {};
-  for (unsigned len = 1; len <= kMaxCodeBits; ++len) next[len + 1] = next[len] + lengthCount[len];
-  uint16_t sorted[Tree::kSymbols];
-  for (unsigned s = 0; s < symbols; ++s)
-    if (t.lengths[s] != 0) sorted[next[t.lengths[s]]++] = static_cast<uint16_t>(s);
-  const unsigned coded = next[kMaxCodeBits];
-
-  // The code is complete, so the direct entries are all written below.
-  constexpr unsigned kDirect = 1u << Tree::kBits;
-  unsigned nodes = 0;
-  uint32_t code = 0;  // left-aligned in 16 bits
-  for (unsigned k = 0; k < coded; ++k) {
-    const unsigned s = sorted[k];
-    const unsigned len = t.lengths[s];
-    if (len <= Tree::kBits) {
-      uint16_t* to = &t.table[code >> (kMaxCodeBits - Tree::kBits)];
-      const uint16_t e = Entry(s, len);
-      const unsigned n = 1u << (Tree::kBits - len);
-      if (n >= 4) {
-        // Four entries per store.
-        const uint64_t four = e * 0x0001000100010001u;
-        for (unsigned i = 0; i < n; i += 4) std::memcpy(to + i, &four, 8);
-      } else {
-        for (unsigned i = 0; i < n; ++i) to[i] = e;
-      }
-    } else {
-      uint16_t* p = &t.table[code >> (kMaxCodeBits - Tree::kBits)];
-      if (k == 0 || t.lengths[sorted[k - 1]] <= Tree::kBits) {
-        // First long code: the direct entries it passes through still hold
-        // an earlier tree's values. Clear the rest of the direct part.
-        for (uint16_t* q = p; q < t.table + kDirect; ++q) *q = kUnassigned;
-      }
-      for (unsigned bit = Tree::kBits; bit < len; ++bit) {
-        if (*p == kUnassigned) {
-          if (nodes >= symbols) return false;
-          *p = static_cast<uint16_t>(symbols + nodes);
-          t.table[kDirect + 2 * nodes] = kUnassigned;
-          t.table[kDirect + 2 * nodes + 1] = kUnassigned;
-          ++nodes;
-        }
-        // A leaf on the way: not prefix-free; cannot happen for a complete
-        // canonical code. Inner nodes are the entries without a length.
-        if (*p < symbols || (*p >> kLzxEntryLengthShift) != 0) return false;
-        p = &t.table[kDirect + 2 * (*p - symbols) + ((code >> (15 - bit)) & 1)];
-      }
-      *p = Entry(s, len);
-    }
-    code += 1u << (kMaxCodeBits - len);
-  }
-  return true;
+  const HuffmanBuild built = BuildHuffmanTable(t.lengths, static_cast<int>(symbols),
+                                               static_cast<int>(Tree::kBits), t.table, t.nodes);
+  t.empty = built != HuffmanBuild::Ok;
+  return built != HuffmanBuild::Invalid;
 }
 
-// The next symbol, or -1 for an empty tree or a walk that finds no leaf.
-// Needs 16 bits in the buffer.
+// The next symbol, or -1 for an empty tree. Needs 16 bits loaded.
 template <class Tree>
-inline int DecodeSymbol(const Tree& t, BitIn& bits) {
+inline int DecodeSymbol(const Tree& t, MsbBitCursor& bits) {
   if (t.empty) return -1;
-  unsigned e = t.table[bits.Peek(Tree::kBits)];
-  if ((e & kLzxEntryValueMask) >= t.symbols) {
-    unsigned bit = Tree::kBits;
-    do {
-      if (e == kUnassigned || bit >= kMaxCodeBits) return -1;
-      unsigned next = static_cast<unsigned>(bits.buffer >> (63 - bit)) & 1;
-      e = t.table[(1u << Tree::kBits) + 2 * (e - t.symbols) + next];
-      ++bit;
-    } while ((e & kLzxEntryValueMask) >= t.symbols);
-  }
-  bits.Drop(e >> kLzxEntryLengthShift);
-  return static_cast<int>(e & kLzxEntryValueMask);
+  return static_cast<int>(
+      DecodeHuffman<static_cast<int>(Tree::kBits)>(bits, t.table, t.lengths, t.nodes, t.symbols));
 }
 
 template <class Tree>
-inline int ReadSymbol(const Tree& t, BitIn& bits) {
-  bits.Ensure(kMaxCodeBits);
+inline int ReadSymbol(const Tree& t, MsbBitReader& bits) {
+  EnsureWordBits(bits, kMaxCodeBits);
   return DecodeSymbol(t, bits);
 }
 
 // Lengths [first, last) coded as differences to the previous lengths through
 // a pretree of their own.
-bool ReadLengths(LzxState& s, BitIn& bits, uint8_t* lengths, unsigned first, unsigned last) {
+bool ReadLengths(LzxState& s, MsbBitReader& bits, uint8_t* lengths, unsigned first, unsigned last) {
   for (unsigned i = 0; i < kLzxPretreeSymbols; ++i)
-    s.pretree.lengths[i] = static_cast<uint8_t>(bits.Read(4));
+    s.pretree.lengths[i] = static_cast<uint8_t>(ReadBits(bits, 4));
   if (!BuildTree(s.pretree, kLzxPretreeSymbols)) return false;
   for (unsigned i = first; i < last;) {
     int symbol = ReadSymbol(s.pretree, bits);
     if (symbol < 0) return false;
     // Runs may overshoot `last` by up to 50 entries, into the spare ones.
     if (symbol == 17) {
-      unsigned n = 4 + bits.Read(4);
+      unsigned n = 4 + ReadBits(bits, 4);
       std::memset(lengths + i, 0, n);
       i += n;
     } else if (symbol == 18) {
-      unsigned n = 20 + bits.Read(5);
+      unsigned n = 20 + ReadBits(bits, 5);
       std::memset(lengths + i, 0, n);
       i += n;
     } else if (symbol == 19) {
-      unsigned n = 4 + bits.Read(1);
+      unsigned n = 4 + ReadBits(bits, 1);
       int delta = ReadSymbol(s.pretree, bits);
       if (delta < 0 || delta > 16) return false;
       std::memset(lengths + i, (lengths[i] + 17 - delta) % 17, n);
@@ -226,7 +109,7 @@ bool ReadLengths(LzxState& s, BitIn& bits, uint8_t* lengths, unsigned first, uns
   return true;
 }
 
-bool ReadTrees(LzxState& s, BitIn& bits) {
+bool ReadTrees(LzxState& s, MsbBitReader& bits) {
   if (!ReadLengths(s, bits, s.mainTree.lengths, 0, 256) ||
       !ReadLengths(s, bits, s.mainTree.lengths, 256, s.mainElements) ||
       !BuildTree(s.mainTree, s.mainElements))
@@ -237,32 +120,28 @@ bool ReadTrees(LzxState& s, BitIn& bits) {
 }
 
 // Produces `run` bytes of a verbatim or aligned block at the window position.
-// The bit reader, the repeated offsets and the tree fields are kept in
+// The bit cursor, the repeated offsets and the tree fields are kept in
 // locals: stores into the window could alias them and would otherwise force
 // them through memory on every symbol.
-CabResult DecodeRun(LzxState& s, BitIn& bitsOut, uint32_t run) {
+CabResult DecodeRun(LzxState& s, MsbBitReader& reader, uint32_t run) {
   uint8_t* const window = s.window;
   const uint32_t windowSize = s.windowSize;
   const uint32_t mask = windowSize - 1;
   uint32_t pos = s.windowPos;
   const bool aligned = s.blockType == kAligned;
-  BitIn bits = bitsOut;
+  MsbLocalBits local;
+  local.Load(reader);
+  MsbBitCursor& bits = local.c;
   uint32_t r0 = s.r0, r1 = s.r1, r2 = s.r2;
   const uint16_t* const mainTable = s.mainTree.table;
+  const uint8_t* const mainLengths = s.mainTree.lengths;
   const unsigned mainSymbols = s.mainTree.symbols;
   CabResult result = CabResult::Corrupt;
   if (s.mainTree.empty) goto done;
   while (run > 0) {
-    bits.Ensure(kMaxCodeBits);
-    unsigned e = mainTable[bits.Peek(s.mainTree.kBits)];
-    if ((e & kLzxEntryValueMask) >= mainSymbols) {
-      int symbol = DecodeSymbol(s.mainTree, bits);
-      if (symbol < 0) goto done;
-      e = static_cast<unsigned>(symbol);
-    } else {
-      bits.Drop(e >> kLzxEntryLengthShift);
-      e &= kLzxEntryValueMask;
-    }
+    local.EnsureWords(reader, kMaxCodeBits);
+    const uint32_t e = DecodeHuffman<decltype(s.mainTree)::kBits>(
+        bits, mainTable, mainLengths, s.mainTree.nodes, mainSymbols);
     if (e < 256) {
       window[pos++] = static_cast<uint8_t>(e);
       --run;
@@ -271,7 +150,7 @@ CabResult DecodeRun(LzxState& s, BitIn& bitsOut, uint32_t run) {
     const unsigned symbol = e - 256;
     uint32_t length = symbol & 7;
     if (length == 7) {
-      bits.Ensure(kMaxCodeBits);
+      local.EnsureWords(reader, kMaxCodeBits);
       int more = DecodeSymbol(s.lengthTree, bits);
       if (more < 0) goto done;
       length += static_cast<uint32_t>(more);
@@ -282,17 +161,18 @@ CabResult DecodeRun(LzxState& s, BitIn& bitsOut, uint32_t run) {
     if (slot >= 3) {
       const unsigned extra = kSlots.extra[slot];
       offset = kSlots.base[slot] - 2;
-      bits.Ensure(extra);
+      local.EnsureWords(reader, static_cast<int>(extra));
       if (aligned && extra >= 3) {
-        offset += bits.Read(extra - 3) << 3;
-        bits.Ensure(kMaxCodeBits);
+        offset += PeekBits(bits, static_cast<int>(extra - 3)) << 3;
+        DropBits(bits, static_cast<int>(extra - 3));
+        local.EnsureWords(reader, kMaxCodeBits);
         int low = DecodeSymbol(s.alignedTree, bits);
         if (low < 0) goto done;
         offset += static_cast<uint32_t>(low);
       } else {
         // The top `extra` bits; none for extra 0.
-        offset += static_cast<uint32_t>((bits.buffer >> (63 - extra)) >> 1);
-        bits.Drop(extra);
+        offset += PeekBits(bits, static_cast<int>(extra));
+        DropBits(bits, static_cast<int>(extra));
       }
       r2 = r1;
       r1 = r0;
@@ -318,7 +198,7 @@ CabResult DecodeRun(LzxState& s, BitIn& bitsOut, uint32_t run) {
   result = CabResult::Ok;
   s.windowPos = pos;
 done:
-  bitsOut = bits;
+  local.Store(reader);
   s.r0 = r0;
   s.r1 = r1;
   s.r2 = r2;
@@ -404,12 +284,13 @@ CabResult LzxDecodeBlockInPlace(LzxState& s, const uint8_t* in, size_t inLength,
                                 size_t outLength, const uint8_t** data) {
   *data = out;
   if (s.window == nullptr || outLength > kCabOutputSize) return CabResult::Corrupt;
-  BitIn bits{in, inLength};
+  MsbBitReader bits;
+  StartMsbBits(bits, in, inLength, nullptr);
   size_t bytePos = 0;  // read position inside an uncompressed block
   if (!s.headerRead) {
-    if (bits.Read(1) != 0) {
-      uint32_t high = bits.Read(16);
-      s.intelFileSize = static_cast<int32_t>((high << 16) | bits.Read(16));
+    if (ReadBits(bits, 1) != 0) {
+      uint32_t high = ReadBits(bits, 16);
+      s.intelFileSize = static_cast<int32_t>((high << 16) | ReadBits(bits, 16));
     } else {
       s.intelFileSize = 0;
     }
@@ -418,15 +299,15 @@ CabResult LzxDecodeBlockInPlace(LzxState& s, const uint8_t* in, size_t inLength,
   uint32_t owed = static_cast<uint32_t>(outLength);
   while (owed > 0) {
     if (s.blockRemaining == 0) {
-      if (s.blockType == kUncompressed) bits.Restart(bytePos + (s.blockLength & 1));
-      s.blockType = static_cast<uint8_t>(bits.Read(3));
-      uint32_t high = bits.Read(16);
-      s.blockLength = (high << 8) | bits.Read(8);
+      if (s.blockType == kUncompressed) RestartBits(bits, in, inLength, bytePos + (s.blockLength & 1));
+      s.blockType = static_cast<uint8_t>(ReadBits(bits, 3));
+      uint32_t high = ReadBits(bits, 16);
+      s.blockLength = (high << 8) | ReadBits(bits, 8);
       s.blockRemaining = s.blockLength;
       switch (s.blockType) {
         case kAligned:
           for (unsigned i = 0; i < kLzxAlignedSymbols; ++i)
-            s.alignedTree.lengths[i] = static_cast<uint8_t>(bits.Read(3));
+            s.alignedTree.lengths[i] = static_cast<uint8_t>(ReadBits(bits, 3));
           if (!BuildTree(s.alignedTree, kLzxAlignedSymbols)) return CabResult::Corrupt;
           [[fallthrough]];
         case kVerbatim:
@@ -436,7 +317,7 @@ CabResult LzxDecodeBlockInPlace(LzxState& s, const uint8_t* in, size_t inLength,
           s.intelStarted = true;
           // 1 to 16 bits of padding up to the next 16-bit boundary, then
           // R0, R1, R2 as bytes.
-          size_t at = (bits.ConsumedBits() / 16 + 1) * 2;
+          size_t at = (ConsumedBits(bits, in) / 16 + 1) * 2;
           if (at + 12 > inLength) return CabResult::Corrupt;
           s.r0 = LoadLe32(in + at);
           s.r1 = LoadLe32(in + at + 4);
@@ -447,7 +328,7 @@ CabResult LzxDecodeBlockInPlace(LzxState& s, const uint8_t* in, size_t inLength,
         default:
           return CabResult::Corrupt;
       }
-      if (s.blockType != kUncompressed && bits.RanDry()) return CabResult::Corrupt;
+      if (s.blockType != kUncompressed && RanDry(bits)) return CabResult::Corrupt;
     }
     while (s.blockRemaining > 0 && owed > 0) {
       uint32_t run = s.blockRemaining < owed ? s.blockRemaining : owed;
@@ -466,7 +347,7 @@ CabResult LzxDecodeBlockInPlace(LzxState& s, const uint8_t* in, size_t inLength,
       }
     }
   }
-  if (s.blockType != kUncompressed && bits.RanDry()) return CabResult::Corrupt;
+  if (s.blockType != kUncompressed && RanDry(bits)) return CabResult::Corrupt;
 
   // The block's bytes end at the window position; a folder whose block sizes
   // do not divide the window may have wrapped between runs.

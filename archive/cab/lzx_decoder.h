@@ -10,25 +10,22 @@
 #include <cstdint>
 
 #include "archive/cab/cab_result.h"
+#include "codec/huffman_table.h"
 
-// A decode tree: 2^bits direct entries indexed by the next bits, then pairs
-// of entries forming a binary tree for longer codes. An entry holds a symbol
-// and its code length (kLzxEntryLengthShift up), or an inner node: a value
-// of at least the symbol count in the low bits and length 0. Lengths keep 64
-// spare entries because a run of the pretree may overshoot the last position.
+// A decode tree: a table of 2^bits entries and tree nodes for longer codes
+// (see codec/huffman_table.h). Lengths keep 64 spare entries because a run
+// of the pretree may overshoot the last position.
 template <unsigned Symbols, unsigned Bits>
 struct LzxTree {
   static constexpr unsigned kSymbols = Symbols;
   static constexpr unsigned kBits = Bits;
   uint8_t lengths[Symbols + 64];
-  // Inner nodes of a complete code number fewer than its symbols.
-  uint16_t table[(1u << Bits) + 2 * Symbols];
+  uint16_t table[1u << Bits];
+  HuffmanTree<HuffmanTreeNodes(Symbols)> nodes;
   unsigned symbols;  // symbols the table was built over
-  bool empty;        // every length 0: allowed, but no symbol can be decoded
+  bool empty;        // no symbol can be decoded: every length 0 (allowed), or
+                     // a failed build
 };
-
-constexpr unsigned kLzxEntryLengthShift = 11;  // symbols and inner nodes stay below 2^11
-constexpr uint16_t kLzxEntryValueMask = (1u << kLzxEntryLengthShift) - 1;
 
 constexpr unsigned kLzxMainSymbols = 656;  // 256 + 8 * 50 position slots
 constexpr unsigned kLzxLengthSymbols = 249;

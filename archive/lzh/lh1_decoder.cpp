@@ -203,7 +203,7 @@ void AddPositionLeaf(AdaptiveTree& t, int p) {
 // Walks from the root's children to a leaf, one bit per level (bit 0 takes
 // the higher-numbered child). The trees are built by the decoder itself, so
 // a walk always ends; the bound only guards against a broken invariant.
-int WalkTree(AdaptiveTree& t, LzhBitReader& r, int root) {
+int WalkTree(AdaptiveTree& t, MsbBitReader& r, int root) {
   int c = t.child[root];
   for (int steps = 0; c > 0 && steps < kAdaptiveNodes; ++steps) {
     Refill(r);
@@ -230,7 +230,7 @@ class AdaptiveDecoder {
   uint32_t Distance(uint64_t produced, uint32_t) {
     if (!lh2_) {
       Refill(r_);
-      const uint32_t j = DecodeSymbol<kLzhPositionTableBits>(
+      const uint32_t j = DecodeHuffman<kLzhPositionTableBits>(
           r_, s_.positionTable, s_.positionLengths, s_.tree, kLh1PositionSymbols);
       return (j << 6) + GetBits(r_, 6);
     }
@@ -253,7 +253,7 @@ class AdaptiveDecoder {
  private:
   LzhDecoderState& s_;
   AdaptiveTree& t_;
-  LzhBitReader& r_;
+  MsbBitReader& r_;
   bool lh2_;
 };
 
@@ -270,8 +270,8 @@ LzhDecodeResult DecodeAdaptive(LzhDecoderState& s, const LzhMethodInfo& method,
     uint8_t lengths[kLh1PositionSymbols];
     ReadyMadeLengths(0, kLh1PositionSymbols, lengths);
     // A ready-made code is complete by construction.
-    (void)BuildDecodeTable(kLh1PositionSymbols, lengths, kLzhPositionTableBits, s.positionTable,
-                           s.tree);
+    (void)BuildHuffmanTable(lengths, kLh1PositionSymbols, kLzhPositionTableBits, s.positionTable,
+                            s.tree);
     for (int i = 0; i < kLh1PositionSymbols; ++i) s.positionLengths[i] = lengths[i];
   }
   AdaptiveDecoder decoder(s, lh2);

@@ -15,7 +15,7 @@ constexpr int kSingleValueBits = 9;
 // `flagged`). Three leading lengths of 1 are no code but an escape: a 9-bit
 // value follows that every code of the block stands for. Returns true when
 // the lengths were read into `lengths`, false when the escape filled the table.
-bool ReadPlainLengths(LzhBitReader& r, int n, bool flagged, uint8_t* lengths, uint8_t* kept,
+bool ReadPlainLengths(MsbBitReader& r, int n, bool flagged, uint8_t* lengths, uint8_t* kept,
                       uint16_t* table, int tableBits) {
   for (int i = 0; i < n; ++i) {
     Refill(r);
@@ -33,12 +33,13 @@ bool ReadPlainLengths(LzhBitReader& r, int n, bool flagged, uint8_t* lengths, ui
 }
 
 void ReadBlockHeader(LzhDecoderState& s) {
-  LzhBitReader& r = s.reader;
+  MsbBitReader& r = s.reader;
   s.blockCount = GetBits(r, 16);
   uint8_t lengths[kLiteralSymbols];
   if (ReadPlainLengths(r, kLiteralSymbols, true, lengths, s.literalLengths, s.literalTable,
                        kLzhLiteralTableBits) &&
-      BuildDecodeTable(kLiteralSymbols, lengths, kLzhLiteralTableBits, s.literalTable, s.tree)) {
+      BuildHuffmanTable(lengths, kLiteralSymbols, kLzhLiteralTableBits, s.literalTable, s.tree) ==
+          HuffmanBuild::Ok) {
     std::memcpy(s.literalLengths, lengths, kLiteralSymbols);
   }
   uint8_t positions[kPositionSymbols];
@@ -50,8 +51,8 @@ void ReadBlockHeader(LzhDecoderState& s) {
   } else {
     ReadyMadeLengths(1, kPositionSymbols, positions);
   }
-  if (BuildDecodeTable(kPositionSymbols, positions, kLzhPositionTableBits, s.positionTable,
-                       s.tree)) {
+  if (BuildHuffmanTable(positions, kPositionSymbols, kLzhPositionTableBits, s.positionTable,
+                        s.tree) == HuffmanBuild::Ok) {
     std::memcpy(s.positionLengths, positions, kPositionSymbols);
   }
 }
@@ -66,7 +67,7 @@ class Lh3Decoder {
     if (s_.blockCount == 0) ReadBlockHeader(s_);
     s_.blockCount = (s_.blockCount - 1) & 0xFFFF;
     Refill(r_);
-    uint32_t j = DecodeSymbol<kLzhLiteralTableBits>(r_, s_.literalTable, s_.literalLengths,
+    uint32_t j = DecodeHuffman<kLzhLiteralTableBits>(r_, s_.literalTable, s_.literalLengths,
                                                     s_.tree, kLiteralSymbols);
     if (j == kExtraSymbol) j += GetBits(r_, 8);
     return j;
@@ -74,7 +75,7 @@ class Lh3Decoder {
 
   uint32_t Distance(uint64_t, uint32_t) {
     Refill(r_);
-    const uint32_t j = DecodeSymbol<kLzhPositionTableBits>(r_, s_.positionTable,
+    const uint32_t j = DecodeHuffman<kLzhPositionTableBits>(r_, s_.positionTable,
                                                            s_.positionLengths, s_.tree,
                                                            kPositionSymbols);
     return (j << 6) + GetBits(r_, 6);
@@ -84,7 +85,7 @@ class Lh3Decoder {
 
  private:
   LzhDecoderState& s_;
-  LzhBitReader& r_;
+  MsbBitReader& r_;
 };
 
 }  // namespace

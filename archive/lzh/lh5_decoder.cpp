@@ -16,7 +16,7 @@ constexpr int kMaxLengthOnes = 10;
 
 // The literal/length lengths of a block, coded with the code-length code.
 void ReadLiteralLengths(LzhDecoderState& s) {
-  LzhBitReader& r = s.reader;
+  MsbBitReader& r = s.reader;
   const uint32_t k = GetBits(r, kLiteralCountBits);
   if (k == 0) {
     FillSingleSymbol(kLzhLiteralSymbols, s.literalLengths, s.literalTable, kLzhLiteralTableBits,
@@ -28,7 +28,7 @@ void ReadLiteralLengths(LzhDecoderState& s) {
   uint32_t i = 0;
   while (i < k) {
     Refill(r);
-    const uint32_t x = DecodeSymbol<kLzhPositionTableBits>(r, s.positionTable, s.positionLengths,
+    const uint32_t x = DecodeHuffman<kLzhPositionTableBits>(r, s.positionTable, s.positionLengths,
                                                            s.tree, kCodeLengthSymbols);
     if (x >= 3) {
       if (i < static_cast<uint32_t>(kLzhLiteralSymbols)) lengths[i] = static_cast<uint8_t>(x - 2);
@@ -40,8 +40,8 @@ void ReadLiteralLengths(LzhDecoderState& s) {
     i += zeros;
   }
   if (i > static_cast<uint32_t>(kLzhLiteralSymbols)) valid = false;
-  if (valid && BuildDecodeTable(kLzhLiteralSymbols, lengths, kLzhLiteralTableBits, s.literalTable,
-                                s.tree)) {
+  if (valid && BuildHuffmanTable(lengths, kLzhLiteralSymbols, kLzhLiteralTableBits,
+                                 s.literalTable, s.tree) == HuffmanBuild::Ok) {
     std::memcpy(s.literalLengths, lengths, sizeof lengths);
   }
 }
@@ -53,7 +53,7 @@ void ReadBlockHeader(LzhDecoderState& s) {
   ReadPositionLengths(s, s.positionSymbols, s.positionBits, -1);
 }
 
-// Reads through local copies of the bit cursor (see LzhLocalBits) and the
+// Reads through local copies of the bit cursor (see MsbLocalBits) and the
 // block count, which the state gets back around the block header and at
 // the end.
 class BlockDecoder {
@@ -76,12 +76,12 @@ class BlockDecoder {
     // One refill serves the code and, for a match, its position code and
     // extra bits: 16 + 16 + 15 bits, below the 56 a refill guarantees.
     b_.Refill(s_.reader);
-    return DecodeSymbol<kLzhLiteralTableBits>(b_.c, s_.literalTable, s_.literalLengths, s_.tree,
+    return DecodeHuffman<kLzhLiteralTableBits>(b_.c, s_.literalTable, s_.literalLengths, s_.tree,
                                               kLzhLiteralSymbols);
   }
 
   __attribute__((always_inline)) uint32_t Distance(uint64_t, uint32_t) {
-    const uint32_t j = DecodeSymbol<kLzhPositionTableBits>(
+    const uint32_t j = DecodeHuffman<kLzhPositionTableBits>(
         b_.c, s_.positionTable, s_.positionLengths, s_.tree,
         static_cast<uint32_t>(s_.positionSymbols));
     if (j <= 1) return j;
@@ -104,14 +104,14 @@ class BlockDecoder {
   }
 
   LzhDecoderState& s_;
-  LzhLocalBits b_;
+  MsbLocalBits b_;
   uint32_t blockCount_;
 };
 
 }  // namespace
 
 void ReadPositionLengths(LzhDecoderState& s, int n, int countBits, int special) {
-  LzhBitReader& r = s.reader;
+  MsbBitReader& r = s.reader;
   const uint32_t k = GetBits(r, countBits);
   if (k == 0) {
     FillSingleSymbol(n, s.positionLengths, s.positionTable, kLzhPositionTableBits,
@@ -148,7 +148,8 @@ void ReadPositionLengths(LzhDecoderState& s, int n, int countBits, int special) 
   }
   // A count beyond the symbol count is invalid: the list is dropped.
   if (k > static_cast<uint32_t>(n)) return;
-  if (BuildDecodeTable(n, lengths, kLzhPositionTableBits, s.positionTable, s.tree)) {
+  if (BuildHuffmanTable(lengths, n, kLzhPositionTableBits, s.positionTable, s.tree) ==
+      HuffmanBuild::Ok) {
     std::memcpy(s.positionLengths, lengths, static_cast<size_t>(n));
   }
 }

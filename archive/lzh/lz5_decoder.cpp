@@ -49,7 +49,7 @@ class Lz5Decoder {
   }
 
   LzhDecoderState& s_;
-  LzhBitReader& r_;
+  MsbBitReader& r_;
   bool dry_ = false;
 };
 

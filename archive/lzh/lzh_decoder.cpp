@@ -54,7 +54,8 @@ LzhDecodeResult DecodeMember(LzhDecoderState& s, LzhMethod method, FILE* archive
   LzhWindow window{data, m.windowSize, output, false};
   ResetTables(s);
   // Bit readers load their first bits when first asked; -lz5- reads bytes.
-  StartByteInput(s.reader, archive, packedSize);
+  s.input.Start(archive, packedSize);
+  StartMsbBits(s.reader, nullptr, 0, &s.input);
   const LzhDecodeResult result = m.decode(s, m, window, unpackedSize);
   std::free(data);
   return result;

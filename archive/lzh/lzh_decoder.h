@@ -10,7 +10,7 @@
 #include <cstdio>
 
 #include "archive/lzh/lh1_decoder.h"
-#include "archive/lzh/lzh_bit_reader.h"
+#include "codec/msb_bit_reader.h"
 #include "archive/lzh/lzh_table.h"
 
 // Method numbers, as derived from the method id of a member header.
@@ -42,7 +42,8 @@ enum class LzhDecodeResult : uint8_t {
 // `new (std::nothrow) LzhDecoderState`); DecodeMember initialises every part
 // a method uses at the start of each member, so nothing carries over.
 struct LzhDecoderState {
-  LzhBitReader reader;
+  MsbBitReader reader;
+  FileBitInput input;  // the member's packed data, for the reader
   // Block and static Huffman methods (-lh3- to -lh7-, ARJ).
   uint8_t literalLengths[kLzhLiteralSymbols];
   uint8_t positionLengths[kLzhPositionLengths];  // also the 19-symbol code-length code

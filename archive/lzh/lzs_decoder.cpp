@@ -28,7 +28,7 @@ class LzsDecoder {
 
  private:
   LzhDecoderState& s_;
-  LzhBitReader& r_;
+  MsbBitReader& r_;
 };
 
 }  // namespace

@@ -8,8 +8,9 @@
 #include "codec/match_copy.h"
 
 // Where a member's bytes come from and where its output goes. For the ZIP
-// handler, ReadMember is the decrypting read (it gives fewer bytes than asked
-// only at the end of the archive) and WriteMember the CRC write.
+// handler (ZipMemberData), ReadMember is the decrypting read, which gives
+// fewer bytes than asked only at the end of the member's compressed data or
+// of the archive, and WriteMember hands the bytes to the member output.
 class ZipMemberIo {
  public:
   virtual size_t ReadMember(uint8_t* buffer, size_t count) = 0;
@@ -25,10 +26,10 @@ class ZipMemberIo {
 enum class ZipDecodeResult { kComplete, kTruncated, kBadData };
 
 // Bits come out least significant first. The reader fetches whole bytes in
-// blocks (it may read past the member's compressed data, which the handler
-// skips over afterwards) and does not know the compressed size. When a
-// request cannot be met in full the missing bits read as zeros and
-// endOfInput stays set for good; decoders check it after each token.
+// blocks, as many as the source gives (the source stops at the end of the
+// member's compressed data). When a request cannot be met in full the
+// missing bits read as zeros and endOfInput stays set for good; decoders
+// check it after each token.
 struct LsbBitReader {
   explicit LsbBitReader(ZipMemberIo& source) : io(&source) {}
 

@@ -254,7 +254,6 @@ bool ZipHandler::Extract(const char* path, const char* outputFolder) {
     if (ExtractMember(header, out, dataEnd) == Next::kEndArchive || out.ArchiveEnded()) break;
     if (fseeko(archive_, static_cast<off_t>(dataEnd), SEEK_SET) != 0) break;
   }
-  output_ = nullptr;
   fclose(archive_);
   archive_ = nullptr;
   return true;
@@ -306,12 +305,11 @@ ZipHandler::Next ZipHandler::ExtractMember(const ZipLocalHeader& header, MemberO
   // not known.
   if (!out.Begin(info)) return Next::kMember;
 
-  output_ = &out;
-  encrypted_ = false;
-  readShort_ = false;
   uint64_t compressedSize = header.compressedSize;
-  if (header.flags & kFlagEncrypted) {
-    if (!OpenEncrypted(header)) {
+  ZipKeys keys{};
+  const bool encrypted = (header.flags & kFlagEncrypted) != 0;
+  if (encrypted) {
+    if (!OpenEncrypted(header, &keys)) {
       // Nothing of a member that could not be opened stays, and the rest of
       // the archive is not tried.
       out.Fail("no password given opens it; the rest of the archive is not extracted");
@@ -319,6 +317,9 @@ ZipHandler::Next ZipHandler::ExtractMember(const ZipLocalHeader& header, MemberO
     }
     compressedSize = compressedSize > kEncryptionHeaderSize ? compressedSize - kEncryptionHeaderSize : 0;
   }
+  // The decoders read no further than the member's data, unless its size
+  // comes only behind the data (flag bit 3 with sizes of 0).
+  ZipMemberData data(archive_, out, sizesDeferred ? UINT64_MAX : compressedSize, encrypted ? &keys : nullptr);
 
   void* work = g_ReadAheadBuffer;
   // Sizes above 32 bits come only with Zip64, which the legacy methods
@@ -326,37 +327,36 @@ ZipHandler::Next ZipHandler::ExtractMember(const ZipLocalHeader& header, MemberO
   const uint32_t size32 = static_cast<uint32_t>(std::min<uint64_t>(header.uncompressedSize, UINT32_MAX));
   MemberEnd end = MemberEnd::kComplete;
   switch (header.method) {
-    case 0: end = CopyStored(compressedSize); break;
-    case 1: end = FromDecodeResult(Unshrink(*this, size32, work)); break;
+    case 0: end = CopyStored(data, compressedSize); break;
+    case 1: end = FromDecodeResult(Unshrink(data, size32, work)); break;
     case 2: case 3: case 4: case 5:
-      end = FromDecodeResult(Expand(*this, size32, header.method - 1, work));
+      end = FromDecodeResult(Expand(data, size32, header.method - 1, work));
       break;
     case 6:
       end = FromDecodeResult(
-          Explode(*this, size32, header.flags & kFlagWindow8k, header.flags & kFlagLiteralTree, work));
+          Explode(data, size32, header.flags & kFlagWindow8k, header.flags & kFlagLiteralTree, work));
       break;
     case 8: {
       size_t unused = 0;
-      end = Inflate(compressedSize, toStreamEnd, &unused);
+      end = Inflate(data, compressedSize, toStreamEnd, &unused);
       if (toStreamEnd) dataEnd = static_cast<long long>(ftello(archive_)) - static_cast<long long>(unused);
       break;
     }
   }
-  if (end == MemberEnd::kTruncated && !readShort_) end = MemberEnd::kDamaged;
+  if (end == MemberEnd::kTruncated && !data.ReadShort()) end = MemberEnd::kDamaged;
   if (described && end == MemberEnd::kComplete && fseeko(archive_, static_cast<off_t>(dataEnd), SEEK_SET) == 0)
     (void)ReadDataDescriptor(header, static_cast<uint64_t>(dataEnd - dataStart), out, &dataEnd);
-  output_ = nullptr;
   out.End(end);
   return Next::kMember;
 }
 
-bool ZipHandler::OpenEncrypted(const ZipLocalHeader& header) {
-  if (rememberedPassword_[0] != '\0' && TryPassword(rememberedPassword_, header)) return true;
+bool ZipHandler::OpenEncrypted(const ZipLocalHeader& header, ZipKeys* keys) {
+  if (rememberedPassword_[0] != '\0' && TryPassword(rememberedPassword_, header, keys)) return true;
   for (int attempt = 0; attempt < kPasswordTries; ++attempt) {
     const char* answer = PasswordPrompt(&PasswordSlot);
     strncpy(rememberedPassword_, answer != nullptr ? answer : "", sizeof rememberedPassword_ - 1);
     rememberedPassword_[sizeof rememberedPassword_ - 1] = '\0';
-    if (TryPassword(rememberedPassword_, header)) return true;
+    if (TryPassword(rememberedPassword_, header, keys)) return true;
   }
   return false;
 }
@@ -387,50 +387,54 @@ bool ZipHandler::ReadDataDescriptor(const ZipLocalHeader& header, uint64_t packe
   return false;
 }
 
-bool ZipHandler::TryPassword(const char* password, const ZipLocalHeader& header) {
+bool ZipHandler::TryPassword(const char* password, const ZipLocalHeader& header, ZipKeys* opened) {
   ZipKeys keys = KeysForPassword(password);
   const off_t start = ftello(archive_);
   uint8_t encryptionHeader[kEncryptionHeaderSize];
   const uint16_t check = (header.flags & kFlagDataDescriptor) ? header.dosTime : header.crc >> 16;
   if (fread(encryptionHeader, 1, sizeof encryptionHeader, archive_) == sizeof encryptionHeader &&
       CheckEncryptionHeader(keys, encryptionHeader, check)) {
-    keys_ = keys;
-    encrypted_ = true;
+    *opened = keys;
     return true;
   }
   fseeko(archive_, start, SEEK_SET);
   return false;
 }
 
-size_t ZipHandler::ReadMember(uint8_t* buffer, size_t count) {
-  if (output_ == nullptr || output_->Failed()) return 0;
-  size_t n = fread(buffer, 1, count, archive_);
-  if (n < count) readShort_ = true;
+ZipMemberData::ZipMemberData(FILE* archive, MemberOutput& out, uint64_t limit, const ZipKeys* keys)
+    : archive_(archive), out_(out), remaining_(limit), encrypted_(keys != nullptr) {
+  if (keys != nullptr) keys_ = *keys;
+}
+
+size_t ZipMemberData::ReadMember(uint8_t* buffer, size_t count) {
+  if (out_.Failed()) return 0;
+  const size_t want = static_cast<size_t>(std::min<uint64_t>(count, remaining_));
+  const size_t n = fread(buffer, 1, want, archive_);
+  if (n < want) readShort_ = true;
+  remaining_ -= n;
   if (encrypted_) DecryptBytes(keys_, buffer, n);
   return n;
 }
 
-void ZipHandler::WriteMember(const uint8_t* data, size_t count) {
-  if (output_ != nullptr) (void)output_->Write(data, count);
-}
+void ZipMemberData::WriteMember(const uint8_t* data, size_t count) { (void)out_.Write(data, count); }
 
-MemberEnd ZipHandler::CopyStored(uint64_t compressedSize) {
+MemberEnd ZipHandler::CopyStored(ZipMemberData& data, uint64_t compressedSize) {
   for (uint64_t remaining = compressedSize; remaining > 0;) {
     const size_t want = static_cast<size_t>(std::min<uint64_t>(remaining, kReadAheadSize));
-    const size_t n = ReadMember(g_ReadAheadBuffer, want);
-    if (n != 0) WriteMember(g_ReadAheadBuffer, n);
+    const size_t n = data.ReadMember(g_ReadAheadBuffer, want);
+    if (n != 0) data.WriteMember(g_ReadAheadBuffer, n);
     if (n != want) return MemberEnd::kTruncated;
     remaining -= n;
   }
   return MemberEnd::kComplete;
 }
 
-MemberEnd ZipHandler::Inflate(uint64_t compressedSize, bool toStreamEnd, size_t* unused) {
+MemberEnd ZipHandler::Inflate(ZipMemberData& data, uint64_t compressedSize, bool toStreamEnd, size_t* unused) {
   uint8_t* const out = g_ReadAheadBuffer;
   uint8_t* const in = g_ReadAheadBuffer + kInflateHalf;
   uint64_t remaining = toStreamEnd ? UINT64_MAX : compressedSize;
   auto refill = [&]() -> size_t {
-    size_t n = remaining == 0 ? 0 : ReadMember(in, static_cast<size_t>(std::min<uint64_t>(remaining, kInflateHalf)));
+    size_t n = remaining == 0 ? 0 : data.ReadMember(in, static_cast<size_t>(std::min<uint64_t>(remaining, kInflateHalf)));
     remaining -= n;
     return n;
   };
@@ -449,7 +453,7 @@ MemberEnd ZipHandler::Inflate(uint64_t compressedSize, bool toStreamEnd, size_t*
     const size_t before = got;
     const InflateResult result = inflater.Run(next, got, put, room);
     const size_t produced = kInflateHalf - room;
-    if (produced != 0) WriteMember(out, produced);
+    if (produced != 0) data.WriteMember(out, produced);
     if (result == InflateResult::kEnd) {
       end = MemberEnd::kComplete;
       break;

@@ -59,7 +59,29 @@ class ZipHostMarkings {
   std::vector<uint64_t> legacy_;  // sorted local header offsets of MS-DOS/Windows members
 };
 
-class ZipHandler : public FormatHandler, private ZipMemberIo {
+// One member's data as the decoders read it: at most `limit` bytes of the
+// archive from its position on (the member's compressed size, so no decoder
+// reads into the next member), decrypted when the member is encrypted, and
+// nothing once the member's output has failed, so every decoder stops. The
+// writes go to the member output.
+class ZipMemberData final : public ZipMemberIo {
+ public:
+  ZipMemberData(FILE* archive, MemberOutput& out, uint64_t limit, const ZipKeys* keys);
+  size_t ReadMember(uint8_t* buffer, size_t count) override;
+  void WriteMember(const uint8_t* data, size_t count) override;
+  // A read met the end of the archive before the limit.
+  bool ReadShort() const { return readShort_; }
+
+ private:
+  FILE* archive_;
+  MemberOutput& out_;
+  uint64_t remaining_;  // bytes left to the limit
+  ZipKeys keys_{};
+  bool encrypted_;
+  bool readShort_ = false;
+};
+
+class ZipHandler : public FormatHandler {
  public:
   ZipHandler() : FormatHandler("Zip" EXTRACT_SUFFIX) {}
   bool MatchesExtension(const char* extension) override;
@@ -69,32 +91,24 @@ class ZipHandler : public FormatHandler, private ZipMemberIo {
  private:
   enum class Next { kMember, kEndArchive };
 
-  // The decrypting read: reads from the archive and decrypts when the member
-  // is encrypted; nothing once the member's output has failed, so every
-  // decoder stops. The member write: hands the bytes to the member output.
-  size_t ReadMember(uint8_t* buffer, size_t count) override;
-  void WriteMember(const uint8_t* data, size_t count) override;
-
   [[nodiscard]] bool FindNextMember(ZipLocalHeader& header);
   Next ExtractMember(const ZipLocalHeader& header, MemberOutput& out, long long& dataEnd);
-  [[nodiscard]] bool OpenEncrypted(const ZipLocalHeader& header);
-  [[nodiscard]] bool TryPassword(const char* password, const ZipLocalHeader& header);
-  MemberEnd CopyStored(uint64_t compressedSize);
+  // Reads the encryption header with each password tried; the keys that
+  // open the member, or false.
+  [[nodiscard]] bool OpenEncrypted(const ZipLocalHeader& header, ZipKeys* keys);
+  [[nodiscard]] bool TryPassword(const char* password, const ZipLocalHeader& header, ZipKeys* keys);
+  MemberEnd CopyStored(ZipMemberData& data, uint64_t compressedSize);
   // Inflates at most compressedSize bytes of input, or, with `toStreamEnd`,
   // as much as the deflate stream takes. *unused: the input bytes read but
   // not used.
-  MemberEnd Inflate(uint64_t compressedSize, bool toStreamEnd, size_t* unused);
+  MemberEnd Inflate(ZipMemberData& data, uint64_t compressedSize, bool toStreamEnd, size_t* unused);
   // Reads the data descriptor at the stream position (behind the data of a
   // member with flag bit 3) and hands its CRC-32 to the output; false when
   // none is there whose sizes match what the member took and gave.
   bool ReadDataDescriptor(const ZipLocalHeader& header, uint64_t packed, MemberOutput& out, long long* end);
 
-  ZipKeys keys_{};
   ZipHostMarkings hosts_;
   FILE* archive_ = nullptr;
-  MemberOutput* output_ = nullptr;  // the member being decoded
-  bool encrypted_ = false;          // the member's data pass through decryption
-  bool readShort_ = false;          // a read of member data met the end of the archive
   // The password that opened the last encrypted member; lasts one Extract.
   char rememberedPassword_[128] = {};
 };

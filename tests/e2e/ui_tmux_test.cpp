@@ -27,6 +27,12 @@ class TmuxTest : public ::testing::Test {
     if (!socket_.empty()) Tmux("kill-server 2>/dev/null");
   }
   int Tmux(const std::string& args) { return testutil::System("tmux -L " + socket_ + " " + args); }
+  // Ends the server and moves to a socket of its own for the next session: a
+  // new session on the old socket can meet the old server still exiting.
+  void NewServer() {
+    Tmux("kill-server 2>/dev/null");
+    socket_ = "dorvane-ui-" + std::to_string(getpid()) + "-" + std::to_string(++servers_);
+  }
   // Runs the program in a new session; `setup` runs before it, `pipe` (a
   // shell command) feeds its standard input, `args` are its arguments.
   void Start(const std::string& setup = "", const std::string& pipe = "", const std::string& args = "") {
@@ -92,6 +98,7 @@ class TmuxTest : public ::testing::Test {
   }
   TempDir tmp_;
   std::string socket_;
+  int servers_ = 0;
 };
 
 TEST_F(TmuxTest, ExtractionRoadWithTheKeyboard) {
@@ -233,7 +240,7 @@ TEST_F(TmuxTest, CommandLinePasswordFromPipeOrTerminal) {
   Start("", "echo secret", args);
   WaitFor("EXIT=0");
   EXPECT_EQ(testutil::Sha256Hex(ReadFile(tmp_ / "out/numbers.txt")), kNumbersSha);
-  Tmux("kill-server");
+  NewServer();
   testutil::System("rm -rf '" + tmp_ / "out" + "'; mkdir -p '" + tmp_ / "out" + "'");
   Start("", "", args);
   // The prompt reads once the terminal's echo is off (the progress status
@@ -267,7 +274,7 @@ TEST_F(TmuxTest, ProgressStatusLineOnlyOnATerminal) {
   const std::string run = "-o '" + tmp_ / "out" + "' '" + tmp_ / "enc.zip" + "'";
   const std::string lineEnd = "numbers.txt";
   for (const std::string& extra : {std::string("-v "), std::string("-q "), std::string("2>'" + tmp_ / "err.txt" + "' ")}) {
-    Tmux("kill-server 2>/dev/null");
+    NewServer();
     testutil::System("rm -f '" + fifo + "'; mkfifo '" + fifo + "'");
     Start("", "cat '" + fifo + "'", extra + run);
     std::string s;

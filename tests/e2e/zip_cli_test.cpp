@@ -148,6 +148,31 @@ TEST_F(ZipCli, LegacyMethodsAndEncryptionThroughTheHandler) {
   for (const ZipMember& m : members) EXPECT_EQ(ReadFile(out() + "/" + m.name), ToString(text)) << m.name;
 }
 
+// A legacy member whose header gives a compressed size short of its data:
+// the decoder reads no further than that size (never into what follows),
+// so the member ends damaged and the next member is whole.
+TEST_F(ZipCli, LegacyDecodersReadNoFurtherThanTheCompressedSize) {
+  const Bytes text = zipenc::SampleData(30000, 7);
+  struct Row {
+    uint16_t method, flags;
+    Bytes data;
+  };
+  const Row rows[] = {{1, 0, zipenc::Shrink(text)}, {3, 0, zipenc::Reduce(text, 2)}, {6, 0x6, zipenc::Implode(text, true, true)}};
+  for (const Row& row : rows) {
+    SCOPED_TRACE(row.method);
+    ZipMember cut, next;
+    cut.name = "cut.bin", cut.method = row.method, cut.flags = row.flags, cut.plain = text, cut.data = row.data;
+    cut.compressedSize = static_cast<int32_t>(row.data.size()) - 16;
+    next.name = "next.txt", next.plain = next.data = ToBytes("the next member");
+    const auto r = Extract(Write("cut.zip", zipenc::LocalHeaders({cut, next})));
+    EXPECT_EQ(r.exitCode, 2);
+    EXPECT_NE(r.err.find("cut.bin: "), std::string::npos) << r.err;
+    EXPECT_TRUE(ReadFile(out() + "/cut.bin") != ToString(text));
+    EXPECT_EQ(ReadFile(out() + "/next.txt"), "the next member");
+    testutil::System("rm -rf '" + out() + "'");
+  }
+}
+
 TEST_F(ZipCli, DeflatedMemberLargerThanBothHalvesOfTheBuffer) {
   // 700 KiB that does not compress, then 2 MiB that does: more than 512 KiB
   // of input and of output.

@@ -58,7 +58,9 @@ class CabReader : public ::testing::Test {
   int Extract(const std::string& path, bool tolerate = false) {
     fatal_ = CabFatal();
     ResetArchiveOutcome();
-    return ExtractCabinet(path.c_str(), out().c_str(), tolerate, false, false, true, &fatal_);
+    CabOptions options;
+    options.tolerateErrors = tolerate;
+    return ExtractCabinet(path.c_str(), out().c_str(), options, &fatal_);
   }
   std::string out() const { return tmp_ / "out"; }
   std::string Out(const std::string& name) const { return ReadFile(out() + "/" + name); }
@@ -110,7 +112,9 @@ TEST(CabChecksum, LongBlocksMatchGroupByGroupXor) {
 TEST_F(CabReader, ListingShowsUtf8NamesWhole) {
   fatal_ = CabFatal();
   const std::string path = testutil::Fixture("names/utf8-gcab.cab");
-  ASSERT_EQ(ExtractCabinet(path.c_str(), out().c_str(), false, true, false, true, &fatal_), 0);
+  CabOptions options;
+  options.listOnly = true;
+  ASSERT_EQ(ExtractCabinet(path.c_str(), out().c_str(), options, &fatal_), 0);
   for (const std::string utf8 : {"café-日本\\résumé.txt", "café-日本\\データ.txt"}) {
     char narrow[kPathBufferSize];
     ASSERT_TRUE(DecodeStoredName(reinterpret_cast<const uint8_t*>(utf8.data()), utf8.size(),

@@ -142,19 +142,22 @@ std::vector<uint8_t> FlatPositionLengths(int np) {
   return l;
 }
 
-TEST(LzhTable, RejectsIncompleteOverfullAndOverlongCodes) {
+TEST(LzhTable, RejectsIncompleteOverfullOverlongAndEmptyCodes) {
   static LzhTree tree;
   uint16_t table[256];
   for (auto& e : table) e = 77;
   // Four codes of length 1 fill the space twice: a 16-bit sum would wrap to 0.
   const uint8_t overfull[4] = {1, 1, 1, 1};
-  EXPECT_FALSE(BuildDecodeTable(4, overfull, 8, table, tree));
+  EXPECT_EQ(BuildHuffmanTable(overfull, 4, 8, table, tree), HuffmanBuild::Invalid);
   const uint8_t incomplete[3] = {1, 2, 0};
-  EXPECT_FALSE(BuildDecodeTable(3, incomplete, 8, table, tree));
+  EXPECT_EQ(BuildHuffmanTable(incomplete, 3, 8, table, tree), HuffmanBuild::Invalid);
   uint8_t overlong[18];
   for (int i = 0; i < 17; ++i) overlong[i] = static_cast<uint8_t>(i + 1);
   overlong[17] = 17;
-  EXPECT_FALSE(BuildDecodeTable(18, overlong, 8, table, tree));
+  EXPECT_EQ(BuildHuffmanTable(overlong, 18, 8, table, tree), HuffmanBuild::Invalid);
+  // No code at all is told apart: LZX allows it, the LZH family does not.
+  const uint8_t none[5] = {};
+  EXPECT_EQ(BuildHuffmanTable(none, 5, 8, table, tree), HuffmanBuild::Empty);
   for (uint16_t e : table) EXPECT_EQ(e, 77);  // left as it was
 }
 
@@ -165,20 +168,17 @@ TEST(LzhTable, LongCodesWalkTheTree) {
   lengths.push_back(16);
   static LzhTree tree;
   uint16_t table[256];
-  ASSERT_TRUE(BuildDecodeTable(17, lengths.data(), 8, table, tree));
+  ASSERT_EQ(BuildHuffmanTable(lengths.data(), 17, 8, table, tree), HuffmanBuild::Ok);
   const auto codes = CanonicalCodes(lengths);
-  static LzhBitReader r;
   for (uint32_t symbol : {0u, 7u, 8u, 12u, 15u, 16u}) {
     Bits b;
     b.Put(codes[symbol], lengths[symbol]);
     b.Put(0x5A, 8);
-    FILE* in = tmpfile();
-    fwrite(b.bytes.data(), 1, b.bytes.size(), in);
-    rewind(in);
-    StartBitReader(r, in, static_cast<uint32_t>(b.bytes.size()));
-    EXPECT_EQ(DecodeSymbol<8>(r, table, lengths.data(), tree, 17), symbol);
+    MsbBitReader r;
+    StartMsbBits(r, b.bytes.data(), b.bytes.size(), nullptr);
+    Refill(r);
+    EXPECT_EQ(DecodeHuffman<8>(r, table, lengths.data(), tree, 17), symbol);
     EXPECT_EQ(GetBits(r, 8), 0x5Au) << "symbol " << symbol;
-    fclose(in);
   }
 }
 
@@ -192,18 +192,15 @@ TEST(LzhTable, NodeNumberBelowTheSymbolCountIsTakenAsThatSymbol) {
   lengths.push_back(16);
   static LzhTree tree;
   uint16_t table[256];
-  ASSERT_TRUE(BuildDecodeTable(17, lengths.data(), 8, table, tree));
+  ASSERT_EQ(BuildHuffmanTable(lengths.data(), 17, 8, table, tree), HuffmanBuild::Ok);
   lengths.push_back(5);  // a stale length for symbol 17, the first node
   lengths.push_back(0);
-  static LzhBitReader r;
   const uint8_t bytes[] = {0xFF, 0x5A, 0xA5};
-  FILE* in = tmpfile();
-  fwrite(bytes, 1, sizeof bytes, in);
-  rewind(in);
-  StartBitReader(r, in, sizeof bytes);
-  EXPECT_EQ(DecodeSymbol<8>(r, table, lengths.data(), tree, 19), 17u);
+  MsbBitReader r;
+  StartMsbBits(r, bytes, sizeof bytes, nullptr);
+  Refill(r);
+  EXPECT_EQ(DecodeHuffman<8>(r, table, lengths.data(), tree, 19), 17u);
   EXPECT_EQ(GetBits(r, 8), 0xEBu);  // 5 bits dropped
-  fclose(in);
 }
 
 TEST(LzhTable, ReadyMadeCodesAreComplete) {
@@ -214,12 +211,12 @@ TEST(LzhTable, ReadyMadeCodesAreComplete) {
   EXPECT_EQ(lengths[0], 3);
   EXPECT_EQ(lengths[1], 4);
   EXPECT_EQ(lengths[63], 8);
-  EXPECT_TRUE(BuildDecodeTable(64, lengths, 8, table, tree));
+  EXPECT_EQ(BuildHuffmanTable(lengths, 64, 8, table, tree), HuffmanBuild::Ok);
   ReadyMadeLengths(1, 128, lengths);
   EXPECT_EQ(lengths[0], 2);
   EXPECT_EQ(lengths[1], 4);
   EXPECT_EQ(lengths[127], 9);
-  EXPECT_TRUE(BuildDecodeTable(128, lengths, 8, table, tree));
+  EXPECT_EQ(BuildHuffmanTable(lengths, 128, 8, table, tree), HuffmanBuild::Ok);
 }
 
 TEST(LzhStored, CopiesAndStopsAtTheEnd) {
