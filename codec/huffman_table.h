@@ -79,7 +79,7 @@ void FillSingleSymbol(int symbolCount, uint8_t* lengths, uint16_t* table, int ta
 // FillSingleSymbol, as far as the table's own symbols go (a short code's
 // length is taken from its entry, any other from `lengths`).
 template <int kTableBits, int kNodes>
-inline uint32_t DecodeHuffman(MsbBitCursor& r, const uint16_t* table, const uint8_t* lengths,
+inline uint32_t DecodeHuffman(BitCursor& r, const uint16_t* table, const uint8_t* lengths,
                               const HuffmanTree<kNodes>& tree, uint32_t symbolCount) {
   const uint32_t entry = table[PeekBits(r, kTableBits)];
   // An entry that leads into the tree fails the test through its flag.

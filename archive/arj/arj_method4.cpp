@@ -7,13 +7,13 @@
 namespace {
 
 // The method's two codes, for the shared window loop, read through a local
-// copy of the bit cursor (see MsbLocalBits).
+// copy of the bit cursor (see LocalBits).
 class Method4Codes {
  public:
   // Codes >= 256 are matches of (code - 253) bytes, as for the LZH methods.
   static constexpr uint32_t kLengthBase = 253;
 
-  explicit Method4Codes(MsbBitReader& reader) : r_(reader) { b_.Load(r_); }
+  explicit Method4Codes(BitReader& reader) : r_(reader) { b_.Load(r_); }
   ~Method4Codes() { b_.Store(r_); }
   Method4Codes(const Method4Codes&) = delete;
   Method4Codes& operator=(const Method4Codes&) = delete;
@@ -21,7 +21,7 @@ class Method4Codes {
   __attribute__((always_inline)) uint32_t Code() {
     // One refill covers a length code and its literal or position code:
     // at most 7 + 7 + 4 + 13 bits.
-    b_.Refill(r_);
+    RefillLocal(b_, r_);
     const uint32_t top = PeekBits(b_.c, 16);
     if ((top & 0x8000) == 0) {
       // A 0 bit and eight literal bits: the most common code by far.
@@ -58,8 +58,8 @@ class Method4Codes {
     return v;
   }
 
-  MsbBitReader& r_;
-  MsbLocalBits b_;
+  BitReader& r_;
+  LocalBits b_;
 };
 
 }  // namespace
@@ -72,7 +72,7 @@ LzhDecodeResult DecodeArjMethod4(LzhDecoderState& state, FILE* archive, uint32_t
   if (data == nullptr) return LzhDecodeResult::NoMemory;
   LzhWindow window{data, kArjWindowSize, output, false};
   state.input.Start(archive, packedSize);
-  StartMsbBits(state.reader, nullptr, 0, &state.input);
+  StartBits(state.reader, nullptr, 0, &state.input);
   Method4Codes codes(state.reader);
   const LzhDecodeResult result = RunWindowLoop<false>(codes, window, unpackedSize);
   free(data);

@@ -35,19 +35,19 @@ enum BlockType : uint8_t { kNone = 0, kVerbatim = 1, kAligned = 2, kUncompressed
 
 // 16-bit little-endian words, most significant bit first, over one data
 // block in memory (see codec/msb_bit_reader.h for running dry).
-inline uint32_t ReadBits(MsbBitReader& bits, unsigned n) {
+inline uint32_t ReadBits(BitReader& bits, unsigned n) {
   return GetWordBits(bits, static_cast<int>(n));
 }
 
 // Bits consumed from the start of the block, zeros past its end included.
-inline size_t ConsumedBits(const MsbBitReader& bits, const uint8_t* in) {
+inline size_t ConsumedBits(const BitReader& bits, const uint8_t* in) {
   return (static_cast<size_t>(bits.next - in) + bits.padBytes) * 8 - static_cast<size_t>(bits.count);
 }
 
 // Restarts the bits at byte `at` of the block (which may lie past its end).
-inline void RestartBits(MsbBitReader& bits, const uint8_t* in, size_t length, size_t at) {
+inline void RestartBits(BitReader& bits, const uint8_t* in, size_t length, size_t at) {
   const size_t start = at < length ? at : length;
-  StartMsbBits(bits, in + start, length - start, nullptr);
+  StartBits(bits, in + start, length - start, nullptr);
   bits.padBytes = static_cast<uint32_t>(at - start);
 }
 
@@ -65,21 +65,21 @@ bool BuildTree(Tree& t, unsigned symbols) {
 
 // The next symbol, or -1 for an empty tree. Needs 16 bits loaded.
 template <class Tree>
-inline int DecodeSymbol(const Tree& t, MsbBitCursor& bits) {
+inline int DecodeSymbol(const Tree& t, BitCursor& bits) {
   if (t.empty) return -1;
   return static_cast<int>(
       DecodeHuffman<static_cast<int>(Tree::kBits)>(bits, t.table, t.lengths, t.nodes, t.symbols));
 }
 
 template <class Tree>
-inline int ReadSymbol(const Tree& t, MsbBitReader& bits) {
+inline int ReadSymbol(const Tree& t, BitReader& bits) {
   EnsureWordBits(bits, kMaxCodeBits);
   return DecodeSymbol(t, bits);
 }
 
 // Lengths [first, last) coded as differences to the previous lengths through
 // a pretree of their own.
-bool ReadLengths(LzxState& s, MsbBitReader& bits, uint8_t* lengths, unsigned first, unsigned last) {
+bool ReadLengths(LzxState& s, BitReader& bits, uint8_t* lengths, unsigned first, unsigned last) {
   for (unsigned i = 0; i < kLzxPretreeSymbols; ++i)
     s.pretree.lengths[i] = static_cast<uint8_t>(ReadBits(bits, 4));
   if (!BuildTree(s.pretree, kLzxPretreeSymbols)) return false;
@@ -109,7 +109,7 @@ bool ReadLengths(LzxState& s, MsbBitReader& bits, uint8_t* lengths, unsigned fir
   return true;
 }
 
-bool ReadTrees(LzxState& s, MsbBitReader& bits) {
+bool ReadTrees(LzxState& s, BitReader& bits) {
   if (!ReadLengths(s, bits, s.mainTree.lengths, 0, 256) ||
       !ReadLengths(s, bits, s.mainTree.lengths, 256, s.mainElements) ||
       !BuildTree(s.mainTree, s.mainElements))
@@ -123,15 +123,15 @@ bool ReadTrees(LzxState& s, MsbBitReader& bits) {
 // The bit cursor, the repeated offsets and the tree fields are kept in
 // locals: stores into the window could alias them and would otherwise force
 // them through memory on every symbol.
-CabResult DecodeRun(LzxState& s, MsbBitReader& reader, uint32_t run) {
+CabResult DecodeRun(LzxState& s, BitReader& reader, uint32_t run) {
   uint8_t* const window = s.window;
   const uint32_t windowSize = s.windowSize;
   const uint32_t mask = windowSize - 1;
   uint32_t pos = s.windowPos;
   const bool aligned = s.blockType == kAligned;
-  MsbLocalBits local;
+  LocalBits local;
   local.Load(reader);
-  MsbBitCursor& bits = local.c;
+  BitCursor& bits = local.c;
   uint32_t r0 = s.r0, r1 = s.r1, r2 = s.r2;
   const uint16_t* const mainTable = s.mainTree.table;
   const uint8_t* const mainLengths = s.mainTree.lengths;
@@ -139,7 +139,7 @@ CabResult DecodeRun(LzxState& s, MsbBitReader& reader, uint32_t run) {
   CabResult result = CabResult::Corrupt;
   if (s.mainTree.empty) goto done;
   while (run > 0) {
-    local.EnsureWords(reader, kMaxCodeBits);
+    EnsureLocalWords(local, reader, kMaxCodeBits);
     const uint32_t e = DecodeHuffman<decltype(s.mainTree)::kBits>(
         bits, mainTable, mainLengths, s.mainTree.nodes, mainSymbols);
     if (e < 256) {
@@ -150,7 +150,7 @@ CabResult DecodeRun(LzxState& s, MsbBitReader& reader, uint32_t run) {
     const unsigned symbol = e - 256;
     uint32_t length = symbol & 7;
     if (length == 7) {
-      local.EnsureWords(reader, kMaxCodeBits);
+      EnsureLocalWords(local, reader, kMaxCodeBits);
       int more = DecodeSymbol(s.lengthTree, bits);
       if (more < 0) goto done;
       length += static_cast<uint32_t>(more);
@@ -161,11 +161,11 @@ CabResult DecodeRun(LzxState& s, MsbBitReader& reader, uint32_t run) {
     if (slot >= 3) {
       const unsigned extra = kSlots.extra[slot];
       offset = kSlots.base[slot] - 2;
-      local.EnsureWords(reader, static_cast<int>(extra));
+      EnsureLocalWords(local, reader, static_cast<int>(extra));
       if (aligned && extra >= 3) {
         offset += PeekBits(bits, static_cast<int>(extra - 3)) << 3;
         DropBits(bits, static_cast<int>(extra - 3));
-        local.EnsureWords(reader, kMaxCodeBits);
+        EnsureLocalWords(local, reader, kMaxCodeBits);
         int low = DecodeSymbol(s.alignedTree, bits);
         if (low < 0) goto done;
         offset += static_cast<uint32_t>(low);
@@ -284,8 +284,8 @@ CabResult LzxDecodeBlockInPlace(LzxState& s, const uint8_t* in, size_t inLength,
                                 size_t outLength, const uint8_t** data) {
   *data = out;
   if (s.window == nullptr || outLength > kCabOutputSize) return CabResult::Corrupt;
-  MsbBitReader bits;
-  StartMsbBits(bits, in, inLength, nullptr);
+  BitReader bits;
+  StartBits(bits, in, inLength, nullptr);
   size_t bytePos = 0;  // read position inside an uncompressed block
   if (!s.headerRead) {
     if (ReadBits(bits, 1) != 0) {

@@ -4,6 +4,7 @@
 
 #include <cstring>
 
+#include "codec/lsb_bit_reader.h"
 #include "codec/match_copy.h"
 
 namespace {
@@ -145,65 +146,26 @@ bool BuildTable(const uint8_t* lengths, unsigned count, Alphabet alphabet, unsig
   return true;
 }
 
-// LSB-first bit reader over one block. Past the end it feeds zeros and
-// counts them, so running dry is found by comparing positions.
-struct Bits {
-  const uint8_t* in;
-  size_t length;
-  size_t pos = 0;  // next byte to feed; may pass `length` by the zeros fed
-  uint64_t buffer = 0;
-  unsigned count = 0;
-
-  void Refill() {
-    if (pos + 8 <= length) {
-      uint64_t v;
-      std::memcpy(&v, in + pos, 8);  // little-endian host
-      buffer |= v << count;
-      unsigned bytes = (63 - count) >> 3;
-      pos += bytes;
-      count += bytes * 8;
-      return;
-    }
-    while (count <= 56) {
-      uint64_t b = pos < length ? in[pos] : 0;
-      buffer |= b << count;
-      ++pos;
-      count += 8;
-    }
-  }
-  uint32_t Peek(unsigned n) const { return static_cast<uint32_t>(buffer & ((uint64_t{1} << n) - 1)); }
-  void Drop(unsigned n) {
-    buffer >>= n;
-    count -= n;
-  }
-  uint32_t Take(unsigned n) {  // n <= 32; needs a refill beforehand
-    uint32_t v = Peek(n);
-    Drop(n);
-    return v;
-  }
-  bool RanDry() const { return pos * 8 - count > length * 8; }
-};
-
-// Looks an entry up, following a sub-table link. Needs 15 buffered bits.
-inline uint32_t Lookup(const uint32_t* table, unsigned direct, Bits& bits) {
-  uint32_t e = table[bits.Peek(direct)];
+// Looks an entry up, following a sub-table link. Needs 15 loaded bits.
+inline uint32_t Lookup(const uint32_t* table, unsigned direct, BitCursor& bits) {
+  uint32_t e = table[PeekLsb(bits, static_cast<int>(direct))];
   if (EntryKind(e) == kMszipLink) {
-    bits.Drop(direct);
-    e = table[EntryValue(e) + bits.Peek(EntryExtra(e))];
+    DropLsb(bits, static_cast<int>(direct));
+    e = table[EntryValue(e) + PeekLsb(bits, static_cast<int>(EntryExtra(e)))];
   }
-  bits.Drop(EntryBits(e));
+  DropLsb(bits, static_cast<int>(EntryBits(e)));
   return e;
 }
 
-bool ReadDynamicTables(MszipState& s, Bits& bits) {
-  bits.Refill();
-  unsigned nlit = bits.Take(5) + 257;
-  unsigned ndist = bits.Take(5) + 1;
-  unsigned nlen = bits.Take(4) + 4;
+bool ReadDynamicTables(MszipState& s, BitReader& bits) {
+  EnsureLsb(bits, kLsbRefillBits);
+  unsigned nlit = TakeLsb(bits, 5) + 257;
+  unsigned ndist = TakeLsb(bits, 5) + 1;
+  unsigned nlen = TakeLsb(bits, 4) + 4;
   uint8_t lengths[320] = {};
   for (unsigned i = 0; i < nlen; ++i) {
-    bits.Refill();
-    lengths[kLenOrder[i]] = static_cast<uint8_t>(bits.Take(3));
+    EnsureLsb(bits, kLsbRefillBits);
+    lengths[kLenOrder[i]] = static_cast<uint8_t>(TakeLsb(bits, 3));
   }
   if (!BuildTable(lengths, 19, Alphabet::CodeLen, kMszipLenBits, false, s.lenTable,
                   kMszipLenTableSize))
@@ -211,7 +173,7 @@ bool ReadDynamicTables(MszipState& s, Bits& bits) {
   std::memset(lengths, 0, sizeof lengths);
   unsigned total = nlit + ndist;
   for (unsigned i = 0; i < total;) {
-    bits.Refill();
+    EnsureLsb(bits, kLsbRefillBits);
     uint32_t e = Lookup(s.lenTable, kMszipLenBits, bits);
     if (EntryKind(e) != kMszipLiteral) return false;
     unsigned symbol = EntryValue(e);
@@ -224,16 +186,16 @@ bool ReadDynamicTables(MszipState& s, Bits& bits) {
     if (symbol == 16) {
       if (i == 0) return false;
       value = lengths[i - 1];
-      repeat = 3 + bits.Take(2);
+      repeat = 3 + TakeLsb(bits, 2);
     } else if (symbol == 17) {
-      repeat = 3 + bits.Take(3);
+      repeat = 3 + TakeLsb(bits, 3);
     } else {
-      repeat = 11 + bits.Take(7);
+      repeat = 11 + TakeLsb(bits, 7);
     }
     if (i + repeat > total) return false;
     while (repeat--) lengths[i++] = value;
   }
-  if (bits.RanDry()) return false;
+  if (RanDry(bits)) return false;
   if (!BuildTable(lengths, nlit, Alphabet::LitLen, kMszipLitBits, false, s.litTable,
                   kMszipLitTableSize))
     return false;
@@ -253,72 +215,36 @@ void BuildFixedTables(MszipState& s) {
 }
 
 // Decodes codes until the end-of-block symbol. `pos` is the output position.
-// The bit reader's fields live in locals here: the byte stores into `out`
-// could alias them and would force them through memory on every symbol.
-bool DecodeCodes(const uint32_t* lit, const uint32_t* dist, Bits& bits, uint8_t* out, size_t& pos) {
+// The bit cursor lives in a local copy here: the byte stores into `out`
+// could alias the reader and would force it through memory on every symbol.
+bool DecodeCodes(const uint32_t* lit, const uint32_t* dist, BitReader& reader, uint8_t* out,
+                 size_t& pos) {
   constexpr size_t kMask = kCabOutputSize - 1;
-  const uint8_t* const in = bits.in;
-  const size_t inLength = bits.length;
-  uint64_t buffer = bits.buffer;
-  unsigned count = bits.count;
-  size_t at = bits.pos;
+  LocalBits local;
+  local.Load(reader);
+  BitCursor& bits = local.c;
   size_t o = pos;
   bool ok = false;
-  // The same feeding as Bits::Refill: at least 56 bits afterwards.
-  auto refill = [&]() {
-    if (at + 8 <= inLength) {
-      uint64_t v;
-      std::memcpy(&v, in + at, 8);  // little-endian host
-      buffer |= v << count;
-      at += (63 - count) >> 3;
-      count |= 56;
-      return;
-    }
-    while (count <= 56) {
-      uint64_t b = at < inLength ? in[at] : 0;
-      buffer |= b << count;
-      ++at;
-      count += 8;
-    }
-  };
-  auto drop = [&](unsigned n) {
-    buffer >>= n;
-    count -= n;
-  };
-  auto lookup = [&](const uint32_t* table, unsigned direct) {
-    uint32_t e = table[buffer & ((1u << direct) - 1)];
-    if (EntryKind(e) == kMszipLink) {
-      drop(direct);
-      e = table[EntryValue(e) + (buffer & ((1u << EntryExtra(e)) - 1))];
-    }
-    drop(EntryBits(e));
-    return e;
-  };
-  auto take = [&](unsigned n) {
-    uint32_t v = static_cast<uint32_t>(buffer & ((uint64_t{1} << n) - 1));
-    drop(n);
-    return v;
-  };
   for (;;) {
-    refill();
-    uint32_t e = lookup(lit, kMszipLitBits);
+    EnsureLocalLsb(local, reader, kLsbRefillBits);
+    uint32_t e = Lookup(lit, kMszipLitBits, bits);
     // Runs of literals: each takes at most 15 bits.
     while (EntryKind(e) == kMszipLiteral) {
       if (o >= kCabOutputSize) goto done;
       out[o++] = static_cast<uint8_t>(EntryValue(e));
-      if (count < kMaxCodeBits) refill();
-      e = lookup(lit, kMszipLitBits);
+      EnsureLocalLsb(local, reader, kMaxCodeBits);
+      e = Lookup(lit, kMszipLitBits, bits);
     }
     if (EntryKind(e) == kMszipEnd) {
       ok = true;
       goto done;
     }
     if (EntryKind(e) != kMszipBase) goto done;
-    if (count < 5 + 15 + 13) refill();
-    size_t length = EntryValue(e) + take(EntryExtra(e));
-    e = lookup(dist, kMszipDistBits);
+    EnsureLocalLsb(local, reader, 5 + 15 + 13);
+    size_t length = EntryValue(e) + TakeLsb(bits, static_cast<int>(EntryExtra(e)));
+    e = Lookup(dist, kMszipDistBits, bits);
     if (EntryKind(e) != kMszipBase) goto done;
-    size_t distance = EntryValue(e) + take(EntryExtra(e));
+    size_t distance = EntryValue(e) + TakeLsb(bits, static_cast<int>(EntryExtra(e)));
     if (o + length > kCabOutputSize) goto done;
     // A distance beyond the output so far reaches into what the previous
     // block left at the end of the buffer.
@@ -327,9 +253,7 @@ bool DecodeCodes(const uint32_t* lit, const uint32_t* dist, Bits& bits, uint8_t*
     o += length;
   }
 done:
-  bits.buffer = buffer;
-  bits.count = count;
-  bits.pos = at;
+  local.Store(reader);
   pos = o;
   return ok;
 }
@@ -340,27 +264,29 @@ CabResult MszipDecodeBlock(MszipState& s, const uint8_t* in, size_t inLength, ui
                            size_t outLength) {
   if (outLength > kCabOutputSize) return CabResult::Unsupported;
   if (inLength < 2 || in[0] != 'C' || in[1] != 'K') return CabResult::Corrupt;
-  Bits bits{in + 2, inLength - 2};
+  const uint8_t* const data = in + 2;
+  const size_t length = inLength - 2;
+  BitReader bits;
+  StartBits(bits, data, length, nullptr);
   size_t pos = 0;
   bool final = false;
   while (!final) {
-    bits.Refill();
-    final = bits.Take(1) != 0;
-    unsigned type = bits.Take(2);
+    EnsureLsb(bits, kLsbRefillBits);
+    final = TakeLsb(bits, 1) != 0;
+    unsigned type = TakeLsb(bits, 2);
     if (type == 0) {
       // Stored: the buffered bits past the byte boundary are whole bytes of
       // the input; step back over them and copy straight from the input.
-      bits.Drop(bits.count & 7);
-      unsigned len = bits.Take(16);
-      unsigned nlen = bits.Take(16);
+      DropLsb(bits, bits.count & 7);
+      unsigned len = TakeLsb(bits, 16);
+      unsigned nlen = TakeLsb(bits, 16);
       if (len != (~nlen & 0xFFFF)) return CabResult::Corrupt;
-      size_t at = bits.pos - bits.count / 8;
-      if (at + len > bits.length || pos + len > kCabOutputSize) return CabResult::Corrupt;
-      std::memcpy(out + pos, bits.in + at, len);
+      const size_t at = static_cast<size_t>(bits.next - data) + bits.padBytes -
+                        static_cast<size_t>(bits.count / 8);
+      if (at + len > length || pos + len > kCabOutputSize) return CabResult::Corrupt;
+      std::memcpy(out + pos, data + at, len);
       pos += len;
-      bits.pos = at + len;
-      bits.buffer = 0;
-      bits.count = 0;
+      StartBits(bits, data + at + len, length - at - len, nullptr);
       continue;
     }
     bool ok;
@@ -373,8 +299,8 @@ CabResult MszipDecodeBlock(MszipState& s, const uint8_t* in, size_t inLength, ui
     } else {
       return CabResult::Corrupt;
     }
-    if (!ok || bits.RanDry()) return CabResult::Corrupt;
+    if (!ok || RanDry(bits)) return CabResult::Corrupt;
   }
-  if (bits.RanDry() || pos != outLength) return CabResult::Corrupt;
+  if (RanDry(bits) || pos != outLength) return CabResult::Corrupt;
   return CabResult::Ok;
 }

@@ -203,7 +203,7 @@ void AddPositionLeaf(AdaptiveTree& t, int p) {
 // Walks from the root's children to a leaf, one bit per level (bit 0 takes
 // the higher-numbered child). The trees are built by the decoder itself, so
 // a walk always ends; the bound only guards against a broken invariant.
-int WalkTree(AdaptiveTree& t, MsbBitReader& r, int root) {
+int WalkTree(AdaptiveTree& t, BitReader& r, int root) {
   int c = t.child[root];
   for (int steps = 0; c > 0 && steps < kAdaptiveNodes; ++steps) {
     Refill(r);
@@ -253,7 +253,7 @@ class AdaptiveDecoder {
  private:
   LzhDecoderState& s_;
   AdaptiveTree& t_;
-  MsbBitReader& r_;
+  BitReader& r_;
   bool lh2_;
 };
 

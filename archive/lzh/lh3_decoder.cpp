@@ -15,7 +15,7 @@ constexpr int kSingleValueBits = 9;
 // `flagged`). Three leading lengths of 1 are no code but an escape: a 9-bit
 // value follows that every code of the block stands for. Returns true when
 // the lengths were read into `lengths`, false when the escape filled the table.
-bool ReadPlainLengths(MsbBitReader& r, int n, bool flagged, uint8_t* lengths, uint8_t* kept,
+bool ReadPlainLengths(BitReader& r, int n, bool flagged, uint8_t* lengths, uint8_t* kept,
                       uint16_t* table, int tableBits) {
   for (int i = 0; i < n; ++i) {
     Refill(r);
@@ -33,7 +33,7 @@ bool ReadPlainLengths(MsbBitReader& r, int n, bool flagged, uint8_t* lengths, ui
 }
 
 void ReadBlockHeader(LzhDecoderState& s) {
-  MsbBitReader& r = s.reader;
+  BitReader& r = s.reader;
   s.blockCount = GetBits(r, 16);
   uint8_t lengths[kLiteralSymbols];
   if (ReadPlainLengths(r, kLiteralSymbols, true, lengths, s.literalLengths, s.literalTable,
@@ -85,7 +85,7 @@ class Lh3Decoder {
 
  private:
   LzhDecoderState& s_;
-  MsbBitReader& r_;
+  BitReader& r_;
 };
 
 }  // namespace

@@ -16,7 +16,7 @@ constexpr int kMaxLengthOnes = 10;
 
 // The literal/length lengths of a block, coded with the code-length code.
 void ReadLiteralLengths(LzhDecoderState& s) {
-  MsbBitReader& r = s.reader;
+  BitReader& r = s.reader;
   const uint32_t k = GetBits(r, kLiteralCountBits);
   if (k == 0) {
     FillSingleSymbol(kLzhLiteralSymbols, s.literalLengths, s.literalTable, kLzhLiteralTableBits,
@@ -53,7 +53,7 @@ void ReadBlockHeader(LzhDecoderState& s) {
   ReadPositionLengths(s, s.positionSymbols, s.positionBits, -1);
 }
 
-// Reads through local copies of the bit cursor (see MsbLocalBits) and the
+// Reads through local copies of the bit cursor (see LocalBits) and the
 // block count, which the state gets back around the block header and at
 // the end.
 class BlockDecoder {
@@ -75,7 +75,7 @@ class BlockDecoder {
     blockCount_ = (blockCount_ - 1) & 0xFFFF;
     // One refill serves the code and, for a match, its position code and
     // extra bits: 16 + 16 + 15 bits, below the 56 a refill guarantees.
-    b_.Refill(s_.reader);
+    RefillLocal(b_, s_.reader);
     return DecodeHuffman<kLzhLiteralTableBits>(b_.c, s_.literalTable, s_.literalLengths, s_.tree,
                                               kLzhLiteralSymbols);
   }
@@ -104,14 +104,14 @@ class BlockDecoder {
   }
 
   LzhDecoderState& s_;
-  MsbLocalBits b_;
+  LocalBits b_;
   uint32_t blockCount_;
 };
 
 }  // namespace
 
 void ReadPositionLengths(LzhDecoderState& s, int n, int countBits, int special) {
-  MsbBitReader& r = s.reader;
+  BitReader& r = s.reader;
   const uint32_t k = GetBits(r, countBits);
   if (k == 0) {
     FillSingleSymbol(n, s.positionLengths, s.positionTable, kLzhPositionTableBits,

@@ -49,7 +49,7 @@ class Lz5Decoder {
   }
 
   LzhDecoderState& s_;
-  MsbBitReader& r_;
+  BitReader& r_;
   bool dry_ = false;
 };
 

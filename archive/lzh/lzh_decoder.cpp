@@ -55,7 +55,7 @@ LzhDecodeResult DecodeMember(LzhDecoderState& s, LzhMethod method, FILE* archive
   ResetTables(s);
   // Bit readers load their first bits when first asked; -lz5- reads bytes.
   s.input.Start(archive, packedSize);
-  StartMsbBits(s.reader, nullptr, 0, &s.input);
+  StartBits(s.reader, nullptr, 0, &s.input);
   const LzhDecodeResult result = m.decode(s, m, window, unpackedSize);
   std::free(data);
   return result;

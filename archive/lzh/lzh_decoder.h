@@ -42,7 +42,7 @@ enum class LzhDecodeResult : uint8_t {
 // `new (std::nothrow) LzhDecoderState`); DecodeMember initialises every part
 // a method uses at the start of each member, so nothing carries over.
 struct LzhDecoderState {
-  MsbBitReader reader;
+  BitReader reader;
   FileBitInput input;  // the member's packed data, for the reader
   // Block and static Huffman methods (-lh3- to -lh7-, ARJ).
   uint8_t literalLengths[kLzhLiteralSymbols];

@@ -28,7 +28,7 @@ class LzsDecoder {
 
  private:
   LzhDecoderState& s_;
-  MsbBitReader& r_;
+  BitReader& r_;
 };
 
 }  // namespace

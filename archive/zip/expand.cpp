@@ -37,7 +37,7 @@ ZipDecodeResult Expand(ZipMemberIo& io, uint32_t size, int factor, void* work) {
   ExpandWork& w = *static_cast<ExpandWork*>(work);
   const FactorParams& f = kFactors[factor >= 1 && factor <= 4 ? factor : 1];
   ClearWindow(w.window);
-  LsbBitReader bits(io);
+  ZipBits bits(io);
 
   for (int value = 255; value >= 0; --value) {
     uint32_t n = ReadBits(bits, 6);
@@ -45,7 +45,7 @@ ZipDecodeResult Expand(ZipMemberIo& io, uint32_t size, int factor, void* work) {
     for (uint32_t i = 0; i < n; ++i) w.followers[value][i] = static_cast<uint8_t>(ReadBits(bits, 8));
     for (uint32_t i = n; i < 64; ++i) w.followers[value][i] = 0;
   }
-  if (bits.endOfInput) return ZipDecodeResult::kTruncated;
+  if (bits.Dry()) return ZipDecodeResult::kTruncated;
 
   int64_t remaining = size;
   uint8_t last = 0;
@@ -61,7 +61,7 @@ ZipDecodeResult Expand(ZipMemberIo& io, uint32_t size, int factor, void* work) {
       byte = static_cast<uint8_t>(ReadBits(bits, 8));
     else
       byte = w.followers[last][ReadBits(bits, IndexBits(n))];  // index < 64: inside the set's row
-    if (bits.endOfInput) break;
+    if (bits.Dry()) break;
     last = byte;
 
     switch (state) {

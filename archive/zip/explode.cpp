@@ -35,7 +35,7 @@ void Insert(ShannonFanoTree& tree, uint32_t path, int length, int value) {
 
 }  // namespace
 
-ZipDecodeResult ReadShannonFanoTree(LsbBitReader& bits, int valueCount, ShannonFanoTree& tree) {
+ZipDecodeResult ReadShannonFanoTree(ZipBits& bits, int valueCount, ShannonFanoTree& tree) {
   // The description: a byte count - 1, then per byte the bit length - 1 (low
   // four bits) and how many consecutive values have it - 1 (high four bits).
   uint8_t bitLength[256];
@@ -44,7 +44,7 @@ ZipDecodeResult ReadShannonFanoTree(LsbBitReader& bits, int valueCount, ShannonF
   for (int i = 0; i < bytes; ++i) {
     int length = static_cast<int>(ReadBits(bits, 4)) + 1;
     int run = static_cast<int>(ReadBits(bits, 4)) + 1;
-    if (bits.endOfInput) return ZipDecodeResult::kTruncated;
+    if (bits.Dry()) return ZipDecodeResult::kTruncated;
     if (count + run > valueCount) return ZipDecodeResult::kBadData;
     while (run-- > 0) bitLength[count++] = static_cast<uint8_t>(length);
   }
@@ -84,11 +84,11 @@ ZipDecodeResult ReadShannonFanoTree(LsbBitReader& bits, int valueCount, ShannonF
   return ZipDecodeResult::kComplete;
 }
 
-int DecodeShannonFano(LsbBitReader& bits, const ShannonFanoTree& tree) {
+int DecodeShannonFano(ZipBits& bits, const ShannonFanoTree& tree) {
   int node = 0;
   for (int depth = 0; depth < kMaxCodeBits; ++depth) {
     int next = tree.child[node][ReadBits(bits, 1)];
-    if (bits.endOfInput) return -2;
+    if (bits.Dry()) return -2;
     if (next < 0) return -next - 1;
     if (next == 0) return -1;
     node = next;
@@ -101,7 +101,7 @@ ZipDecodeResult Explode(ZipMemberIo& io, uint32_t size, bool window8k, bool lite
   const int lowBits = window8k ? 7 : 6;
   const uint32_t minMatch = literalTree ? 3 : 2;
   ClearWindow(w.window);
-  LsbBitReader bits(io);
+  ZipBits bits(io);
 
   ZipDecodeResult result = ZipDecodeResult::kComplete;
   if (literalTree) result = ReadShannonFanoTree(bits, 256, w.literals);
@@ -113,7 +113,7 @@ ZipDecodeResult Explode(ZipMemberIo& io, uint32_t size, bool window8k, bool lite
   while (remaining >= 1) {
     if (ReadBits(bits, 1) == 1) {
       int literal = literalTree ? DecodeShannonFano(bits, w.literals) : static_cast<int>(ReadBits(bits, 8));
-      if (bits.endOfInput || literal < 0) {
+      if (bits.Dry() || literal < 0) {
         result = literal == -1 ? ZipDecodeResult::kBadData : ZipDecodeResult::kTruncated;
         break;
       }
@@ -124,7 +124,7 @@ ZipDecodeResult Explode(ZipMemberIo& io, uint32_t size, bool window8k, bool lite
       int high = DecodeShannonFano(bits, w.distances);
       int length = high < 0 ? high : DecodeShannonFano(bits, w.lengths);
       if (length == kLongLength) length += static_cast<int>(ReadBits(bits, 8));
-      if (bits.endOfInput || length < 0) {
+      if (bits.Dry() || length < 0) {
         result = length == -1 ? ZipDecodeResult::kBadData : ZipDecodeResult::kTruncated;
         break;
       }

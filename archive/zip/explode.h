@@ -34,8 +34,8 @@ ZipDecodeResult Explode(ZipMemberIo& io, uint32_t size, bool window8k, bool lite
 // Builds a tree from its description in the stream: false (kBadData) when the
 // description gives more values than `valueCount`, kTruncated at the end of
 // input. Exposed for tests.
-ZipDecodeResult ReadShannonFanoTree(LsbBitReader& bits, int valueCount, ShannonFanoTree& tree);
+ZipDecodeResult ReadShannonFanoTree(ZipBits& bits, int valueCount, ShannonFanoTree& tree);
 
 // The next value coded with the tree; -1 when the bits match no entry, -2 at
 // the end of input.
-int DecodeShannonFano(LsbBitReader& bits, const ShannonFanoTree& tree);
+int DecodeShannonFano(ZipBits& bits, const ShannonFanoTree& tree);

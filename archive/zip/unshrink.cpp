@@ -54,14 +54,14 @@ ZipDecodeResult Unshrink(ZipMemberIo& io, uint32_t size, void* work) {
   for (int32_t c = kFirstFree; c <= UnshrinkWork::kCodeCount; ++c) w.prefix[c] = UnshrinkWork::kFree;
   if (size == 0) return ZipDecodeResult::kComplete;
 
-  LsbBitReader bits(io);
+  ZipBits bits(io);
   Output out{io, w.out, 0};
   int codeBits = 9;
   int32_t nextFree = kFirstFree;
 
   // The first code is a plain byte.
   int32_t previous = static_cast<int32_t>(ReadBits(bits, codeBits));
-  if (bits.endOfInput) return ZipDecodeResult::kTruncated;
+  if (bits.Dry()) return ZipDecodeResult::kTruncated;
   if (previous > 255) return ZipDecodeResult::kBadData;
   uint8_t firstChar = static_cast<uint8_t>(previous);
   out.Put(&firstChar, 1);
@@ -71,7 +71,7 @@ ZipDecodeResult Unshrink(ZipMemberIo& io, uint32_t size, void* work) {
   uint8_t* const stackEnd = w.stack + sizeof w.stack;
   while (remaining >= 1) {
     int32_t code = static_cast<int32_t>(ReadBits(bits, codeBits));
-    while (code == kControl && !bits.endOfInput) {
+    while (code == kControl && !bits.Dry()) {
       uint32_t subcode = ReadBits(bits, codeBits);
       if (subcode == kWiden) {
         if (++codeBits > UnshrinkWork::kMaxCodeBits) {
@@ -84,7 +84,7 @@ ZipDecodeResult Unshrink(ZipMemberIo& io, uint32_t size, void* work) {
       }
       code = static_cast<int32_t>(ReadBits(bits, codeBits));
     }
-    if (bits.endOfInput) {
+    if (bits.Dry()) {
       result = ZipDecodeResult::kTruncated;
       break;
     }

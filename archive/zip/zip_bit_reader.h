@@ -5,6 +5,7 @@
 #include <cstddef>
 #include <cstdint>
 
+#include "codec/lsb_bit_reader.h"
 #include "codec/match_copy.h"
 
 // Where a member's bytes come from and where its output goes. For the ZIP
@@ -25,36 +26,37 @@ class ZipMemberIo {
 // code, table or string); what was decoded before stays written.
 enum class ZipDecodeResult { kComplete, kTruncated, kBadData };
 
-// Bits come out least significant first. The reader fetches whole bytes in
-// blocks, as many as the source gives (the source stops at the end of the
-// member's compressed data). When a request cannot be met in full the
-// missing bits read as zeros and endOfInput stays set for good; decoders
-// check it after each token.
-struct LsbBitReader {
-  explicit LsbBitReader(ZipMemberIo& source) : io(&source) {}
+// The member data as a BitInput: pieces of up to 4 KiB through ReadMember,
+// until it gives none.
+class ZipMemberInput final : public BitInput {
+ public:
+  explicit ZipMemberInput(ZipMemberIo& io) : io_(io) {}
+  bool NextPiece(const uint8_t** next, const uint8_t** end) override;
 
-  ZipMemberIo* io;
-  uint64_t bitBuffer = 0;   // bits read but not yet used, next bit lowest
-  int bitCount = 0;         // valid bits in bitBuffer
-  bool endOfInput = false;  // a request found no more bytes
-  size_t inputPos = 0;      // next unread byte of input
-  size_t inputEnd = 0;      // bytes held in input
-  uint8_t input[4096];
+ private:
+  ZipMemberIo& io_;
+  bool ended_ = false;  // ReadMember gave nothing: it is not asked again
+  uint8_t buffer_[4096];
 };
 
-// Tops the buffer up with whole bytes; sets endOfInput when fewer than
-// `need` bits could be had.
-void RefillBits(LsbBitReader& reader, int need);
+// The LSB-first bit reader over a member's data (codec/lsb_bit_reader.h).
+// It fetches whole bytes in pieces, as many as the source gives (the source
+// stops at the end of the member's compressed data). Past the end the bits
+// read as zeros and Dry() holds for good; decoders check it after each
+// token.
+struct ZipBits {
+  explicit ZipBits(ZipMemberIo& io) : input(io) { StartBits(reader, nullptr, 0, &input); }
+  ZipBits(const ZipBits&) = delete;
+  ZipBits& operator=(const ZipBits&) = delete;
 
-// The next k bits (1 <= k <= 16).
-inline uint32_t ReadBits(LsbBitReader& reader, int k) {
-  if (reader.bitCount < k) RefillBits(reader, k);
-  uint32_t value = static_cast<uint32_t>(reader.bitBuffer) & ((1u << k) - 1);
-  reader.bitBuffer >>= k;
-  reader.bitCount -= k;
-  if (reader.bitCount < 0) reader.bitCount = 0;
-  return value;
-}
+  bool Dry() const { return RanDry(reader); }
+
+  ZipMemberInput input;
+  BitReader reader;
+};
+
+// The next k bits (0 <= k <= 16).
+inline uint32_t ReadBits(ZipBits& bits, int k) { return GetLsb(bits.reader, k); }
 
 // The 16 KiB circular window that expand and explode write into: every byte
 // goes to the window, and each time it fills, its whole content goes out

@@ -174,8 +174,8 @@ TEST(LzhTable, LongCodesWalkTheTree) {
     Bits b;
     b.Put(codes[symbol], lengths[symbol]);
     b.Put(0x5A, 8);
-    MsbBitReader r;
-    StartMsbBits(r, b.bytes.data(), b.bytes.size(), nullptr);
+    BitReader r;
+    StartBits(r, b.bytes.data(), b.bytes.size(), nullptr);
     Refill(r);
     EXPECT_EQ(DecodeHuffman<8>(r, table, lengths.data(), tree, 17), symbol);
     EXPECT_EQ(GetBits(r, 8), 0x5Au) << "symbol " << symbol;
@@ -196,8 +196,8 @@ TEST(LzhTable, NodeNumberBelowTheSymbolCountIsTakenAsThatSymbol) {
   lengths.push_back(5);  // a stale length for symbol 17, the first node
   lengths.push_back(0);
   const uint8_t bytes[] = {0xFF, 0x5A, 0xA5};
-  MsbBitReader r;
-  StartMsbBits(r, bytes, sizeof bytes, nullptr);
+  BitReader r;
+  StartBits(r, bytes, sizeof bytes, nullptr);
   Refill(r);
   EXPECT_EQ(DecodeHuffman<8>(r, table, lengths.data(), tree, 19), 17u);
   EXPECT_EQ(GetBits(r, 8), 0xEBu);  // 5 bits dropped

@@ -244,7 +244,7 @@ TEST(Explode, TreeWithTooManyValuesAndCodesMatchingNothingAreBadData) {
   for (int i = 0; i < 5; ++i) tooMany.Put(5, 4), tooMany.Put(15, 4);
   Bytes packed = tooMany.Finish();
   MemoryIo io(packed);
-  LsbBitReader bits(io);
+  ZipBits bits(io);
   ShannonFanoTree tree;
   EXPECT_EQ(ReadShannonFanoTree(bits, 64, tree), ZipDecodeResult::kBadData);
 
@@ -256,7 +256,7 @@ TEST(Explode, TreeWithTooManyValuesAndCodesMatchingNothingAreBadData) {
   one.Put(1, 1);
   Bytes single = one.Finish();
   MemoryIo io2(single);
-  LsbBitReader bits2(io2);
+  ZipBits bits2(io2);
   ASSERT_EQ(ReadShannonFanoTree(bits2, 64, tree), ZipDecodeResult::kComplete);
   EXPECT_EQ(DecodeShannonFano(bits2, tree), 0);
   EXPECT_EQ(DecodeShannonFano(bits2, tree), -1);

@@ -1,0 +1,17 @@
+#include "codec/lsb_bit_reader.h"
+
+void RefillLsbSlow(BitReader& r) {
+  while (r.count <= 56) {
+    r.bits |= static_cast<uint64_t>(NextByteOrPad(r)) << r.count;
+    r.count += 8;
+  }
+}
+
+void SkipLsb(BitReader& r, uint32_t n) {
+  while (n > 0) {
+    EnsureLsb(r, kLsbRefillBits);
+    const int step = n < static_cast<uint32_t>(r.count) ? static_cast<int>(n) : r.count;
+    DropLsb(r, step);
+    n -= static_cast<uint32_t>(step);
+  }
+}
