@@ -5,16 +5,12 @@
 #include <cstdlib>
 #include <cstring>
 
+#include "core/path_kind.h"
 #include "shell/resources/resources.h"
-
-#ifndef FILE_ATTRIBUTE_TEMPORARY
-#define FILE_ATTRIBUTE_TEMPORARY 0x00000100
-#endif
 
 namespace {
 
 constexpr int kNameEdit = 901, kAncestors = 902, kFileList = 903;
-constexpr DWORD kFolderish = FILE_ATTRIBUTE_DIRECTORY | FILE_ATTRIBUTE_TEMPORARY;
 
 // ASCII text formatted into a wide buffer (the texts here are all ASCII).
 void FormatWide(WCHAR* out, size_t size, const char* format, ...) __attribute__((format(printf, 3, 4)));
@@ -544,22 +540,6 @@ INT_PTR BrowserProc(HWND dialog, UINT message, WPARAM wParam, LPARAM lParam) {
     default:
       return FALSE;
   }
-}
-
-int PathKind(const WCHAR* path) {
-  WIN32_FIND_DATAW found;
-  HANDLE search = FindFirstFileW(path, &found);
-  if (search == INVALID_HANDLE_VALUE) return kMissing;
-  FindClose(search);
-  return (found.dwFileAttributes & kFolderish) != 0 ? kIsFolder : kIsFile;
-}
-
-int AttributeKind(const WCHAR* path) {
-  const DWORD attributes = GetFileAttributesW(path);
-  if (attributes == INVALID_FILE_ATTRIBUTES) return kMissing;
-  if ((attributes & kFolderish) == kFolderish) return kStorageCard;
-  if (attributes & FILE_ATTRIBUTE_DIRECTORY) return kIsFolder;
-  return kIsFile;
 }
 
 bool WildcardMatch(const WCHAR* pattern, const WCHAR* name) {

@@ -52,13 +52,6 @@ INT_PTR RunBrowser(BrowserRequest* request, HWND owner, WCHAR* inOutPath, const 
 
 INT_PTR BrowserProc(HWND dialog, UINT message, WPARAM wParam, LPARAM lParam);
 
-// Classification of a path.
-enum PathKindValue { kMissing = 0, kIsFile = 1, kIsFolder = 2, kStorageCard = 3 };
-// From a find-first-file query on the path itself (never kStorageCard).
-int PathKind(const WCHAR* path);
-// From the path's attributes (a storage card: directory and temporary).
-int AttributeKind(const WCHAR* path);
-
 // Both already upper case; "*.*" also matches names without a dot.
 bool WildcardMatch(const WCHAR* pattern, const WCHAR* name);
 // The size column: 9999, 10KB, 1,000KB, 100MB.
