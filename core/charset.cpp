@@ -70,17 +70,6 @@ static bool SameChar(const char* a, const char* b, size_t len) {
   return memcmp(a, b, len) == 0;
 }
 
-int EqualsNoCase(const char* left, const char* right) {
-  for (;;) {
-    const size_t l = CharLength(left);
-    const size_t r = CharLength(right);
-    if (l == 0 || r == 0) return (l == 0 && r == 0) ? 0 : 1;
-    if (l != r || !SameChar(left, right, l)) return 1;
-    left += l;
-    right += r;
-  }
-}
-
 int EqualsNoCaseN(const char* left, const char* right, size_t count) {
   size_t done = 0;
   while (done < count) {
@@ -94,6 +83,8 @@ int EqualsNoCaseN(const char* left, const char* right, size_t count) {
   }
   return 0;
 }
+
+int EqualsNoCase(const char* left, const char* right) { return EqualsNoCaseN(left, right, SIZE_MAX); }
 
 PathSplit SplitPath(const char* path) {
   PathSplit split{-1, -1};

@@ -9,11 +9,11 @@
 
 extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
   if (size < 3) return 0;
-  static std::vector<uint64_t> work(sizeof(ExpandWork) / 8 + 1);
+  static std::vector<uint64_t> work(sizeof(zip::ExpandWork) / 8 + 1);
   const int factor = 1 + data[0] % 4;
   const uint32_t memberSize = (data[1] | data[2] << 8) * 4u;
   fuzz::LegacyIo io(data + 3, size - 3);
-  (void)Expand(io, memberSize, factor, work.data());
+  (void)zip::Expand(io, memberSize, factor, work.data());
   if (io.written > memberSize + 384u) abort();
   return 0;
 }

@@ -9,10 +9,10 @@
 
 extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
   if (size < 3) return 0;
-  static std::vector<uint64_t> work(sizeof(ExplodeWork) / 8 + 1);
+  static std::vector<uint64_t> work(sizeof(zip::ExplodeWork) / 8 + 1);
   const uint32_t memberSize = (data[1] | data[2] << 8) * 4u;
   fuzz::LegacyIo io(data + 3, size - 3);
-  (void)Explode(io, memberSize, data[0] & 1, data[0] & 2, work.data());
+  (void)zip::Explode(io, memberSize, data[0] & 1, data[0] & 2, work.data());
   if (io.written > memberSize + 320u) abort();
   return 0;
 }

@@ -10,7 +10,7 @@
 
 namespace fuzz {
 
-class LegacyIo : public ZipMemberIo {
+class LegacyIo : public zip::ZipMemberIo {
  public:
   LegacyIo(const uint8_t* data, size_t size) : data_(data), size_(size) {}
   size_t ReadMember(uint8_t* buffer, size_t count) override {

@@ -12,7 +12,7 @@
 #include <string>
 #include <vector>
 
-#include "archive/tar/byte_source.h"
+#include "stream/byte_source.h"
 #include "archive/tar/tar_reader.h"
 #include "harness.h"
 

@@ -10,10 +10,10 @@
 
 extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
   if (size < 2) return 0;
-  static std::vector<uint64_t> work(sizeof(UnshrinkWork) / 8 + 1);
+  static std::vector<uint64_t> work(sizeof(zip::UnshrinkWork) / 8 + 1);
   const uint32_t memberSize = (data[0] | data[1] << 8) * 4u;
   fuzz::LegacyIo io(data + 2, size - 2);
-  (void)Unshrink(io, memberSize, work.data());
+  (void)zip::Unshrink(io, memberSize, work.data());
   if (io.written > memberSize + 8191u) abort();
   return 0;
 }

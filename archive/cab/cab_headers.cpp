@@ -133,6 +133,14 @@ bool LocateCabinet(Run& run, CabinetRecord* cab, FILE* f) {
   return false;
 }
 
+// A new record, or null after the out-of-memory line.
+template <typename Record>
+Record* NewRecord() {
+  auto* record = new (std::nothrow) Record;
+  if (record == nullptr) g_CabPrint("out of memory!\n");
+  return record;
+}
+
 bool ReadFolderEntries(Run& run, CabinetRecord* cab, FILE* f, long base, unsigned count) {
   cab->folderIndex = static_cast<FolderRecord**>(calloc(count, sizeof(FolderRecord*)));
   if (cab->folderIndex == nullptr) {
@@ -144,11 +152,8 @@ bool ReadFolderEntries(Run& run, CabinetRecord* cab, FILE* f, long base, unsigne
     uint8_t e[FolderEntry::kSize] = {};
     BoundedRead(run, cab, f, e, sizeof e);
     if (run.fatal->set || !Skip(run, cab, f, cab->folderReserve)) return false;
-    auto* folder = new (std::nothrow) FolderRecord;
-    if (folder == nullptr) {
-      g_CabPrint("out of memory!\n");
-      return false;
-    }
+    auto* folder = NewRecord<FolderRecord>();
+    if (folder == nullptr) return false;
     const FolderEntry entry = FolderEntry::Load(e);
     folder->owned = run.ownedFolders;
     run.ownedFolders = folder;
@@ -169,11 +174,8 @@ bool ReadFileEntries(Run& run, CabinetRecord* cab, FILE* f, unsigned count) {
     uint8_t e[FileEntry::kSize] = {};
     BoundedRead(run, cab, f, e, sizeof e);
     if (run.fatal->set) return false;
-    auto* file = new (std::nothrow) FileRecord;
-    if (file == nullptr) {
-      g_CabPrint("out of memory!\n");
-      return false;
-    }
+    auto* file = NewRecord<FileRecord>();
+    if (file == nullptr) return false;
     const FileEntry entry = FileEntry::Load(e);
     file->size = entry.size;
     file->offset = entry.offset;

@@ -5,7 +5,7 @@
 
 #include <cstdio>
 
-#include "archive/tar/byte_source.h"
+#include "stream/byte_source.h"
 #include "core/handler.h"
 
 struct Bzip2Reader;

@@ -6,7 +6,7 @@
 #include <cstddef>
 #include <cstdint>
 
-#include "archive/tar/byte_source.h"
+#include "stream/byte_source.h"
 
 // Opens the source, reads one block and closes it again: true when a whole
 // block arrived and its checksum is right.

@@ -1,5 +1,7 @@
 #include "archive/zip/expand.h"
 
+namespace zip {
+
 namespace {
 
 constexpr uint8_t kEscape = 0x90;  // starts a length/distance pair; 0x90 0x00 is a plain 0x90
@@ -100,3 +102,5 @@ ZipDecodeResult Expand(ZipMemberIo& io, uint32_t size, int factor, void* work) {
   FlushWindow(w.window, io);
   return remaining > 0 ? ZipDecodeResult::kTruncated : ZipDecodeResult::kComplete;
 }
+
+}  // namespace zip

@@ -7,6 +7,8 @@
 
 #include "archive/zip/zip_bit_reader.h"
 
+namespace zip {
+
 struct ExpandWork {
   ZipWindow window;
   uint8_t followerCount[256];     // 0..63 followers of each byte value
@@ -18,3 +20,5 @@ struct ExpandWork {
 // Writes at most size + 384 bytes (a copy of up to 385 bytes may run past
 // the size).
 ZipDecodeResult Expand(ZipMemberIo& io, uint32_t size, int factor, void* work);
+
+}  // namespace zip

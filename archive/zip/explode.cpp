@@ -1,5 +1,7 @@
 #include "archive/zip/explode.h"
 
+namespace zip {
+
 namespace {
 
 constexpr int kMaxCodeBits = 16;
@@ -137,3 +139,5 @@ ZipDecodeResult Explode(ZipMemberIo& io, uint32_t size, bool window8k, bool lite
   FlushWindow(w.window, io);
   return result;
 }
+
+}  // namespace zip

@@ -7,6 +7,8 @@
 
 #include "archive/zip/zip_bit_reader.h"
 
+namespace zip {
+
 // A decoding trie for one tree: each node has two children, 0 for none, a
 // positive node index, or -(value + 1) for a leaf. Every entry adds at most
 // one node per bit of its code (16 at most), so 256 entries need at most
@@ -39,3 +41,5 @@ ZipDecodeResult ReadShannonFanoTree(ZipBits& bits, int valueCount, ShannonFanoTr
 // The next value coded with the tree; -1 when the bits match no entry, -2 at
 // the end of input.
 int DecodeShannonFano(ZipBits& bits, const ShannonFanoTree& tree);
+
+}  // namespace zip

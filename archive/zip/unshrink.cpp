@@ -1,5 +1,7 @@
 #include "archive/zip/unshrink.h"
 
+namespace zip {
+
 namespace {
 
 constexpr int32_t kControl = 256;     // escape code; the subcode follows
@@ -124,3 +126,5 @@ ZipDecodeResult Unshrink(ZipMemberIo& io, uint32_t size, void* work) {
   out.Flush();
   return result;
 }
+
+}  // namespace zip

@@ -7,6 +7,8 @@
 
 #include "archive/zip/zip_bit_reader.h"
 
+namespace zip {
+
 struct UnshrinkWork {
   static constexpr int kMaxCodeBits = 13;
   static constexpr int kCodeCount = 1 << kMaxCodeBits;  // codes 0..8191
@@ -25,3 +27,5 @@ struct UnshrinkWork {
 // `work` (at least sizeof(UnshrinkWork) bytes, suitably aligned). Writes at
 // most size + 8191 bytes (a string may run past the size).
 ZipDecodeResult Unshrink(ZipMemberIo& io, uint32_t size, void* work);
+
+}  // namespace zip

@@ -8,6 +8,8 @@
 #include "codec/lsb_bit_reader.h"
 #include "codec/match_copy.h"
 
+namespace zip {
+
 // Where a member's bytes come from and where its output goes. For the ZIP
 // handler (ZipMemberData), ReadMember is the decrypting read, which gives
 // fewer bytes than asked only at the end of the member's compressed data or
@@ -104,3 +106,5 @@ inline void FlushWindow(ZipWindow& window, ZipMemberIo& io) {
   if (window.pos != 0) io.WriteMember(window.bytes, window.pos);
   window.pos = 0;
 }
+
+}  // namespace zip

@@ -1,5 +1,7 @@
 #include "archive/zip/zip_crypto.h"
 
+namespace zip {
+
 ZipKeys KeysForPassword(const char* password) {
   ZipKeys keys{0x12345678u, 0x23456789u, 0x34567890u};
   for (const char* p = password; *p != '\0'; ++p) UpdateKeys(keys, static_cast<uint8_t>(*p));
@@ -19,3 +21,5 @@ bool CheckEncryptionHeader(ZipKeys& keys, const uint8_t* header, uint16_t check)
   DecryptBytes(keys, plain, kEncryptionHeaderSize);
   return plain[11] == check >> 8;
 }
+
+}  // namespace zip

@@ -6,6 +6,8 @@
 #include <cstddef>
 #include <cstdint>
 
+namespace zip {
+
 // Every encrypted member starts with this many encrypted bytes; the last two
 // of them, once decrypted, check the password.
 constexpr size_t kEncryptionHeaderSize = 12;
@@ -58,3 +60,5 @@ void DecryptBytes(ZipKeys& keys, uint8_t* data, size_t count);
 // among them) put a random byte before it, so comparing two bytes would
 // refuse the right password for their archives.
 [[nodiscard]] bool CheckEncryptionHeader(ZipKeys& keys, const uint8_t* header, uint16_t check);
+
+}  // namespace zip

@@ -13,6 +13,7 @@
 #include "core/prompt.h"
 #include "stream/inflate.h"
 
+namespace zip {
 namespace {
 
 constexpr uint32_t kLocalSignature = 0x04034B50;  // "PK\3\4", read little-endian
@@ -220,6 +221,11 @@ NameMarking ZipHostMarkings::At(uint64_t localHeaderOffset) const {
                                                                               : NameMarking::kUnmarked;
 }
 
+}  // namespace zip
+
+// The handler's methods use the ZIP reader's names above.
+using namespace zip;
+
 bool ZipHandler::MatchesExtension(const char* extension) { return EqualsNoCase(extension, "zip") == 0; }
 
 bool ZipHandler::Probe(const char* path, int32_t fileSize) {
@@ -401,12 +407,12 @@ bool ZipHandler::TryPassword(const char* password, const ZipLocalHeader& header,
   return false;
 }
 
-ZipMemberData::ZipMemberData(FILE* archive, MemberOutput& out, uint64_t limit, const ZipKeys* keys)
+zip::ZipMemberData::ZipMemberData(FILE* archive, MemberOutput& out, uint64_t limit, const ZipKeys* keys)
     : archive_(archive), out_(out), remaining_(limit), encrypted_(keys != nullptr) {
   if (keys != nullptr) keys_ = *keys;
 }
 
-size_t ZipMemberData::ReadMember(uint8_t* buffer, size_t count) {
+size_t zip::ZipMemberData::ReadMember(uint8_t* buffer, size_t count) {
   if (out_.Failed()) return 0;
   const size_t want = static_cast<size_t>(std::min<uint64_t>(count, remaining_));
   const size_t n = fread(buffer, 1, want, archive_);
@@ -416,7 +422,7 @@ size_t ZipMemberData::ReadMember(uint8_t* buffer, size_t count) {
   return n;
 }
 
-void ZipMemberData::WriteMember(const uint8_t* data, size_t count) { (void)out_.Write(data, count); }
+void zip::ZipMemberData::WriteMember(const uint8_t* data, size_t count) { (void)out_.Write(data, count); }
 
 MemberEnd ZipHandler::CopyStored(ZipMemberData& data, uint64_t compressedSize) {
   for (uint64_t remaining = compressedSize; remaining > 0;) {

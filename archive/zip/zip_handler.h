@@ -14,6 +14,8 @@
 
 #include <vector>
 
+namespace zip {
+
 // One local file header as read (the fields after the 4-byte signature).
 struct ZipLocalHeader {
   uint16_t flags;             // bit 0 encrypted, 1 8 KiB window, 2 three trees, 3 sizes follow the data
@@ -81,6 +83,8 @@ class ZipMemberData final : public ZipMemberIo {
   bool readShort_ = false;
 };
 
+}  // namespace zip
+
 class ZipHandler : public FormatHandler {
  public:
   ZipHandler() : FormatHandler("Zip" EXTRACT_SUFFIX) {}
@@ -89,6 +93,9 @@ class ZipHandler : public FormatHandler {
   bool Extract(const char* path, const char* outputFolder) override;
 
  private:
+  using ZipKeys = zip::ZipKeys;
+  using ZipLocalHeader = zip::ZipLocalHeader;
+  using ZipMemberData = zip::ZipMemberData;
   enum class Next { kMember, kEndArchive };
 
   [[nodiscard]] bool FindNextMember(ZipLocalHeader& header);
@@ -107,7 +114,7 @@ class ZipHandler : public FormatHandler {
   // none is there whose sizes match what the member took and gave.
   bool ReadDataDescriptor(const ZipLocalHeader& header, uint64_t packed, MemberOutput& out, long long* end);
 
-  ZipHostMarkings hosts_;
+  zip::ZipHostMarkings hosts_;
   FILE* archive_ = nullptr;
   // The password that opened the last encrypted member; lasts one Extract.
   char rememberedPassword_[128] = {};

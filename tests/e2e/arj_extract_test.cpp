@@ -29,9 +29,8 @@ const char kFailedOnce[] = " NOT_A_FILE: 0 times\nUNSUPPORTED: 0 times\n     FAI
 // SHA-256 of the original files, by name, as make-arj.sh wrote them.
 std::map<std::string, std::string> Manifest() {
   std::map<std::string, std::string> sums;
-  std::istringstream lines(ReadFile(Fixture("arj/MANIFEST")));
-  std::string sum, name;
-  while (lines >> sum >> name) sums[name] = sum;
+  for (const testutil::ManifestRow& row : testutil::ReadManifest(Fixture("arj/MANIFEST")))
+    if (row.size() == 2) sums[row[1]] = row[0];
   return sums;
 }
 

@@ -109,9 +109,8 @@ std::string Level2(const Level2Member& m) {
 
 std::map<std::string, std::string> Manifest(const std::string& path) {
   std::map<std::string, std::string> rows;
-  std::istringstream in(ReadFile(path));
-  std::string member, sha;
-  while (in >> member >> sha) rows[member] = sha;
+  for (const testutil::ManifestRow& row : testutil::ReadManifest(path))
+    if (row.size() == 2) rows[row[0]] = row[1];
   return rows;
 }
 
@@ -341,18 +340,10 @@ TEST_F(LzhExtract, TinyFileIsNeverLzh) {
 // manifest's SHA-256, or its header CRC-16 where no SHA-256 is known.
 TEST_F(LzhExtract, ArchivesOfOtherWriters) {
   if (!testutil::HaveSharedFixtures("lzh")) GTEST_SKIP() << "no shared LZH fixtures";
-  std::istringstream in(ReadFile(testutil::SharedFixture("lzh/MANIFEST.tsv")));
-  std::string line;
-  std::getline(in, line);  // column names
   int rows = 0;
-  while (std::getline(in, line)) {
-    std::istringstream fields(line);
-    std::string archive, member, size, sha, crc;
-    if (!std::getline(fields, archive, '\t') || !std::getline(fields, member, '\t') ||
-        !std::getline(fields, size, '\t') || !std::getline(fields, sha, '\t') ||
-        !std::getline(fields, crc, '\t')) {
-      continue;
-    }
+  for (const testutil::ManifestRow& row : testutil::ReadManifest(testutil::SharedFixture("lzh/MANIFEST.tsv"), true)) {
+    if (row.size() < 5) continue;
+    const std::string &archive = row[0], &member = row[1], &size = row[2], &sha = row[3], &crc = row[4];
     ++rows;
     TempDir dir;
     // Archives of LArc carry other extensions: the content pass finds them.

@@ -24,22 +24,15 @@ struct ManifestRow {
   std::string archive, member, sha256;  // sha256 "-" for a folder
 };
 
-std::vector<ManifestRow> ReadManifest(const std::string& path, bool header) {
-  std::vector<ManifestRow> rows;
-  std::ifstream in(path);
-  std::string line;
-  if (header) std::getline(in, line);
-  while (std::getline(in, line)) {
-    std::istringstream fields(line);
-    ManifestRow row;
-    std::string size;
-    std::getline(fields, row.archive, '\t');
-    std::getline(fields, row.member, '\t');
-    if (header) std::getline(fields, size, '\t');
-    std::getline(fields, row.sha256, '\t');
-    if (!row.archive.empty()) rows.push_back(row);
+// The rows of a manifest by archive. Ours has the columns archive, member,
+// sha256; the shared one names its columns and puts the size before the sum.
+std::map<std::string, std::vector<ManifestRow>> ManifestByArchive(const std::string& path, bool shared) {
+  std::map<std::string, std::vector<ManifestRow>> byArchive;
+  for (const testutil::ManifestRow& row : testutil::ReadManifest(path, shared)) {
+    if (row.size() < (shared ? 4u : 3u)) continue;
+    byArchive[row[0]].push_back({row[0], row[1], row[shared ? 3 : 2]});
   }
-  return rows;
+  return byArchive;
 }
 
 Bytes ToBytes(const std::string& s) { return Bytes(s.begin(), s.end()); }
@@ -83,8 +76,7 @@ class ZipCli : public ::testing::Test {
 
 TEST_F(ZipCli, ArchivesFromZipAnd7zzExtractWhole) {
   const std::string dir = testutil::Fixture("zip");
-  std::map<std::string, std::vector<ManifestRow>> byArchive;
-  for (const ManifestRow& row : ReadManifest(dir + "/MANIFEST.tsv", false)) byArchive[row.archive].push_back(row);
+  const auto byArchive = ManifestByArchive(dir + "/MANIFEST.tsv", false);
   ASSERT_GE(byArchive.size(), 9u);
   for (const auto& [archive, rows] : byArchive) {
     SCOPED_TRACE(archive);
@@ -275,8 +267,7 @@ TEST_F(ZipCli, DamagedDataIsKeptWithANoticeNamingTheMember) {
 TEST_F(ZipCli, SharedShrunkAndImplodedArchives) {
   if (!testutil::HaveSharedFixtures("zip")) GTEST_SKIP() << "no shared ZIP fixtures";
   const std::string dir = testutil::SharedFixture("zip");
-  std::map<std::string, std::vector<ManifestRow>> byArchive;
-  for (const ManifestRow& row : ReadManifest(dir + "/MANIFEST.tsv", true)) byArchive[row.archive].push_back(row);
+  const auto byArchive = ManifestByArchive(dir + "/MANIFEST.tsv", true);
   ASSERT_FALSE(byArchive.empty());
   for (const auto& [archive, rows] : byArchive) {
     SCOPED_TRACE(archive);

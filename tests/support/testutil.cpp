@@ -302,4 +302,25 @@ bool HaveSharedFixtures(const std::string& folder) {
   return FileExists(SharedFixture(folder + "/MANIFEST.tsv"));
 }
 
+std::vector<ManifestRow> ReadManifest(const std::string& path, bool header) {
+  std::vector<ManifestRow> rows;
+  std::istringstream lines(ReadFile(path));
+  std::string line;
+  if (header) std::getline(lines, line);
+  while (std::getline(lines, line)) {
+    if (line.empty()) continue;
+    const bool tabs = line.find('\t') != std::string::npos;
+    const std::string separator = tabs ? "\t" : "  ";
+    ManifestRow row;
+    for (size_t at = 0;;) {
+      const size_t end = line.find(separator, at);
+      row.push_back(line.substr(at, end - at));
+      if (end == std::string::npos) break;
+      at = end + separator.size();
+    }
+    rows.push_back(row);
+  }
+  return rows;
+}
+
 }  // namespace testutil

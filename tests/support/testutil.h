@@ -63,4 +63,10 @@ std::string Fixture(const std::string& name);
 std::string SharedFixture(const std::string& name);
 bool HaveSharedFixtures(const std::string& folder);
 
+// The rows of a fixture manifest, each its fields in order: split at tabs,
+// or, in the form sha256sum writes ("sum  name"), at the two blanks. With
+// `header` the first line (the column names) is left out; blank lines are.
+using ManifestRow = std::vector<std::string>;
+std::vector<ManifestRow> ReadManifest(const std::string& path, bool header = false);
+
 }  // namespace testutil

@@ -147,15 +147,10 @@ TEST_F(CabReader, ExtractsGcabCabinets) {
 
 TEST_F(CabReader, ExtractsSharedFixtures) {
   if (!testutil::HaveSharedFixtures("cab")) GTEST_SKIP() << "no shared cabinet fixtures";
-  std::string manifest = ReadFile(testutil::SharedFixture("cab/MANIFEST.tsv"));
   size_t checked = 0;
-  std::istringstream lines(manifest);
-  std::string line;
-  std::getline(lines, line);
-  while (std::getline(lines, line)) {
-    std::istringstream f(line);
-    std::string archive, member, size, sha;
-    f >> archive >> member >> size >> sha;
+  for (const testutil::ManifestRow& row : testutil::ReadManifest(testutil::SharedFixture("cab/MANIFEST.tsv"), true)) {
+    ASSERT_GE(row.size(), 4u);
+    const std::string &archive = row[0], &member = row[1], &sha = row[3];
     ASSERT_EQ(Extract(testutil::SharedFixture("cab/" + archive)), 0);
     EXPECT_FALSE(fatal_.set) << fatal_.text;
     EXPECT_FALSE(g_ArchiveOutcome.failed) << archive;  // every block checksum matched

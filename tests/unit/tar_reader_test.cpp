@@ -7,7 +7,7 @@
 #include <utility>
 #include <vector>
 
-#include "archive/tar/byte_source.h"
+#include "stream/byte_source.h"
 #include "archive/tar/tar_header.h"
 #include "archive/tar/tar_reader.h"
 #include "core/charset.h"

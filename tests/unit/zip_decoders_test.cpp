@@ -11,6 +11,7 @@
 #include "archive/zip/zip_crypto.h"
 #include "zip_encoders.h"
 
+using namespace zip;
 using zipenc::BitWriter;
 using zipenc::Bytes;
 using zipenc::MemoryIo;

@@ -10,6 +10,8 @@
 
 namespace zipenc {
 
+using namespace zip;
+
 size_t MemoryIo::ReadMember(uint8_t* buffer, size_t count) {
   size_t n = std::min({count, chunk_, in_.size() - pos_});
   if (n != 0) memcpy(buffer, in_.data() + pos_, n);

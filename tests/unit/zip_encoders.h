@@ -14,7 +14,7 @@ using Bytes = std::vector<uint8_t>;
 
 // Input from a byte vector (read as many times as asked; bytes past the
 // end simply are not there), output appended to `out`.
-class MemoryIo : public ZipMemberIo {
+class MemoryIo : public zip::ZipMemberIo {
  public:
   explicit MemoryIo(const Bytes& in, size_t chunk = SIZE_MAX) : in_(in), chunk_(chunk) {}
   size_t ReadMember(uint8_t* buffer, size_t count) override;

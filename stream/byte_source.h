@@ -1,6 +1,6 @@
-// Where the TAR reader gets the archive's bytes from: a plain file, a gzip,
-// bzip2 or compress stream (the four TAR handlers), or bytes in memory
-// (tests and fuzzing).
+// A stream of bytes read in pieces: a plain file or the decoded content of
+// a gzip, bzip2 or compress stream (the TAR handlers' sources), or bytes in
+// memory (tests and fuzzing). The TAR reader takes its archive from one.
 #pragma once
 
 #include <cstddef>

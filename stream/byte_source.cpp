@@ -1,4 +1,4 @@
-#include "archive/tar/byte_source.h"
+#include "stream/byte_source.h"
 
 #include <cstring>
 
