@@ -8,7 +8,7 @@ bool FileBitInput::NextPiece(const uint8_t** next, const uint8_t** end) {
     remaining_ = 0;
     return false;
   }
-  remaining_ -= static_cast<uint32_t>(got);
+  remaining_ -= got;
   *next = buffer_;
   *end = buffer_ + got;
   return true;

@@ -24,7 +24,7 @@ class FileBitInput final : public BitInput {
   static constexpr size_t kPiece = 65536;
 
   // Positions the input on `limit` bytes of `stream` without reading.
-  void Start(FILE* stream, uint32_t limit) {
+  void Start(FILE* stream, uint64_t limit) {
     stream_ = stream;
     remaining_ = limit;
   }
@@ -32,6 +32,6 @@ class FileBitInput final : public BitInput {
 
  private:
   FILE* stream_ = nullptr;
-  uint32_t remaining_ = 0;  // bytes not yet read from the stream
+  uint64_t remaining_ = 0;  // bytes not yet read from the stream
   uint8_t buffer_[kPiece];
 };

@@ -64,6 +64,16 @@ inline uint32_t GetLsb(BitReader& r, int n) {
 // Consumes n bits, any number.
 void SkipLsb(BitReader& r, uint32_t n);
 
+// Tops a LocalBits copy up to at least kLsbRefillBits without testing the
+// count first: where each code takes a varying share of the loaded bits,
+// the test would be the costlier part.
+inline void TopUpLocalLsb(LocalBits& b, BitReader& r) {
+  if (RefillLsbFromInput(b.c) || b.c.count >= kLsbRefillBits) return;
+  b.Store(r);
+  RefillLsbSlow(r);
+  b.Load(r);
+}
+
 // As EnsureLsb on the reader, for a LocalBits copy.
 inline void EnsureLocalLsb(LocalBits& b, BitReader& r, int n) {
   if (b.c.count >= n || RefillLsbFromInput(b.c)) return;

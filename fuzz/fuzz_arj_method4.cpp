@@ -12,6 +12,9 @@
 
 #include "archive/arj/arj_method4.h"
 
+using namespace arj;
+using namespace lzh;
+
 namespace {
 
 // Output that only counts the bytes written to it.

@@ -11,6 +11,8 @@
 
 #include "archive/lzh/lzh_decoder.h"
 
+using namespace lzh;
+
 extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
   static std::unique_ptr<LzhDecoderState> state(new LzhDecoderState);
   if (size < 5) return 0;

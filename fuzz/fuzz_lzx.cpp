@@ -9,6 +9,8 @@
 #include "archive/cab/lzx_decoder.h"
 #include "../tests/unit/cab_lzx_writer.cpp"
 
+using namespace cab;
+
 namespace {
 
 uint8_t g_in[kCabInputSize + kCabInputSpare];

@@ -10,6 +10,8 @@
 
 #include "archive/cab/mszip_decoder.h"
 
+using namespace cab;
+
 extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
   if (size < 2 || size - 2 > kCabInputSize) return 0;
   static auto* state = new MszipState;

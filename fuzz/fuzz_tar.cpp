@@ -16,6 +16,8 @@
 #include "archive/tar/tar_reader.h"
 #include "harness.h"
 
+using namespace tar;
+
 namespace {
 
 uint64_t BytesBelow(const std::string& path) {

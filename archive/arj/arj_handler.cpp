@@ -11,6 +11,10 @@
 #include "core/names.h"
 #include "core/output.h"
 
+namespace arj {
+
+using namespace lzh;
+
 namespace {
 
 constexpr uint8_t kArjId0 = 0x60;
@@ -128,6 +132,12 @@ uint32_t ArjAttributes(const ArjHeader& h) {
   if (h.hostSystem != kArjHostUnix) return h.accessMode;
   return (h.accessMode & 0200) ? kAttrArchive : kAttrArchiveReadOnly;
 }
+
+}  // namespace arj
+
+// The handler's methods use the ARJ and LZH readers' names.
+using namespace arj;
+using namespace lzh;
 
 ArjHandler::ArjHandler() : FormatHandler("Arj" EXTRACT_SUFFIX) {}
 

@@ -31,6 +31,8 @@
 #include "core/handler.h"
 #include "core/member_output.h"
 
+namespace arj {
+
 constexpr uint32_t kArjMaxBasicHeader = 2600;
 // Extract looks for the main header in this many leading bytes.
 constexpr uint32_t kArjSearchBytes = 50000;
@@ -84,6 +86,8 @@ bool IsArjMemberSupported(const ArjHeader& header);
 // not write.
 uint32_t ArjAttributes(const ArjHeader& header);
 
+}  // namespace arj
+
 class ArjHandler : public FormatHandler {
  public:
   ArjHandler();
@@ -99,6 +103,6 @@ class ArjHandler : public FormatHandler {
   // Closes the archive and releases the decoder state.
   void Finish(FILE* archive);
 
-  ArjHeader header_;
-  LzhDecoderState* lzhState_ = nullptr;  // one per Extract call
+  arj::ArjHeader header_;
+  lzh::LzhDecoderState* lzhState_ = nullptr;  // one per Extract call
 };

@@ -4,6 +4,10 @@
 
 #include "archive/lzh/lzh_window.h"
 
+namespace arj {
+
+using namespace lzh;
+
 namespace {
 
 // The method's two codes, for the shared window loop, read through a local
@@ -78,3 +82,5 @@ LzhDecodeResult DecodeArjMethod4(LzhDecoderState& state, FILE* archive, uint32_t
   free(data);
   return result;
 }
+
+}  // namespace arj

@@ -18,8 +18,10 @@
 #include "archive/lzh/lzh_decoder.h"
 #include "archive/lzh/lzh_methods.h"
 
+namespace arj {
+
 // The window is shared with ARJ methods 1 to 3 (not a power of two).
-constexpr uint32_t kArjWindowSize = LzhMethodInfoOf(LzhMethod::Arj).windowSize;
+constexpr uint32_t kArjWindowSize = lzh::LzhMethodInfoOf(lzh::LzhMethod::Arj).windowSize;
 
 // Decodes one member: reads at most `packedSize` bytes from `archive`
 // (positioned at the member's first data byte) through the state's bit
@@ -29,5 +31,7 @@ constexpr uint32_t kArjWindowSize = LzhMethodInfoOf(LzhMethod::Arj).windowSize;
 // match reaching back before the first byte written copies zeros. The
 // archive stream is left inside the member's packed bytes: the caller
 // repositions it.
-LzhDecodeResult DecodeArjMethod4(LzhDecoderState& state, FILE* archive, uint32_t packedSize,
+lzh::LzhDecodeResult DecodeArjMethod4(lzh::LzhDecoderState& state, FILE* archive, uint32_t packedSize,
                                  FILE* output, uint32_t unpackedSize);
+
+}  // namespace arj

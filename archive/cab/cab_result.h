@@ -5,6 +5,8 @@
 #include <cstddef>
 #include <cstdint>
 
+namespace cab {
+
 // The numeric values are the ones the reader reports (see ReportResult in
 // cab_reader.cpp), so they stay fixed.
 enum class CabResult : int {
@@ -29,3 +31,5 @@ constexpr size_t kCabInputSpare = 3;
 // Room after the output buffer for the MSZIP match copy, which moves eight
 // bytes at a time and may run up to seven bytes past a match's end.
 constexpr size_t kCabOutputSlack = 16;
+
+}  // namespace cab

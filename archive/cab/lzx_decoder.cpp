@@ -8,6 +8,8 @@
 #include "core/byte_order.h"
 #include "codec/match_copy.h"
 
+namespace cab {
+
 namespace {
 
 constexpr unsigned kSlotCount = 51;
@@ -367,3 +369,5 @@ CabResult LzxDecodeBlockInPlace(LzxState& s, const uint8_t* in, size_t inLength,
   ++s.framesRead;
   return CabResult::Ok;
 }
+
+}  // namespace cab

@@ -12,6 +12,8 @@
 #include "archive/cab/cab_result.h"
 #include "codec/huffman_table.h"
 
+namespace cab {
+
 // A decode tree: a table of 2^bits entries and tree nodes for longer codes
 // (see codec/huffman_table.h). Lengths keep 64 spare entries because a run
 // of the pretree may overshoot the last position.
@@ -79,3 +81,5 @@ unsigned LzxExtraBits(unsigned slot);
 uint32_t LzxPositionBase(unsigned slot);
 // Position slots for a window exponent: 42 for 20, 50 for 21, else 2w.
 unsigned LzxPositionSlots(int w);
+
+}  // namespace cab

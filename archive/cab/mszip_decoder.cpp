@@ -7,6 +7,8 @@
 #include "codec/lsb_bit_reader.h"
 #include "codec/match_copy.h"
 
+namespace cab {
+
 namespace {
 
 // RFC 1951 length codes 257..285 and distance codes 0..29.
@@ -226,7 +228,7 @@ bool DecodeCodes(const uint32_t* lit, const uint32_t* dist, BitReader& reader, u
   size_t o = pos;
   bool ok = false;
   for (;;) {
-    EnsureLocalLsb(local, reader, kLsbRefillBits);
+    TopUpLocalLsb(local, reader);
     uint32_t e = Lookup(lit, kMszipLitBits, bits);
     // Runs of literals: each takes at most 15 bits.
     while (EntryKind(e) == kMszipLiteral) {
@@ -304,3 +306,5 @@ CabResult MszipDecodeBlock(MszipState& s, const uint8_t* in, size_t inLength, ui
   if (RanDry(bits) || pos != outLength) return CabResult::Corrupt;
   return CabResult::Ok;
 }
+
+}  // namespace cab

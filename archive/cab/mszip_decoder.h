@@ -8,6 +8,8 @@
 
 #include "archive/cab/cab_result.h"
 
+namespace cab {
+
 // A decode table entry, 32 bits:
 //   bits 0-3   bits to consume for this entry
 //   bits 4-6   kind (MszipKind)
@@ -51,3 +53,5 @@ struct MszipState {
 // stream whose size differs from outLength.
 [[nodiscard]] CabResult MszipDecodeBlock(MszipState& state, const uint8_t* in, size_t inLength,
                                          uint8_t* out, size_t outLength);
+
+}  // namespace cab

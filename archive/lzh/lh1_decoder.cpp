@@ -3,6 +3,8 @@
 #include "archive/lzh/lzh_decoder.h"
 #include "archive/lzh/lzh_window.h"
 
+namespace lzh {
+
 namespace {
 
 constexpr int kLh1Leaves = 314;          // 256 literals + lengths 3..60
@@ -277,3 +279,5 @@ LzhDecodeResult DecodeAdaptive(LzhDecoderState& s, const LzhMethodInfo& method,
   AdaptiveDecoder decoder(s, lh2);
   return RunWindowLoop<true>(decoder, window, unpackedSize);
 }
+
+}  // namespace lzh

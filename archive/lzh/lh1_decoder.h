@@ -5,6 +5,8 @@
 
 #include <cstdint>
 
+namespace lzh {
+
 struct LzhDecoderState;
 struct LzhWindow;
 struct LzhMethodInfo;
@@ -43,3 +45,5 @@ struct AdaptiveTree {
 // Decodes one -lh1- or -lh2- member (the caller has allocated the window).
 LzhDecodeResult DecodeAdaptive(LzhDecoderState& s, const LzhMethodInfo& method,
                                LzhWindow& window, uint32_t unpackedSize);
+
+}  // namespace lzh

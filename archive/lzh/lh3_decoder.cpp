@@ -4,6 +4,8 @@
 
 #include "archive/lzh/lzh_window.h"
 
+namespace lzh {
+
 namespace {
 
 constexpr int kLiteralSymbols = 286;  // symbol 285 carries 8 more bits
@@ -95,3 +97,5 @@ LzhDecodeResult DecodeLh3(LzhDecoderState& s, const LzhMethodInfo&, LzhWindow& w
   Lh3Decoder decoder(s);
   return RunWindowLoop<true>(decoder, window, unpackedSize);
 }
+
+}  // namespace lzh

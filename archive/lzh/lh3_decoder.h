@@ -4,5 +4,9 @@
 
 #include "archive/lzh/lzh_decoder.h"
 
+namespace lzh {
+
 LzhDecodeResult DecodeLh3(LzhDecoderState& s, const LzhMethodInfo& method, LzhWindow& window,
                           uint32_t unpackedSize);
+
+}  // namespace lzh

@@ -4,6 +4,8 @@
 
 #include "archive/lzh/lzh_window.h"
 
+namespace lzh {
+
 namespace {
 
 // The code-length code that carries the literal/length lengths.
@@ -164,3 +166,5 @@ LzhDecodeResult DecodeBlockMethod(LzhDecoderState& s, const LzhMethodInfo& metho
   if ((window.size & (window.size - 1)) != 0) return RunWindowLoop<false>(decoder, window, unpackedSize);
   return RunWindowLoop<true>(decoder, window, unpackedSize);
 }
+
+}  // namespace lzh

@@ -5,6 +5,8 @@
 
 #include "archive/lzh/lzh_decoder.h"
 
+namespace lzh {
+
 // Decodes one member of a block method (numbers 7 to 11) with the method's
 // position code.
 LzhDecodeResult DecodeBlockMethod(LzhDecoderState& s, const LzhMethodInfo& method,
@@ -15,3 +17,5 @@ LzhDecodeResult DecodeBlockMethod(LzhDecoderState& s, const LzhMethodInfo& metho
 // at index special - 1, a 2-bit count of zero lengths follows (special < 0:
 // never). Shared with -lh3-.
 void ReadPositionLengths(LzhDecoderState& s, int n, int countBits, int special);
+
+}  // namespace lzh

@@ -4,6 +4,8 @@
 
 #include "archive/lzh/lzh_window.h"
 
+namespace lzh {
+
 namespace {
 
 // A flag byte announces eight items, lowest bit first: 1, a literal byte;
@@ -71,3 +73,5 @@ LzhDecodeResult DecodeLz5(LzhDecoderState& s, const LzhMethodInfo&, LzhWindow& w
   Lz5Decoder decoder(s);
   return RunWindowLoop<true>(decoder, window, unpackedSize);
 }
+
+}  // namespace lzh

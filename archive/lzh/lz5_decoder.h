@@ -3,7 +3,11 @@
 
 #include "archive/lzh/lzh_decoder.h"
 
+namespace lzh {
+
 // Fills the start of the window with the runs and ramps early matches may
 // copy, then decodes.
 LzhDecodeResult DecodeLz5(LzhDecoderState& s, const LzhMethodInfo& method, LzhWindow& window,
                           uint32_t unpackedSize);
+
+}  // namespace lzh

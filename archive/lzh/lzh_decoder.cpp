@@ -5,6 +5,8 @@
 
 #include "archive/lzh/lzh_methods.h"
 
+namespace lzh {
+
 namespace {
 
 // Stored members are copied in pieces of this size.
@@ -60,3 +62,5 @@ LzhDecodeResult DecodeMember(LzhDecoderState& s, LzhMethod method, FILE* archive
   std::free(data);
   return result;
 }
+
+}  // namespace lzh

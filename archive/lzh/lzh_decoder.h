@@ -13,6 +13,8 @@
 #include "codec/msb_bit_reader.h"
 #include "archive/lzh/lzh_table.h"
 
+namespace lzh {
+
 // Method numbers, as derived from the method id of a member header.
 enum class LzhMethod : uint8_t {
   Lzs = 0,    // "-lzs-": LArc, bit-coded, 2 KiB window
@@ -97,3 +99,5 @@ LzhDecodeResult DecodeMember(LzhDecoderState& state, LzhMethod method, FILE* arc
 
 // Writes the first `count` window bytes to the output; false on failure.
 bool FlushWindow(LzhWindow& window, uint32_t count);
+
+}  // namespace lzh

@@ -15,6 +15,8 @@
 #include "core/names.h"
 #include "core/output.h"
 
+using namespace lzh;
+
 namespace {
 
 // Header bytes common to all levels, read before the level is known.

@@ -1,5 +1,7 @@
 #include "archive/lzh/lzh_member.h"
 
+namespace lzh {
+
 void EndDecodedMember(MemberOutput& out, LzhDecodeResult result) {
   switch (result) {
     case LzhDecodeResult::Ok:
@@ -20,3 +22,5 @@ void EndDecodedMember(MemberOutput& out, LzhDecodeResult result) {
       return;
   }
 }
+
+}  // namespace lzh

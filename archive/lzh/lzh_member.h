@@ -8,6 +8,8 @@
 #include "archive/lzh/lzh_decoder.h"
 #include "core/member_output.h"
 
+namespace lzh {
+
 // Ends the member by the decoder's result: complete (the stored checksum is
 // then compared), cut short, or not decodable at all.
 void EndDecodedMember(MemberOutput& out, LzhDecodeResult result);
@@ -23,3 +25,5 @@ void DecodeInto(MemberOutput& out, Decode decode) {
   }
   EndDecodedMember(out, decode(stream));
 }
+
+}  // namespace lzh

@@ -12,6 +12,8 @@
 #include "archive/lzh/lzh_decoder.h"
 #include "archive/lzh/lzs_decoder.h"
 
+namespace lzh {
+
 // Row n describes LzhMethod n.
 inline constexpr LzhMethodInfo kLzhMethods[] = {
     // method         id       stored window  np pbit decoder
@@ -53,3 +55,5 @@ inline LzhMethod LzhMethodOfId(const char* id) {
   }
   return LzhMethod::None;
 }
+
+}  // namespace lzh

@@ -1,5 +1,7 @@
 #include "archive/lzh/lzh_table.h"
 
+namespace lzh {
+
 namespace {
 
 // Each row: the first length, then the symbols at which the length grows by
@@ -22,3 +24,5 @@ void ReadyMadeLengths(int row, int n, uint8_t* lengths) {
     lengths[i] = len;
   }
 }
+
+}  // namespace lzh

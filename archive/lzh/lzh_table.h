@@ -7,6 +7,8 @@
 
 #include "codec/huffman_table.h"
 
+namespace lzh {
+
 constexpr int kLzhLiteralSymbols = 510;   // 256 literals + 254 lengths (3..256)
 constexpr int kLzhLiteralTableBits = 12;
 constexpr int kLzhPositionTableBits = 8;
@@ -20,3 +22,5 @@ using LzhTree = HuffmanTree<HuffmanTreeNodes(kLzhLiteralSymbols)>;
 // The ready-made position codes of -lh1- (row 0, 64 symbols) and -lh3-
 // (row 1, 128 symbols): fills n lengths from the row.
 void ReadyMadeLengths(int row, int n, uint8_t* lengths);
+
+}  // namespace lzh

@@ -8,6 +8,8 @@
 #include "archive/lzh/lzh_decoder.h"
 #include "codec/match_copy.h"
 
+namespace lzh {
+
 // A method supplies:
 //   static constexpr uint32_t kLengthBase;  match length = code - kLengthBase
 //   uint32_t Code();                         0..255 literal, >= 256 a match
@@ -88,3 +90,5 @@ LzhDecodeResult RunWindowLoop(Method& method, LzhWindow& window, uint32_t unpack
   if (pos != 0 && !FlushWindow(window, pos)) return LzhDecodeResult::WriteFailed;
   return result;
 }
+
+}  // namespace lzh

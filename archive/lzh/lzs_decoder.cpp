@@ -2,6 +2,8 @@
 
 #include "archive/lzh/lzh_window.h"
 
+namespace lzh {
+
 namespace {
 
 // Each item is a flag bit: 1, an 8-bit literal; 0, an 11-bit window position
@@ -38,3 +40,5 @@ LzhDecodeResult DecodeLzs(LzhDecoderState& s, const LzhMethodInfo&, LzhWindow& w
   LzsDecoder decoder(s);
   return RunWindowLoop<true>(decoder, window, unpackedSize);
 }
+
+}  // namespace lzh

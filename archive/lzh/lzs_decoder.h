@@ -3,5 +3,9 @@
 
 #include "archive/lzh/lzh_decoder.h"
 
+namespace lzh {
+
 LzhDecodeResult DecodeLzs(LzhDecoderState& s, const LzhMethodInfo& method, LzhWindow& window,
                           uint32_t unpackedSize);
+
+}  // namespace lzh

@@ -27,10 +27,10 @@ bool StartsWith(const char* path, uint8_t first, const uint8_t* seconds, size_t 
 
 }  // namespace
 
-bool TarArchiveHandler::Probe(const char* path, int32_t fileSize) { return TarProbe(*this, path); }
+bool TarArchiveHandler::Probe(const char* path, int32_t fileSize) { return tar::TarProbe(*this, path); }
 
 bool TarArchiveHandler::Extract(const char* path, const char* outputFolder) {
-  return TarExtract(*this, path, outputFolder, g_ReadAheadBuffer, kReadAheadSize);
+  return tar::TarExtract(*this, path, outputFolder, g_ReadAheadBuffer, kReadAheadSize);
 }
 
 // --- plain file ---------------------------------------------------------------

@@ -2,6 +2,8 @@
 
 #include <cstring>
 
+namespace tar {
+
 uint64_t ParseTarOctal(const uint8_t* field, size_t width) {
   uint64_t value = 0;
   for (size_t i = 0; i < width; ++i) {
@@ -121,3 +123,5 @@ bool PaxPath(const uint8_t* data, size_t size, char* out, size_t outSize, bool* 
   out[pathLength] = '\0';
   return pathLength > 0;
 }
+
+}  // namespace tar

@@ -17,6 +17,8 @@
 #include <cstddef>
 #include <cstdint>
 
+namespace tar {
+
 constexpr size_t kTarBlock = 512;
 
 constexpr size_t kTarNameOffset = 0, kTarNameSize = 100;
@@ -69,3 +71,5 @@ TarEntryKind ClassifyTarType(uint8_t typeflag);
 // through `tooLong`.
 [[nodiscard]] bool PaxPath(const uint8_t* data, size_t size, char* out, size_t outSize,
                            bool* tooLong, bool* binary);
+
+}  // namespace tar

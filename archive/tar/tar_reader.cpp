@@ -9,6 +9,8 @@
 #include "core/names.h"
 #include "core/output.h"
 
+namespace tar {
+
 namespace {
 
 // Reads until `count` bytes arrived or the source gives nothing more;
@@ -257,3 +259,5 @@ bool TarExtract(ByteSource& source, const char* path, const char* outputFolder, 
   source.Close();
   return true;
 }
+
+}  // namespace tar

@@ -8,6 +8,8 @@
 
 #include "stream/byte_source.h"
 
+namespace tar {
+
 // Opens the source, reads one block and closes it again: true when a whole
 // block arrived and its checksum is right.
 bool TarProbe(ByteSource& source, const char* path);
@@ -20,3 +22,5 @@ bool TarProbe(ByteSource& source, const char* path);
 // arrived but gets no time stamp or attributes.
 bool TarExtract(ByteSource& source, const char* path, const char* outputFolder, uint8_t* work,
                 size_t workSize);
+
+}  // namespace tar

@@ -11,6 +11,8 @@
 #include "archive/arj/arj_handler.h"
 #include "unit/arj_builder.h"
 
+using namespace arj;
+
 namespace {
 
 using arjtest::Bytes;

@@ -9,6 +9,9 @@
 
 #include "archive/arj/arj_method4.h"
 
+using namespace arj;
+using namespace lzh;
+
 namespace {
 
 // Test-only method-4 writer, with a plain model of what the decoder must

@@ -11,6 +11,8 @@
 #include "archive/cab/mszip_decoder.h"
 #include "cab_lzx_writer.h"
 
+using namespace cab;
+
 namespace {
 
 struct Buffers {

@@ -7,6 +7,8 @@
 
 #include "archive/cab/lzx_decoder.h"
 
+using namespace cab;
+
 namespace cabtest {
 namespace {
 

@@ -14,6 +14,8 @@
 #include "archive/lzh/lzh_decoder.h"
 #include "archive/lzh/lzh_table.h"
 
+using namespace lzh;
+
 namespace {
 
 struct Decoded {

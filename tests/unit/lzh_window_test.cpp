@@ -11,6 +11,8 @@
 
 #include "archive/lzh/lzh_window.h"
 
+using namespace lzh;
+
 namespace {
 
 struct Item {

@@ -13,6 +13,8 @@
 #include "core/charset.h"
 #include "support/testutil.h"
 
+using namespace tar;
+
 namespace {
 
 using testutil::FileExists;
