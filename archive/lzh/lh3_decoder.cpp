@@ -2,6 +2,7 @@
 
 #include <cstring>
 
+#include "archive/lzh/lzh_reader_method.h"
 #include "archive/lzh/lzh_window.h"
 
 namespace lzh {
@@ -59,11 +60,11 @@ void ReadBlockHeader(LzhDecoderState& s) {
   }
 }
 
-class Lh3Decoder {
+class Lh3Decoder : public ReaderMethod {
  public:
   static constexpr uint32_t kLengthBase = 253;
 
-  explicit Lh3Decoder(LzhDecoderState& s) : s_(s), r_(s.reader) {}
+  using ReaderMethod::ReaderMethod;
 
   uint32_t Code() {
     if (s_.blockCount == 0) ReadBlockHeader(s_);
@@ -75,27 +76,14 @@ class Lh3Decoder {
     return j;
   }
 
-  uint32_t Distance(uint64_t, uint32_t) {
-    Refill(r_);
-    const uint32_t j = DecodeHuffman<kLzhPositionTableBits>(r_, s_.positionTable,
-                                                           s_.positionLengths, s_.tree,
-                                                           kPositionSymbols);
-    return (j << 6) + GetBits(r_, 6);
-  }
-
-  bool Dry() const { return RanDry(r_); }
-
- private:
-  LzhDecoderState& s_;
-  BitReader& r_;
+  uint32_t Distance(uint64_t, uint32_t) { return PositionWithSixLowBits(s_, r_, kPositionSymbols); }
 };
 
 }  // namespace
 
 LzhDecodeResult DecodeLh3(LzhDecoderState& s, const LzhMethodInfo&, LzhWindow& window,
                           uint32_t unpackedSize) {
-  Lh3Decoder decoder(s);
-  return RunWindowLoop<true>(decoder, window, unpackedSize);
+  return RunMethod<Lh3Decoder>(s, window, unpackedSize);
 }
 
 }  // namespace lzh

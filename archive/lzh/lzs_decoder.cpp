@@ -1,5 +1,6 @@
 #include "archive/lzh/lzs_decoder.h"
 
+#include "archive/lzh/lzh_reader_method.h"
 #include "archive/lzh/lzh_window.h"
 
 namespace lzh {
@@ -9,11 +10,11 @@ namespace {
 // Each item is a flag bit: 1, an 8-bit literal; 0, an 11-bit window position
 // and a 4-bit length (2..17). The position counts from 17 bytes before the
 // window start, so the copy begins at (position + 17) mod 2048.
-class LzsDecoder {
+class LzsDecoder : public ReaderMethod {
  public:
   static constexpr uint32_t kLengthBase = 254;
 
-  explicit LzsDecoder(LzhDecoderState& s) : s_(s), r_(s.reader) {}
+  using ReaderMethod::ReaderMethod;
 
   uint32_t Code() {
     Refill(r_);
@@ -25,20 +26,13 @@ class LzsDecoder {
   uint32_t Distance(uint64_t, uint32_t position) {
     return (position - s_.matchPosition - 18) & 0x7FF;
   }
-
-  bool Dry() const { return RanDry(r_); }
-
- private:
-  LzhDecoderState& s_;
-  BitReader& r_;
 };
 
 }  // namespace
 
 LzhDecodeResult DecodeLzs(LzhDecoderState& s, const LzhMethodInfo&, LzhWindow& window,
                           uint32_t unpackedSize) {
-  LzsDecoder decoder(s);
-  return RunWindowLoop<true>(decoder, window, unpackedSize);
+  return RunMethod<LzsDecoder>(s, window, unpackedSize);
 }
 
 }  // namespace lzh

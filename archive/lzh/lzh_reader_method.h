@@ -1,0 +1,40 @@
+// What the window methods that read through the bit reader share (see
+// RunWindowLoop): the decoder state, its reader, the loop's question whether
+// the input ran dry, the fixed position code of -lh1- and -lh3-, and the
+// entry of a method whose window is a power of two.
+#pragma once
+
+#include <cstdint>
+
+#include "archive/lzh/lzh_decoder.h"
+#include "archive/lzh/lzh_table.h"
+#include "archive/lzh/lzh_window.h"
+
+namespace lzh {
+
+// A position whose high bits are coded with the position table (of
+// `symbols` symbols) and whose 6 low bits follow as they are.
+inline uint32_t PositionWithSixLowBits(LzhDecoderState& s, BitReader& r, int symbols) {
+  Refill(r);
+  const uint32_t j = DecodeHuffman<kLzhPositionTableBits>(r, s.positionTable, s.positionLengths, s.tree, symbols);
+  return (j << 6) + GetBits(r, 6);
+}
+
+class ReaderMethod {
+ public:
+  explicit ReaderMethod(LzhDecoderState& s) : s_(s), r_(s.reader) {}
+  bool Dry() const { return RanDry(r_); }
+
+ protected:
+  LzhDecoderState& s_;
+  BitReader& r_;
+};
+
+// Runs a `Method` over the state through the window loop.
+template <class Method>
+LzhDecodeResult RunMethod(LzhDecoderState& s, LzhWindow& window, uint32_t unpackedSize) {
+  Method method(s);
+  return RunWindowLoop<true>(method, window, unpackedSize);
+}
+
+}  // namespace lzh
