@@ -68,16 +68,10 @@ void SkipLsb(BitReader& r, uint32_t n);
 // count first: where each code takes a varying share of the loaded bits,
 // the test would be the costlier part.
 inline void TopUpLocalLsb(LocalBits& b, BitReader& r) {
-  if (RefillLsbFromInput(b.c) || b.c.count >= kLsbRefillBits) return;
-  b.Store(r);
-  RefillLsbSlow(r);
-  b.Load(r);
+  if (!RefillLsbFromInput(b.c) && b.c.count < kLsbRefillBits) b.RefillThrough(r, RefillLsbSlow);
 }
 
 // As EnsureLsb on the reader, for a LocalBits copy.
 inline void EnsureLocalLsb(LocalBits& b, BitReader& r, int n) {
-  if (b.c.count >= n || RefillLsbFromInput(b.c)) return;
-  b.Store(r);
-  RefillLsbSlow(r);
-  b.Load(r);
+  if (b.c.count < n && !RefillLsbFromInput(b.c)) b.RefillThrough(r, RefillLsbSlow);
 }

@@ -7,6 +7,7 @@
 
 #include "core/charset.h"
 #include "core/output.h"
+#include "stream/bzip2_reader.h"
 #include "stream/copy_out.h"
 
 namespace {
@@ -33,7 +34,7 @@ bool Bzip2Handler::Probe(const char* path, int32_t fileSize) {
 }
 
 bool Bzip2Handler::Extract(const char* path, const char* outputFolder) {
-  BZFILE* bz = OpenBzip2(path);
+  Bzip2Reader* bz = Bzip2Open(path);
   if (bz == nullptr) return false;
   char name[kPathBufferSize];
   const char* suffix = EqualsNoCase(ExtensionOf(path), "bz2") == 0 ? nullptr : "unbzip2";
@@ -43,19 +44,17 @@ bool Bzip2Handler::Extract(const char* path, const char* outputFolder) {
     info.method = "bzip2";
     // libbzip2 checks every block's CRC and the stream's combined CRC; a
     // mismatch, bad data and an input that ends inside the stream are read
-    // errors, told apart by BZ2_bzerror.
+    // errors, told apart by Bzip2Truncated.
     // A failed read drops what it had decoded, so reads stay small: the
     // bytes before the damage are kept.
     CopyMember(outputFolder, info, [bz](uint8_t* buffer, size_t capacity) -> long {
-      const int n = BZ2_bzread(bz, buffer, static_cast<int>(std::min<size_t>(capacity, 64 * 1024)));
+      const int32_t n = Bzip2Read(bz, buffer, static_cast<int32_t>(std::min<size_t>(capacity, 64 * 1024)));
       if (n >= 0) return n;
-      int error = BZ_OK;
-      BZ2_bzerror(bz, &error);
-      return error == BZ_UNEXPECTED_EOF ? kReadTruncated : kReadDamaged;
+      return Bzip2Truncated(bz) ? kReadTruncated : kReadDamaged;
     });
   } else {
     RefuseSingleMember(path);
   }
-  BZ2_bzclose(bz);
+  Bzip2Close(bz);
   return true;
 }

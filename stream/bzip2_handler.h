@@ -1,4 +1,5 @@
-// Single bzip2 files, decompressed with libbzip2's file interface.
+// Single bzip2 files: probed with libbzip2's file interface, decompressed
+// through the block-parallel reader (stream/bzip2_reader.h).
 #pragma once
 
 #include "core/handler.h"

@@ -1,7 +1,5 @@
 #include "stream/gzip_handler.h"
 
-#include <zlib.h>
-
 #include <cstdio>
 #include <cstring>
 
@@ -9,6 +7,7 @@
 #include "core/charset.h"
 #include "core/output.h"
 #include "stream/copy_out.h"
+#include "stream/gzip_reader.h"
 
 namespace {
 
@@ -72,11 +71,8 @@ bool GzipHandler::Extract(const char* path, const char* outputFolder) {
   }
   fclose(file);
 
-  char hostPath[4096];
-  if (!HostPath(path, hostPath, sizeof hostPath)) return false;
-  gzFile gz = gzopen(hostPath, "rb");
+  GzipReader* gz = GzipOpen(path);
   if (gz == nullptr) return false;
-  gzbuffer(gz, 256 * 1024);
   if (haveName) {
     MemberInfo info;
     info.name = name;
@@ -84,32 +80,18 @@ bool GzipHandler::Extract(const char* path, const char* outputFolder) {
     // The stored modification time (0: none) goes with the stored name.
     const uint32_t mtime = LoadLe32(header + 4);
     if (mtime != 0 && (header[3] & kFlagName)) info.SetUnixTime(mtime);
-    // zlib checks each gzip member's CRC-32 and length against its trailer
-    // and reports a mismatch as a read error; an input that ends inside
-    // the stream reads as an end with Z_BUF_ERROR left behind.
-    // A failed read still placed the bytes its position counts in the
-    // buffer: they go out before the damage is reported.
-    bool damaged = false;
-    z_off_t delivered = 0;
-    CopyMember(outputFolder, info, [gz, &damaged, &delivered](uint8_t* buffer, size_t capacity) -> long {
-      if (damaged) return kReadDamaged;
-      int n = gzread(gz, buffer, static_cast<unsigned>(capacity));
-      if (n < 0) {
-        damaged = true;
-        const z_off_t position = gztell(gz);
-        n = position > delivered && position - delivered <= static_cast<z_off_t>(capacity)
-                ? static_cast<int>(position - delivered)
-                : 0;
-        if (n == 0) return kReadDamaged;
-      }
-      delivered += n;
-      int error = Z_OK;
-      if (!damaged && n == 0 && (gzerror(gz, &error), error == Z_BUF_ERROR)) return kReadTruncated;
+    // The reader checks each gzip member's CRC-32 and length against its
+    // trailer. The bytes decoded before damage come first, then the damage;
+    // an input that ends inside a member ends the data early.
+    CopyMember(outputFolder, info, [gz](uint8_t* buffer, size_t capacity) -> long {
+      const int32_t n = GzipRead(gz, buffer, static_cast<int32_t>(capacity));
+      if (n < 0) return kReadDamaged;
+      if (n == 0 && GzipTruncated(gz)) return kReadTruncated;
       return n;
     });
   } else {
     RefuseSingleMember(path);
   }
-  gzclose(gz);
+  GzipClose(gz);
   return true;
 }

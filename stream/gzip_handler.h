@@ -1,4 +1,4 @@
-// Single gzip files, decompressed with zlib's gzip reader.
+// Single gzip files, decompressed with the gzip reader (stream/gzip_reader.h).
 #pragma once
 
 #include "core/handler.h"

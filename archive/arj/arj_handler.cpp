@@ -3,12 +3,11 @@
 #include <cstring>
 #include <new>
 
-#include <zlib.h>
-
 #include "archive/arj/arj_method4.h"
 #include "archive/lzh/lzh_member.h"
 #include "core/byte_order.h"
 #include "core/charset.h"
+#include "core/checksum.h"
 #include "core/names.h"
 #include "core/output.h"
 
@@ -27,9 +26,9 @@ constexpr uint8_t kArjText = 1;
 constexpr uint8_t kArjDirectory = 3;
 
 // The header's CRC is the standard CRC-32: run from all ones, stored
-// complemented, which is what zlib's crc32 computes from 0.
+// complemented, which is what Crc32Update computes from 0.
 uint32_t HeaderCrc(const uint8_t* data, size_t size) {
-  return uint32_t(crc32(0L, data, uInt(size)));
+  return Crc32Update(0, data, size);
 }
 
 bool ReadExact(FILE* stream, void* data, size_t size) {

@@ -1,19 +1,17 @@
 #include "archive/tar/tar_handlers.h"
 
-#include <bzlib.h>
-#include <zlib.h>
 
 #include <cstring>
 
 #include "archive/tar/tar_reader.h"
 #include "core/charset.h"
 #include "core/output.h"
+#include "stream/bzip2_reader.h"
+#include "stream/gzip_reader.h"
 #include "stream/lzw_reader.h"
 
 namespace {
 
-// Host paths for the libraries that open files by name.
-constexpr size_t kHostPathSize = 4096;
 
 // The compressed sources check the file's first ten bytes before they hand
 // it to their library: all ten must be there and start with the magic.
@@ -71,28 +69,21 @@ bool TarGzipHandler::Open(const char* path) {
   Close();
   static const uint8_t kSeconds[] = {0x8B, 0x9E};
   if (!StartsWith(path, 0x1F, kSeconds, sizeof kSeconds)) return false;
-  char host[kHostPathSize];
-  if (!HostPath(path, host, sizeof host)) return false;
-  gzFile gz = gzopen(host, "rb");
-  if (gz == nullptr) return false;
-  gzbuffer(gz, 256 * 1024);
-  gz_ = gz;
-  return true;
+  gz_ = GzipOpen(path);
+  return gz_ != nullptr;
 }
 
 int32_t TarGzipHandler::Read(void* buffer, int32_t count) {
   if (gz_ == nullptr || count <= 0) return 0;
-  // zlib checks each gzip member's CRC-32 and length and reports a
-  // mismatch as a read error; input that ends inside the stream reads as
-  // an end with Z_BUF_ERROR left behind.
-  const int n = gzread(static_cast<gzFile>(gz_), buffer, static_cast<unsigned>(count));
-  int error = Z_OK;
-  if (n < 0 || (n == 0 && (gzerror(static_cast<gzFile>(gz_), &error), error == Z_BUF_ERROR))) return -1;
+  // The reader checks each gzip member's CRC-32 and length: damage and
+  // input that ends inside a member are read errors.
+  const int32_t n = GzipRead(gz_, buffer, count);
+  if (n < 0 || (n == 0 && GzipTruncated(gz_))) return -1;
   return n;
 }
 
 void TarGzipHandler::Close() {
-  if (gz_ != nullptr) gzclose(static_cast<gzFile>(gz_));
+  GzipClose(gz_);
   gz_ = nullptr;
 }
 
@@ -104,9 +95,7 @@ bool TarBzip2Handler::MatchesExtension(const char* extension) {
 
 bool TarBzip2Handler::Open(const char* path) {
   Close();
-  char host[kHostPathSize];
-  if (!HostPath(path, host, sizeof host)) return false;
-  bz_ = BZ2_bzopen(host, "rb");
+  bz_ = Bzip2Open(path);
   return bz_ != nullptr;
 }
 
@@ -114,12 +103,12 @@ int32_t TarBzip2Handler::Read(void* buffer, int32_t count) {
   if (bz_ == nullptr || count <= 0) return 0;
   // libbzip2 checks the block and stream CRCs; a mismatch, bad data and a
   // cut stream are read errors.
-  const int n = BZ2_bzread(static_cast<BZFILE*>(bz_), buffer, count);
+  const int32_t n = Bzip2Read(bz_, buffer, count);
   return n < 0 ? -1 : n;
 }
 
 void TarBzip2Handler::Close() {
-  if (bz_ != nullptr) BZ2_bzclose(static_cast<BZFILE*>(bz_));
+  Bzip2Close(bz_);
   bz_ = nullptr;
 }
 

@@ -8,6 +8,8 @@
 #include "stream/byte_source.h"
 #include "core/handler.h"
 
+struct Bzip2Reader;
+struct GzipReader;
 struct LzwReader;
 
 // Probe and Extract through the handler's own source; the source's Open,
@@ -46,7 +48,7 @@ class TarGzipHandler final : public TarArchiveHandler {
   void Close() override;
 
  private:
-  void* gz_ = nullptr;  // gzFile
+  GzipReader* gz_ = nullptr;
 };
 
 class TarBzip2Handler final : public TarArchiveHandler {
@@ -59,7 +61,7 @@ class TarBzip2Handler final : public TarArchiveHandler {
   void Close() override;
 
  private:
-  void* bz_ = nullptr;  // BZFILE*
+  Bzip2Reader* bz_ = nullptr;
 };
 
 class TarCompressHandler final : public TarArchiveHandler {

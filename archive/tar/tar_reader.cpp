@@ -73,7 +73,8 @@ class Walk {
 void Walk::Run() {
   uint8_t header[kTarBlock];
   if (!ReadHeaderBlock(header)) return;
-  while (!IsZeroBlock(header)) {
+  bool endMarker = false;
+  while (!(endMarker = IsZeroBlock(header))) {
     const uint64_t size = ParseTarOctal(header + kTarSizeOffset, kTarSizeSize);
     const TarEntryKind kind = ClassifyTarType(header[kTarTypeOffset]);
     bool more;
@@ -94,6 +95,13 @@ void Walk::Run() {
         break;
     }
     if (!more || out_.ArchiveEnded() || !ReadHeaderBlock(header)) break;
+  }
+  // Past the end marker the compressed sources still hold their checks
+  // (a gzip trailer, the bzip2 stream CRC): the rest is read so that damage
+  // there is found too.
+  if (endMarker) {
+    while (Read(work_, workSize_) == workSize_) {
+    }
   }
   // Bad data or a cut outside any member's data still loses what follows.
   if (damaged_ && !reported_) RefuseMember(BaseNameOf(path_), "damaged data; the rest of the archive is lost");

@@ -1,7 +1,5 @@
 #include "archive/zip/zip_handler.h"
 
-#include <zlib.h>
-
 #include <algorithm>
 #include <cstring>
 
@@ -13,6 +11,7 @@
 #include "core/checksum.h"
 #include "core/messages.h"
 #include "core/prompt.h"
+#include "stream/inflate.h"
 
 namespace zip {
 namespace {
@@ -449,37 +448,42 @@ MemberEnd ZipHandler::Inflate(ZipMemberData& data, uint64_t compressedSize, bool
   *unused = 0;
   size_t got = refill();
   if (got == 0) return MemberEnd::kTruncated;
-  z_stream stream{};
-  if (inflateInit2_(&stream, -15, "1.1.4", static_cast<int>(sizeof stream)) != Z_OK) return MemberEnd::kDamaged;
-  stream.next_in = in;
-  stream.avail_in = static_cast<uInt>(got);
+  Inflater inflater;
+  if (!inflater.ok()) return MemberEnd::kDamaged;
+  const uint8_t* next = in;
+  bool inputEnded = false;
   MemberEnd end = MemberEnd::kTruncated;
   for (;;) {
-    stream.next_out = out;
-    stream.avail_out = static_cast<uInt>(kInflateHalf);
-    const int result = inflate(&stream, Z_PARTIAL_FLUSH);
-    const size_t produced = kInflateHalf - stream.avail_out;
+    uint8_t* put = out;
+    size_t room = kInflateHalf;
+    const size_t before = got;
+    const InflateResult result = inflater.Run(next, got, put, room);
+    const size_t produced = kInflateHalf - room;
     if (produced != 0) data.WriteMember(out, produced);
-    if (result == Z_STREAM_END) {
+    if (result == InflateResult::kEnd) {
       end = MemberEnd::kComplete;
       break;
     }
     // An error in the data ends the member with what was written so far.
-    if (result != Z_OK && result != Z_BUF_ERROR) {
+    if (result == InflateResult::kError) {
       end = MemberEnd::kDamaged;
       break;
     }
-    if (stream.avail_out == 0) continue;  // more output may be waiting
-    if (stream.avail_in != 0) {           // no progress with input at hand
-      end = MemberEnd::kDamaged;
-      break;
+    if (room == 0) continue;  // more output may be waiting
+    if (got == before && produced == 0) {
+      if (got != 0) {  // no progress with input at hand
+        end = MemberEnd::kDamaged;
+        break;
+      }
+      if (inputEnded) break;  // the data ended before the stream did
     }
+    if (got != 0 || inputEnded) continue;
     got = refill();
-    if (got == 0) break;  // the data ended before the stream did
-    stream.next_in = in;
-    stream.avail_in = static_cast<uInt>(got);
+    next = in;
+    // At the end of the input the decoder may still hold output.
+    inputEnded = got == 0;
   }
-  *unused = stream.avail_in;
-  inflateEnd(&stream);
+  const uint8_t* leftover;
+  *unused = got + inflater.Leftover(&leftover);
   return end;
 }

@@ -1,5 +1,5 @@
 // ZIP archives, read from their local headers alone: stored, deflated
-// (zlib's raw inflate) and the legacy methods, with traditional encryption.
+// (raw inflate through stream/inflate.h) and the legacy methods, with traditional encryption.
 #pragma once
 
 #include <cstdint>

@@ -258,6 +258,10 @@ RunResult Run(const std::vector<std::string>& args, const std::map<std::string, 
     close(errPipe[0]);
     return result;
   }
+  // A program that ends before reading all its input must not end this
+  // process through SIGPIPE: the write fails instead.
+  static const bool pipeSignalIgnored = (signal(SIGPIPE, SIG_IGN), true);
+  (void)pipeSignalIgnored;
   std::thread writer([&] {
     size_t off = 0;
     while (off < input.size()) {

@@ -1,0 +1,433 @@
+#include "stream/bzip2_reader.h"
+
+#include <bzlib.h>
+
+#include <algorithm>
+#include <condition_variable>
+#include <cstdio>
+#include <cstring>
+#include <deque>
+#include <memory>
+#include <mutex>
+#include <new>
+#include <thread>
+#include <vector>
+
+#include "core/output.h"
+
+namespace {
+
+constexpr uint64_t kBlockMagic = 0x314159265359;
+constexpr uint64_t kEndMagic = 0x177245385090;
+constexpr uint64_t kMagicMask = (uint64_t{1} << 48) - 1;
+constexpr size_t kFilePiece = 1 << 20;
+// No block's bits come near this (900,000 symbols of at most 20 bits, plus
+// tables); a magic that is not found within it is not there.
+constexpr uint64_t kMaxBlockBytes = 4 << 20;
+// Output of all blocks in flight together, by default.
+constexpr size_t kOutputBudget = 32 << 20;
+constexpr size_t kMinBlockOutput = 2 << 20;
+constexpr size_t kReplayPiece = 64 * 1024;
+
+// For each value of the third byte of an eight-byte window, the bit shifts
+// at which one of the two magics could start in the window's first byte.
+struct MagicTable {
+  uint8_t shifts[256] = {};
+  constexpr MagicTable() {
+    for (int s = 0; s < 8; ++s) {
+      shifts[(kBlockMagic >> (24 + s)) & 0xFF] |= static_cast<uint8_t>(1 << s);
+      shifts[(kEndMagic >> (24 + s)) & 0xFF] |= static_cast<uint8_t>(1 << s);
+    }
+  }
+};
+constexpr MagicTable kMagicTable;
+
+uint64_t Load64(const uint8_t* p) {
+  uint64_t w = 0;
+  for (int i = 0; i < 8; ++i) w = w << 8 | p[i];
+  return w;
+}
+
+// One block handed to the pool as a one-block stream, and what it gave.
+struct Job {
+  std::vector<uint8_t> input;
+  std::vector<uint8_t> output;
+  size_t outputLimit = 0;
+  size_t produced = 0;
+  bool done = false;
+  bool ok = false;
+};
+
+void DecodeBlock(Job& job) {
+  job.ok = false;
+  job.produced = 0;
+  bz_stream s{};
+  if (BZ2_bzDecompressInit(&s, 0, 0) != BZ_OK) return;
+  const size_t first = std::min(kMinBlockOutput / 2, job.outputLimit);
+  if (job.output.size() < first) job.output.resize(first);
+  s.next_in = reinterpret_cast<char*>(job.input.data());
+  s.avail_in = static_cast<unsigned>(job.input.size());
+  for (;;) {
+    s.next_out = reinterpret_cast<char*>(job.output.data() + job.produced);
+    s.avail_out = static_cast<unsigned>(job.output.size() - job.produced);
+    const int r = BZ2_bzDecompress(&s);
+    job.produced = job.output.size() - s.avail_out;
+    if (r == BZ_STREAM_END) {
+      job.ok = s.avail_in == 0;
+      break;
+    }
+    if (r != BZ_OK || s.avail_out != 0 || job.output.size() >= job.outputLimit) break;
+    job.output.resize(std::min(job.output.size() * 2, job.outputLimit));
+  }
+  BZ2_bzDecompressEnd(&s);
+}
+
+class Pool {
+ public:
+  explicit Pool(int threads) {
+    for (int i = 0; i < threads; ++i) workers_.emplace_back([this] { Work(); });
+  }
+  ~Pool() {
+    {
+      std::lock_guard<std::mutex> lock(mutex_);
+      stop_ = true;
+      queue_.clear();
+    }
+    wake_.notify_all();
+    for (std::thread& t : workers_) t.join();
+  }
+  void Submit(Job* job) {
+    {
+      std::lock_guard<std::mutex> lock(mutex_);
+      job->done = false;
+      queue_.push_back(job);
+    }
+    wake_.notify_one();
+  }
+  void Wait(Job* job) {
+    std::unique_lock<std::mutex> lock(mutex_);
+    finished_.wait(lock, [job] { return job->done; });
+  }
+
+ private:
+  void Work() {
+    std::unique_lock<std::mutex> lock(mutex_);
+    for (;;) {
+      wake_.wait(lock, [this] { return stop_ || !queue_.empty(); });
+      if (stop_) return;
+      Job* job = queue_.front();
+      queue_.pop_front();
+      lock.unlock();
+      DecodeBlock(*job);
+      lock.lock();
+      job->done = true;
+      finished_.notify_all();
+    }
+  }
+
+  std::mutex mutex_;
+  std::condition_variable wake_;
+  std::condition_variable finished_;
+  std::deque<Job*> queue_;
+  bool stop_ = false;
+  std::vector<std::thread> workers_;
+};
+
+// Appends bits, most significant first, to a byte vector.
+struct BitWriter {
+  std::vector<uint8_t>& out;
+  uint64_t acc = 0;
+  int count = 0;
+  void Put(uint64_t value, int bits) {
+    for (int i = bits - 1; i >= 0; --i) {
+      acc = acc << 1 | ((value >> i) & 1);
+      if (++count == 8) {
+        out.push_back(static_cast<uint8_t>(acc));
+        acc = 0;
+        count = 0;
+      }
+    }
+  }
+  void Flush() {
+    if (count > 0) out.push_back(static_cast<uint8_t>(acc << (8 - count)));
+    count = 0;
+  }
+};
+
+struct Item {
+  enum class Kind { kBlock, kEnd, kBroken } kind;
+  Job* job = nullptr;
+  bool crcOk = false;  // kEnd: the stream CRC matches the blocks' CRCs
+};
+
+}  // namespace
+
+struct Bzip2Reader {
+  char path[kPathBufferSize] = {};
+  FILE* file = nullptr;
+  BZFILE* serial = nullptr;
+  bool serialMode = false;
+
+  // The parallel path.
+  std::unique_ptr<Pool> pool;
+  size_t inFlight = 0;
+  size_t outputLimit = 0;
+  std::vector<uint8_t> window;  // file bytes from windowByte on
+  uint64_t windowByte = 0;
+  bool fileEnded = false;
+  bool started = false;
+  bool scanDone = false;
+  int level = 0;
+  uint64_t magicBit = 0;  // where the next item's magic starts
+  bool magicIsEnd = false;
+  uint32_t combinedCrc = 0;
+  std::deque<Item> items;
+  std::vector<std::unique_ptr<Job>> jobs;  // every job, owned
+  std::vector<Job*> spare;
+  size_t frontOffset = 0;         // bytes of the front block already delivered
+  uint64_t outputPos = 0;         // output offset of the front block
+  std::vector<uint64_t> blockEnds;  // output offsets where delivered blocks end
+  uint64_t delivered = 0;         // bytes given by reads so far
+  bool ended = false;
+
+  ~Bzip2Reader() {
+    pool.reset();
+    if (serial != nullptr) BZ2_bzclose(serial);
+    if (file != nullptr) fclose(file);
+  }
+
+  uint64_t WindowEnd() const { return windowByte + window.size(); }
+
+  // Reads more of the file; false at its end.
+  bool ReadMore() {
+    if (fileEnded) return false;
+    const size_t old = window.size();
+    window.resize(old + kFilePiece);
+    const size_t n = fread(window.data() + old, 1, kFilePiece, file);
+    window.resize(old + n);
+    if (n == 0) fileEnded = true;
+    return n > 0;
+  }
+
+  bool Have(uint64_t endByte) {
+    while (WindowEnd() < endByte) {
+      if (!ReadMore()) return false;
+    }
+    return true;
+  }
+
+  // Drops file bytes before `byte` once enough of them piled up.
+  void Trim(uint64_t byte) {
+    const uint64_t drop = byte - windowByte;
+    if (drop < kFilePiece) return;
+    window.erase(window.begin(), window.begin() + static_cast<ptrdiff_t>(drop));
+    windowByte = byte;
+  }
+
+  // `bits` (at most 32) bits from bit position `pos`, whose bytes are in the
+  // window (bytes past its end read as zeros).
+  uint32_t Bits(uint64_t pos, int bits) const {
+    uint8_t p[8] = {};
+    const size_t at = static_cast<size_t>(pos / 8 - windowByte);
+    memcpy(p, window.data() + at, std::min<size_t>(8, window.size() - at));
+    const uint64_t w = Load64(p);
+    return static_cast<uint32_t>((w >> (64 - bits - pos % 8)) & ((uint64_t{1} << bits) - 1));
+  }
+
+  // The next block or end-of-stream magic at or after bit `from`, looking
+  // no further than kMaxBlockBytes. False when there is none.
+  bool FindMagic(uint64_t from, uint64_t& at, bool& isEnd) {
+    const uint64_t limit = from / 8 + kMaxBlockBytes;
+    for (uint64_t i = from / 8; i < limit;) {
+      if (i + 8 > WindowEnd()) {
+        if (!ReadMore()) return false;
+        continue;
+      }
+      const uint8_t* base = window.data();
+      const uint64_t stop = std::min(WindowEnd() - 7, limit);
+      for (; i < stop; ++i) {
+        const uint8_t* p = base + (i - windowByte);
+        const uint8_t shifts = kMagicTable.shifts[p[2]];
+        if (shifts == 0) continue;
+        const uint64_t w = Load64(p);
+        for (int s = 0; s < 8; ++s) {
+          if (!(shifts & (1 << s)) || i * 8 + s < from) continue;
+          const uint64_t v = (w >> (16 - s)) & kMagicMask;
+          if (v == kBlockMagic || v == kEndMagic) {
+            at = i * 8 + s;
+            isEnd = v == kEndMagic;
+            return true;
+          }
+        }
+      }
+    }
+    return false;
+  }
+
+  Job* NewJob() {
+    if (!spare.empty()) {
+      Job* job = spare.back();
+      spare.pop_back();
+      return job;
+    }
+    jobs.push_back(std::make_unique<Job>());
+    jobs.back()->outputLimit = outputLimit;
+    return jobs.back().get();
+  }
+
+  // The block's bits [start, end) as a one-block stream.
+  void BuildStream(Job& job, uint64_t start, uint64_t end, uint32_t blockCrc) {
+    std::vector<uint8_t>& out = job.input;
+    out.assign({'B', 'Z', 'h', static_cast<uint8_t>('0' + level)});
+    const uint64_t bits = end - start;
+    const size_t whole = static_cast<size_t>(bits / 8);
+    const uint8_t* p = window.data() + (start / 8 - windowByte);
+    const int r = static_cast<int>(start % 8);
+    out.resize(4 + whole);
+    if (r == 0) {
+      memcpy(out.data() + 4, p, whole);
+    } else {
+      for (size_t j = 0; j < whole; ++j) out[4 + j] = static_cast<uint8_t>(p[j] << r | p[j + 1] >> (8 - r));
+    }
+    BitWriter w{out};
+    const int rest = static_cast<int>(bits % 8);
+    if (rest > 0) w.Put(Bits(start + whole * 8, rest), rest);
+    w.Put(kEndMagic, 48);
+    w.Put(blockCrc, 32);
+    w.Flush();
+  }
+
+  // Appends the next item: a block handed to the pool, the stream's end,
+  // or a break the parallel path cannot go past.
+  void ScanNext() {
+    Item item{Item::Kind::kBroken};
+    scanDone = true;
+    if (!started) {
+      started = true;
+      const bool header = Have(4) && window[0] == 'B' && window[1] == 'Z' && window[2] == 'h' &&
+                          window[3] >= '1' && window[3] <= '9';
+      if (!header || !FindMagic(32, magicBit, magicIsEnd) || magicBit != 32) {
+        items.push_back(item);
+        return;
+      }
+      level = window[3] - '0';
+    }
+    const uint64_t start = magicBit;
+    if (!Have((start + 48 + 32 + 7) / 8)) {
+      items.push_back(item);
+      return;
+    }
+    const uint32_t crc = Bits(start + 48, 32);
+    if (magicIsEnd) {
+      item.kind = Item::Kind::kEnd;
+      item.crcOk = crc == combinedCrc;
+    } else if (FindMagic(start + 48, magicBit, magicIsEnd)) {
+      combinedCrc = (combinedCrc << 1 | combinedCrc >> 31) ^ crc;
+      item.kind = Item::Kind::kBlock;
+      item.job = NewJob();
+      BuildStream(*item.job, start, magicBit, crc);
+      pool->Submit(item.job);
+      Trim(magicBit / 8);
+      scanDone = false;
+    }
+    items.push_back(item);
+  }
+
+  // Gives up the parallel path: libbzip2's file reader re-reads what was
+  // delivered (in pieces that end inside blocks, where it looks no further
+  // ahead) and makes this read.
+  int32_t GoSerial(void* buffer, int32_t count) {
+    pool.reset();
+    items.clear();
+    serialMode = true;
+    char host[4096];
+    if (!HostPath(path, host, sizeof host) || (serial = BZ2_bzopen(host, "rb")) == nullptr) return -1;
+    std::vector<uint8_t> scratch(kReplayPiece + 64);
+    for (uint64_t pos = 0; pos < delivered;) {
+      uint64_t end = std::min<uint64_t>(delivered, pos + kReplayPiece);
+      auto isBoundary = [this, &end] {
+        return end != delivered && std::binary_search(blockEnds.begin(), blockEnds.end(), end);
+      };
+      while (isBoundary() && end > pos + 1) --end;
+      while (isBoundary() && end < pos + scratch.size()) ++end;
+      const int32_t n = static_cast<int32_t>(end - pos);
+      if (BZ2_bzread(serial, scratch.data(), n) != n) return -1;
+      pos = end;
+    }
+    return BZ2_bzread(serial, buffer, count);
+  }
+
+  int32_t Read(void* buffer, int32_t count) {
+    if (serialMode) return serial != nullptr ? BZ2_bzread(serial, buffer, count) : -1;
+    if (count <= 0 || ended) return 0;
+    auto* out = static_cast<uint8_t*>(buffer);
+    size_t got = 0;
+    for (;;) {
+      while (!scanDone && items.size() < inFlight) ScanNext();
+      const Item& front = items.front();
+      if (front.kind == Item::Kind::kBroken) return GoSerial(buffer, count);
+      if (front.kind == Item::Kind::kEnd) {
+        if (!front.crcOk) return GoSerial(buffer, count);
+        ended = true;
+        break;
+      }
+      Job* job = front.job;
+      pool->Wait(job);
+      if (!job->ok) return GoSerial(buffer, count);
+      // A full read returns once the block behind its last byte checked out.
+      if (got == static_cast<size_t>(count)) break;
+      const size_t n = std::min(static_cast<size_t>(count) - got, job->produced - frontOffset);
+      memcpy(out + got, job->output.data() + frontOffset, n);
+      got += n;
+      frontOffset += n;
+      if (frontOffset < job->produced) break;
+      outputPos += job->produced;
+      blockEnds.push_back(outputPos);
+      frontOffset = 0;
+      spare.push_back(job);
+      items.pop_front();
+    }
+    delivered += got;
+    return static_cast<int32_t>(got);
+  }
+};
+
+Bzip2Reader* Bzip2Open(const char* path, Bzip2Options options) {
+  if (strlen(path) >= kPathBufferSize) return nullptr;
+  auto reader = std::unique_ptr<Bzip2Reader>(new (std::nothrow) Bzip2Reader);
+  if (reader == nullptr) return nullptr;
+  strcpy(reader->path, path);
+  int threads = options.threads;
+  if (threads <= 0) threads = static_cast<int>(std::min(8u, std::max(1u, std::thread::hardware_concurrency())));
+  if (threads == 1) {
+    char host[4096];
+    if (!HostPath(path, host, sizeof host)) return nullptr;
+    reader->serial = BZ2_bzopen(host, "rb");
+    reader->serialMode = true;
+    return reader->serial != nullptr ? reader.release() : nullptr;
+  }
+  reader->file = OpenFileStream(path, "rb");
+  if (reader->file == nullptr) return nullptr;
+  reader->inFlight = static_cast<size_t>(threads) * 2;
+  reader->outputLimit = options.blockOutputLimit != 0
+                            ? options.blockOutputLimit
+                            : std::max(kMinBlockOutput, kOutputBudget / reader->inFlight);
+  reader->pool = std::make_unique<Pool>(threads);
+  return reader.release();
+}
+
+int32_t Bzip2Read(Bzip2Reader* reader, void* buffer, int32_t count) {
+  return reader != nullptr ? reader->Read(buffer, count) : -1;
+}
+
+bool Bzip2Truncated(Bzip2Reader* reader) {
+  // Only libbzip2's reader gives -1: the parallel path hands over first.
+  if (reader == nullptr || reader->serial == nullptr) return false;
+  int error = BZ_OK;
+  BZ2_bzerror(reader->serial, &error);
+  return error == BZ_UNEXPECTED_EOF;
+}
+
+bool Bzip2WentSerial(const Bzip2Reader* reader) { return reader != nullptr && reader->serialMode; }
+
+void Bzip2Close(Bzip2Reader* reader) { delete reader; }

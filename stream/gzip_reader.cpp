@@ -1,0 +1,271 @@
+#include "stream/gzip_reader.h"
+
+#include <cstdio>
+#include <cstring>
+#include <initializer_list>
+#include <new>
+
+#include "core/checksum.h"
+#include "core/output.h"
+
+namespace {
+
+constexpr size_t kInputSize = 256 * 1024;
+// Room in front of the file input for bytes the inflater hands back.
+constexpr size_t kHeadroom = 8;
+
+constexpr uint8_t kFlagHeaderCrc = 0x02;
+constexpr uint8_t kFlagExtra = 0x04;
+constexpr uint8_t kFlagName = 0x08;
+constexpr uint8_t kFlagComment = 0x10;
+constexpr uint8_t kFlagReserved = 0xE0;
+
+enum class Mode { kStart, kHeader, kBody, kTrailer, kLook, kCopy, kDone, kFailed };
+enum class Stop { kFull, kEnd, kError };
+
+}  // namespace
+
+struct GzipReader {
+  GzipReader(InflateBackend backend) : inflater(backend) {}
+
+  FILE* file = nullptr;
+  const uint8_t* memory = nullptr;
+  size_t memorySize = 0;
+  uint8_t* buffer = nullptr;  // file input, kHeadroom bytes into its allocation
+  const uint8_t* next = nullptr;
+  size_t avail = 0;
+
+  Inflater inflater;
+  Mode mode = Mode::kStart;
+  uint32_t crc = 0;        // of the member's output so far
+  uint32_t size = 0;       // the same, modulo 2^32
+  uint32_t headerCrc = 0;  // of the member's header bytes so far
+  bool truncated = false;  // the data ended inside a member
+
+  // At least `n` input bytes in `next`/`avail`; false when the data ends
+  // first (what there is stays available).
+  bool Ensure(size_t n) {
+    if (avail >= n) return true;
+    if (memory != nullptr) {
+      next = memory;
+      avail = memorySize;
+      memory = nullptr;
+      return avail >= n;
+    }
+    if (file == nullptr) return false;
+    if (avail > 0 && next != buffer) memmove(buffer, next, avail);
+    next = buffer;
+    while (avail < n) {
+      const size_t got = fread(buffer + avail, 1, kInputSize - avail, file);
+      if (got == 0) break;
+      avail += got;
+    }
+    return avail >= n;
+  }
+
+  // The next input byte (counted into the header check), or -1 at the end.
+  int HeaderByte() {
+    if (!Ensure(1)) return -1;
+    const uint8_t b = *next++;
+    --avail;
+    headerCrc = Crc32Update(headerCrc, &b, 1);
+    return b;
+  }
+
+  // Reads a member header behind its two magic bytes (already counted).
+  // kFull when it is sound, kEnd when the data ends inside it.
+  Stop ReadHeader() {
+    int fixed[8];
+    for (int& b : fixed) {
+      if ((b = HeaderByte()) < 0) return Stop::kEnd;
+    }
+    const int flags = fixed[1];
+    if (fixed[0] != 8 || (flags & kFlagReserved)) return Stop::kError;
+    if (flags & kFlagExtra) {
+      const int lo = HeaderByte();
+      const int hi = HeaderByte();
+      if (lo < 0 || hi < 0) return Stop::kEnd;
+      for (int n = lo | hi << 8; n > 0; --n) {
+        if (HeaderByte() < 0) return Stop::kEnd;
+      }
+    }
+    for (uint8_t field : {kFlagName, kFlagComment}) {
+      if (!(flags & field)) continue;
+      for (int b; (b = HeaderByte()) != 0;) {
+        if (b < 0) return Stop::kEnd;
+      }
+    }
+    if (flags & kFlagHeaderCrc) {
+      const uint16_t expected = static_cast<uint16_t>(headerCrc);
+      const int lo = HeaderByte();
+      const int hi = HeaderByte();
+      if (lo < 0 || hi < 0) return Stop::kEnd;
+      if ((lo | hi << 8) != expected) return Stop::kError;
+    }
+    return Stop::kFull;
+  }
+
+  // Checks the trailer: CRC-32 and length of the member's output.
+  Stop ReadTrailer() {
+    uint8_t t[8];
+    for (uint8_t& b : t) {
+      const int c = HeaderByte();
+      if (c < 0) return Stop::kEnd;
+      b = static_cast<uint8_t>(c);
+    }
+    auto le32 = [](const uint8_t* p) {
+      return static_cast<uint32_t>(p[0] | p[1] << 8 | p[2] << 16) | static_cast<uint32_t>(p[3]) << 24;
+    };
+    return le32(t) == crc && le32(t + 4) == size ? Stop::kFull : Stop::kError;
+  }
+
+  // Whether two magic bytes come next (taken when they do). At the start a
+  // missing magic means a plain file, after a member trailing garbage.
+  bool TakeMagic() {
+    if (!Ensure(2) || next[0] != 0x1F || next[1] != 0x8B) return false;
+    next += 2;
+    avail -= 2;
+    headerCrc = Crc32Update(0, "\x1F\x8B", 2);
+    return true;
+  }
+
+  // Decodes into out[0, room); `produced` counts what was given.
+  Stop Decode(uint8_t* out, size_t room, size_t& produced) {
+    produced = 0;
+    for (;;) {
+      switch (mode) {
+        case Mode::kStart:
+          mode = TakeMagic() ? Mode::kHeader : Mode::kCopy;
+          break;
+        case Mode::kLook:
+          mode = TakeMagic() ? Mode::kHeader : Mode::kDone;
+          break;
+        case Mode::kHeader: {
+          const Stop s = ReadHeader();
+          if (s != Stop::kFull) return Finish(s);
+          inflater.Reset();
+          crc = 0;
+          size = 0;
+          mode = Mode::kBody;
+          break;
+        }
+        case Mode::kBody: {
+          if (room == 0) return Stop::kFull;
+          // At the end of the input the decoder may still hold output.
+          const bool inputLeft = Ensure(1);
+          uint8_t* const start = out;
+          const size_t before = avail;
+          const InflateResult r = inflater.Run(next, avail, out, room);
+          const size_t made = static_cast<size_t>(out - start);
+          crc = Crc32Update(crc, start, made);
+          size += static_cast<uint32_t>(made);
+          produced += made;
+          if (r == InflateResult::kError) return Finish(Stop::kError);
+          if (r == InflateResult::kEnd) {
+            // Input the inflater took but the member did not use goes back
+            // in front of the rest: in memory it is there already.
+            const uint8_t* back;
+            const size_t n = inflater.Leftover(&back);
+            if (file != nullptr) memcpy(const_cast<uint8_t*>(next) - n, back, n);
+            next -= n;
+            avail += n;
+            mode = Mode::kTrailer;
+          } else if (made == 0 && avail == before && room > 0) {
+            // No progress: the data ended early, or the decoder is stuck
+            // with input and room at hand.
+            return Finish(inputLeft ? Stop::kError : Stop::kEnd);
+          }
+          break;
+        }
+        case Mode::kTrailer: {
+          const Stop s = ReadTrailer();
+          if (s != Stop::kFull) return Finish(s);
+          mode = Mode::kLook;
+          break;
+        }
+        case Mode::kCopy: {
+          while (room > 0) {
+            if (!Ensure(1)) {
+              mode = Mode::kDone;
+              return Stop::kEnd;
+            }
+            const size_t n = avail < room ? avail : room;
+            memcpy(out, next, n);
+            out += n;
+            next += n;
+            avail -= n;
+            room -= n;
+            produced += n;
+          }
+          return Stop::kFull;
+        }
+        case Mode::kDone:
+          return Stop::kEnd;
+        case Mode::kFailed:
+          return Stop::kError;
+      }
+    }
+  }
+
+  // Ends the data: damaged, or (kEnd) cut inside a member.
+  Stop Finish(Stop s) {
+    mode = s == Stop::kError ? Mode::kFailed : Mode::kDone;
+    truncated = s == Stop::kEnd;
+    return s;
+  }
+};
+
+namespace {
+
+GzipReader* NewReader(InflateBackend backend) {
+  auto* reader = new (std::nothrow) GzipReader(backend);
+  if (reader != nullptr && !reader->inflater.ok()) {
+    delete reader;
+    return nullptr;
+  }
+  return reader;
+}
+
+}  // namespace
+
+GzipReader* GzipOpen(const char* path, InflateBackend backend) {
+  FILE* file = OpenFileStream(path, "rb");
+  if (file == nullptr) return nullptr;
+  GzipReader* reader = NewReader(backend);
+  uint8_t* buffer = reader != nullptr ? new (std::nothrow) uint8_t[kHeadroom + kInputSize] : nullptr;
+  if (buffer == nullptr) {
+    delete reader;
+    fclose(file);
+    return nullptr;
+  }
+  reader->file = file;
+  reader->buffer = buffer + kHeadroom;
+  return reader;
+}
+
+GzipReader* GzipOpenMemory(const uint8_t* data, size_t size, InflateBackend backend) {
+  GzipReader* reader = NewReader(backend);
+  if (reader == nullptr) return nullptr;
+  reader->memory = data;
+  reader->memorySize = size;
+  return reader;
+}
+
+int32_t GzipRead(GzipReader* reader, void* buffer, int32_t count) {
+  if (reader == nullptr || reader->mode == Mode::kFailed) return -1;
+  if (count <= 0) return 0;
+  size_t produced;
+  const Stop s = reader->Decode(static_cast<uint8_t*>(buffer), static_cast<size_t>(count), produced);
+  // The bytes before damage go out first; the next read reports it.
+  if (s == Stop::kError && produced == 0) return -1;
+  return static_cast<int32_t>(produced);
+}
+
+bool GzipTruncated(const GzipReader* reader) { return reader != nullptr && reader->truncated; }
+
+void GzipClose(GzipReader* reader) {
+  if (reader == nullptr) return;
+  if (reader->file != nullptr) fclose(reader->file);
+  if (reader->buffer != nullptr) delete[] (reader->buffer - kHeadroom);
+  delete reader;
+}

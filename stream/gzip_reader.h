@@ -1,0 +1,39 @@
+// Pull-style reader of gzip files, opened like a file and read in pieces of
+// any size, for the gzip handler and the TAR source behind gzip. It reads
+// what zlib's gzip file reader, which the program was written against,
+// reads:
+// - members follow one another: each is decoded in turn;
+// - after a member, anything that does not start with 0x1F 0x8B is trailing
+//   garbage and ends the data quietly;
+// - a file that does not start with 0x1F 0x8B is delivered as it stands;
+// - a damaged member (bad header fields, header check, deflate data, CRC-32
+//   or length in the trailer): every byte decoded before the damage is
+//   delivered, then that read and every later one gives -1;
+// - data that ends inside a member ends the output with every byte decoded
+//   so far, and GzipTruncated tells so.
+// A read fills its whole buffer unless the data ends or damage follows.
+#pragma once
+
+#include <cstddef>
+#include <cstdint>
+
+#include "stream/inflate.h"
+
+struct GzipReader;
+
+// Opens the file for binary reading. Null only when it cannot be opened.
+[[nodiscard]] GzipReader* GzipOpen(const char* path, InflateBackend backend = DefaultInflateBackend());
+
+// The same over bytes in memory (tests, fuzzing); they must stay valid
+// until GzipClose.
+[[nodiscard]] GzipReader* GzipOpenMemory(const uint8_t* data, size_t size,
+                                         InflateBackend backend = DefaultInflateBackend());
+
+// Up to `count` decoded bytes (see above); 0 at the end, -1 on damage.
+int32_t GzipRead(GzipReader* reader, void* buffer, int32_t count);
+
+// Whether the data ended inside a member (header, deflate data or trailer).
+bool GzipTruncated(const GzipReader* reader);
+
+// Releases the reader and closes its file. Null is accepted.
+void GzipClose(GzipReader* reader);
