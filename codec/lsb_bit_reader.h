@@ -76,41 +76,52 @@ inline void EnsureLocalLsb(LocalBits& b, BitReader& r, int n) {
   if (b.c.count < n && !RefillLsbFromInput(b.c)) b.RefillThrough(r, RefillLsbSlow);
 }
 
-// Block access, for streams laid out in byte-aligned blocks of fixed-width
-// codes (.Z: eight codes of n bits in n bytes). A whole block is taken at
-// once, byte-coded (no bits loaded), and its codes are then read at bit
+// Block access, for streams laid out in byte-aligned groups of fixed-width
+// codes (.Z: eight codes of n bits in n bytes). Whole groups are taken at
+// once, byte-coded (no bits loaded): as many as the bytes in hand hold, or
+// one group gathered across pieces. Their codes are then read at bit
 // positions with fixed-size loads and no per-code refill. The reader runs
 // dry inside a block as it would reading the block's bits one by one: see
 // LsbBlockBits.
-constexpr size_t kLsbBlockMax = 16;   // largest block, in bytes
+constexpr size_t kLsbGroupMax = 16;   // largest group, in bytes
 constexpr size_t kLsbBlockSlack = 8;  // readable bytes after a block's data
 
 struct LsbBlock {
   const uint8_t* data;  // the block's bytes, then kLsbBlockSlack more
-  // Holds the block when it straddles two pieces of input or the end of
-  // the input (padded with zeros); otherwise data points into the input.
-  uint8_t staging[kLsbBlockMax + kLsbBlockSlack];
+  size_t size;          // bytes in the block, whole groups
+  // Holds a single group when fewer bytes are in hand (it straddles two
+  // pieces or the end of the input; padded with zeros); otherwise data
+  // points into the input.
+  uint8_t staging[kLsbGroupMax + kLsbBlockSlack];
 };
 
-// The slow path of TakeLsbBlock: byte by byte into the staging area.
-void TakeLsbBlockSlow(BitReader& r, LsbBlock& b, size_t n);
+// The slow path of TakeLsbGroups: one group, byte by byte, into staging.
+void TakeLsbGroupSlow(BitReader& r, LsbBlock& b, size_t n);
 
-// Takes the next n (<= kLsbBlockMax) bytes of the input as a block.
-inline void TakeLsbBlock(BitReader& r, LsbBlock& b, size_t n) {
-  if (static_cast<size_t>(r.end - r.next) >= n + kLsbBlockSlack) {
+// Takes the next whole groups of n (<= kLsbGroupMax) bytes as a block.
+inline void TakeLsbGroups(BitReader& r, LsbBlock& b, size_t n) {
+  const size_t inHand = static_cast<size_t>(r.end - r.next);
+  if (inHand >= n + kLsbBlockSlack) {
     b.data = r.next;
-    r.next += n;
+    b.size = (inHand - kLsbBlockSlack) / n * n;
+    r.next += b.size;
     return;
   }
-  TakeLsbBlockSlow(r, b, n);
+  TakeLsbGroupSlow(r, b, n);
 }
 
-// How many leading bits of the n-byte block just taken a decoder may
-// consume: consuming a bit past this point leaves fewer bits of the block
-// than the zero bytes supplied, which is running dry (RanDry). All of them
-// unless the input ended inside or before the block.
-inline size_t LsbBlockBits(const BitReader& r, size_t n) {
-  return r.padBytes >= n ? 0 : (n - r.padBytes) * 8;
+// Gives back the bytes of a block after its first `used`, which the next
+// take then starts at.
+inline void ReturnLsbBlockRest(BitReader& r, const LsbBlock& b, size_t used) {
+  if (b.data != b.staging) r.next = b.data + used;
+}
+
+// How many leading bits of the block just taken a decoder may consume:
+// consuming a bit past this point leaves fewer bits of the block than the
+// zero bytes supplied, which is running dry (RanDry). All of them unless
+// the input ended inside or before the block.
+inline size_t LsbBlockBits(const BitReader& r, const LsbBlock& b) {
+  return r.padBytes >= b.size ? 0 : (b.size - r.padBytes) * 8;
 }
 
 // The width bits (<= 25) at bit `pos` of a block's data, by `mask`

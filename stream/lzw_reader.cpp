@@ -17,7 +17,7 @@ constexpr uint8_t kBlockModeFlag = 0x80;
 constexpr int kLargestWidth = 16;
 constexpr int kInitialWidth = 9;
 constexpr uint32_t kClearCode = 256;
-static_assert(kLargestWidth <= static_cast<int>(kLsbBlockMax), "a group of codes fits a block");
+static_assert(kLargestWidth <= static_cast<int>(kLsbGroupMax), "a group of codes fits a block");
 
 // The table has 2^16 entries whatever the stream's largest width is.
 constexpr uint32_t kTableSize = 1u << kLargestWidth;
@@ -56,11 +56,12 @@ struct LzwReader {
   uint8_t suffix[kTableSize];
   uint32_t length[kTableSize];
 
-  // Codes come in groups of eight, one group of nBits bytes at a time; a
-  // width change or a CLEAR skips the rest of the current group.
-  LsbBlock group{};
-  uint32_t groupPos = 0;    // bit of the next code in the group
-  uint32_t groupLimit = 0;  // codes start below this bit; 0 when used up
+  // Codes come in groups of eight (nBits bytes); a width change or a CLEAR
+  // skips the rest of the current group. They are read from a block of
+  // whole groups.
+  LsbBlock block{};
+  uint32_t blockPos = 0;    // bit of the next code in the block
+  uint32_t blockLimit = 0;  // codes start below this bit; 0 when used up
 
   bool endFlag = false;   // input used up
   bool failed = false;    // corrupt codes met
@@ -72,15 +73,24 @@ struct LzwReader {
 
 namespace {
 
+// A width change or a CLEAR skips the rest of the current group of codes
+// (`pos` is a bit of the current block, which starts on a group); the next
+// block starts after it.
+void SkipRestOfGroup(LzwReader* r, uint32_t pos, int nBits) {
+  const uint32_t groupBits = static_cast<uint32_t>(nBits) * 8;
+  const uint32_t groups = (pos + groupBits - 1) / groupBits;
+  ReturnLsbBlockRest(r->bits, r->block, static_cast<size_t>(groups) * static_cast<uint32_t>(nBits));
+}
+
 // The decoding loop, with the state in locals. Codes are read from the
-// current group with no per-code refill; the next group is taken when this
+// current block with no per-code refill; the next block is taken when this
 // one is used up. Strings are written straight into the queue: the table's
 // length gives where a string ends, and the prefix chain fills it back to
 // front.
 LoopEnd DecodeLoop(LzwReader* r) {
-  const uint8_t* group = r->group.data;
-  uint32_t pos = r->groupPos;
-  uint32_t limit = r->groupLimit;
+  const uint8_t* data = r->block.data;
+  uint32_t pos = r->blockPos;
+  uint32_t limit = r->blockLimit;
   uint16_t* prefix = r->prefix;
   uint8_t* suffix = r->suffix;
   uint32_t* length = r->length;
@@ -96,22 +106,16 @@ LoopEnd DecodeLoop(LzwReader* r) {
   LoopEnd end = LoopEnd::kInputUsed;
 
   for (;;) {
-    if (freeEnt > maxcode) {
-      limit = 0;  // the rest of the group is skipped
-      ++nBits;
-      mask = (1u << nBits) - 1;
-      maxcode = nBits == r->maxbits ? maxmaxcode : mask;
-    }
     if (out > outLimit) {
       end = LoopEnd::kQueueFull;
       break;
     }
     if (pos >= limit) {
       const uint32_t width = static_cast<uint32_t>(nBits);
-      TakeLsbBlock(r->bits, r->group, width);
-      group = r->group.data;
+      TakeLsbGroups(r->bits, r->block, width);
+      data = r->block.data;
       // Only whole codes are decoded: a partial one at the end is dropped.
-      const uint32_t bits = static_cast<uint32_t>(LsbBlockBits(r->bits, width));
+      const uint32_t bits = static_cast<uint32_t>(LsbBlockBits(r->bits, r->block));
       if (bits < width) {
         limit = 0;
         break;
@@ -119,7 +123,7 @@ LoopEnd DecodeLoop(LzwReader* r) {
       pos = 0;
       limit = bits - width + 1;
     }
-    uint32_t code = PeekLsbBlock(group, pos, mask);
+    uint32_t code = PeekLsbBlock(data, pos, mask);
     pos += static_cast<uint32_t>(nBits);
 
     if (oldcode < 0) {
@@ -136,7 +140,8 @@ LoopEnd DecodeLoop(LzwReader* r) {
       // The previous code stays: the entry made by the next code is 256,
       // which no later code refers to.
       freeEnt = 256;
-      limit = 0;  // the rest of the group is skipped
+      SkipRestOfGroup(r, pos, nBits);
+      limit = 0;
       nBits = kInitialWidth;
       mask = (1u << kInitialWidth) - 1;
       maxcode = mask;
@@ -188,12 +193,20 @@ LoopEnd DecodeLoop(LzwReader* r) {
       suffix[freeEnt] = static_cast<uint8_t>(finchar);
       length[freeEnt] = length[oldcode] + 1;
       ++freeEnt;
+      if (freeEnt > maxcode) {
+        // The next code is one bit wider.
+        SkipRestOfGroup(r, pos, nBits);
+        limit = 0;
+        ++nBits;
+        mask = (1u << nBits) - 1;
+        maxcode = nBits == r->maxbits ? maxmaxcode : mask;
+      }
     }
     oldcode = static_cast<int32_t>(incode);
   }
 
-  r->groupPos = pos;
-  r->groupLimit = limit;
+  r->blockPos = pos;
+  r->blockLimit = limit;
   r->nBits = nBits;
   r->maxcode = maxcode;
   r->freeEnt = freeEnt;
