@@ -11,6 +11,8 @@
 #include "stream/base64_decoder.h"
 #include "stream/base64_handler.h"
 
+using namespace text;
+
 namespace {
 
 bool IsAlphabet(uint8_t c) {

@@ -19,6 +19,8 @@
 
 namespace fuzz {
 
+using namespace text;
+
 // A read stream over the bytes (null for none: fmemopen needs one byte).
 inline FILE* OpenMemory(const uint8_t* data, size_t size) {
   return size == 0 ? fopen("/dev/null", "rb")

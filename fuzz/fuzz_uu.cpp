@@ -9,6 +9,8 @@
 #include "stream/line_decoder.h"
 #include "stream/uu_handler.h"
 
+using namespace text;
+
 extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
   fuzz::InitProgram();
   if (size == 0) return 0;

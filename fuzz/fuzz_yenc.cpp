@@ -8,6 +8,8 @@
 #include "stream/yenc_decoder.h"
 #include "stream/yenc_handler.h"
 
+using namespace text;
+
 extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
   fuzz::InitProgram();
   FILE* in = fuzz::OpenMemory(data, size);

@@ -7,6 +7,8 @@
 #include "core/charset.h"
 #include "core/names.h"
 
+namespace text {
+
 namespace {
 
 // Value of every byte in the alphabet; kSkip for all others ('=' included,
@@ -355,3 +357,5 @@ bool LooksLikeBareBase64(TextLineReader& reader, long lineBudget) {
   }
   return any;
 }
+
+}  // namespace text

@@ -8,6 +8,8 @@
 #include "core/output.h"
 #include "stream/line_decoder.h"
 
+namespace text {
+
 // What the header scan found for one part.
 struct Base64Part {
   char name[kPathBufferSize];  // the last name met since the scan began
@@ -31,3 +33,5 @@ void DecodeBase64Body(TextLineReader& reader, char* line, size_t capacity, ByteS
 // text, as the base64 tool writes it: letters, digits, '+', '/' and '='
 // padding, and at least one such line.
 bool LooksLikeBareBase64(TextLineReader& reader, long lineBudget);
+
+}  // namespace text

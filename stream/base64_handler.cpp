@@ -5,6 +5,9 @@
 #include "core/output.h"
 #include "stream/base64_decoder.h"
 
+// The handler reads through the text decoders' names.
+using namespace text;
+
 namespace {
 
 // Lines the probe may read before it gives up.

@@ -8,6 +8,8 @@
 #include "core/member_output.h"
 #include "core/names.h"
 
+namespace text {
+
 namespace {
 
 // Bytes that end a text line: LF, CR and 0x00.
@@ -164,6 +166,11 @@ bool DecodeLengthPrefixedLines(TextLineReader& reader, const uint8_t table[128],
 }
 
 // ---------------------------------------------------------------- LineDecoderHandler
+
+}  // namespace text
+
+// The handler reads through the text decoders' names.
+using namespace text;
 
 bool LineDecoderHandler::MatchesExtension(const char* extension) { return false; }
 

@@ -14,6 +14,8 @@
 #include "core/handler.h"
 #include "core/output.h"
 
+namespace text {
+
 // Text lines from a byte stream, with exactly the rules of ReadTextLine:
 // LF, CR LF or CR ends a line, 0x00 ends it and is dropped, at most
 // capacity-1 bytes are stored (a longer line comes in pieces) and the stored
@@ -154,6 +156,8 @@ bool FindBeginLine(TextLineReader& reader, char* line, size_t capacity, char* na
 // False when the input ended before a line with a count of 0.
 bool DecodeLengthPrefixedLines(TextLineReader& reader, const uint8_t table[128], char* line,
                                size_t capacity, ByteSink& sink);
+
+}  // namespace text
 
 // A handler for text-encoded files whose extension is made of one letter
 // ("uu", "uue" for the letter u) and whose body is decoded through a

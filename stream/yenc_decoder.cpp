@@ -4,6 +4,8 @@
 #include <cstdlib>
 #include <cstring>
 
+namespace text {
+
 bool FindYencSection(TextLineReader& reader, char* line, size_t capacity, char* name,
                      NameState* state) {
   name[0] = '\0';
@@ -98,3 +100,5 @@ YencTrailer DecodeYencBody(TextLineReader& reader, char* line, size_t capacity, 
   }
   return trailer;
 }
+
+}  // namespace text

@@ -8,6 +8,8 @@
 
 #include "stream/line_decoder.h"
 
+namespace text {
+
 // Reads lines up to the next "=ybegin " line that carries " name=" and takes
 // the name from it: the rest of the line, trailing blanks removed (into
 // `name`, kPathBufferSize bytes). False when the input ends first, also when
@@ -34,3 +36,5 @@ YencTrailer DecodeYencBody(TextLineReader& reader, char* line, size_t capacity, 
 
 // The size and CRC values of a "=yend" line.
 void ParseYencTrailer(const char* line, YencTrailer* trailer);
+
+}  // namespace text

@@ -7,6 +7,9 @@
 #include "core/output.h"
 #include "stream/yenc_decoder.h"
 
+// The handler reads through the text decoders' names.
+using namespace text;
+
 bool YencHandler::MatchesExtension(const char* extension) {
   return EqualsNoCase(extension, "ntx") == 0;
 }

@@ -8,6 +8,8 @@
 #include "stream/base64_decoder.h"
 #include "unit/uu_memory_stream.h"
 
+using namespace text;
+
 using lines_test::InputStream;
 
 namespace {

@@ -11,6 +11,8 @@
 #include "stream/uu_handler.h"
 #include "unit/uu_memory_stream.h"
 
+using namespace text;
+
 using lines_test::InputStream;
 using lines_test::OutputStream;
 

@@ -11,6 +11,8 @@
 
 namespace lines_test {
 
+using namespace text;
+
 // A read stream over a copy of `data`.
 class InputStream {
  public:

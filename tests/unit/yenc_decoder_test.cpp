@@ -8,6 +8,8 @@
 #include "stream/yenc_decoder.h"
 #include "unit/uu_memory_stream.h"
 
+using namespace text;
+
 using lines_test::InputStream;
 
 namespace {
