@@ -67,4 +67,10 @@ struct LocalBits {
   }
   void Store(BitReader& r) const { static_cast<BitCursor&>(r) = c; }
   bool Dry() const { return RanDry(padBytes, c.count); }
+  // A refill's slow path, which works on the reader itself.
+  void RefillThrough(BitReader& r, void (*slow)(BitReader&)) {
+    Store(r);
+    slow(r);
+    Load(r);
+  }
 };

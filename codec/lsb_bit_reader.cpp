@@ -15,3 +15,10 @@ void SkipLsb(BitReader& r, uint32_t n) {
     n -= static_cast<uint32_t>(step);
   }
 }
+
+void TakeLsbGroupSlow(BitReader& r, LsbBlock& b, size_t n) {
+  for (size_t i = 0; i < n; ++i) b.staging[i] = NextByteOrPad(r);
+  std::memset(b.staging + n, 0, sizeof(b.staging) - n);
+  b.data = b.staging;
+  b.size = n;
+}

@@ -93,14 +93,8 @@ inline uint32_t GetWordBits(BitReader& r, int n) {
 
 // LocalBits refills: as Refill and EnsureWordBits on the reader.
 inline void RefillLocal(LocalBits& b, BitReader& r) {
-  if (b.c.count >= kMsbRefillBits || RefillFromInput(b.c)) return;
-  b.Store(r);
-  RefillSlow(r);
-  b.Load(r);
+  if (b.c.count < kMsbRefillBits && !RefillFromInput(b.c)) b.RefillThrough(r, RefillSlow);
 }
 inline void EnsureLocalWords(LocalBits& b, BitReader& r, int n) {
-  if (b.c.count >= n || RefillWordsFromInput(b.c)) return;
-  b.Store(r);
-  RefillWordsSlow(r);
-  b.Load(r);
+  if (b.c.count < n && !RefillWordsFromInput(b.c)) b.RefillThrough(r, RefillWordsSlow);
 }

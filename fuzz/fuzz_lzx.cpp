@@ -14,7 +14,7 @@ using namespace cab;
 namespace {
 
 uint8_t g_in[kCabInputSize + kCabInputSpare];
-uint8_t g_out[kCabOutputSize + kCabOutputSlack];
+uint8_t g_out[kCabOutputSize];
 
 void RoundTrip(LzxState& state, int w, const uint8_t* data, size_t size) {
   std::vector<uint8_t> content(data, data + size);

@@ -15,34 +15,17 @@
 #include "core/settings.h"
 #include "platform/windows.h"
 #include "shell/handler_list.h"
+#include "support/remove_tree.h"
 
 namespace fuzz {
 namespace {
 
+using testutil::RemoveTree;
+
 std::string g_parent;
 std::string g_scratch;
 
-void RemoveTree(const std::string& path, bool keepTop) {
-  struct stat st;
-  if (lstat(path.c_str(), &st) != 0) return;
-  if (S_ISDIR(st.st_mode)) {
-    chmod(path.c_str(), 0700);
-    if (DIR* d = opendir(path.c_str())) {
-      while (dirent* e = readdir(d)) {
-        if (strcmp(e->d_name, ".") == 0 || strcmp(e->d_name, "..") == 0) continue;
-        RemoveTree(path + "/" + e->d_name, false);
-      }
-      closedir(d);
-    }
-    if (!keepTop) rmdir(path.c_str());
-  } else {
-    unlink(path.c_str());
-  }
-}
-
 }  // namespace
-
-
 
 void InitProgram() {
   if (!g_parent.empty()) return;

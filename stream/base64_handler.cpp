@@ -47,23 +47,18 @@ bool Base64Handler::Probe(const char* path, int32_t fileSize) {
   if (!bare && EqualsNoCase(extension, "mim") != 0 && EqualsNoCase(extension, "mime") != 0) {
     return false;
   }
-  FILE* in = OpenFileStream(path, "rb");
-  if (in == nullptr) return false;
-  TextLineReader reader(in);
+  TextFile file(path);
+  if (!file.IsOpen()) return false;
   Base64Part part;
-  bool found = FindBase64Part(reader, &part, kProbeLineBudget);
-  if (!found && bare && fseek(in, 0, SEEK_SET) == 0) {
-    reader.Restart();
-    found = LooksLikeBareBase64(reader, kProbeLineBudget);
-  }
-  fclose(in);
+  bool found = FindBase64Part(file.Reader(), &part, kProbeLineBudget);
+  if (!found && bare && file.Rewind()) found = LooksLikeBareBase64(file.Reader(), kProbeLineBudget);
   return found;
 }
 
 bool Base64Handler::Extract(const char* path, const char* outputFolder) {
-  FILE* in = OpenFileStream(path, "rb");
-  if (in == nullptr) return false;
-  TextLineReader reader(in);
+  TextFile file(path);
+  if (!file.IsOpen()) return false;
+  TextLineReader& reader = file.Reader();
   MemberOutput out(outputFolder);
   Base64Part part;
   // Bare base64 text (the base64 tool's output) has no header to find: the
@@ -71,11 +66,7 @@ bool Base64Handler::Extract(const char* path, const char* outputFolder) {
   bool bare = false;
   if (IsBase64FileExtension(ExtensionOf(path))) {
     bare = LooksLikeBareBase64(reader, kProbeLineBudget);
-    if (fseek(in, 0, SEEK_SET) != 0) {
-      fclose(in);
-      return false;
-    }
-    reader.Restart();
+    if (!file.Rewind()) return false;
   }
   if (bare) {
     part.name[0] = '\0';
@@ -84,6 +75,5 @@ bool Base64Handler::Extract(const char* path, const char* outputFolder) {
   } else {
     while (!out.ArchiveEnded() && FindBase64Part(reader, &part, kExtractLineBudget)) WritePart(reader, part, path, out);
   }
-  fclose(in);
   return true;
 }

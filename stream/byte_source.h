@@ -1,20 +1,26 @@
 // A stream of bytes read in pieces: a plain file or the decoded content of
-// a gzip, bzip2 or compress stream (the TAR handlers' sources), or bytes in
-// memory (tests and fuzzing). The TAR reader takes its archive from one.
+// a gzip, bzip2 or compress stream (stream_sources.h), or bytes in memory
+// (tests and fuzzing). The TAR reader takes its archive from one, the
+// single-stream handlers their one member.
 #pragma once
 
 #include <cstddef>
 #include <cstdint>
+
+// What Read gives besides a byte count: the data is damaged (a checksum
+// error included), or it ends inside the compressed stream.
+constexpr int32_t kSourceDamaged = -1;
+constexpr int32_t kSourceTruncated = -2;
 
 class ByteSource {
  public:
   // Closes any stream still held, then opens `path` as this source's kind of
   // stream.
   virtual bool Open(const char* path) = 0;
-  // Up to `count` bytes of the (decompressed) archive; 0 at the end or when
-  // nothing is open, -1 when the data is damaged or ends inside the
-  // compressed stream (a checksum error included). Fewer than `count` may
-  // arrive before the end; the reader asks again.
+  // Up to `count` bytes of the (decompressed) data; 0 at the end or when
+  // nothing is open, kSourceDamaged or kSourceTruncated (then at every later
+  // read too). Fewer than `count` may arrive before the end; the reader asks
+  // again.
   virtual int32_t Read(void* buffer, int32_t count) = 0;
   // Closes the held stream, if any.
   virtual void Close() = 0;

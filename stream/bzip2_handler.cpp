@@ -7,8 +7,8 @@
 
 #include "core/charset.h"
 #include "core/output.h"
-#include "stream/bzip2_reader.h"
 #include "stream/copy_out.h"
+#include "stream/stream_sources.h"
 
 namespace {
 
@@ -34,27 +34,19 @@ bool Bzip2Handler::Probe(const char* path, int32_t fileSize) {
 }
 
 bool Bzip2Handler::Extract(const char* path, const char* outputFolder) {
-  Bzip2Reader* bz = Bzip2Open(path);
-  if (bz == nullptr) return false;
+  Bzip2Source source;
+  if (!source.Open(path)) return false;
   char name[kPathBufferSize];
   const char* suffix = EqualsNoCase(ExtensionOf(path), "bz2") == 0 ? nullptr : "unbzip2";
   if (SingleOutputName(name, path, suffix)) {
     MemberInfo info;
     info.name = name;
     info.method = "bzip2";
-    // libbzip2 checks every block's CRC and the stream's combined CRC; a
-    // mismatch, bad data and an input that ends inside the stream are read
-    // errors, told apart by Bzip2Truncated.
     // A failed read drops what it had decoded, so reads stay small: the
     // bytes before the damage are kept.
-    CopyMember(outputFolder, info, [bz](uint8_t* buffer, size_t capacity) -> long {
-      const int32_t n = Bzip2Read(bz, buffer, static_cast<int32_t>(std::min<size_t>(capacity, 64 * 1024)));
-      if (n >= 0) return n;
-      return Bzip2Truncated(bz) ? kReadTruncated : kReadDamaged;
-    });
+    CopyMember(outputFolder, info, source, 64 * 1024);
   } else {
     RefuseSingleMember(path);
   }
-  Bzip2Close(bz);
   return true;
 }

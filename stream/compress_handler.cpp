@@ -5,7 +5,7 @@
 #include "core/charset.h"
 #include "core/output.h"
 #include "stream/copy_out.h"
-#include "stream/lzw_reader.h"
+#include "stream/stream_sources.h"
 
 bool CompressHandler::Probe(const char* path, int32_t fileSize) {
   const int32_t buffered = fileSize < static_cast<int32_t>(kReadAheadSize)
@@ -15,23 +15,17 @@ bool CompressHandler::Probe(const char* path, int32_t fileSize) {
 }
 
 bool CompressHandler::Extract(const char* path, const char* outputFolder) {
-  LzwReader* lzw = LzwOpen(path);
-  if (lzw == nullptr) return false;
+  CompressSource source;
+  if (!source.Open(path)) return false;
   const char* suffix = EqualsNoCase(ExtensionOf(path), "Z") == 0 ? nullptr : "uncompress";
   char name[kPathBufferSize];
   if (SingleOutputName(name, path, suffix)) {
     MemberInfo info;
     info.name = name;
     info.method = "lzw";
-    // The stream has no end mark: it ends where the data ends, unless the
-    // reader stopped at a code that cannot occur.
-    CopyMember(outputFolder, info, [lzw](uint8_t* buffer, size_t capacity) -> long {
-      const int32_t n = LzwRead(lzw, buffer, static_cast<int32_t>(capacity));
-      return n == 0 && LzwFailed(lzw) ? kReadDamaged : n;
-    });
+    CopyMember(outputFolder, info, source);
   } else {
     RefuseSingleMember(path);
   }
-  LzwClose(lzw);
   return true;
 }

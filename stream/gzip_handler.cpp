@@ -7,7 +7,7 @@
 #include "core/charset.h"
 #include "core/output.h"
 #include "stream/copy_out.h"
-#include "stream/gzip_reader.h"
+#include "stream/stream_sources.h"
 
 namespace {
 
@@ -71,8 +71,8 @@ bool GzipHandler::Extract(const char* path, const char* outputFolder) {
   }
   fclose(file);
 
-  GzipReader* gz = GzipOpen(path);
-  if (gz == nullptr) return false;
+  GzipSource source;
+  if (!source.Open(path)) return false;
   if (haveName) {
     MemberInfo info;
     info.name = name;
@@ -80,18 +80,9 @@ bool GzipHandler::Extract(const char* path, const char* outputFolder) {
     // The stored modification time (0: none) goes with the stored name.
     const uint32_t mtime = LoadLe32(header + 4);
     if (mtime != 0 && (header[3] & kFlagName)) info.SetUnixTime(mtime);
-    // The reader checks each gzip member's CRC-32 and length against its
-    // trailer. The bytes decoded before damage come first, then the damage;
-    // an input that ends inside a member ends the data early.
-    CopyMember(outputFolder, info, [gz](uint8_t* buffer, size_t capacity) -> long {
-      const int32_t n = GzipRead(gz, buffer, static_cast<int32_t>(capacity));
-      if (n < 0) return kReadDamaged;
-      if (n == 0 && GzipTruncated(gz)) return kReadTruncated;
-      return n;
-    });
+    CopyMember(outputFolder, info, source);
   } else {
     RefuseSingleMember(path);
   }
-  GzipClose(gz);
   return true;
 }

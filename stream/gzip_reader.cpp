@@ -5,6 +5,7 @@
 #include <initializer_list>
 #include <new>
 
+#include "core/byte_order.h"
 #include "core/checksum.h"
 #include "core/output.h"
 
@@ -113,10 +114,7 @@ struct GzipReader {
       if (c < 0) return Stop::kEnd;
       b = static_cast<uint8_t>(c);
     }
-    auto le32 = [](const uint8_t* p) {
-      return static_cast<uint32_t>(p[0] | p[1] << 8 | p[2] << 16) | static_cast<uint32_t>(p[3]) << 24;
-    };
-    return le32(t) == crc && le32(t + 4) == size ? Stop::kFull : Stop::kError;
+    return LoadLe32(t) == crc && LoadLe32(t + 4) == size ? Stop::kFull : Stop::kError;
   }
 
   // Whether two magic bytes come next (taken when they do). At the start a

@@ -190,16 +190,13 @@ bool LineDecoderHandler::Probe(const char* path, int32_t fileSize) {
 }
 
 bool LineDecoderHandler::Extract(const char* path, const char* outputFolder) {
-  FILE* in = OpenFileStream(path, "rb");
-  if (in == nullptr) return false;
-  TextLineReader reader(in);
+  TextFile file(path);
+  if (!file.IsOpen()) return false;
+  TextLineReader& reader = file.Reader();
   char* line = reinterpret_cast<char*>(g_ReadAheadBuffer);
   char name[kPathBufferSize];
   NameState state;
-  if (!FindBeginLine(reader, line, kReadAheadSize, name, &state)) {
-    fclose(in);
-    return false;
-  }
+  if (!FindBeginLine(reader, line, kReadAheadSize, name, &state)) return false;
   const bool named = state == NameState::kFound || (state == NameState::kNone && DefaultOutputName(name, path));
   if (!named) {
     if (state == NameState::kTooLong) {
@@ -207,7 +204,6 @@ bool LineDecoderHandler::Extract(const char* path, const char* outputFolder) {
     } else {
       RefuseMember(BaseNameOf(path), "the output name is too long for an output path; skipped");
     }
-    fclose(in);
     return true;
   }
   MemberOutput out(outputFolder);
@@ -223,6 +219,5 @@ bool LineDecoderHandler::Extract(const char* path, const char* outputFolder) {
     }
     out.End(ended ? MemberEnd::kComplete : MemberEnd::kTruncated);
   }
-  fclose(in);
   return true;
 }

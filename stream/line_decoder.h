@@ -48,6 +48,31 @@ class TextLineReader {
   uint8_t block_[kBlockSize];
 };
 
+// A file opened for reading by lines (the text decoders' input), closed
+// when it goes.
+class TextFile {
+ public:
+  explicit TextFile(const char* path) : stream_(OpenFileStream(path, "rb")), reader_(stream_) {}
+  ~TextFile() {
+    if (stream_ != nullptr) fclose(stream_);
+  }
+  TextFile(const TextFile&) = delete;
+  TextFile& operator=(const TextFile&) = delete;
+
+  bool IsOpen() const { return stream_ != nullptr; }
+  TextLineReader& Reader() { return reader_; }
+  // Back to the first line; false when the file cannot seek there.
+  bool Rewind() {
+    if (fseek(stream_, 0, SEEK_SET) != 0) return false;
+    reader_.Restart();
+    return true;
+  }
+
+ private:
+  FILE* stream_;
+  TextLineReader reader_;
+};
+
 // Collects decoded bytes and writes them to the output stream (a member
 // output's Stream()) in large pieces. Without a stream the bytes are dropped
 // (a part whose output is refused is still read to its end).

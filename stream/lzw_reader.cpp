@@ -1,9 +1,11 @@
 #include "stream/lzw_reader.h"
 
+#include <cstdint>
 #include <cstring>
 #include <new>
 
-#include "core/byte_order.h"
+#include "codec/bit_input.h"
+#include "codec/lsb_bit_reader.h"
 #include "core/output.h"
 
 namespace {
@@ -15,13 +17,7 @@ constexpr uint8_t kBlockModeFlag = 0x80;
 constexpr int kLargestWidth = 16;
 constexpr int kInitialWidth = 9;
 constexpr uint32_t kClearCode = 256;
-
-// Input is read 30,000 bytes at a time after the unread rest (fewer than 64
-// bytes when a read is made). The eight bytes after the data let the code
-// fetch load four bytes at the last data byte without leaving the buffer.
-constexpr size_t kInputChunk = 30000;
-constexpr size_t kRefillBelow = 64;
-constexpr size_t kInputSize = kInputChunk + kRefillBelow + 8;
+static_assert(kLargestWidth <= static_cast<int>(kLsbGroupMax), "a group of codes fits a block");
 
 // The table has 2^16 entries whatever the stream's largest width is.
 constexpr uint32_t kTableSize = 1u << kLargestWidth;
@@ -34,16 +30,15 @@ constexpr uint32_t kLongestString = kTableSize;
 // compresses, and resumes where it stopped on the next read.
 constexpr size_t kQueueSize = (256u << 10) + kLongestString;
 
-enum class LoopEnd { kInputUsed, kRealign, kQueueFull, kCorrupt };
+enum class LoopEnd { kInputUsed, kQueueFull, kCorrupt };
 
 }  // namespace
 
 struct LzwReader {
-  // Where the compressed bytes come from: a file, or bytes in memory.
+  // Compressed bytes: a file read in pieces, or bytes in memory.
   FILE* file = nullptr;
-  const uint8_t* memory = nullptr;
-  size_t memorySize = 0;
-  size_t memoryPos = 0;
+  FileBitInput fileInput;
+  BitReader bits;
 
   int maxbits = 0;          // largest code width of the stream
   bool blockMode = false;   // code 256 is CLEAR
@@ -61,12 +56,13 @@ struct LzwReader {
   uint8_t suffix[kTableSize];
   uint32_t length[kTableSize];
 
-  uint8_t input[kInputSize];
-  size_t inBytes = 0;     // bytes held in `input`
-  size_t bitPos = 0;      // bit of the next code in `input`
-  size_t usableBits = 0;  // codes are decoded while bitPos is below this
-  size_t lastRead = 1;    // byte count of the last input read
-  bool refillPending = true;
+  // Codes come in groups of eight (nBits bytes); a width change or a CLEAR
+  // skips the rest of the current group. They are read from a block of
+  // whole groups.
+  LsbBlock block{};
+  uint32_t blockPos = 0;    // bit of the next code in the block
+  uint32_t blockLimit = 0;  // codes start below this bit; 0 when used up
+
   bool endFlag = false;   // input used up
   bool failed = false;    // corrupt codes met
 
@@ -77,57 +73,27 @@ struct LzwReader {
 
 namespace {
 
-size_t ReadInput(LzwReader* r, uint8_t* to, size_t count) {
-  if (r->file != nullptr) return fread(to, 1, count, r->file);
-  size_t n = r->memorySize - r->memoryPos;
-  if (n > count) n = count;
-  if (n == 0) return 0;
-  memcpy(to, r->memory + r->memoryPos, n);
-  r->memoryPos += n;
-  return n;
+// A width change or a CLEAR skips the rest of the current group of codes
+// (`pos` is a bit of the current block, which starts on a group); the next
+// block starts after it.
+void SkipRestOfGroup(LzwReader* r, uint32_t pos, int nBits) {
+  const uint32_t groupBits = static_cast<uint32_t>(nBits) * 8;
+  const uint32_t groups = (pos + groupBits - 1) / groupBits;
+  ReturnLsbBlockRest(r->bits, r->block, static_cast<size_t>(groups) * static_cast<uint32_t>(nBits));
 }
 
-// Moves the unread bytes to the front, tops the buffer up when it runs low,
-// and sets how many bits may be decoded. While more input may come only
-// whole groups of eight codes (nBits bytes) are decoded, so a group never
-// straddles a refill; at the end every complete code is.
-void Refill(LzwReader* r) {
-  size_t from = r->bitPos >> 3;
-  if (from > r->inBytes) from = r->inBytes;  // a group alignment past the end
-  memmove(r->input, r->input + from, r->inBytes - from);
-  r->inBytes -= from;
-  r->bitPos = 0;
-  if (r->inBytes < kRefillBelow) {
-    r->lastRead = ReadInput(r, r->input + r->inBytes, kInputChunk);
-    r->inBytes += r->lastRead;
-  }
-  memset(r->input + r->inBytes, 0, kInputSize - r->inBytes);
-  size_t bytes = r->inBytes;
-  if (r->lastRead > 0) {
-    r->usableBits = (bytes - bytes % static_cast<size_t>(r->nBits)) * 8;
-  } else {
-    size_t tail = static_cast<size_t>(r->nBits - 1);
-    r->usableBits = bytes * 8 > tail ? bytes * 8 - tail : 0;
-  }
-}
-
-// Codes are written in groups of eight; a width change or a CLEAR skips the
-// rest of the current group, measured in the width in force before it.
-inline size_t AlignToGroup(size_t bitPos, int nBits) {
-  size_t group = static_cast<size_t>(nBits) * 8;
-  return (bitPos + group - 1) / group * group;
-}
-
-// The decoding loop, with the state in locals. Strings are written straight
-// into the queue: the table's length gives where a string ends, and the
-// prefix chain fills it back to front.
+// The decoding loop, with the state in locals. Codes are read from the
+// current block with no per-code refill; the next block is taken when this
+// one is used up. Strings are written straight into the queue: the table's
+// length gives where a string ends, and the prefix chain fills it back to
+// front.
 LoopEnd DecodeLoop(LzwReader* r) {
-  const uint8_t* in = r->input;
+  const uint8_t* data = r->block.data;
+  uint32_t pos = r->blockPos;
+  uint32_t limit = r->blockLimit;
   uint16_t* prefix = r->prefix;
   uint8_t* suffix = r->suffix;
   uint32_t* length = r->length;
-  size_t bitPos = r->bitPos;
-  const size_t usable = r->usableBits;
   int nBits = r->nBits;
   uint32_t mask = (1u << nBits) - 1;
   uint32_t maxcode = r->maxcode;
@@ -139,21 +105,26 @@ LoopEnd DecodeLoop(LzwReader* r) {
   uint8_t* const outLimit = r->queue + (kQueueSize - kLongestString);
   LoopEnd end = LoopEnd::kInputUsed;
 
-  while (bitPos < usable) {
-    if (freeEnt > maxcode) {
-      bitPos = AlignToGroup(bitPos, nBits);
-      ++nBits;
-      maxcode = nBits == r->maxbits ? maxmaxcode : (1u << nBits) - 1;
-      end = LoopEnd::kRealign;
-      break;
-    }
+  for (;;) {
     if (out > outLimit) {
       end = LoopEnd::kQueueFull;
       break;
     }
-    uint32_t word = LoadLe32(in + (bitPos >> 3));
-    uint32_t code = (word >> (bitPos & 7)) & mask;
-    bitPos += static_cast<size_t>(nBits);
+    if (pos >= limit) {
+      const uint32_t width = static_cast<uint32_t>(nBits);
+      TakeLsbGroups(r->bits, r->block, width);
+      data = r->block.data;
+      // Only whole codes are decoded: a partial one at the end is dropped.
+      const uint32_t bits = static_cast<uint32_t>(LsbBlockBits(r->bits, r->block));
+      if (bits < width) {
+        limit = 0;
+        break;
+      }
+      pos = 0;
+      limit = bits - width + 1;
+    }
+    uint32_t code = PeekLsbBlock(data, pos, mask);
+    pos += static_cast<uint32_t>(nBits);
 
     if (oldcode < 0) {
       if (code >= 256) {
@@ -169,11 +140,12 @@ LoopEnd DecodeLoop(LzwReader* r) {
       // The previous code stays: the entry made by the next code is 256,
       // which no later code refers to.
       freeEnt = 256;
-      bitPos = AlignToGroup(bitPos, nBits);
+      SkipRestOfGroup(r, pos, nBits);
+      limit = 0;
       nBits = kInitialWidth;
-      maxcode = (1u << kInitialWidth) - 1;
-      end = LoopEnd::kRealign;
-      break;
+      mask = (1u << kInitialWidth) - 1;
+      maxcode = mask;
+      continue;
     }
     if (code > freeEnt) {
       end = LoopEnd::kCorrupt;
@@ -221,11 +193,20 @@ LoopEnd DecodeLoop(LzwReader* r) {
       suffix[freeEnt] = static_cast<uint8_t>(finchar);
       length[freeEnt] = length[oldcode] + 1;
       ++freeEnt;
+      if (freeEnt > maxcode) {
+        // The next code is one bit wider.
+        SkipRestOfGroup(r, pos, nBits);
+        limit = 0;
+        ++nBits;
+        mask = (1u << nBits) - 1;
+        maxcode = nBits == r->maxbits ? maxmaxcode : mask;
+      }
     }
     oldcode = static_cast<int32_t>(incode);
   }
 
-  r->bitPos = bitPos;
+  r->blockPos = pos;
+  r->blockLimit = limit;
   r->nBits = nBits;
   r->maxcode = maxcode;
   r->freeEnt = freeEnt;
@@ -235,38 +216,26 @@ LoopEnd DecodeLoop(LzwReader* r) {
   return end;
 }
 
-// Decodes until the queue holds something, the input ends or a code is
-// corrupt. False on corrupt input.
+// Decodes until the queue is full, the input ends or a code is corrupt.
+// False on corrupt input.
 bool DecodeStep(LzwReader* r) {
-  for (;;) {
-    if (r->refillPending) {
-      Refill(r);
-      r->refillPending = false;
-    }
-    switch (DecodeLoop(r)) {
-      case LoopEnd::kCorrupt:
-        return false;
-      case LoopEnd::kQueueFull:
-        return true;
-      case LoopEnd::kRealign:
-        r->refillPending = true;
-        break;
-      case LoopEnd::kInputUsed:
-        if (r->lastRead == 0) {
-          r->endFlag = true;
-          return true;
-        }
-        r->refillPending = true;
-        if (r->queueEnd > r->queueStart) return true;
-        break;
-    }
+  switch (DecodeLoop(r)) {
+    case LoopEnd::kCorrupt:
+      return false;
+    case LoopEnd::kInputUsed:
+      r->endFlag = true;
+      return true;
+    case LoopEnd::kQueueFull:
+      break;
   }
+  return true;
 }
 
 LzwReader* Start(LzwReader* r) {
-  uint8_t header[3];
-  if (ReadInput(r, header, 3) != 3 || header[0] != kMagic0 || header[1] != kMagic1 ||
-      (header[2] & kMaxBitsMask) > kLargestWidth) {
+  const int magic0 = NextByte(r->bits);
+  const int magic1 = NextByte(r->bits);
+  const int flags = NextByte(r->bits);
+  if (magic0 != kMagic0 || magic1 != kMagic1 || flags < 0 || (flags & kMaxBitsMask) > kLargestWidth) {
     LzwClose(r);
     return nullptr;
   }
@@ -275,8 +244,8 @@ LzwReader* Start(LzwReader* r) {
     LzwClose(r);
     return nullptr;
   }
-  r->maxbits = header[2] & kMaxBitsMask;
-  r->blockMode = (header[2] & kBlockModeFlag) != 0;
+  r->maxbits = flags & kMaxBitsMask;
+  r->blockMode = (flags & kBlockModeFlag) != 0;
   r->maxmaxcode = 1u << r->maxbits;
   r->freeEnt = r->blockMode ? 257 : 256;
   for (uint32_t i = 0; i < 256; ++i) {
@@ -303,14 +272,15 @@ LzwReader* LzwOpen(const char* path) {
     return nullptr;
   }
   r->file = file;
+  r->fileInput.Start(file, UINT64_MAX);
+  StartBits(r->bits, nullptr, 0, &r->fileInput);
   return Start(r);
 }
 
 LzwReader* LzwOpenMemory(const uint8_t* data, size_t size) {
   LzwReader* r = new (std::nothrow) LzwReader;
   if (r == nullptr) return nullptr;
-  r->memory = data;
-  r->memorySize = data != nullptr ? size : 0;
+  StartBits(r->bits, data, data != nullptr ? size : 0, nullptr);
   return Start(r);
 }
 

@@ -30,9 +30,9 @@ bool YencHandler::Probe(const char* path, int32_t fileSize) {
 }
 
 bool YencHandler::Extract(const char* path, const char* outputFolder) {
-  FILE* in = OpenFileStream(path, "rb");
-  if (in == nullptr) return false;
-  TextLineReader reader(in);
+  TextFile file(path);
+  if (!file.IsOpen()) return false;
+  TextLineReader& reader = file.Reader();
   char* line = reinterpret_cast<char*>(g_ReadAheadBuffer);
   char name[kPathBufferSize];
   NameState state;
@@ -75,6 +75,5 @@ bool YencHandler::Extract(const char* path, const char* outputFolder) {
     out.End(end);
     if (out.ArchiveEnded()) break;
   }
-  fclose(in);
   return true;
 }

@@ -23,7 +23,7 @@ struct FolderStream {
   FILE* stream = nullptr;
   CabinetRecord* streamCabinet = nullptr;
   uint8_t input[kCabInputSize + kCabInputSpare];
-  uint8_t output[kCabOutputSize + kCabOutputSlack];
+  uint8_t output[kCabOutputSize];
   char streamBuffer[kStreamBuffer];  // read buffer of `stream`
   MszipState mszip;
   LzxState lzx;

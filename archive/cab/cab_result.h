@@ -28,8 +28,5 @@ constexpr size_t kCabInputSize = 38912;
 // words and may look one word past an odd end, and the third byte keeps a
 // block that fills the buffer exactly inside it.
 constexpr size_t kCabInputSpare = 3;
-// Room after the output buffer for the MSZIP match copy, which moves eight
-// bytes at a time and may run up to seven bytes past a match's end.
-constexpr size_t kCabOutputSlack = 16;
 
 }  // namespace cab

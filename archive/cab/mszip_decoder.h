@@ -47,7 +47,7 @@ struct MszipState {
 };
 
 // Decodes one block of `inLength` bytes into out[0..outLength). `out` is the
-// reader's output buffer of kCabOutputSize + kCabOutputSlack bytes. Results:
+// reader's output buffer of kCabOutputSize bytes, also the history. Results:
 // Ok; Unsupported when outLength exceeds 32768; Corrupt for anything else that
 // is wrong, including input that runs out, output beyond the buffer, and a
 // stream whose size differs from outLength.

@@ -1,7 +1,7 @@
 // What the window methods that read through the bit reader share (see
 // RunWindowLoop): the decoder state, its reader, the loop's question whether
-// the input ran dry, the fixed position code of -lh1- and -lh3-, and the
-// entry of a method whose window is a power of two.
+// the input ran dry, a position code of table-coded high bits and six
+// plain low bits, and the entry of a method whose window is a power of two.
 #pragma once
 
 #include <cstdint>

@@ -11,34 +11,23 @@ using Base64Extract = ExtractTest;
 using Files = std::vector<std::string>;
 
 TEST_F(Base64Extract, BeginBase64SectionWithItsName) {
-  ExtractCleanly(FromFixture("section.b64", "section.b64"));
-  EXPECT_EQ(OutputFiles(), Files{"r.bin"});
-  EXPECT_EQ(Output("r.bin"), Data());
+  ExpectExtractsTo("section.b64", "section.b64", {"r.bin"});
 }
 
 TEST_F(Base64Extract, BareBase64ToolOutput) {
-  ExtractCleanly(FromFixture("bare.b64", "bare.B64"));
-  EXPECT_EQ(OutputFiles(), Files{"bare"});
-  EXPECT_EQ(Output("bare"), Data());
+  ExpectExtractsTo("bare.b64", "bare.B64", {"bare"});
 }
 
 TEST_F(Base64Extract, MessageWithOneAttachment) {
-  ExtractCleanly(FromFixture("one.mim", "one.mim"));
-  EXPECT_EQ(OutputFiles(), Files{"data.bin"});
-  EXPECT_EQ(Output("data.bin"), Data());
+  ExpectExtractsTo("one.mim", "one.mim", {"data.bin"});
 }
 
 TEST_F(Base64Extract, MessageWithTwoAttachmentsAndATextPart) {
-  ExtractCleanly(FromFixture("two.mime", "two.MIME"));
-  EXPECT_EQ(OutputFiles(), (Files{"data.bin", "text.txt"}));
-  EXPECT_EQ(Output("data.bin"), Data());
-  EXPECT_EQ(Output("text.txt"), Text());
+  ExpectExtractsTo("two.mime", "two.MIME", {"data.bin", "text.txt"});
 }
 
 TEST_F(Base64Extract, PartWithoutNameGetsTheSuffix) {
-  ExtractCleanly(FromFixture("noname.mime", "noname.mime"));
-  EXPECT_EQ(OutputFiles(), Files{"noname.mime.b64dec"});
-  EXPECT_EQ(Output("noname.mime.b64dec"), Data());
+  ExpectExtractsTo("noname.mime", "noname.mime", {"noname.mime.b64dec"});
 }
 
 TEST_F(Base64Extract, OnlyItsExtensionsAreClaimed) {

@@ -39,6 +39,14 @@ class ExtractTest : public ::testing::Test {
     EXPECT_EQ(r.exitCode, 0) << r.err;
     EXPECT_EQ(r.err, "");
   }
+  // A clean run over fixture `fixture`, copied in as `name`, leaves exactly
+  // `files`, each holding what it was made from (text.txt the text, any
+  // other the binary data).
+  void ExpectExtractsTo(const std::string& fixture, const std::string& name, const std::vector<std::string>& files) {
+    ExtractCleanly(FromFixture(fixture, name));
+    EXPECT_EQ(OutputFiles(), files);
+    for (const std::string& f : files) EXPECT_EQ(Output(f), f == "text.txt" ? Text() : Data()) << f;
+  }
   std::string Output(const std::string& name) const { return testutil::ReadFile(out() + "/" + name); }
   std::vector<std::string> OutputFiles() const { return testutil::ListFiles(out()); }
   // Everything in the temporary folder outside the input and output folders

@@ -11,21 +11,15 @@ using UuExtract = ExtractTest;
 using Files = std::vector<std::string>;
 
 TEST_F(UuExtract, WritesTheNamedFile) {
-  ExtractCleanly(FromFixture("plain.uu", "plain.uu"));
-  EXPECT_EQ(OutputFiles(), Files{"data.bin"});
-  EXPECT_EQ(Output("data.bin"), Data());
+  ExpectExtractsTo("plain.uu", "plain.uu", {"data.bin"});
 }
 
 TEST_F(UuExtract, ExtensionInAnyCaseAndTheNameFromTheBeginLine) {
-  ExtractCleanly(FromFixture("mixed.UuE", "mixed.UuE"));
-  EXPECT_EQ(OutputFiles(), Files{"x.bin"});
-  EXPECT_EQ(Output("x.bin"), Data());
+  ExpectExtractsTo("mixed.UuE", "mixed.UuE", {"x.bin"});
 }
 
 TEST_F(UuExtract, BeginLineWithoutNameUsesTheArchiveName) {
-  ExtractCleanly(FromFixture("noname.uu", "noname.UU"));
-  EXPECT_EQ(OutputFiles(), Files{"noname"});
-  EXPECT_EQ(Output("noname"), Data());
+  ExpectExtractsTo("noname.uu", "noname.UU", {"noname"});
 }
 
 TEST_F(UuExtract, OtherExtensionsAreNotClaimed) {

@@ -11,16 +11,11 @@ using YencExtract = ExtractTest;
 using Files = std::vector<std::string>;
 
 TEST_F(YencExtract, EverySectionOfAnNtxFile) {
-  ExtractCleanly(FromFixture("sections.ntx", "sections.NTX"));
-  EXPECT_EQ(OutputFiles(), (Files{"data.bin", "text.txt"}));
-  EXPECT_EQ(Output("data.bin"), Data());
-  EXPECT_EQ(Output("text.txt"), Text());
+  ExpectExtractsTo("sections.ntx", "sections.NTX", {"data.bin", "text.txt"});
 }
 
 TEST_F(YencExtract, RecognisedByContent) {
-  ExtractCleanly(FromFixture("single.txt", "single.txt"));
-  EXPECT_EQ(OutputFiles(), Files{"data.bin"});
-  EXPECT_EQ(Output("data.bin"), Data());
+  ExpectExtractsTo("single.txt", "single.txt", {"data.bin"});
 }
 
 TEST_F(YencExtract, NtxWithoutSectionIsNotClaimed) {

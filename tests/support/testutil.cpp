@@ -19,6 +19,8 @@
 #include <sstream>
 #include <thread>
 
+#include "support/remove_tree.h"
+
 extern char** environ;
 
 namespace testutil {
@@ -30,24 +32,6 @@ TempDir::TempDir() {
   buf.push_back('\0');
   if (mkdtemp(buf.data()) == nullptr) abort();
   path_ = buf.data();
-}
-
-static void RemoveTree(const std::string& path) {
-  struct stat st;
-  if (lstat(path.c_str(), &st) != 0) return;
-  if (S_ISDIR(st.st_mode)) {
-    chmod(path.c_str(), 0700);
-    if (DIR* d = opendir(path.c_str())) {
-      while (dirent* e = readdir(d)) {
-        if (strcmp(e->d_name, ".") == 0 || strcmp(e->d_name, "..") == 0) continue;
-        RemoveTree(path + "/" + e->d_name);
-      }
-      closedir(d);
-    }
-    rmdir(path.c_str());
-  } else {
-    unlink(path.c_str());
-  }
 }
 
 TempDir::~TempDir() { RemoveTree(path_); }

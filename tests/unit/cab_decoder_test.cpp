@@ -17,7 +17,7 @@ namespace {
 
 struct Buffers {
   uint8_t in[kCabInputSize + kCabInputSpare] = {};
-  uint8_t out[kCabOutputSize + kCabOutputSlack] = {};
+  uint8_t out[kCabOutputSize] = {};
   void Load(const std::vector<uint8_t>& data) {
     ASSERT_LE(data.size(), kCabInputSize);
     std::memcpy(in, data.data(), data.size());

@@ -6,6 +6,7 @@
 #include <cstdlib>
 #include <cstring>
 #include <string>
+#include <vector>
 
 #include "core/charset.h"
 #include "core/output.h"
@@ -31,27 +32,31 @@ class OutputTest : public ::testing::Test {
   }
 };
 
-TEST_F(OutputTest, JoiningRule) {
+// Rows {folder, name, joined path}.
+struct JoinRow {
+  const char *folder, *name, *joined;
+};
+
+void ExpectJoins(const std::vector<JoinRow>& rows) {
   char out[kPathBufferSize];
-  ASSERT_TRUE(JoinOutputPath(out, sizeof out, "\\out", "a.txt"));
-  EXPECT_STREQ(out, "\\out\\a.txt");
-  ASSERT_TRUE(JoinOutputPath(out, sizeof out, "\\out", "\\a.txt"));
-  EXPECT_STREQ(out, "\\out\\a.txt");
-  ASSERT_TRUE(JoinOutputPath(out, sizeof out, "", "\\a.txt"));
-  EXPECT_STREQ(out, "\\a.txt");
+  for (const JoinRow& row : rows) {
+    ASSERT_TRUE(JoinOutputPath(out, sizeof out, row.folder, row.name)) << row.name;
+    EXPECT_STREQ(out, row.joined) << row.name;
+  }
+}
+
+TEST_F(OutputTest, JoiningRule) {
+  ExpectJoins({{"\\out", "a.txt", "\\out\\a.txt"},
+               {"\\out", "\\a.txt", "\\out\\a.txt"},
+               {"", "\\a.txt", "\\a.txt"}});
 }
 
 TEST_F(OutputTest, DotDotNeverClimbsOutOfTheFolder) {
-  char out[kPathBufferSize];
-  ASSERT_TRUE(JoinOutputPath(out, sizeof out, "\\out\\..\\x", "../../x"));
   // The folder is the user's own and stays as given; the name is neutralised.
-  EXPECT_STREQ(out, "\\out\\..\\x\\__/__/x");
-  ASSERT_TRUE(JoinOutputPath(out, sizeof out, "\\o", "a/../../b"));
-  EXPECT_STREQ(out, "\\o\\a/__/__/b");
-  ASSERT_TRUE(JoinOutputPath(out, sizeof out, "\\o", "..\\..a\\...\\.."));
-  EXPECT_STREQ(out, "\\o\\__\\..a\\...\\__");
-  ASSERT_TRUE(JoinOutputPath(out, sizeof out, "\\o", ".."));
-  EXPECT_STREQ(out, "\\o\\__");
+  ExpectJoins({{"\\out\\..\\x", "../../x", "\\out\\..\\x\\__/__/x"},
+               {"\\o", "a/../../b", "\\o\\a/__/__/b"},
+               {"\\o", "..\\..a\\...\\..", "\\o\\__\\..a\\...\\__"},
+               {"\\o", "..", "\\o\\__"}});
 }
 
 TEST_F(OutputTest, TooLongPathsAreRefusedNotCut) {

@@ -163,14 +163,26 @@ TEST(LzhTable, RejectsIncompleteOverfullOverlongAndEmptyCodes) {
   for (uint16_t e : table) EXPECT_EQ(e, 77);  // left as it was
 }
 
-TEST(LzhTable, LongCodesWalkTheTree) {
-  // Lengths 1, 2, ..., 15, 16, 16: the last symbols need 8 bits past the table.
+// Lengths 1, 2, ..., 15, 16, 16 in an 8-bit table: the last symbols need
+// 8 bits past the table.
+struct LongCodes {
   std::vector<uint8_t> lengths;
-  for (int i = 1; i <= 16; ++i) lengths.push_back(static_cast<uint8_t>(i));
-  lengths.push_back(16);
-  static LzhTree tree;
   uint16_t table[256];
-  ASSERT_EQ(BuildHuffmanTable(lengths.data(), 17, 8, table, tree), HuffmanBuild::Ok);
+  static LzhTree tree;
+  LongCodes() {
+    for (int i = 1; i <= 16; ++i) lengths.push_back(static_cast<uint8_t>(i));
+    lengths.push_back(16);
+  }
+  HuffmanBuild Build() { return BuildHuffmanTable(lengths.data(), 17, 8, table, tree); }
+};
+LzhTree LongCodes::tree;
+
+TEST(LzhTable, LongCodesWalkTheTree) {
+  LongCodes c;
+  ASSERT_EQ(c.Build(), HuffmanBuild::Ok);
+  const std::vector<uint8_t>& lengths = c.lengths;
+  const uint16_t* table = c.table;
+  LzhTree& tree = LongCodes::tree;
   const auto codes = CanonicalCodes(lengths);
   for (uint32_t symbol : {0u, 7u, 8u, 12u, 15u, 16u}) {
     Bits b;
@@ -189,12 +201,11 @@ TEST(LzhTable, LongCodesWalkTheTree) {
 // node number below the larger count is then taken as that symbol, with
 // its length from the list: the table's own lengths cover only its codes.
 TEST(LzhTable, NodeNumberBelowTheSymbolCountIsTakenAsThatSymbol) {
-  std::vector<uint8_t> lengths;
-  for (int i = 1; i <= 16; ++i) lengths.push_back(static_cast<uint8_t>(i));
-  lengths.push_back(16);
-  static LzhTree tree;
-  uint16_t table[256];
-  ASSERT_EQ(BuildHuffmanTable(lengths.data(), 17, 8, table, tree), HuffmanBuild::Ok);
+  LongCodes c;
+  ASSERT_EQ(c.Build(), HuffmanBuild::Ok);
+  std::vector<uint8_t>& lengths = c.lengths;
+  const uint16_t* table = c.table;
+  LzhTree& tree = LongCodes::tree;
   lengths.push_back(5);  // a stale length for symbol 17, the first node
   lengths.push_back(0);
   const uint8_t bytes[] = {0xFF, 0x5A, 0xA5};
@@ -302,17 +313,24 @@ TEST(LzhBlock, ArjWindowWrapsAt26624) {
   EXPECT_TRUE(d.bytes == expected);
 }
 
-TEST(LzhBlock, SingleValueBlocksTakeNoBits) {
-  // Code-length code, literal code and position code all "count 0, value v":
-  // every code of the block is the literal 'A' without reading a bit.
+// A -lh5- block of `count` codes whose code-length, literal and position
+// codes all say "count 0, value v": every code is `code`, read without a bit.
+Bits SingleValueBlock(uint32_t count, uint32_t code) {
   Bits b;
-  b.Put(1000, 16);
+  b.Put(count, 16);
   b.Put(0, 5);
   b.Put(0, 5);
   b.Put(0, 9);
-  b.Put('A', 9);
+  b.Put(code, 9);
   b.Put(0, 4);
   b.Put(0, 4);
+  return b;
+}
+
+TEST(LzhBlock, SingleValueBlocksTakeNoBits) {
+  // Code-length code, literal code and position code all "count 0, value v":
+  // every code of the block is the literal 'A' without reading a bit.
+  const Bits b = SingleValueBlock(1000, 'A');
   Decoded d = Decode(LzhMethod::Lh5, b.bytes, 1000);
   EXPECT_EQ(d.result, LzhDecodeResult::Ok);
   EXPECT_EQ(d.bytes, std::string(1000, 'A'));
@@ -321,14 +339,7 @@ TEST(LzhBlock, SingleValueBlocksTakeNoBits) {
 TEST(LzhBlock, MatchBeforeTheFirstByteCopiesSpacesAndRunsPastTheSize) {
   // Single-value codes: a match of length 10 at distance 0 (the byte before
   // the window start, a space); the unpacked size is 4 but all 10 are written.
-  Bits b;
-  b.Put(1, 16);
-  b.Put(0, 5);
-  b.Put(0, 5);
-  b.Put(0, 9);
-  b.Put(256 + 7, 9);
-  b.Put(0, 4);
-  b.Put(0, 4);
+  const Bits b = SingleValueBlock(1, 256 + 7);
   Decoded d = Decode(LzhMethod::Lh5, b.bytes, 4);
   EXPECT_EQ(d.result, LzhDecodeResult::Ok);
   EXPECT_EQ(d.bytes, std::string(10, ' '));

@@ -26,6 +26,19 @@ struct Work {
 
 Bytes Text(const char* s) { return Bytes(s, s + strlen(s)); }
 
+// Unshrinks the codes written into `w` for a member of `size` bytes.
+struct Unshrunk {
+  ZipDecodeResult result;
+  Bytes out;
+};
+Unshrunk UnshrinkCodes(BitWriter& w, uint32_t size) {
+  const Bytes packed = w.Finish();
+  Work work;
+  MemoryIo io(packed);
+  const ZipDecodeResult result = Unshrink(io, size, work.get());
+  return {result, io.out};
+}
+
 }  // namespace
 
 TEST(ZipCrypto, KeysAndKeyStreamMatchTheTraditionalScheme) {
@@ -81,11 +94,9 @@ TEST(Unshrink, CodeNotYetDefinedIsPreviousStringPlusItsFirstByte) {
   w.Put('a', 9);
   w.Put(257, 9);  // the next free code itself
   w.Put(257, 9);
-  Bytes packed = w.Finish();
-  Work work;
-  MemoryIo io(packed);
-  EXPECT_EQ(Unshrink(io, 5, work.get()), ZipDecodeResult::kComplete);
-  EXPECT_EQ(io.out, Text("aaaaa"));
+  const Unshrunk u = UnshrinkCodes(w, 5);
+  EXPECT_EQ(u.result, ZipDecodeResult::kComplete);
+  EXPECT_EQ(u.out, Text("aaaaa"));
 }
 
 TEST(Unshrink, PartialClearKeepsPrefixesAndReusesTheLowestFreedCode) {
@@ -95,11 +106,9 @@ TEST(Unshrink, PartialClearKeepsPrefixesAndReusesTheLowestFreedCode) {
   w.Put(2, 9);  // frees the leaves 258 (ba) and 259 (abc); 257 is a prefix
   w.Put(257, 9);  // still "ab"; defines 258 = "ca"
   w.Put(258, 9);  // "ca"
-  Bytes packed = w.Finish();
-  Work work;
-  MemoryIo io(packed);
-  EXPECT_EQ(Unshrink(io, 9, work.get()), ZipDecodeResult::kComplete);
-  EXPECT_EQ(io.out, Text("ababcabca"));
+  const Unshrunk u = UnshrinkCodes(w, 9);
+  EXPECT_EQ(u.result, ZipDecodeResult::kComplete);
+  EXPECT_EQ(u.out, Text("ababcabca"));
 }
 
 TEST(Unshrink, WideningPastThirteenBitsIsBadDataAfterWhatCameBefore) {
@@ -108,11 +117,9 @@ TEST(Unshrink, WideningPastThirteenBitsIsBadDataAfterWhatCameBefore) {
   int width = 9;
   for (; width <= 13; ++width) w.Put(256, width), w.Put(1, width);
   w.Put('y', width);
-  Bytes packed = w.Finish();
-  Work work;
-  MemoryIo io(packed);
-  EXPECT_EQ(Unshrink(io, 2, work.get()), ZipDecodeResult::kBadData);
-  EXPECT_EQ(io.out, Text("x"));
+  const Unshrunk u = UnshrinkCodes(w, 2);
+  EXPECT_EQ(u.result, ZipDecodeResult::kBadData);
+  EXPECT_EQ(u.out, Text("x"));
 }
 
 TEST(Unshrink, EmptyMemberWritesNothingAndTruncationIsReported) {
