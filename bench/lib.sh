@@ -75,3 +75,37 @@ with open(out, "wb") as f:
         written += len(chunk)
 PY
 }
+
+# Peak resident memory in MiB of one run of a command (after `prepare`),
+# through GNU time; the command runs under sh, so it may redirect.
+peak_mib() {
+  local prepare=$1 command=$2 kib
+  sh -c "$prepare" >/dev/null 2>&1 || true
+  kib=$(/usr/bin/time -f %M sh -c "exec $command" 2>&1 >/dev/null | tail -n 1)
+  python3 -c 'import sys; print(f"{int(sys.argv[1]) / 1024:.1f}")' "$kib"
+}
+
+# compare_fastest LABEL PREPARE DORVANE_COMMAND "NAME=COMMAND"...
+# Median wall time and peak memory of dorvane and of each tool, dorvane's
+# ratio to each tool and to the fastest of them. Tool commands run under sh
+# for the memory figure and as hyperfine runs them for the time.
+compare_fastest() {
+  local label=$1 prepare=$2 ours=$3 spec name cmd rows=()
+  shift 3
+  rows+=("dorvane|$(median_seconds "$prepare" "$ours")|$(peak_mib "$prepare" "$ours")")
+  for spec in "$@"; do
+    name=${spec%%=*}
+    cmd=${spec#*=}
+    rows+=("$name|$(median_seconds "$prepare" "$cmd")|$(peak_mib "$prepare" "$cmd")")
+  done
+  python3 - "$label" "${rows[@]}" <<'PY'
+import sys
+label, rows = sys.argv[1], [r.split("|") for r in sys.argv[2:]]
+ours_t = float(rows[0][1])
+print(f"{label}: dorvane {ours_t:.3f}s, peak {rows[0][2]} MiB")
+for name, t, m in rows[1:]:
+    print(f"  {name:<24} {float(t):7.3f}s  peak {m:>6} MiB  ratio {ours_t / float(t):5.2f}")
+best = min(rows[1:], key=lambda r: float(r[1]))
+print(f"  ratio against the fastest ({best[0]}): {ours_t / float(best[1]):5.2f}")
+PY
+}

@@ -1,7 +1,7 @@
 #!/usr/bin/env bash
 # Whole-process extraction of deflated ZIP archives, against unzip, bsdtar and
 # 7zz: a 256 MiB archive of many files and one member of 128 MiB. Prints each
-# tool's time and the ratio dorvane / fastest tool.
+# tool's time and peak memory and the ratio dorvane / fastest tool.
 #   bench/zip.sh            (BENCH_RUNS=5 by default)
 source "$(dirname "$0")/lib.sh"
 bench_setup
@@ -26,22 +26,14 @@ if [ ! -f many.zip ]; then
 fi
 
 run() {
-  local archive=$1 label=$2 ours unzip_t bsdtar_t sevenz_t
-  # Quoted so that hyperfine runs them alike with and without a shell.
+  local archive=$1 label=$2
+  # Quoted so that hyperfine runs it alike with and without a shell.
   local prep="bash -c 'rm -rf $BENCH_DIR/out && mkdir -p $BENCH_DIR/out'"
-  ours=$(median_seconds "$prep" "$DORVANE '#P($BENCH_DIR/out)#F($BENCH_DIR/$archive)'")
-  unzip_t=$(median_seconds "$prep" "unzip -o -q $BENCH_DIR/$archive -d $BENCH_DIR/out")
-  bsdtar_t=$(median_seconds "$prep" "bsdtar -xf $BENCH_DIR/$archive -C $BENCH_DIR/out")
-  sevenz_t=$(median_seconds "$prep" "7zz x -y -o$BENCH_DIR/out $BENCH_DIR/$archive")
-  python3 - "$label" "$ours" "$unzip_t" "$bsdtar_t" "$sevenz_t" <<'PY'
-import sys
-label, ours, *tools = sys.argv[1], *map(float, sys.argv[2:])
-names = ["unzip -o -q", "bsdtar -xf", "7zz x -y"]
-for name, t in zip(names, tools):
-    print(f"{label:<28} dorvane {ours:7.3f}s  {name:<12} {t:7.3f}s  ratio {ours / t:5.2f}")
-best = min(tools)
-print(f"{label:<28} ratio against the fastest ({names[tools.index(best)]}): {ours / best:5.2f}")
-PY
+  compare_fastest "$label" "$prep" "$DORVANE '#P($BENCH_DIR/out)#F($BENCH_DIR/$archive)'" \
+    "unzip -o -q=unzip -o -q $BENCH_DIR/$archive -d $BENCH_DIR/out" \
+    "bsdtar -xf=bsdtar -xf $BENCH_DIR/$archive -C $BENCH_DIR/out" \
+    "7zz x -y=7zz x -y -o$BENCH_DIR/out $BENCH_DIR/$archive"
 }
+echo "bench: $(nproc) cores, load $(cut -d' ' -f1-3 /proc/loadavg)"
 run many.zip "256 MiB, 2048 files"
 run one.zip "one 128 MiB member"
