@@ -186,7 +186,7 @@ bool MemberOutput::Begin(const MemberInfo& info) {
       }
     }
     int error = 0;
-    switch (OpenOutputFile(wideFolder, wideRelative, g_RunOptions.keepExisting, &file_, &error)) {
+    switch (OpenOutputFile(wideFolder, wideRelative, g_RunOptions.keepExisting, &folders_, &file_, &error)) {
       case OutputOpenResult::kOpened:
         break;
       case OutputOpenResult::kExists:

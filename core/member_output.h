@@ -144,6 +144,7 @@ class MemberOutput {
   uint16_t crc16_ = 0;
   uint64_t written_ = 0;
   OutputFileHandle file_{};
+  OutputFolderCache folders_;
   FILE* stream_ = nullptr;
   uint8_t* buffer_ = nullptr;    // collects small writes
   size_t used_ = 0;

@@ -31,8 +31,12 @@ int OpenFolderBelow(int parent, const char* name, bool* isLink, int* error) {
 
 }  // namespace
 
+OutputFolderCache::~OutputFolderCache() {
+  if (fd >= 0) close(fd);
+}
+
 OutputOpenResult OpenOutputFile(LPCWSTR folder, LPCWSTR relative, bool keepExisting,
-                                OutputFileHandle* file, int* error) {
+                                OutputFolderCache* cache, OutputFileHandle* file, int* error) {
   *error = 0;
   file->fd = -1;
   file->folderFd = -1;
@@ -44,14 +48,25 @@ OutputOpenResult OpenOutputFile(LPCWSTR folder, LPCWSTR relative, bool keepExist
     if (c == '\\') c = '/';
   }
 
-  // The output folder is opened as named: it may be a link the user keeps.
-  int current = open(hostFolder.c_str(), O_RDONLY | O_DIRECTORY | O_CLOEXEC);
+  const size_t lastSlash = hostRelative.rfind('/');
+  const std::string key =
+      hostFolder + '\n' + (lastSlash == std::string::npos ? std::string() : hostRelative.substr(0, lastSlash));
+  size_t start = 0;
+  int current = -1;
+  if (cache->fd >= 0 && cache->key == key) {
+    current = dup(cache->fd);
+    if (current >= 0 && lastSlash != std::string::npos) start = lastSlash + 1;
+  }
   if (current < 0) {
-    *error = errno;
-    return OutputOpenResult::kFailed;
+    start = 0;
+    // The output folder is opened as named: it may be a link the user keeps.
+    current = open(hostFolder.c_str(), O_RDONLY | O_DIRECTORY | O_CLOEXEC);
+    if (current < 0) {
+      *error = errno;
+      return OutputOpenResult::kFailed;
+    }
   }
   // Walk the components; empty ones and "." are passed over.
-  size_t start = 0;
   for (;;) {
     size_t slash = hostRelative.find('/', start);
     const bool last = slash == std::string::npos;
@@ -65,6 +80,11 @@ OutputOpenResult OpenOutputFile(LPCWSTR folder, LPCWSTR relative, bool keepExist
         close(current);
         *error = ENAMETOOLONG;
         return OutputOpenResult::kFailed;
+      }
+      if (cache->key != key) {
+        if (cache->fd >= 0) close(cache->fd);
+        cache->fd = dup(current);
+        cache->key = cache->fd >= 0 ? key : std::string();
       }
       struct stat st;
       const bool present = fstatat(current, component.c_str(), &st, AT_SYMLINK_NOFOLLOW) == 0;

@@ -6,6 +6,7 @@
 
 #include <cstddef>
 #include <cstdint>
+#include <string>
 
 #include "platform/windows.h"
 
@@ -14,6 +15,19 @@ struct OutputFileHandle {
   int fd = -1;
   int folderFd = -1;   // the folder that holds the file
   char leaf[1024];     // the file's own name in host form, for removal
+};
+
+// The folder the last file went into, kept open for the next member: members
+// of the same folder skip the walk from the output folder. Kept for one
+// archive only (while nothing but the program's own writes change the tree,
+// and it never makes links).
+struct OutputFolderCache {
+  std::string key;  // the host output folder and the member's folder part
+  int fd = -1;
+  OutputFolderCache() = default;
+  OutputFolderCache(const OutputFolderCache&) = delete;
+  OutputFolderCache& operator=(const OutputFolderCache&) = delete;
+  ~OutputFolderCache();
 };
 
 enum class OutputOpenResult {
@@ -29,7 +43,7 @@ enum class OutputOpenResult {
 // are used; a link in their place is refused. *error gets the host error
 // number on kFailed (and the error of a folder that could not be made).
 OutputOpenResult OpenOutputFile(LPCWSTR folder, LPCWSTR relative, bool keepExisting,
-                                OutputFileHandle* file, int* error);
+                                OutputFolderCache* cache, OutputFileHandle* file, int* error);
 
 // Writes all bytes. False with *error set when a write fails or makes no
 // progress (disk full, file size limit, I/O error).
