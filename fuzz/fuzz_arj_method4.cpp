@@ -11,6 +11,7 @@
 #include <memory>
 
 #include "archive/arj/arj_method4.h"
+#include "core/byte_order.h"
 
 using namespace arj;
 using namespace lzh;
@@ -28,7 +29,7 @@ ssize_t CountWrite(void* cookie, const char*, size_t size) {
 extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
   if (size < 6) return 0;
   static auto* state = new LzhDecoderState;
-  const uint32_t unpacked = (data[0] | data[1] << 8 | data[2] << 16 | uint32_t(data[3]) << 24) % (1u << 20);
+  const uint32_t unpacked = LoadLe32(data) % (1u << 20);
   const size_t available = size - 6;
   size_t packed = size_t(data[4] | data[5] << 8);
   if (packed > available) packed = available;
