@@ -90,12 +90,12 @@ peak_mib() {
 # ratio to each tool and to the fastest of them. Tool commands run under sh
 # for the memory figure and as hyperfine runs them for the time.
 compare_fastest() {
-  local label=$1 prepare=$2 ours=$3 spec name cmd rows=()
+  local label=$1 prepare=$2 ours=$3 tool name cmd rows=()
   shift 3
   rows+=("dorvane|$(median_seconds "$prepare" "$ours")|$(peak_mib "$prepare" "$ours")")
-  for spec in "$@"; do
-    name=${spec%%=*}
-    cmd=${spec#*=}
+  for tool in "$@"; do
+    name=${tool%%=*}
+    cmd=${tool#*=}
     rows+=("$name|$(median_seconds "$prepare" "$cmd")|$(peak_mib "$prepare" "$cmd")")
   done
   python3 - "$label" "${rows[@]}" <<'PY'
