@@ -6,6 +6,9 @@
 
 namespace lzh {
 
+// This decoder is written on the codec kit.
+using namespace codec;
+
 namespace {
 
 // The code-length code that carries the literal/length lengths.
