@@ -57,6 +57,8 @@ int32_t Bzip2Source::Read(void* buffer, int32_t count) {
   return Bzip2Truncated(reader_) ? kSourceTruncated : kSourceDamaged;
 }
 
+int64_t Bzip2Source::TrailingAt() const { return Bzip2TrailingAt(reader_); }
+
 void Bzip2Source::Close() {
   Bzip2Close(reader_);
   reader_ = nullptr;

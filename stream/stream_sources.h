@@ -43,11 +43,14 @@ class Bzip2Source final : public ByteSource {
  public:
   ~Bzip2Source() { Close(); }
   bool Open(const char* path) override;
-  // Every block's CRC and the stream's combined CRC are checked: a
-  // mismatch and bad data give kSourceDamaged, input that ends inside the
-  // stream kSourceTruncated.
+  // Streams are read one after another. Every block's CRC and each
+  // stream's combined CRC are checked: a mismatch and bad data give
+  // kSourceDamaged, input that ends inside a stream kSourceTruncated.
   int32_t Read(void* buffer, int32_t count) override;
   void Close() override;
+  // After the end: the file offset of data behind the last stream that is
+  // not bzip2 data (ignored, as bzip2 -d ignores it), or -1.
+  int64_t TrailingAt() const;
 
  private:
   Bzip2Reader* reader_ = nullptr;
