@@ -9,6 +9,8 @@
 
 #include "codec/match_copy.h"
 
+using namespace codec;
+
 namespace {
 
 TEST(CodecMatchCopy, MatchesTheByteAtATimeCopy) {
