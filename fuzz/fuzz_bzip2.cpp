@@ -19,6 +19,8 @@
 #include "harness.h"
 #include "stream/bzip2_reader.h"
 
+using namespace bzip2;
+
 namespace {
 
 constexpr size_t kOutputLimit = 4u << 20;

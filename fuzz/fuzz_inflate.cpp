@@ -22,6 +22,8 @@
 #include "stream/gzip_reader.h"
 #include "stream/inflate.h"
 
+using namespace flate;
+
 namespace {
 
 constexpr size_t kOutputLimit = 1u << 20;

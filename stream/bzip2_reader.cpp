@@ -15,6 +15,8 @@
 
 #include "core/output.h"
 
+namespace bzip2 {
+
 namespace {
 
 constexpr uint64_t kBlockMagic = 0x314159265359;
@@ -566,3 +568,5 @@ int64_t Bzip2TrailingAt(const Bzip2Reader* reader) {
 bool Bzip2WentSerial(const Bzip2Reader* reader) { return reader != nullptr && reader->serialMode; }
 
 void Bzip2Close(Bzip2Reader* reader) { delete reader; }
+
+}  // namespace bzip2

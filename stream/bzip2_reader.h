@@ -32,6 +32,8 @@
 #include <cstddef>
 #include <cstdint>
 
+namespace bzip2 {
+
 struct Bzip2Reader;
 
 struct Bzip2Options {
@@ -58,3 +60,5 @@ bool Bzip2WentSerial(const Bzip2Reader* reader);
 
 // Stops the pool, releases the reader and closes its file. Null is accepted.
 void Bzip2Close(Bzip2Reader* reader);
+
+}  // namespace bzip2

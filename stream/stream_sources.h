@@ -9,9 +9,15 @@
 
 #include "stream/byte_source.h"
 
+namespace bzip2 {
 struct Bzip2Reader;
+}
+namespace gzip {
 struct GzipReader;
+}
+namespace lzw {
 struct LzwReader;
+}
 
 class FileSource final : public ByteSource {
  public:
@@ -36,7 +42,7 @@ class GzipSource final : public ByteSource {
   void Close() override;
 
  private:
-  GzipReader* reader_ = nullptr;
+  gzip::GzipReader* reader_ = nullptr;
 };
 
 class Bzip2Source final : public ByteSource {
@@ -53,7 +59,7 @@ class Bzip2Source final : public ByteSource {
   int64_t TrailingAt() const;
 
  private:
-  Bzip2Reader* reader_ = nullptr;
+  bzip2::Bzip2Reader* reader_ = nullptr;
 };
 
 class CompressSource final : public ByteSource {
@@ -67,5 +73,5 @@ class CompressSource final : public ByteSource {
   void Close() override;
 
  private:
-  LzwReader* reader_ = nullptr;
+  lzw::LzwReader* reader_ = nullptr;
 };

@@ -9,6 +9,8 @@
 
 #include "support/testutil.h"
 
+using namespace bzip2;
+
 namespace {
 
 using Bytes = std::string;
