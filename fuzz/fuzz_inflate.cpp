@@ -23,6 +23,7 @@
 #include "stream/inflate.h"
 
 using namespace flate;
+using namespace gzip;
 
 namespace {
 
