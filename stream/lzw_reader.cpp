@@ -8,6 +8,8 @@
 #include "codec/lsb_bit_reader.h"
 #include "core/output.h"
 
+namespace lzw {
+
 namespace {
 
 constexpr uint8_t kMagic0 = 0x1F;
@@ -314,3 +316,5 @@ int LzwClose(LzwReader* r) {
   delete r;
   return 0;
 }
+
+}  // namespace lzw
