@@ -8,7 +8,7 @@
 namespace {
 
 constexpr unsigned kMaxWorkers = 4;
-constexpr size_t kSpareJobs = 16;
+constexpr size_t kSpareJobs = 8;
 
 }  // namespace
 

@@ -48,7 +48,7 @@ class OutputPool {
  public:
   // Members larger than this are written by the caller itself.
   static constexpr size_t kJobBytes = 1 << 20;
-  static constexpr size_t kInFlightBytes = 24 << 20;
+  static constexpr size_t kInFlightBytes = 16 << 20;
   static constexpr size_t kInFlightJobs = 512;
 
   // At least one worker; the number of cores up to four.
