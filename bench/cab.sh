@@ -33,10 +33,13 @@ int main(int argc, char** argv) {
 }
 CPP
 B=$BENCH_ROOT/build
+isal=()
+grep -q '^DORVANE_ISAL:BOOL=ON' "$B/CMakeCache.txt" && isal=(-lisal)
 g++ -std=c++17 -O2 -I"$BENCH_ROOT" -I"$BENCH_ROOT/tests/unit" make_lzx.cpp \
   "$BENCH_ROOT/tests/unit/cab_builder.cpp" "$BENCH_ROOT/tests/unit/cab_lzx_writer.cpp" \
-  "$B/libdorvane_archive.a" "$B/libdorvane_stream.a" "$B/libdorvane_core.a" \
-  "$B/libdorvane_platform.a" -lz -lbz2 -pthread -o make_lzx
+  "$B/libdorvane_archive.a" "$B/libdorvane_stream.a" "$B/libdorvane_codec.a" \
+  "$B/libdorvane_core.a" "$B/libdorvane_platform.a" "${isal[@]}" -lncursesw -lz -lbz2 -pthread \
+  -o make_lzx
 
 make_mixed_data data.bin 128
 gcab -c -z mszip.cab data.bin

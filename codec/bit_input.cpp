@@ -1,5 +1,7 @@
 #include "codec/bit_input.h"
 
+namespace codec {
+
 bool FileBitInput::NextPiece(const uint8_t** next, const uint8_t** end) {
   if (remaining_ == 0) return false;
   const size_t want = remaining_ < kPiece ? remaining_ : kPiece;
@@ -13,3 +15,5 @@ bool FileBitInput::NextPiece(const uint8_t** next, const uint8_t** end) {
   *end = buffer_ + got;
   return true;
 }
+
+}  // namespace codec

@@ -7,6 +7,8 @@
 #include <cstdint>
 #include <cstdio>
 
+namespace codec {
+
 class BitInput {
  public:
   // Points *next and *end at the next piece of input (at least one byte);
@@ -35,3 +37,5 @@ class FileBitInput final : public BitInput {
   uint64_t remaining_ = 0;  // bytes not yet read from the stream
   uint8_t buffer_[kPiece];
 };
+
+}  // namespace codec

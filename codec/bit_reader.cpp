@@ -1,5 +1,7 @@
 #include "codec/bit_reader.h"
 
+namespace codec {
+
 void StartBits(BitReader& r, const uint8_t* data, size_t size, BitInput* input) {
   r.bits = 0;
   r.count = 0;
@@ -23,3 +25,5 @@ int NextByte(BitReader& r) {
   if (r.next == r.end && (r.input == nullptr || !r.input->NextPiece(&r.next, &r.end))) return -1;
   return *r.next++;
 }
+
+}  // namespace codec

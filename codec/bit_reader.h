@@ -17,6 +17,8 @@
 
 #include "codec/bit_input.h"
 
+namespace codec {
+
 // The part of a reader that decoding works on. An inner loop may work on a
 // local copy, which the compiler can keep in registers across a window's
 // byte stores, and copy it back before anything that takes the whole
@@ -74,3 +76,5 @@ struct LocalBits {
     Load(r);
   }
 };
+
+}  // namespace codec

@@ -2,6 +2,8 @@
 
 #include <cstring>
 
+namespace codec {
+
 HuffmanBuild BuildHuffmanTable(const uint8_t* lengths, int symbolCount, int tableBits,
                                uint16_t* table, uint16_t* left, uint16_t* right,
                                int nodeCapacity) {
@@ -87,3 +89,5 @@ void FillSingleSymbol(int symbolCount, uint8_t* lengths, uint16_t* table, int ta
   const auto entry = static_cast<uint16_t>(symbol << kHuffmanEntryValueShift);
   for (uint32_t i = 0; i < (1u << tableBits); ++i) table[i] = entry;
 }
+
+}  // namespace codec

@@ -13,6 +13,8 @@
 
 #include "codec/msb_bit_reader.h"
 
+namespace codec {
+
 constexpr int kHuffmanMaxCodeLength = 16;
 
 // A table entry, for a code that ends within the table: its symbol from
@@ -105,3 +107,5 @@ inline uint32_t DecodeHuffman(BitCursor& r, const uint16_t* table, const uint8_t
   DropBits(r, lengths[v]);
   return v;
 }
+
+}  // namespace codec

@@ -1,5 +1,7 @@
 #include "codec/lsb_bit_reader.h"
 
+namespace codec {
+
 void RefillLsbSlow(BitReader& r) {
   while (r.count <= 56) {
     r.bits |= static_cast<uint64_t>(NextByteOrPad(r)) << r.count;
@@ -22,3 +24,5 @@ void TakeLsbGroupSlow(BitReader& r, LsbBlock& b, size_t n) {
   b.data = b.staging;
   b.size = n;
 }
+
+}  // namespace codec

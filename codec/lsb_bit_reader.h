@@ -9,6 +9,8 @@
 
 #include "codec/bit_reader.h"
 
+namespace codec {
+
 // Bits a refill leaves loaded at least.
 constexpr int kLsbRefillBits = 56;
 
@@ -131,3 +133,5 @@ inline uint32_t PeekLsbBlock(const uint8_t* data, size_t pos, uint32_t mask) {
   std::memcpy(&w, data + (pos >> 3), 4);  // little-endian host
   return (w >> (pos & 7)) & mask;
 }
+
+}  // namespace codec

@@ -10,7 +10,9 @@
 #include <cstdint>
 #include <cstring>
 
-namespace match_copy_detail {
+namespace codec {
+
+namespace detail {
 
 struct Bytes16 {
   uint64_t low, high;
@@ -56,7 +58,7 @@ __attribute__((always_inline)) inline void CopySteps(uint8_t* to, const uint8_t*
   if (i < length) CopyWord<Word>(to + length - sizeof(Word), from + length - sizeof(Word));
 }
 
-}  // namespace match_copy_detail
+}  // namespace detail
 
 // Copies `length` (>= 2) bytes with the result of a forward byte-at-a-time
 // copy: where the source runs up to `gap` < length bytes behind the
@@ -64,7 +66,7 @@ __attribute__((always_inline)) inline void CopySteps(uint8_t* to, const uint8_t*
 // stay inside from[0, length) and to[0, length).
 __attribute__((always_inline)) inline void CopyMatch(uint8_t* to, const uint8_t* from,
                                                      uint32_t length) {
-  using namespace match_copy_detail;
+  using namespace detail;
   if (to > from) {
     const size_t gap = static_cast<size_t>(to - from);
     if (length <= 16 && gap >= length) {
@@ -104,3 +106,5 @@ __attribute__((always_inline)) inline void CopyMatchInWindow(uint8_t* window, ui
   uint32_t from = (pos - distance) & mask;
   for (uint32_t i = 0; i < length; ++i) window[pos + i] = window[(from + i) & mask];
 }
+
+}  // namespace codec

@@ -1,5 +1,7 @@
 #include "codec/msb_bit_reader.h"
 
+namespace codec {
+
 void RefillSlow(BitReader& r) {
   while (r.count <= 56) {
     r.bits |= static_cast<uint64_t>(NextByteOrPad(r)) << (56 - r.count);
@@ -15,3 +17,5 @@ void RefillWordsSlow(BitReader& r) {
     r.count += 16;
   }
 }
+
+}  // namespace codec

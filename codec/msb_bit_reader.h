@@ -11,6 +11,8 @@
 
 #include "codec/bit_reader.h"
 
+namespace codec {
+
 // Bits a byte-order refill leaves loaded at least; a word-order refill
 // leaves at least kMsbWordRefillBits.
 constexpr int kMsbRefillBits = 56;
@@ -98,3 +100,5 @@ inline void RefillLocal(LocalBits& b, BitReader& r) {
 inline void EnsureLocalWords(LocalBits& b, BitReader& r, int n) {
   if (b.c.count < n && !RefillWordsFromInput(b.c)) b.RefillThrough(r, RefillWordsSlow);
 }
+
+}  // namespace codec

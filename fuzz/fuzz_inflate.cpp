@@ -22,6 +22,9 @@
 #include "stream/gzip_reader.h"
 #include "stream/inflate.h"
 
+using namespace flate;
+using namespace gzip;
+
 namespace {
 
 constexpr size_t kOutputLimit = 1u << 20;

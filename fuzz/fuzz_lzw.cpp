@@ -9,6 +9,8 @@
 
 #include "stream/lzw_reader.h"
 
+using namespace lzw;
+
 namespace {
 
 // Large enough for any real stream the fuzzer makes; a bomb stops here.

@@ -15,6 +15,8 @@
 
 #include "core/output.h"
 
+namespace bzip2 {
+
 namespace {
 
 constexpr uint64_t kBlockMagic = 0x314159265359;
@@ -157,7 +159,94 @@ struct BitWriter {
 struct Item {
   enum class Kind { kBlock, kEnd, kBroken } kind;
   Job* job = nullptr;
-  bool crcOk = false;  // kEnd: the stream CRC matches the blocks' CRCs
+  bool crcOk = false;        // kEnd: the stream CRC matches the blocks' CRCs
+  bool last = false;         // kEnd: no stream follows
+  int64_t trailingAt = -1;   // kEnd: where trailing data starts, if any
+};
+
+// The serial path: libbzip2's stream reader over the file, one stream after
+// another, as `bzip2 -d` reads them.
+struct SerialReader {
+  FILE* file = nullptr;
+  BZFILE* bz = nullptr;
+  int streams = 0;          // streams begun
+  int64_t streamAt = 0;     // file offset of the current stream
+  bool ended = false;
+  bool failed = false;
+  bool truncated = false;
+  int64_t trailingAt = -1;
+
+  ~SerialReader() {
+    CloseStream();
+    if (file != nullptr) fclose(file);
+  }
+
+  void CloseStream() {
+    int error = BZ_OK;
+    if (bz != nullptr) BZ2_bzReadClose(&error, bz);
+    bz = nullptr;
+  }
+
+  // Starts a stream at the file's position; `unused` holds the bytes of it
+  // that were already read from the file.
+  bool Begin(void* unused, int unusedCount) {
+    int error = BZ_OK;
+    bz = BZ2_bzReadOpen(&error, file, 0, 0, unused, unusedCount);
+    ++streams;
+    return bz != nullptr;
+  }
+
+  bool Open(const char* path) {
+    file = OpenFileStream(path, "rb");
+    return file != nullptr && Begin(nullptr, 0);
+  }
+
+  // After a stream's end: starts the next one unless the file ends here.
+  bool NextStream() {
+    void* unused = nullptr;
+    int count = 0;
+    int error = BZ_OK;
+    BZ2_bzReadGetUnused(&error, bz, &unused, &count);
+    if (error != BZ_OK || count < 0 || count > BZ_MAX_UNUSED) return false;
+    uint8_t rest[BZ_MAX_UNUSED];
+    memcpy(rest, unused, static_cast<size_t>(count));
+    CloseStream();
+    streamAt = static_cast<int64_t>(ftell(file)) - count;
+    if (count == 0) {
+      const int c = fgetc(file);
+      if (c == EOF) {
+        ended = !ferror(file);
+        return ended;
+      }
+      ungetc(c, file);
+    }
+    return Begin(rest, count);
+  }
+
+  int32_t Read(void* buffer, int32_t count) {
+    if (failed) return -1;
+    if (ended || count <= 0) return 0;
+    for (;;) {
+      int error = BZ_OK;
+      const int n = BZ2_bzRead(&error, bz, buffer, count);
+      if (error == BZ_OK) return n;
+      if (error == BZ_STREAM_END) {
+        if (!NextStream()) break;
+        if (n > 0 || ended) return n;
+        continue;  // an empty stream
+      }
+      if (error == BZ_DATA_ERROR_MAGIC && streams > 1) {
+        CloseStream();
+        trailingAt = streamAt;
+        ended = true;
+        return 0;
+      }
+      truncated = error == BZ_UNEXPECTED_EOF;
+      break;
+    }
+    failed = true;
+    return -1;
+  }
 };
 
 }  // namespace
@@ -165,7 +254,7 @@ struct Item {
 struct Bzip2Reader {
   char path[kPathBufferSize] = {};
   FILE* file = nullptr;
-  BZFILE* serial = nullptr;
+  std::unique_ptr<SerialReader> serial;
   bool serialMode = false;
 
   // The parallel path.
@@ -177,10 +266,10 @@ struct Bzip2Reader {
   bool fileEnded = false;
   bool started = false;
   bool scanDone = false;
-  int level = 0;
+  int level = 0;          // of the stream being scanned
   uint64_t magicBit = 0;  // where the next item's magic starts
   bool magicIsEnd = false;
-  uint32_t combinedCrc = 0;
+  uint32_t combinedCrc = 0;  // of the blocks scanned in this stream
   std::deque<Item> items;
   std::vector<std::unique_ptr<Job>> jobs;  // every job, owned
   std::vector<Job*> spare;
@@ -189,10 +278,11 @@ struct Bzip2Reader {
   std::vector<uint64_t> blockEnds;  // output offsets where delivered blocks end
   uint64_t delivered = 0;         // bytes given by reads so far
   bool ended = false;
+  int64_t trailingAt = -1;
 
   ~Bzip2Reader() {
     pool.reset();
-    if (serial != nullptr) BZ2_bzclose(serial);
+    serial.reset();
     if (file != nullptr) fclose(file);
   }
 
@@ -297,51 +387,86 @@ struct Bzip2Reader {
     w.Flush();
   }
 
-  // Appends the next item: a block handed to the pool, the stream's end,
-  // or a break the parallel path cannot go past.
+  enum class Start { kStream, kNotBzip2, kBroken };
+
+  // Reads the header of a stream at file byte `byte`: "BZh", the level
+  // digit, then the first block's magic or (an empty stream) the end's.
+  // kNotBzip2 where a byte differs from the header; kBroken for a header
+  // that is cut short or not followed by a magic.
+  Start StartStream(uint64_t byte) {
+    for (uint64_t i = 0; i < 4; ++i) {
+      if (!Have(byte + i + 1)) return Start::kBroken;
+      const uint8_t c = window[byte + i - windowByte];
+      if (i < 3 ? c != "BZh"[i] : c < '1' || c > '9') return Start::kNotBzip2;
+    }
+    level = window[byte + 3 - windowByte] - '0';
+    combinedCrc = 0;
+    const uint64_t first = (byte + 4) * 8;
+    return FindMagic(first, magicBit, magicIsEnd) && magicBit == first ? Start::kStream : Start::kBroken;
+  }
+
+  // Appends the next item: a block handed to the pool, a stream's end, or
+  // a break the parallel path cannot go past.
   void ScanNext() {
-    Item item{Item::Kind::kBroken};
+    const Item broken{Item::Kind::kBroken};
     scanDone = true;
     if (!started) {
       started = true;
-      const bool header = Have(4) && window[0] == 'B' && window[1] == 'Z' && window[2] == 'h' &&
-                          window[3] >= '1' && window[3] <= '9';
-      if (!header || !FindMagic(32, magicBit, magicIsEnd) || magicBit != 32) {
-        items.push_back(item);
+      if (StartStream(0) != Start::kStream) {
+        items.push_back(broken);
         return;
       }
-      level = window[3] - '0';
     }
     const uint64_t start = magicBit;
-    if (!Have((start + 48 + 32 + 7) / 8)) {
-      items.push_back(item);
+    const uint64_t behind = (start + 48 + 32 + 7) / 8;  // the byte after the magic and its CRC
+    if (!Have(behind)) {
+      items.push_back(broken);
       return;
     }
     const uint32_t crc = Bits(start + 48, 32);
     if (magicIsEnd) {
-      item.kind = Item::Kind::kEnd;
-      item.crcOk = crc == combinedCrc;
-    } else if (FindMagic(start + 48, magicBit, magicIsEnd)) {
-      combinedCrc = (combinedCrc << 1 | combinedCrc >> 31) ^ crc;
-      item.kind = Item::Kind::kBlock;
-      item.job = NewJob();
-      BuildStream(*item.job, start, magicBit, crc);
-      pool->Submit(item.job);
-      Trim(magicBit / 8);
-      scanDone = false;
+      // The stream's end; what follows its padding is the file's end, the
+      // next stream, or trailing data.
+      Item end{Item::Kind::kEnd};
+      end.crcOk = crc == combinedCrc;
+      Start next = Start::kNotBzip2;
+      if (!Have(behind + 1)) {
+        end.last = true;
+      } else if ((next = StartStream(behind)) == Start::kNotBzip2) {
+        end.last = true;
+        end.trailingAt = static_cast<int64_t>(behind);
+      }
+      items.push_back(end);
+      if (next == Start::kBroken) items.push_back(broken);
+      scanDone = next != Start::kStream;
+      return;
     }
-    items.push_back(item);
+    if (!FindMagic(start + 48, magicBit, magicIsEnd)) {
+      items.push_back(broken);
+      return;
+    }
+    combinedCrc = (combinedCrc << 1 | combinedCrc >> 31) ^ crc;
+    Item block{Item::Kind::kBlock};
+    block.job = NewJob();
+    BuildStream(*block.job, start, magicBit, crc);
+    pool->Submit(block.job);
+    Trim(magicBit / 8);
+    scanDone = false;
+    items.push_back(block);
   }
 
-  // Gives up the parallel path: libbzip2's file reader re-reads what was
-  // delivered (in pieces that end inside blocks, where it looks no further
-  // ahead) and makes this read.
+  // Gives up the parallel path: the serial path re-reads what was
+  // delivered (in pieces that end inside blocks, where libbzip2 looks no
+  // further ahead) and makes this read.
   int32_t GoSerial(void* buffer, int32_t count) {
     pool.reset();
     items.clear();
     serialMode = true;
-    char host[4096];
-    if (!HostPath(path, host, sizeof host) || (serial = BZ2_bzopen(host, "rb")) == nullptr) return -1;
+    serial = std::make_unique<SerialReader>();
+    if (!serial->Open(path)) {
+      serial->failed = true;
+      return -1;
+    }
     std::vector<uint8_t> scratch(kReplayPiece + 64);
     for (uint64_t pos = 0; pos < delivered;) {
       uint64_t end = std::min<uint64_t>(delivered, pos + kReplayPiece);
@@ -350,15 +475,19 @@ struct Bzip2Reader {
       };
       while (isBoundary() && end > pos + 1) --end;
       while (isBoundary() && end < pos + scratch.size()) ++end;
-      const int32_t n = static_cast<int32_t>(end - pos);
-      if (BZ2_bzread(serial, scratch.data(), n) != n) return -1;
-      pos = end;
+      // Shorter only where a stream ends.
+      const int32_t n = serial->Read(scratch.data(), static_cast<int32_t>(end - pos));
+      if (n <= 0) {
+        serial->failed = true;
+        return -1;
+      }
+      pos += static_cast<uint64_t>(n);
     }
-    return BZ2_bzread(serial, buffer, count);
+    return serial->Read(buffer, count);
   }
 
   int32_t Read(void* buffer, int32_t count) {
-    if (serialMode) return serial != nullptr ? BZ2_bzread(serial, buffer, count) : -1;
+    if (serialMode) return serial->Read(buffer, count);
     if (count <= 0 || ended) return 0;
     auto* out = static_cast<uint8_t*>(buffer);
     size_t got = 0;
@@ -368,8 +497,16 @@ struct Bzip2Reader {
       if (front.kind == Item::Kind::kBroken) return GoSerial(buffer, count);
       if (front.kind == Item::Kind::kEnd) {
         if (!front.crcOk) return GoSerial(buffer, count);
-        ended = true;
-        break;
+        const bool last = front.last;
+        trailingAt = front.trailingAt;
+        items.pop_front();
+        if (last) {
+          ended = true;
+          break;
+        }
+        // A read ends with its stream; an empty stream gives nothing.
+        if (got > 0) break;
+        continue;
       }
       Job* job = front.job;
       pool->Wait(job);
@@ -400,11 +537,9 @@ Bzip2Reader* Bzip2Open(const char* path, Bzip2Options options) {
   int threads = options.threads;
   if (threads <= 0) threads = static_cast<int>(std::min(8u, std::max(1u, std::thread::hardware_concurrency())));
   if (threads == 1) {
-    char host[4096];
-    if (!HostPath(path, host, sizeof host)) return nullptr;
-    reader->serial = BZ2_bzopen(host, "rb");
+    reader->serial = std::make_unique<SerialReader>();
     reader->serialMode = true;
-    return reader->serial != nullptr ? reader.release() : nullptr;
+    return reader->serial->Open(path) ? reader.release() : nullptr;
   }
   reader->file = OpenFileStream(path, "rb");
   if (reader->file == nullptr) return nullptr;
@@ -420,14 +555,18 @@ int32_t Bzip2Read(Bzip2Reader* reader, void* buffer, int32_t count) {
   return reader != nullptr ? reader->Read(buffer, count) : -1;
 }
 
-bool Bzip2Truncated(Bzip2Reader* reader) {
-  // Only libbzip2's reader gives -1: the parallel path hands over first.
-  if (reader == nullptr || reader->serial == nullptr) return false;
-  int error = BZ_OK;
-  BZ2_bzerror(reader->serial, &error);
-  return error == BZ_UNEXPECTED_EOF;
+bool Bzip2Truncated(const Bzip2Reader* reader) {
+  // Only the serial path gives -1: the parallel path hands over first.
+  return reader != nullptr && reader->serial != nullptr && reader->serial->truncated;
+}
+
+int64_t Bzip2TrailingAt(const Bzip2Reader* reader) {
+  if (reader == nullptr) return -1;
+  return reader->serial != nullptr ? reader->serial->trailingAt : reader->trailingAt;
 }
 
 bool Bzip2WentSerial(const Bzip2Reader* reader) { return reader != nullptr && reader->serialMode; }
 
 void Bzip2Close(Bzip2Reader* reader) { delete reader; }
+
+}  // namespace bzip2

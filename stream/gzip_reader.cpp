@@ -9,6 +9,8 @@
 #include "core/checksum.h"
 #include "core/output.h"
 
+namespace gzip {
+
 namespace {
 
 constexpr size_t kInputSize = 256 * 1024;
@@ -27,7 +29,7 @@ enum class Stop { kFull, kEnd, kError };
 }  // namespace
 
 struct GzipReader {
-  GzipReader(InflateBackend backend) : inflater(backend) {}
+  GzipReader(flate::InflateBackend backend) : inflater(backend) {}
 
   FILE* file = nullptr;
   const uint8_t* memory = nullptr;
@@ -36,7 +38,7 @@ struct GzipReader {
   const uint8_t* next = nullptr;
   size_t avail = 0;
 
-  Inflater inflater;
+  flate::Inflater inflater;
   Mode mode = Mode::kStart;
   uint32_t crc = 0;        // of the member's output so far
   uint32_t size = 0;       // the same, modulo 2^32
@@ -153,13 +155,13 @@ struct GzipReader {
           const bool inputLeft = Ensure(1);
           uint8_t* const start = out;
           const size_t before = avail;
-          const InflateResult r = inflater.Run(next, avail, out, room);
+          const flate::InflateResult r = inflater.Run(next, avail, out, room);
           const size_t made = static_cast<size_t>(out - start);
           crc = Crc32Update(crc, start, made);
           size += static_cast<uint32_t>(made);
           produced += made;
-          if (r == InflateResult::kError) return Finish(Stop::kError);
-          if (r == InflateResult::kEnd) {
+          if (r == flate::InflateResult::kError) return Finish(Stop::kError);
+          if (r == flate::InflateResult::kEnd) {
             // Input the inflater took but the member did not use goes back
             // in front of the rest: in memory it is there already.
             const uint8_t* back;
@@ -215,7 +217,7 @@ struct GzipReader {
 
 namespace {
 
-GzipReader* NewReader(InflateBackend backend) {
+GzipReader* NewReader(flate::InflateBackend backend) {
   auto* reader = new (std::nothrow) GzipReader(backend);
   if (reader != nullptr && !reader->inflater.ok()) {
     delete reader;
@@ -226,7 +228,7 @@ GzipReader* NewReader(InflateBackend backend) {
 
 }  // namespace
 
-GzipReader* GzipOpen(const char* path, InflateBackend backend) {
+GzipReader* GzipOpen(const char* path, flate::InflateBackend backend) {
   FILE* file = OpenFileStream(path, "rb");
   if (file == nullptr) return nullptr;
   GzipReader* reader = NewReader(backend);
@@ -241,7 +243,7 @@ GzipReader* GzipOpen(const char* path, InflateBackend backend) {
   return reader;
 }
 
-GzipReader* GzipOpenMemory(const uint8_t* data, size_t size, InflateBackend backend) {
+GzipReader* GzipOpenMemory(const uint8_t* data, size_t size, flate::InflateBackend backend) {
   GzipReader* reader = NewReader(backend);
   if (reader == nullptr) return nullptr;
   reader->memory = data;
@@ -267,3 +269,5 @@ void GzipClose(GzipReader* reader) {
   if (reader->buffer != nullptr) delete[] (reader->buffer - kHeadroom);
   delete reader;
 }
+
+}  // namespace gzip

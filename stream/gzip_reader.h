@@ -19,15 +19,17 @@
 
 #include "stream/inflate.h"
 
+namespace gzip {
+
 struct GzipReader;
 
 // Opens the file for binary reading. Null only when it cannot be opened.
-[[nodiscard]] GzipReader* GzipOpen(const char* path, InflateBackend backend = DefaultInflateBackend());
+[[nodiscard]] GzipReader* GzipOpen(const char* path, flate::InflateBackend backend = flate::DefaultInflateBackend());
 
 // The same over bytes in memory (tests, fuzzing); they must stay valid
 // until GzipClose.
 [[nodiscard]] GzipReader* GzipOpenMemory(const uint8_t* data, size_t size,
-                                         InflateBackend backend = DefaultInflateBackend());
+                                         flate::InflateBackend backend = flate::DefaultInflateBackend());
 
 // Up to `count` decoded bytes (see above); 0 at the end, -1 on damage.
 int32_t GzipRead(GzipReader* reader, void* buffer, int32_t count);
@@ -37,3 +39,5 @@ bool GzipTruncated(const GzipReader* reader);
 
 // Releases the reader and closes its file. Null is accepted.
 void GzipClose(GzipReader* reader);
+
+}  // namespace gzip

@@ -11,6 +11,8 @@
 #include <isa-l/igzip_lib.h>
 #endif
 
+namespace flate {
+
 namespace {
 
 // Both libraries count in 32 bits; longer spans go through in pieces.
@@ -226,3 +228,5 @@ size_t Inflater::Leftover(const uint8_t** bytes) const {
   *bytes = state_->leftover;
   return state_->leftoverLength;
 }
+
+}  // namespace flate

@@ -7,6 +7,8 @@
 #include <cstddef>
 #include <cstdint>
 
+namespace flate {
+
 enum class InflateBackend { kIsal, kZlib };
 
 // ISA-L when it is built in, zlib otherwise.
@@ -49,3 +51,5 @@ class Inflater {
   struct State;
   State* state_;
 };
+
+}  // namespace flate

@@ -197,16 +197,14 @@ bool LineDecoderHandler::Probe(const char* path, int32_t fileSize) {
 }
 
 bool LineDecoderHandler::Extract(const char* path, const char* outputFolder) {
-  TextFile file(path);
-  if (!file.IsOpen()) return false;
-  TextLineReader& reader = file.Reader();
-  char* line = reinterpret_cast<char*>(g_ReadAheadBuffer);
-  char name[kPathBufferSize];
-  NameState state;
-  if (!FindBeginLine(reader, line, kReadAheadSize, name, &state)) return false;
-  const bool named = state == NameState::kFound || (state == NameState::kNone && DefaultOutputName(name, path));
+  SectionInput in(path);
+  if (!in.file.IsOpen()) return false;
+  TextLineReader& reader = in.file.Reader();
+  if (!FindBeginLine(reader, in.line, SectionInput::kLineCapacity, in.name, &in.state)) return false;
+  const bool named =
+      in.state == NameState::kFound || (in.state == NameState::kNone && DefaultOutputName(in.name, path));
   if (!named) {
-    if (state == NameState::kTooLong) {
+    if (in.state == NameState::kTooLong) {
       RefuseMember("(a section with a long name)", "the name is too long for an output path; skipped");
     } else {
       RefuseMember(BaseNameOf(path), "the output name is too long for an output path; skipped");
@@ -215,13 +213,13 @@ bool LineDecoderHandler::Extract(const char* path, const char* outputFolder) {
   }
   MemberOutput out(outputFolder);
   MemberInfo info;
-  info.name = name;
+  info.name = in.name;
   if (out.Begin(info)) {
     FillDecodeTable(decodeTable_);
     bool ended;
     {
       ByteSink sink(out.Stream());
-      ended = DecodeLengthPrefixedLines(reader, decodeTable_, line, kReadAheadSize, sink);
+      ended = DecodeLengthPrefixedLines(reader, decodeTable_, in.line, SectionInput::kLineCapacity, sink);
       (void)sink.Flush();  // a failed write is the member output's to report
     }
     out.End(ended ? MemberEnd::kComplete : MemberEnd::kTruncated);

@@ -142,6 +142,20 @@ enum class NameState { kNone, kFound, kTooLong };
 // a different name.
 NameState CopyName(char* out, const char* text, size_t length);
 
+// What a handler of named sections (uuencode, yEnc) extracts with: the
+// file's lines, the line buffer (the read-ahead buffer) and the name of the
+// section last found, with how it fared.
+struct SectionInput {
+  static constexpr size_t kLineCapacity = kReadAheadSize;
+
+  explicit SectionInput(const char* path) : file(path) {}
+
+  TextFile file;
+  char* const line = reinterpret_cast<char*>(g_ReadAheadBuffer);
+  char name[kPathBufferSize];
+  NameState state = NameState::kNone;
+};
+
 // Reads lines up to the first that starts with "begin" and takes the name
 // from it (into `name`, kPathBufferSize bytes; *state tells whether there was
 // one). False when no such line comes before the last line of the input: a

@@ -8,6 +8,8 @@
 #include "codec/lsb_bit_reader.h"
 #include "core/output.h"
 
+namespace lzw {
+
 namespace {
 
 constexpr uint8_t kMagic0 = 0x1F;
@@ -17,7 +19,7 @@ constexpr uint8_t kBlockModeFlag = 0x80;
 constexpr int kLargestWidth = 16;
 constexpr int kInitialWidth = 9;
 constexpr uint32_t kClearCode = 256;
-static_assert(kLargestWidth <= static_cast<int>(kLsbGroupMax), "a group of codes fits a block");
+static_assert(kLargestWidth <= static_cast<int>(codec::kLsbGroupMax), "a group of codes fits a block");
 
 // The table has 2^16 entries whatever the stream's largest width is.
 constexpr uint32_t kTableSize = 1u << kLargestWidth;
@@ -37,8 +39,8 @@ enum class LoopEnd { kInputUsed, kQueueFull, kCorrupt };
 struct LzwReader {
   // Compressed bytes: a file read in pieces, or bytes in memory.
   FILE* file = nullptr;
-  FileBitInput fileInput;
-  BitReader bits;
+  codec::FileBitInput fileInput;
+  codec::BitReader bits;
 
   int maxbits = 0;          // largest code width of the stream
   bool blockMode = false;   // code 256 is CLEAR
@@ -59,7 +61,7 @@ struct LzwReader {
   // Codes come in groups of eight (nBits bytes); a width change or a CLEAR
   // skips the rest of the current group. They are read from a block of
   // whole groups.
-  LsbBlock block{};
+  codec::LsbBlock block{};
   uint32_t blockPos = 0;    // bit of the next code in the block
   uint32_t blockLimit = 0;  // codes start below this bit; 0 when used up
 
@@ -123,7 +125,7 @@ LoopEnd DecodeLoop(LzwReader* r) {
       pos = 0;
       limit = bits - width + 1;
     }
-    uint32_t code = PeekLsbBlock(data, pos, mask);
+    uint32_t code = codec::PeekLsbBlock(data, pos, mask);
     pos += static_cast<uint32_t>(nBits);
 
     if (oldcode < 0) {
@@ -314,3 +316,5 @@ int LzwClose(LzwReader* r) {
   delete r;
   return 0;
 }
+
+}  // namespace lzw

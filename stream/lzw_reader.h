@@ -12,6 +12,8 @@
 #include <cstdint>
 #include <cstdio>
 
+namespace lzw {
+
 struct LzwReader;
 
 // Opens the file for binary reading and checks the three header bytes. Null
@@ -34,3 +36,5 @@ bool LzwFailed(const LzwReader* reader);
 
 // Releases the reader and closes its file; always 0. Null is accepted.
 int LzwClose(LzwReader* reader);
+
+}  // namespace lzw

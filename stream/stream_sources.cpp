@@ -27,55 +27,57 @@ void FileSource::Close() {
 
 bool GzipSource::Open(const char* path) {
   Close();
-  reader_ = GzipOpen(path);
+  reader_ = gzip::GzipOpen(path);
   return reader_ != nullptr;
 }
 
 int32_t GzipSource::Read(void* buffer, int32_t count) {
   if (reader_ == nullptr || count <= 0) return 0;
-  const int32_t n = GzipRead(reader_, buffer, count);
+  const int32_t n = gzip::GzipRead(reader_, buffer, count);
   if (n < 0) return kSourceDamaged;
-  if (n == 0 && GzipTruncated(reader_)) return kSourceTruncated;
+  if (n == 0 && gzip::GzipTruncated(reader_)) return kSourceTruncated;
   return n;
 }
 
 void GzipSource::Close() {
-  GzipClose(reader_);
+  gzip::GzipClose(reader_);
   reader_ = nullptr;
 }
 
 bool Bzip2Source::Open(const char* path) {
   Close();
-  reader_ = Bzip2Open(path);
+  reader_ = bzip2::Bzip2Open(path);
   return reader_ != nullptr;
 }
 
 int32_t Bzip2Source::Read(void* buffer, int32_t count) {
   if (reader_ == nullptr || count <= 0) return 0;
-  const int32_t n = Bzip2Read(reader_, buffer, count);
+  const int32_t n = bzip2::Bzip2Read(reader_, buffer, count);
   if (n >= 0) return n;
-  return Bzip2Truncated(reader_) ? kSourceTruncated : kSourceDamaged;
+  return bzip2::Bzip2Truncated(reader_) ? kSourceTruncated : kSourceDamaged;
 }
 
+int64_t Bzip2Source::TrailingAt() const { return bzip2::Bzip2TrailingAt(reader_); }
+
 void Bzip2Source::Close() {
-  Bzip2Close(reader_);
+  bzip2::Bzip2Close(reader_);
   reader_ = nullptr;
 }
 
 bool CompressSource::Open(const char* path) {
   Close();
-  reader_ = LzwOpen(path);
+  reader_ = lzw::LzwOpen(path);
   return reader_ != nullptr;
 }
 
 int32_t CompressSource::Read(void* buffer, int32_t count) {
   if (reader_ == nullptr) return 0;
-  const int32_t n = LzwRead(reader_, buffer, count);
-  if (n <= 0 && LzwFailed(reader_)) return kSourceDamaged;
+  const int32_t n = lzw::LzwRead(reader_, buffer, count);
+  if (n <= 0 && lzw::LzwFailed(reader_)) return kSourceDamaged;
   return n < 0 ? 0 : n;
 }
 
 void CompressSource::Close() {
-  if (reader_ != nullptr) LzwClose(reader_);
+  if (reader_ != nullptr) lzw::LzwClose(reader_);
   reader_ = nullptr;
 }

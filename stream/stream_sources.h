@@ -9,9 +9,15 @@
 
 #include "stream/byte_source.h"
 
+namespace bzip2 {
 struct Bzip2Reader;
+}
+namespace gzip {
 struct GzipReader;
+}
+namespace lzw {
 struct LzwReader;
+}
 
 class FileSource final : public ByteSource {
  public:
@@ -36,21 +42,24 @@ class GzipSource final : public ByteSource {
   void Close() override;
 
  private:
-  GzipReader* reader_ = nullptr;
+  gzip::GzipReader* reader_ = nullptr;
 };
 
 class Bzip2Source final : public ByteSource {
  public:
   ~Bzip2Source() { Close(); }
   bool Open(const char* path) override;
-  // Every block's CRC and the stream's combined CRC are checked: a
-  // mismatch and bad data give kSourceDamaged, input that ends inside the
-  // stream kSourceTruncated.
+  // Streams are read one after another. Every block's CRC and each
+  // stream's combined CRC are checked: a mismatch and bad data give
+  // kSourceDamaged, input that ends inside a stream kSourceTruncated.
   int32_t Read(void* buffer, int32_t count) override;
   void Close() override;
+  // After the end: the file offset of data behind the last stream that is
+  // not bzip2 data (ignored, as bzip2 -d ignores it), or -1.
+  int64_t TrailingAt() const;
 
  private:
-  Bzip2Reader* reader_ = nullptr;
+  bzip2::Bzip2Reader* reader_ = nullptr;
 };
 
 class CompressSource final : public ByteSource {
@@ -64,5 +73,5 @@ class CompressSource final : public ByteSource {
   void Close() override;
 
  private:
-  LzwReader* reader_ = nullptr;
+  lzw::LzwReader* reader_ = nullptr;
 };

@@ -33,31 +33,29 @@ bool YencHandler::Probe(const char* path, int32_t fileSize) {
 }
 
 bool YencHandler::Extract(const char* path, const char* outputFolder) {
-  TextFile file(path);
-  if (!file.IsOpen()) return false;
-  TextLineReader& reader = file.Reader();
-  char* line = reinterpret_cast<char*>(g_ReadAheadBuffer);
-  char name[kPathBufferSize];
-  NameState state;
+  SectionInput in(path);
+  if (!in.file.IsOpen()) return false;
+  TextLineReader& reader = in.file.Reader();
   MemberOutput out(outputFolder);
-  while (!reader.AtEnd() && FindYencSection(reader, line, kReadAheadSize, name, &state)) {
+  while (!reader.AtEnd() &&
+         FindYencSection(reader, in.line, SectionInput::kLineCapacity, in.name, &in.state)) {
     MemberInfo info;
-    info.name = name;
+    info.name = in.name;
     info.checksum = ChecksumKind::kCrc32;
     bool begun = false;
-    if (state == NameState::kFound) {
+    const bool tooLong = in.state == NameState::kTooLong;
+    if (in.state == NameState::kFound) {
       begun = out.Begin(info);
     } else {
-      RefuseMember(state == NameState::kTooLong ? "(a yEnc section with a long name)"
-                                                : "(a yEnc section without a name)",
-                   state == NameState::kTooLong ? "the name is too long for an output path; skipped" : "skipped");
+      RefuseMember(tooLong ? "(a yEnc section with a long name)" : "(a yEnc section without a name)",
+                   tooLong ? "the name is too long for an output path; skipped" : "skipped");
     }
     // A section that is not written is still read to its end, so the
     // sections after it come out.
     YencTrailer trailer;
     {
       ByteSink sink(begun ? out.Stream() : nullptr);
-      trailer = DecodeYencBody(reader, line, kReadAheadSize, sink);
+      trailer = DecodeYencBody(reader, in.line, SectionInput::kLineCapacity, sink);
       (void)sink.Flush();  // a failed write is the member output's to report
     }
     if (!begun) continue;

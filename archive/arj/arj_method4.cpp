@@ -7,6 +7,7 @@
 namespace arj {
 
 using namespace lzh;
+using namespace codec;
 
 namespace {
 

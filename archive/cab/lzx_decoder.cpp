@@ -10,6 +10,9 @@
 
 namespace cab {
 
+// This decoder is written on the codec kit.
+using namespace codec;
+
 namespace {
 
 constexpr unsigned kSlotCount = 51;

@@ -23,7 +23,7 @@ struct LzxTree {
   static constexpr unsigned kBits = Bits;
   uint8_t lengths[Symbols + 64];
   uint16_t table[1u << Bits];
-  HuffmanTree<HuffmanTreeNodes(Symbols)> nodes;
+  codec::HuffmanTree<codec::HuffmanTreeNodes(Symbols)> nodes;
   unsigned symbols;  // symbols the table was built over
   bool empty;        // no symbol can be decoded: every length 0 (allowed), or
                      // a failed build

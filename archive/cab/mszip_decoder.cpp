@@ -9,6 +9,9 @@
 
 namespace cab {
 
+// This decoder is written on the codec kit.
+using namespace codec;
+
 namespace {
 
 // RFC 1951 length codes 257..285 and distance codes 0..29.

@@ -5,6 +5,9 @@
 
 namespace lzh {
 
+// This decoder is written on the codec kit.
+using namespace codec;
+
 namespace {
 
 constexpr int kLh1Leaves = 314;          // 256 literals + lengths 3..60

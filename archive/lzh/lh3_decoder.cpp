@@ -7,6 +7,9 @@
 
 namespace lzh {
 
+// This decoder is written on the codec kit.
+using namespace codec;
+
 namespace {
 
 constexpr int kLiteralSymbols = 286;  // symbol 285 carries 8 more bits

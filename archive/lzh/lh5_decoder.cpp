@@ -6,6 +6,9 @@
 
 namespace lzh {
 
+// This decoder is written on the codec kit.
+using namespace codec;
+
 namespace {
 
 // The code-length code that carries the literal/length lengths.
@@ -16,15 +19,43 @@ constexpr int kLiteralCountBits = 9;
 // Larger lengths are invalid; counting the 1 bits of a length stops here.
 constexpr int kMaxLengthOnes = 10;
 
+// One of the state's two code slots, lengths beside the lookup table (the
+// position slot carries the code-length code first).
+struct CodeSlot {
+  uint8_t* lengths;
+  uint16_t* table;
+  int tableBits;
+};
+
+CodeSlot LiteralSlot(LzhDecoderState& s) {
+  return {s.literalLengths, s.literalTable, kLzhLiteralTableBits};
+}
+CodeSlot PositionSlot(LzhDecoderState& s) {
+  return {s.positionLengths, s.positionTable, kLzhPositionTableBits};
+}
+
+// Reads the count, `countBits` wide, that starts a length list of up to n
+// symbols. A count of 0 means a code of one symbol, whose value follows in
+// as many bits: the slot is filled with it, and no lengths follow.
+uint32_t ReadLengthCount(BitReader& r, const CodeSlot& slot, int n, int countBits) {
+  const uint32_t k = GetBits(r, countBits);
+  if (k == 0) FillSingleSymbol(n, slot.lengths, slot.table, slot.tableBits, GetBits(r, countBits));
+  return k;
+}
+
+// Builds the slot's table from a read length list of n symbols and keeps
+// the list beside it; a list that makes no code leaves the slot as it was.
+void InstallLengths(LzhDecoderState& s, const CodeSlot& slot, const uint8_t* lengths, int n) {
+  if (BuildHuffmanTable(lengths, n, slot.tableBits, slot.table, s.tree) == HuffmanBuild::Ok) {
+    std::memcpy(slot.lengths, lengths, static_cast<size_t>(n));
+  }
+}
+
 // The literal/length lengths of a block, coded with the code-length code.
 void ReadLiteralLengths(LzhDecoderState& s) {
   BitReader& r = s.reader;
-  const uint32_t k = GetBits(r, kLiteralCountBits);
-  if (k == 0) {
-    FillSingleSymbol(kLzhLiteralSymbols, s.literalLengths, s.literalTable, kLzhLiteralTableBits,
-                     GetBits(r, kLiteralCountBits));
-    return;
-  }
+  const uint32_t k = ReadLengthCount(r, LiteralSlot(s), kLzhLiteralSymbols, kLiteralCountBits);
+  if (k == 0) return;
   uint8_t lengths[kLzhLiteralSymbols] = {};
   bool valid = k <= static_cast<uint32_t>(kLzhLiteralSymbols);
   uint32_t i = 0;
@@ -42,10 +73,7 @@ void ReadLiteralLengths(LzhDecoderState& s) {
     i += zeros;
   }
   if (i > static_cast<uint32_t>(kLzhLiteralSymbols)) valid = false;
-  if (valid && BuildHuffmanTable(lengths, kLzhLiteralSymbols, kLzhLiteralTableBits,
-                                 s.literalTable, s.tree) == HuffmanBuild::Ok) {
-    std::memcpy(s.literalLengths, lengths, sizeof lengths);
-  }
+  if (valid) InstallLengths(s, LiteralSlot(s), lengths, kLzhLiteralSymbols);
 }
 
 void ReadBlockHeader(LzhDecoderState& s) {
@@ -114,12 +142,8 @@ class BlockDecoder {
 
 void ReadPositionLengths(LzhDecoderState& s, int n, int countBits, int special) {
   BitReader& r = s.reader;
-  const uint32_t k = GetBits(r, countBits);
-  if (k == 0) {
-    FillSingleSymbol(n, s.positionLengths, s.positionTable, kLzhPositionTableBits,
-                     GetBits(r, countBits));
-    return;
-  }
+  const uint32_t k = ReadLengthCount(r, PositionSlot(s), n, countBits);
+  if (k == 0) return;
   // k < 32 and at most 3 zeros follow the special index, so indices stay
   // below 35 (the scratch holds 128).
   uint8_t lengths[kLzhPositionLengths] = {};
@@ -149,11 +173,7 @@ void ReadPositionLengths(LzhDecoderState& s, int n, int countBits, int special) 
     }
   }
   // A count beyond the symbol count is invalid: the list is dropped.
-  if (k > static_cast<uint32_t>(n)) return;
-  if (BuildHuffmanTable(lengths, n, kLzhPositionTableBits, s.positionTable, s.tree) ==
-      HuffmanBuild::Ok) {
-    std::memcpy(s.positionLengths, lengths, static_cast<size_t>(n));
-  }
+  if (k <= static_cast<uint32_t>(n)) InstallLengths(s, PositionSlot(s), lengths, n);
 }
 
 LzhDecodeResult DecodeBlockMethod(LzhDecoderState& s, const LzhMethodInfo& method,

@@ -6,6 +6,9 @@
 
 namespace lzh {
 
+// This decoder is written on the codec kit.
+using namespace codec;
+
 namespace {
 
 // A flag byte announces eight items, lowest bit first: 1, a literal byte;

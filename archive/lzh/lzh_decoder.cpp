@@ -7,6 +7,9 @@
 
 namespace lzh {
 
+// This decoder is written on the codec kit.
+using namespace codec;
+
 namespace {
 
 // Stored members are copied in pieces of this size.

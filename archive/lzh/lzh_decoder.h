@@ -44,8 +44,8 @@ enum class LzhDecodeResult : uint8_t {
 // `new (std::nothrow) LzhDecoderState`); DecodeMember initialises every part
 // a method uses at the start of each member, so nothing carries over.
 struct LzhDecoderState {
-  BitReader reader;
-  FileBitInput input;  // the member's packed data, for the reader
+  codec::BitReader reader;
+  codec::FileBitInput input;  // the member's packed data, for the reader
   // Block and static Huffman methods (-lh3- to -lh7-, ARJ).
   uint8_t literalLengths[kLzhLiteralSymbols];
   uint8_t positionLengths[kLzhPositionLengths];  // also the 19-symbol code-length code

@@ -14,20 +14,20 @@ namespace lzh {
 
 // A position whose high bits are coded with the position table (of
 // `symbols` symbols) and whose 6 low bits follow as they are.
-inline uint32_t PositionWithSixLowBits(LzhDecoderState& s, BitReader& r, int symbols) {
-  Refill(r);
-  const uint32_t j = DecodeHuffman<kLzhPositionTableBits>(r, s.positionTable, s.positionLengths, s.tree, symbols);
-  return (j << 6) + GetBits(r, 6);
+inline uint32_t PositionWithSixLowBits(LzhDecoderState& s, codec::BitReader& r, int symbols) {
+  codec::Refill(r);
+  const uint32_t j = codec::DecodeHuffman<kLzhPositionTableBits>(r, s.positionTable, s.positionLengths, s.tree, symbols);
+  return (j << 6) + codec::GetBits(r, 6);
 }
 
 class ReaderMethod {
  public:
   explicit ReaderMethod(LzhDecoderState& s) : s_(s), r_(s.reader) {}
-  bool Dry() const { return RanDry(r_); }
+  bool Dry() const { return codec::RanDry(r_); }
 
  protected:
   LzhDecoderState& s_;
-  BitReader& r_;
+  codec::BitReader& r_;
 };
 
 // Runs a `Method` over the state through the window loop.

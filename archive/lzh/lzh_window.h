@@ -68,7 +68,7 @@ LzhDecodeResult RunWindowLoop(Method& method, LzhWindow& window, uint32_t unpack
     uint32_t src = pos >= back ? pos - back : pos + size - back;
     if (src + length <= size && pos + length <= size) {
       // Neither end wraps.
-      CopyMatch(win + pos, win + src, length);
+      codec::CopyMatch(win + pos, win + src, length);
       pos += length;
       if (pos == size) {
         if (!FlushWindow(window, size)) break;

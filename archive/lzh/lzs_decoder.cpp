@@ -5,6 +5,9 @@
 
 namespace lzh {
 
+// This decoder is written on the codec kit.
+using namespace codec;
+
 namespace {
 
 // Each item is a flag bit: 1, an 8-bit literal; 0, an 11-bit window position

@@ -30,7 +30,7 @@ enum class ZipDecodeResult { kComplete, kTruncated, kBadData };
 
 // The member data as a BitInput: pieces of up to 4 KiB through ReadMember,
 // until it gives none.
-class ZipMemberInput final : public BitInput {
+class ZipMemberInput final : public codec::BitInput {
  public:
   explicit ZipMemberInput(ZipMemberIo& io) : io_(io) {}
   bool NextPiece(const uint8_t** next, const uint8_t** end) override;
@@ -47,18 +47,18 @@ class ZipMemberInput final : public BitInput {
 // read as zeros and Dry() holds for good; decoders check it after each
 // token.
 struct ZipBits {
-  explicit ZipBits(ZipMemberIo& io) : input(io) { StartBits(reader, nullptr, 0, &input); }
+  explicit ZipBits(ZipMemberIo& io) : input(io) { codec::StartBits(reader, nullptr, 0, &input); }
   ZipBits(const ZipBits&) = delete;
   ZipBits& operator=(const ZipBits&) = delete;
 
-  bool Dry() const { return RanDry(reader); }
+  bool Dry() const { return codec::RanDry(reader); }
 
   ZipMemberInput input;
-  BitReader reader;
+  codec::BitReader reader;
 };
 
 // The next k bits (0 <= k <= 16).
-inline uint32_t ReadBits(ZipBits& bits, int k) { return GetLsb(bits.reader, k); }
+inline uint32_t ReadBits(ZipBits& bits, int k) { return codec::GetLsb(bits.reader, k); }
 
 // The 16 KiB circular window that expand and explode write into: every byte
 // goes to the window, and each time it fills, its whole content goes out
@@ -89,7 +89,7 @@ inline void PutByte(ZipWindow& window, ZipMemberIo& io, uint8_t byte) {
 // copy may overlap its own output, as one byte at a time would.
 inline void CopyMatch(ZipWindow& window, ZipMemberIo& io, uint32_t distance, uint32_t length) {
   if (window.pos + length < ZipWindow::kSize) {
-    CopyMatchInWindow(window.bytes, ZipWindow::kMask, window.pos, distance, length);
+    codec::CopyMatchInWindow(window.bytes, ZipWindow::kMask, window.pos, distance, length);
     window.pos += length;
     return;
   }

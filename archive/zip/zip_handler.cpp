@@ -448,7 +448,7 @@ MemberEnd ZipHandler::Inflate(ZipMemberData& data, uint64_t compressedSize, bool
   *unused = 0;
   size_t got = refill();
   if (got == 0) return MemberEnd::kTruncated;
-  Inflater inflater;
+  flate::Inflater inflater;
   if (!inflater.ok()) return MemberEnd::kDamaged;
   const uint8_t* next = in;
   bool inputEnded = false;
@@ -457,15 +457,15 @@ MemberEnd ZipHandler::Inflate(ZipMemberData& data, uint64_t compressedSize, bool
     uint8_t* put = out;
     size_t room = kInflateHalf;
     const size_t before = got;
-    const InflateResult result = inflater.Run(next, got, put, room);
+    const flate::InflateResult result = inflater.Run(next, got, put, room);
     const size_t produced = kInflateHalf - room;
     if (produced != 0) data.WriteMember(out, produced);
-    if (result == InflateResult::kEnd) {
+    if (result == flate::InflateResult::kEnd) {
       end = MemberEnd::kComplete;
       break;
     }
     // An error in the data ends the member with what was written so far.
-    if (result == InflateResult::kError) {
+    if (result == flate::InflateResult::kError) {
       end = MemberEnd::kDamaged;
       break;
     }

@@ -4,6 +4,7 @@
 
 #include <cstdlib>
 #include <filesystem>
+#include <ostream>
 #include <string>
 
 #include "core/charset.h"
@@ -218,5 +219,51 @@ TEST_F(CliTest, LowerCaseZIsDecidedByContent) {
   EXPECT_EQ(r.exitCode, 0) << r.err;
   EXPECT_EQ(ReadFile(out() + "/a.z.ungzip"), ReadFile(Fixture("core/lines.txt")));
 }
+
+// Files of several compressed streams made by real tools
+// (tests/fixtures/make-streams.sh): every stream is decoded, in order.
+// Each file holds the numbers 1 to N, one per line.
+struct StreamsCase {
+  const char* fixture;
+  int lines;           // the output is the numbers 1 to `lines` (damaged: at least)
+  int exitCode;
+  const char* notice;  // standard error holds this
+};
+void PrintTo(const StreamsCase& c, std::ostream* os) { *os << c.fixture; }
+
+class SeveralStreams : public CliTest, public ::testing::WithParamInterface<StreamsCase> {};
+
+TEST_P(SeveralStreams, DecodesEveryStream) {
+  const StreamsCase& c = GetParam();
+  const auto r = Extract(Copy(std::string("streams/") + c.fixture, c.fixture));
+  EXPECT_EQ(r.exitCode, c.exitCode) << r.err;
+  if (*c.notice == '\0') {
+    EXPECT_EQ(r.err, "");
+  } else {
+    EXPECT_NE(r.err.find(c.notice), std::string::npos) << r.err;
+  }
+  std::string lines;
+  for (int i = 1; i <= c.lines; ++i) lines += std::to_string(i) + "\n";
+  const std::string name = c.fixture;
+  const std::string got = ReadFile(out() + "/" + name.substr(0, name.rfind('.')));
+  if (c.exitCode == 0) {
+    EXPECT_TRUE(got == lines) << got.size() << " bytes";
+  } else {
+    EXPECT_TRUE(got.compare(0, lines.size(), lines) == 0) << got.size() << " bytes";
+  }
+}
+
+INSTANTIATE_TEST_SUITE_P(
+    Files, SeveralStreams,
+    ::testing::Values(StreamsCase{"concat.bz2", 3000, 0, ""}, StreamsCase{"lbzip2.bz2", 40000, 0, ""},
+                      // As bzip2 -d does: named, ignored, no failure.
+                      StreamsCase{"junk.bz2", 3000, 0, "junk.bz2: the data from byte 2709 on is not bzip2 data"},
+                      // The first stream comes out whole.
+                      StreamsCase{"damaged.bz2", 20000, 2, "damaged data"},
+                      StreamsCase{"concat.gz", 3000, 0, ""}),
+    [](const auto& info) {
+      std::string name = info.param.fixture;
+      return name.replace(name.find('.'), 1, "_");
+    });
 
 }  // namespace

@@ -84,6 +84,8 @@ INSTANTIATE_TEST_SUITE_P(
                       Case{"v7.tar.gz", {"tree/docs/readme.txt"}},
                       Case{"ustar.tgz", {"tree/docs/readme.txt", kDeepPath}},
                       Case{"posix.tar.bz2", {"tree/docs/readme.txt", kDeepPath, kDeepName}},
+                      // Two bzip2 streams, the second starting inside a member.
+                      Case{"split.tar.bz2", {"tree/docs/readme.txt", kDeepPath, kDeepName}},
                       // bsdtar stores tree/hard first, so readme.txt is the link.
                       Case{"bsdtar.tar.Z", {"tree/hard", kDeepPath, kDeepName}}),
     [](const auto& info) {

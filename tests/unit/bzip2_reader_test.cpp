@@ -3,10 +3,13 @@
 #include <bzlib.h>
 #include <gtest/gtest.h>
 
+#include <ostream>
 #include <string>
 #include <vector>
 
 #include "support/testutil.h"
+
+using namespace bzip2;
 
 namespace {
 
@@ -55,40 +58,84 @@ Trace Collect(Read read, int piece) {
   return t;
 }
 
+// How a file's reads end.
+enum class Ending { kEnd, kTrailing, kDamaged, kTruncated };
+
 struct Case {
   const char* name;
   Bytes file;
-  bool parallelToTheEnd;  // a sound stream: the pool decodes all of it
+  Bytes text;             // what the file decodes to (the sound part of it)
+  Ending ending;
+  bool parallelToTheEnd;  // the pool decodes all of it
   size_t blockOutputLimit = 0;
+  size_t kept = 0;        // damaged: bytes of `text` delivered before the damage at least
+  size_t tail = 0;        // trailing data: its length
+  int streams = 1;        // streams begun (one: libbzip2's file reader reads the same)
 };
+void PrintTo(const Case& c, std::ostream* os) { *os << c.name; }
+
+Trace Read(const std::string& path, int threads, size_t blockOutputLimit, int piece, bool& wentSerial,
+           int64_t& trailingAt, bool& truncated) {
+  Bzip2Options options;
+  options.threads = threads;
+  options.blockOutputLimit = blockOutputLimit;
+  Bzip2Reader* reader = Bzip2Open(path.c_str(), options);
+  EXPECT_NE(reader, nullptr);
+  if (reader == nullptr) return {};
+  const Trace t = Collect([reader](char* b, int n) { return Bzip2Read(reader, b, n); }, piece);
+  wentSerial = Bzip2WentSerial(reader);
+  trailingAt = Bzip2TrailingAt(reader);
+  truncated = Bzip2Truncated(reader);
+  Bzip2Close(reader);
+  return t;
+}
 
 class Bzip2ReaderTest : public ::testing::TestWithParam<Case> {};
 
-// libbzip2's file reader, as the handlers used it, is the reference: every
-// read gives the same count and bytes, for reads of a mebibyte (the bzip2
-// handler), of 4 KiB and of one block's output size (so that reads end
-// exactly on block boundaries).
-TEST_P(Bzip2ReaderTest, ReadsAsLibbzip2sFileReaderDoes) {
+// The serial path (libbzip2's reader, stream after stream) is the
+// reference: the parallel path gives the same count and bytes in every
+// read, for reads of a mebibyte (the bzip2 handler), of 4 KiB and of one
+// block's output size (so that reads end exactly on block boundaries).
+// What the reads add up to is held to the text the file was made from; a
+// file of one stream reads as libbzip2's file reader (BZ2_bzread) reads it.
+TEST_P(Bzip2ReaderTest, ReadsEveryStreamAsTheSerialPathDoes) {
+  const Case& c = GetParam();
   testutil::TempDir tmp;
   const std::string path = tmp / "in.bz2";
-  testutil::WriteFile(path, GetParam().file);
+  testutil::WriteFile(path, c.file);
   for (int piece : {1 << 20, 4096, 100000 - 19}) {
-    BZFILE* bz = BZ2_bzopen(path.c_str(), "rb");
-    ASSERT_NE(bz, nullptr);
-    const Trace expected = Collect([bz](char* b, int n) { return BZ2_bzread(bz, b, n); }, piece);
-    BZ2_bzclose(bz);
-    Bzip2Options options;
-    options.threads = 3;
-    options.blockOutputLimit = GetParam().blockOutputLimit;
-    Bzip2Reader* reader = Bzip2Open(path.c_str(), options);
-    ASSERT_NE(reader, nullptr);
-    const Trace got = Collect([reader](char* b, int n) { return Bzip2Read(reader, b, n); }, piece);
-    EXPECT_EQ(Bzip2WentSerial(reader), !GetParam().parallelToTheEnd) << "piece " << piece;
-    Bzip2Close(reader);
-    ASSERT_EQ(got.size(), expected.size()) << "piece " << piece;
+    SCOPED_TRACE(piece);
+    bool serialWent, wentSerial, serialTruncated, truncated;
+    int64_t serialTrailing, trailing;
+    const Trace expected = Read(path, 1, 0, piece, serialWent, serialTrailing, serialTruncated);
+    const Trace got = Read(path, 3, c.blockOutputLimit, piece, wentSerial, trailing, truncated);
+    EXPECT_EQ(wentSerial, !c.parallelToTheEnd);
+    EXPECT_EQ(trailing, serialTrailing);
+    EXPECT_EQ(truncated, serialTruncated);
+    ASSERT_EQ(got.size(), expected.size());
     for (size_t i = 0; i < got.size(); ++i) {
-      EXPECT_EQ(got[i].first, expected[i].first) << "piece " << piece << " read " << i;
-      EXPECT_TRUE(got[i].second == expected[i].second) << "piece " << piece << " read " << i;
+      EXPECT_EQ(got[i].first, expected[i].first) << "read " << i;
+      EXPECT_TRUE(got[i].second == expected[i].second) << "read " << i;
+    }
+
+    Bytes all;
+    for (const auto& read : expected) all += read.second;
+    ASSERT_FALSE(expected.empty());
+    const bool damaged = c.ending == Ending::kDamaged || c.ending == Ending::kTruncated;
+    EXPECT_EQ(expected.back().first, damaged ? -1 : 0);
+    EXPECT_EQ(serialTruncated, c.ending == Ending::kTruncated);
+    EXPECT_EQ(serialTrailing, c.ending == Ending::kTrailing ? static_cast<int64_t>(c.file.size() - c.tail) : -1);
+    if (damaged) {
+      EXPECT_GE(all.size(), c.kept);
+      EXPECT_TRUE(all.substr(0, c.kept) == c.text.substr(0, c.kept));
+    } else {
+      EXPECT_TRUE(all == c.text) << all.size() << " bytes for " << c.text.size();
+    }
+    if (c.streams == 1) {
+      BZFILE* bz = BZ2_bzopen(path.c_str(), "rb");
+      ASSERT_NE(bz, nullptr);
+      EXPECT_TRUE(Collect([bz](char* b, int n) { return BZ2_bzread(bz, b, n); }, piece) == expected);
+      BZ2_bzclose(bz);
     }
   }
 }
@@ -99,20 +146,31 @@ const Bytes kFive = Bzip2(kText);  // five blocks
 // block's stored CRC is somewhere in the middle: flipping a byte there
 // damages that block (data or CRC) while leaving the first intact.
 const size_t kMiddle = kFive.size() / 2;
+const Bytes kSmall = Text(1000, 3);
+const Bytes kRuns = Text(300000, 4, true);
+const Bytes kLater = Text(300000, 5);
 
 INSTANTIATE_TEST_SUITE_P(
     Files, Bzip2ReaderTest,
-    ::testing::Values(Case{"SeveralBlocks", kFive, true},
-                      Case{"OneBlock", Bzip2(Text(5000, 2), 9), true},
-                      Case{"EmptyStream", Bzip2(""), true},
-                      Case{"OnlyTheFirstStream", kFive + Bzip2(Text(1000, 3)), true},
-                      Case{"TrailingGarbage", kFive + "garbage", true},
-                      Case{"BlockDamaged", Flip(kFive, kMiddle, 0x10), false},
-                      Case{"StreamCrcWrong", Flip(kFive, kFive.size() - 2, 0x01), false},
-                      Case{"Truncated", kFive.substr(0, kFive.size() - 3000), false},
-                      Case{"HeaderWrong", Flip(kFive, 3, 0x0F), false},
-                      Case{"BlocksOverTheOutputCap", Bzip2(Text(300000, 4, true)), false, 64 * 1024},
-                      Case{"RunsWithinTheCap", Bzip2(Text(300000, 4, true)), true}),
+    ::testing::Values(
+        Case{"SeveralBlocks", kFive, kText, Ending::kEnd, true},
+        Case{"OneBlock", Bzip2(kSmall, 9), kSmall, Ending::kEnd, true},
+        Case{"EmptyStream", Bzip2(""), "", Ending::kEnd, true},
+        // Streams of other levels, an empty one among them.
+        Case{"SeveralStreams", kFive + Bzip2("") + Bzip2(kSmall, 9) + kFive, kText + kSmall + kText, Ending::kEnd,
+             true, 0, 0, 0, 4},
+        Case{"TrailingGarbage", kFive + "garbage", kText, Ending::kTrailing, true, 0, 0, 7},
+        Case{"TrailingDataLikeAHeader", kFive + Bzip2(kSmall) + "BZh0", kText + kSmall, Ending::kTrailing, true, 0, 0,
+             4, 3},
+        Case{"NextHeaderCutShort", kFive + "BZ", kText, Ending::kTruncated, false, 0, kText.size(), 0, 2},
+        Case{"NextStreamDamaged", kFive + Flip(Bzip2(kLater), 30000, 0x10), kText + kLater, Ending::kDamaged, false,
+             0, kText.size(), 0, 2},
+        Case{"BlockDamaged", Flip(kFive, kMiddle, 0x10), kText, Ending::kDamaged, false},
+        Case{"StreamCrcWrong", Flip(kFive, kFive.size() - 2, 0x01), kText, Ending::kDamaged, false},
+        Case{"Truncated", kFive.substr(0, kFive.size() - 3000), kText, Ending::kTruncated, false},
+        Case{"HeaderWrong", Flip(kFive, 3, 0x0F), kText, Ending::kDamaged, false},
+        Case{"BlocksOverTheOutputCap", Bzip2(kRuns), kRuns, Ending::kEnd, false, 64 * 1024},
+        Case{"RunsWithinTheCap", Bzip2(kRuns), kRuns, Ending::kEnd, true}),
     [](const ::testing::TestParamInfo<Case>& info) { return std::string(info.param.name); });
 
 }  // namespace

@@ -8,6 +8,8 @@
 
 #include "codec/lsb_bit_reader.h"
 
+using namespace codec;
+
 namespace {
 
 // Gives `data` in pieces of at most `piece` bytes.

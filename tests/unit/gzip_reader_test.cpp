@@ -7,6 +7,9 @@
 #include <vector>
 
 
+using namespace gzip;
+using namespace flate;
+
 namespace {
 
 using Bytes = std::string;

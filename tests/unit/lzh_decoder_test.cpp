@@ -15,6 +15,7 @@
 #include "archive/lzh/lzh_table.h"
 
 using namespace lzh;
+using namespace codec;
 
 namespace {
 

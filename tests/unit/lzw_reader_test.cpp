@@ -9,6 +9,8 @@
 #include "stream/lzw_reader.h"
 #include "support/testutil.h"
 
+using namespace lzw;
+
 namespace {
 
 std::vector<uint8_t> Bytes(const std::string& s) { return std::vector<uint8_t>(s.begin(), s.end()); }
