@@ -12,10 +12,12 @@
 
 namespace {
 
-// Eight tables for CRC-16/ARC: table[k][b] is the CRC of byte b followed by
-// k zero bytes, so eight bytes are folded in per step.
+// Sixteen tables for CRC-16/ARC: table[k][b] is the CRC of byte b followed
+// by k zero bytes, so sixteen bytes are folded in per step, each through its
+// own lookup, and the lookups of one step do not wait on each other.
 struct Crc16Tables {
-  uint16_t t[8][256];
+  static constexpr int kStep = 16;
+  uint16_t t[kStep][256];
   constexpr Crc16Tables() : t() {
     for (uint32_t i = 0; i < 256; ++i) {
       uint32_t c = i;
@@ -23,7 +25,7 @@ struct Crc16Tables {
       t[0][i] = static_cast<uint16_t>(c);
     }
     for (uint32_t i = 0; i < 256; ++i) {
-      for (int k = 1; k < 8; ++k) {
+      for (int k = 1; k < kStep; ++k) {
         const uint16_t prev = t[k - 1][i];
         t[k][i] = static_cast<uint16_t>((prev >> 8) ^ t[0][prev & 0xFF]);
       }
@@ -55,11 +57,16 @@ uint32_t Crc32Update(uint32_t crc, const void* data, size_t size) {
 
 uint16_t Crc16Update(uint16_t crc, const void* data, size_t size) {
   const auto* p = static_cast<const uint8_t*>(data);
+  constexpr int kStep = Crc16Tables::kStep;
   uint32_t c = crc;
-  for (; size >= 8; size -= 8, p += 8) {
+  for (; size >= kStep; size -= kStep, p += kStep) {
+    // The running value meets the step's first two bytes; every byte then
+    // goes through the table of the bytes that follow it in the step.
     c ^= LoadLe16(p);
-    c = kCrc16.t[7][c & 0xFF] ^ kCrc16.t[6][c >> 8] ^ kCrc16.t[5][p[2]] ^ kCrc16.t[4][p[3]] ^
-        kCrc16.t[3][p[4]] ^ kCrc16.t[2][p[5]] ^ kCrc16.t[1][p[6]] ^ kCrc16.t[0][p[7]];
+    uint32_t next = kCrc16.t[kStep - 1][c & 0xFF] ^ kCrc16.t[kStep - 2][c >> 8];
+#pragma GCC unroll 14
+    for (int k = 2; k < kStep; ++k) next ^= kCrc16.t[kStep - 1 - k][p[k]];
+    c = next;
   }
   for (; size > 0; --size, ++p) c = (c >> 8) ^ kCrc16.t[0][(c ^ *p) & 0xFF];
   return static_cast<uint16_t>(c);

@@ -10,6 +10,7 @@
 #include "core/checksum.h"
 #include "core/datetime.h"
 #include "core/messages.h"
+#include "core/output_pool.h"
 #include "core/progress.h"
 
 RunOptions g_RunOptions;
@@ -114,7 +115,81 @@ MemberOutput::~MemberOutput() {
     stream_ = nullptr;
     Finish(false);
   }
+  ReapFinished(true);
+  pool_.reset();
   free(buffer_);
+}
+
+// Gives the notices of files the workers have finished, in member order.
+void MemberOutput::ReapFinished(bool wait) {
+  if (pool_ == nullptr) return;
+  while (std::unique_ptr<OutputJob> job = pool_->Reap(wait)) Report(std::move(job));
+}
+
+void MemberOutput::Report(std::unique_ptr<OutputJob> job) {
+  switch (job->result) {
+    case OutputJob::Result::kWritten:
+    case OutputJob::Result::kSkipped:
+      break;
+    case OutputJob::Result::kExists:
+      MemberNotice(job->name, "exists; kept, not replaced");
+      break;
+    case OutputJob::Result::kCreateFailed:
+    case OutputJob::Result::kWriteFailed:
+      MemberNotice(job->name, job->result == OutputJob::Result::kCreateFailed ? "cannot be created: %s"
+                                                                             : "cannot be written: %s",
+                   OutputErrorText(job->error));
+      g_ArchiveOutcome.failed = true;
+      if (job->error == ENOSPC || job->error == EDQUOT) {
+        g_ArchiveOutcome.ended = true;
+        pool_->SkipRemaining();
+      }
+      break;
+  }
+  pool_->Recycle(std::move(job));
+}
+
+// Creates the member's file here and now (folder already open in file_),
+// after every file handed to the workers is done: the files of one name
+// keep the archive's order.
+bool MemberOutput::StartFile() {
+  ReapFinished(true);
+  int error = 0;
+  switch (CreateOutputLeaf(&file_, g_RunOptions.keepExisting, &error)) {
+    case OutputOpenResult::kOpened:
+      return true;
+    case OutputOpenResult::kExists:
+      MemberNotice(name_, "exists; kept, not replaced");
+      break;
+    case OutputOpenResult::kLinkInPath:
+    case OutputOpenResult::kFailed:
+      MemberNotice(name_, "cannot be created: %s", OutputErrorText(error));
+      g_ArchiveOutcome.failed = true;
+      if (error == ENOSPC || error == EDQUOT) g_ArchiveOutcome.ended = true;
+      break;
+  }
+  CloseOutputFile(&file_, &error);
+  return false;
+}
+
+// A member grown past what a job holds is written here from now on.
+bool MemberOutput::StopDeferring() {
+  std::unique_ptr<OutputJob> job = std::move(job_);
+  file_ = job->file;
+  job->file.folderFd = -1;
+  bool ok = StartFile();
+  int error = 0;
+  if (!ok) {
+    failed_ = true;
+    writeFailed_ = true;  // nothing of it is kept
+    toFile_ = false;
+  } else if (!job->data.empty() && !WriteOutputFile(&file_, job->data.data(), job->data.size(), &error)) {
+    WriteFailed(error);
+    ok = false;
+  }
+  pool_->Recycle(std::move(job));
+  if (ok && buffer_ == nullptr) buffer_ = static_cast<uint8_t*>(malloc(kCollectSize));
+  return ok;
 }
 
 bool MemberOutput::Begin(const MemberInfo& info) {
@@ -186,12 +261,11 @@ bool MemberOutput::Begin(const MemberInfo& info) {
       }
     }
     int error = 0;
-    switch (OpenOutputFile(wideFolder, wideRelative, g_RunOptions.keepExisting, &folders_, &file_, &error)) {
+    uint64_t folderId = 0;
+    switch (OpenOutputFolder(wideFolder, wideRelative, &folders_, &file_, &folderId, &error)) {
       case OutputOpenResult::kOpened:
-        break;
       case OutputOpenResult::kExists:
-        MemberNotice(name_, "exists; kept, not replaced");
-        return false;
+        break;
       case OutputOpenResult::kLinkInPath:
         MemberNotice(name_, "a folder on its path is a symbolic link; not followed, member skipped");
         g_ArchiveOutcome.failed = true;
@@ -202,9 +276,30 @@ bool MemberOutput::Begin(const MemberInfo& info) {
         if (error == ENOSPC || error == EDQUOT) g_ArchiveOutcome.ended = true;
         return false;
     }
-    if (folder) return false;
+    if (folder || file_.folderFd < 0) {
+      CloseOutputFile(&file_, &error);
+      return false;
+    }
+    if (g_RunOptions.keepExisting && OutputLeafExists(&file_)) {
+      MemberNotice(name_, "exists; kept, not replaced");
+      CloseOutputFile(&file_, &error);
+      return false;
+    }
+    ReapFinished(false);
+    if (info.size == kUnknownSize || info.size <= OutputPool::kJobBytes) {
+      if (pool_ == nullptr) pool_ = std::make_unique<OutputPool>();
+      job_ = pool_->NewJob();
+      job_->file = file_;
+      file_.folderFd = -1;
+      job_->keepExisting = g_RunOptions.keepExisting;
+      memcpy(job_->name, name_, sizeof name_);
+      if (info.size != kUnknownSize) job_->data.reserve(info.size);
+      folderId_ = folderId;
+    } else if (!StartFile()) {
+      return false;
+    }
     toFile_ = true;
-    if (buffer_ == nullptr) buffer_ = static_cast<uint8_t*>(malloc(kCollectSize));
+    if (buffer_ == nullptr && job_ == nullptr) buffer_ = static_cast<uint8_t*>(malloc(kCollectSize));
   }
   // Testing names a member once, with its result, at End.
   if (g_RunOptions.verbose && g_RunOptions.mode == RunMode::kExtract) {
@@ -227,6 +322,14 @@ bool MemberOutput::Write(const void* data, size_t size) {
   }
   written_ += size;
   if (!toFile_) return true;
+  if (job_ != nullptr) {
+    if (job_->data.size() + size <= OutputPool::kJobBytes) {
+      const auto* bytes = static_cast<const uint8_t*>(data);
+      job_->data.insert(job_->data.end(), bytes, bytes + size);
+      return true;
+    }
+    if (!StopDeferring()) return false;
+  }
   if (buffer_ != nullptr && size < kCollectSize / 2) {
     if (used_ + size > kCollectSize && !FlushBuffer()) return false;
     memcpy(buffer_ + used_, data, size);
@@ -328,7 +431,11 @@ void MemberOutput::End(MemberEnd end) {
   }
   // A failed write leaves nothing behind; damaged or cut-short data and a
   // checksum error keep what was written, unstamped when incomplete.
-  if (toFile_ && !writeFailed && complete && info_.hasTime) {
+  if (job_ != nullptr) {
+    job_->stampTime = complete && info_.hasTime;
+    job_->time = info_.time;
+    job_->readOnly = info_.readOnly;
+  } else if (toFile_ && !writeFailed && complete && info_.hasTime) {
     StampOutputFile(&file_, &info_.time, info_.readOnly);
   } else if (toFile_ && !writeFailed && info_.readOnly) {
     StampOutputFile(&file_, nullptr, true);
@@ -340,6 +447,15 @@ void MemberOutput::Finish(bool keepFile) {
   open_ = false;
   if (!toFile_) return;
   toFile_ = false;
+  if (job_ != nullptr) {  // a small member: the workers write it, or nothing is made
+    if (keepFile) {
+      pool_->Submit(std::move(job_), folderId_);
+      ReapFinished(false);
+    } else {
+      pool_->Recycle(std::move(job_));
+    }
+    return;
+  }
   if (!keepFile) {
     RemoveOutputFile(&file_);
     return;

@@ -19,10 +19,14 @@
 #include <cstddef>
 #include <cstdint>
 #include <cstdio>
+#include <memory>
 
 #include "core/output.h"
 #include "platform/output_file.h"
 #include "platform/windows.h"
+
+class OutputPool;
+struct OutputJob;
 
 // What a run does with the members' bytes.
 enum class RunMode { kExtract, kTest, kList };
@@ -88,14 +92,19 @@ enum class MemberEnd {
 class MemberOutput {
  public:
   explicit MemberOutput(const char* outputFolder);
-  ~MemberOutput();  // a member still open is abandoned (its partial file removed)
+  // A member still open is abandoned (its partial file removed); files
+  // being written on worker threads are finished and their notices given.
+  ~MemberOutput();
   MemberOutput(const MemberOutput&) = delete;
   MemberOutput& operator=(const MemberOutput&) = delete;
 
   // Starts a member. True: decode its data now, through Write or Stream,
   // then call End. False: skip its data (a folder, a listed member, a name
-  // that does not fit, an existing file kept, a blocked path, a file that
-  // cannot be created: any notice is given and counted here).
+  // that does not fit, an existing file kept, a blocked path, a folder that
+  // cannot be made: any notice is given and counted here). A small
+  // member's file is created on a worker thread after End: when that
+  // fails, the notice comes and the archive counts as failed a little
+  // later, at the latest when the MemberOutput is destroyed.
   [[nodiscard]] bool Begin(const MemberInfo& info);
   // The member's next bytes. False once the member has failed (stop
   // decoding it; End is still called).
@@ -111,7 +120,8 @@ class MemberOutput {
   // A member that cannot be decoded at all (e.g. a wrong password): named
   // with the reason and counted as a failure; its partial file is removed.
   void Fail(const char* reason);
-  // Ends the member: flushes, closes, stamps, compares the checksum.
+  // Ends the member: compares the checksum; flushes, stamps and closes its
+  // file (or hands it to a worker thread).
   void End(MemberEnd end);
   // True once the member has failed (a write, a checksum): decoding it
   // further is wasted.
@@ -126,6 +136,10 @@ class MemberOutput {
 
  private:
   bool FlushBuffer();
+  bool StartFile();
+  bool StopDeferring();
+  void Report(std::unique_ptr<OutputJob> job);
+  void ReapFinished(bool wait);
   void WriteFailed(int error);
   void Finish(bool keepFile);
   void PrintListing(uint64_t size) const;
@@ -148,6 +162,11 @@ class MemberOutput {
   FILE* stream_ = nullptr;
   uint8_t* buffer_ = nullptr;    // collects small writes
   size_t used_ = 0;
+  // Small members are written on the pool's threads: the member's bytes
+  // collect in job_ until End hands it over (see core/output_pool.h).
+  std::unique_ptr<OutputPool> pool_;
+  std::unique_ptr<OutputJob> job_;
+  uint64_t folderId_ = 0;
 };
 
 // A member that never reaches Begin because its name cannot be used (e.g.

@@ -35,9 +35,10 @@ OutputFolderCache::~OutputFolderCache() {
   if (fd >= 0) close(fd);
 }
 
-OutputOpenResult OpenOutputFile(LPCWSTR folder, LPCWSTR relative, bool keepExisting,
-                                OutputFolderCache* cache, OutputFileHandle* file, int* error) {
+OutputOpenResult OpenOutputFolder(LPCWSTR folder, LPCWSTR relative, OutputFolderCache* cache,
+                                  OutputFileHandle* file, uint64_t* folderId, int* error) {
   *error = 0;
+  *folderId = 0;
   file->fd = -1;
   file->folderFd = -1;
   file->leaf[0] = '\0';
@@ -85,26 +86,10 @@ OutputOpenResult OpenOutputFile(LPCWSTR folder, LPCWSTR relative, bool keepExist
         if (cache->fd >= 0) close(cache->fd);
         cache->fd = dup(current);
         cache->key = cache->fd >= 0 ? key : std::string();
+        struct stat st;
+        cache->id = cache->fd >= 0 && fstat(cache->fd, &st) == 0 ? static_cast<uint64_t>(st.st_ino) : 0;
       }
-      struct stat st;
-      const bool present = fstatat(current, component.c_str(), &st, AT_SYMLINK_NOFOLLOW) == 0;
-      if (present && keepExisting) {
-        close(current);
-        return OutputOpenResult::kExists;
-      }
-      // A link or file in the way is removed first (the link, never its
-      // target); a folder in the way stays and the open below fails.
-      if (present && !S_ISDIR(st.st_mode)) unlinkat(current, component.c_str(), 0);
-      const int fd = openat(current, component.c_str(),
-                            O_WRONLY | O_CREAT | O_TRUNC | O_NOFOLLOW | O_CLOEXEC |
-                                (keepExisting ? O_EXCL : 0),
-                            0666);
-      if (fd < 0) {
-        *error = errno;
-        close(current);
-        return *error == EEXIST ? OutputOpenResult::kExists : OutputOpenResult::kFailed;
-      }
-      file->fd = fd;
+      *folderId = cache->id;
       file->folderFd = current;
       memcpy(file->leaf, component.c_str(), component.size() + 1);
       return OutputOpenResult::kOpened;
@@ -118,6 +103,46 @@ OutputOpenResult OpenOutputFile(LPCWSTR folder, LPCWSTR relative, bool keepExist
     }
     start = slash + 1;
   }
+}
+
+bool OutputLeafExists(const OutputFileHandle* file) {
+  struct stat st;
+  return file->folderFd >= 0 && fstatat(file->folderFd, file->leaf, &st, AT_SYMLINK_NOFOLLOW) == 0;
+}
+
+OutputOpenResult CreateOutputLeaf(OutputFileHandle* file, bool keepExisting, int* error) {
+  *error = 0;
+  // A fresh name needs one call; only when something stands there already
+  // is it looked at: a link or file in the way is removed first (the link,
+  // never its target); a folder in the way stays and the open fails.
+  constexpr int kFlags = O_WRONLY | O_CREAT | O_NOFOLLOW | O_CLOEXEC;
+  int fd = openat(file->folderFd, file->leaf, kFlags | O_EXCL, 0666);
+  if (fd < 0 && errno == EEXIST) {
+    if (keepExisting) return OutputOpenResult::kExists;
+    struct stat st;
+    if (fstatat(file->folderFd, file->leaf, &st, AT_SYMLINK_NOFOLLOW) == 0 && !S_ISDIR(st.st_mode))
+      unlinkat(file->folderFd, file->leaf, 0);
+    fd = openat(file->folderFd, file->leaf, kFlags | O_TRUNC, 0666);
+  }
+  if (fd < 0) {
+    *error = errno;
+    return OutputOpenResult::kFailed;
+  }
+  file->fd = fd;
+  return OutputOpenResult::kOpened;
+}
+
+OutputOpenResult OpenOutputFile(LPCWSTR folder, LPCWSTR relative, bool keepExisting,
+                                OutputFolderCache* cache, OutputFileHandle* file, int* error) {
+  uint64_t folderId = 0;
+  OutputOpenResult result = OpenOutputFolder(folder, relative, cache, file, &folderId, error);
+  if (result != OutputOpenResult::kOpened || file->folderFd < 0) return result;
+  result = CreateOutputLeaf(file, keepExisting, error);
+  if (result != OutputOpenResult::kOpened) {
+    close(file->folderFd);
+    file->folderFd = -1;
+  }
+  return result;
 }
 
 bool WriteOutputFile(OutputFileHandle* file, const void* data, size_t size, int* error) {

@@ -24,6 +24,7 @@ struct OutputFileHandle {
 struct OutputFolderCache {
   std::string key;  // the host output folder and the member's folder part
   int fd = -1;
+  uint64_t id = 0;  // the folder's inode number
   OutputFolderCache() = default;
   OutputFolderCache(const OutputFolderCache&) = delete;
   OutputFolderCache& operator=(const OutputFolderCache&) = delete;
@@ -44,6 +45,20 @@ enum class OutputOpenResult {
 // number on kFailed (and the error of a folder that could not be made).
 OutputOpenResult OpenOutputFile(LPCWSTR folder, LPCWSTR relative, bool keepExisting,
                                 OutputFolderCache* cache, OutputFileHandle* file, int* error);
+
+// The two halves of OpenOutputFile. OpenOutputFolder makes and opens the
+// folders: on kOpened, file->folderFd holds the file's folder and
+// file->leaf its name (both unset for a folder member, whose folders are
+// all made), and *folderId tells folders apart (the same folder, the same
+// id). CreateOutputLeaf then creates the file in it; on anything but
+// kOpened the folder stays open for the caller to close (CloseOutputFile).
+OutputOpenResult OpenOutputFolder(LPCWSTR folder, LPCWSTR relative, OutputFolderCache* cache,
+                                  OutputFileHandle* file, uint64_t* folderId, int* error);
+OutputOpenResult CreateOutputLeaf(OutputFileHandle* file, bool keepExisting, int* error);
+
+// True when something (a file, folder or link) already stands where the
+// file of a folder/leaf pair from OpenOutputFolder goes.
+bool OutputLeafExists(const OutputFileHandle* file);
 
 // Writes all bytes. False with *error set when a write fails or makes no
 // progress (disk full, file size limit, I/O error).

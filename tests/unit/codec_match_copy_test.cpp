@@ -1,7 +1,9 @@
 // The shared match copy against a byte-at-a-time model, over the whole
-// window: periods 1 to 8 and longer, sources ahead of the destination and
-// sources that wrap around the window end. Bytes outside the match must
-// keep their values.
+// window: every position, distance and length in a small window (periods 1
+// to 16 and longer, sources ahead of the destination, sources that wrap
+// around the window end, copies that end at the window end), and random
+// long copies in a larger one. Bytes outside the match must keep their
+// values.
 #include <gtest/gtest.h>
 
 #include <random>
@@ -15,26 +17,34 @@ namespace {
 
 TEST(CodecMatchCopy, MatchesTheByteAtATimeCopy) {
   std::mt19937 rng(20240612);
-  auto pick = [&](uint32_t n) { return static_cast<uint32_t>(rng() % n); };
-  for (uint32_t size : {64u, 4096u}) {
-    std::vector<uint8_t> window(size);
-    for (uint8_t& b : window) b = static_cast<uint8_t>(rng());
-    for (int round = 0; round < 3000; ++round) {
-      const uint32_t length = 2 + pick(pick(4) == 0 ? size - 1 : 20);
-      const uint32_t pos = pick(size - length + 1);
-      uint32_t distance;
-      switch (pick(4)) {
-        case 0: distance = 1 + pick(8); break;                           // short periods
-        case 1: distance = 1 + pick(length + 2); break;                  // around the length
-        case 2: distance = size - pick(length < size ? length + 1 : size); break;  // source ahead
-        default: distance = 1 + pick(size); break;
+  // Each copy starts from the same random bytes, so that every byte of a
+  // match differs from the byte it replaces as often as chance allows.
+  auto check = [](const std::vector<uint8_t>& start, uint32_t pos, uint32_t distance, uint32_t length) {
+    const uint32_t mask = static_cast<uint32_t>(start.size()) - 1;
+    std::vector<uint8_t> model = start;
+    for (uint32_t i = 0; i < length; ++i) model[pos + i] = model[(pos + i - distance) & mask];
+    std::vector<uint8_t> window = start;
+    CopyMatchInWindow(window.data(), mask, pos, distance, length);
+    return window == model;
+  };
+  std::vector<uint8_t> small(64);
+  for (size_t i = 0; i < small.size(); ++i) small[i] = static_cast<uint8_t>(i * 37 + 11);  // all differ
+  for (uint32_t pos = 0; pos + 2 <= small.size(); ++pos) {
+    for (uint32_t length = 2; pos + length <= small.size(); ++length) {
+      for (uint32_t distance = 1; distance <= small.size(); ++distance) {
+        ASSERT_TRUE(check(small, pos, distance, length))
+            << "pos " << pos << " distance " << distance << " length " << length;
       }
-      std::vector<uint8_t> model = window;
-      for (uint32_t i = 0; i < length; ++i) model[pos + i] = model[(pos + i - distance) & (size - 1)];
-      CopyMatchInWindow(window.data(), size - 1, pos, distance, length);
-      ASSERT_EQ(window, model) << "size " << size << " pos " << pos << " distance " << distance
-                               << " length " << length;
     }
+  }
+  std::vector<uint8_t> large(4096);
+  for (uint8_t& b : large) b = static_cast<uint8_t>(rng());
+  for (int round = 0; round < 2000; ++round) {
+    const uint32_t length = 2 + rng() % 4095;
+    const uint32_t pos = rng() % (4096 - length + 1);
+    const uint32_t distance = 1 + (rng() % 2 ? rng() % 40 : rng() % 4096);
+    ASSERT_TRUE(check(large, pos, distance, length))
+        << "pos " << pos << " distance " << distance << " length " << length;
   }
 }
 

@@ -5,7 +5,7 @@
 #include <vector>
 
 // The check values of both CRCs, and the same value whether the data comes
-// whole or a byte at a time (the eight-byte steps and the tail agree).
+// whole or a byte at a time (the whole steps and the tail agree).
 TEST(Checksum, CheckValuesAndPiecewiseFeeding) {
   EXPECT_EQ(Crc16Update(0, "123456789", 9), 0xBB3D);
   EXPECT_EQ(Crc32Update(0, "123456789", 9), 0xCBF43926u);

@@ -137,13 +137,15 @@ TEST_F(MemberOutputTest, ChecksumsAndDamageCountAsFailuresButKeepTheFile) {
   }
   // A checksum the reader itself found wrong keeps the file as well.
   ResetArchiveOutcome();
-  MemberOutput out(folder_.c_str());
-  MemberInfo info;
-  info.name = "b.txt";
-  ASSERT_TRUE(out.Begin(info));
-  out.Write("data", 4);
-  out.ReportChecksumError(1, 2);
-  out.End(MemberEnd::kDamaged);
+  {
+    MemberOutput out(folder_.c_str());
+    MemberInfo info;
+    info.name = "b.txt";
+    ASSERT_TRUE(out.Begin(info));
+    out.Write("data", 4);
+    out.ReportChecksumError(1, 2);
+    out.End(MemberEnd::kDamaged);
+  }
   EXPECT_TRUE(g_ArchiveOutcome.failed);
   EXPECT_EQ(ReadFile(Out("b.txt")), "data");
 }
@@ -171,6 +173,36 @@ TEST_F(MemberOutputTest, AFileInTheWayOfAFolderFailsTheMember) {
   EXPECT_FALSE(Put("sub\\x.txt", "x"));
   EXPECT_TRUE(g_ArchiveOutcome.failed);
   EXPECT_EQ(ReadFile(Out("sub")), "plain file");
+}
+
+TEST_F(MemberOutputTest, FilesWrittenOnWorkersKeepTheArchiveOrder) {
+  // Small members are written on worker threads: a name that comes back
+  // ends as its last member, whatever folder the others went to, and a
+  // file that cannot be created is named once the road ends.
+  ASSERT_EQ(mkdir(Out("blocked").c_str(), 0777), 0);
+  {
+    MemberOutput out(folder_.c_str());
+    for (int i = 0; i < 300; ++i) {
+      const std::string name = i % 3 == 0 ? "same.txt" : "d" + std::to_string(i % 7) + "\\f.txt";
+      const std::string data = std::to_string(i);
+      MemberInfo info;
+      info.name = name.c_str();
+      ASSERT_TRUE(out.Begin(info));
+      out.Write(data.data(), data.size());
+      out.End(MemberEnd::kComplete);
+    }
+    MemberInfo info;
+    info.name = "blocked";
+    ASSERT_TRUE(out.Begin(info));
+    out.End(MemberEnd::kComplete);
+  }
+  EXPECT_EQ(ReadFile(Out("same.txt")), "297");
+  for (int d = 0; d < 7; ++d) {
+    int last = 299;
+    while (last % 3 == 0 || last % 7 != d) --last;
+    EXPECT_EQ(ReadFile(Out("d" + std::to_string(d) + "/f.txt")), std::to_string(last));
+  }
+  EXPECT_TRUE(g_ArchiveOutcome.failed);
 }
 
 }  // namespace

@@ -1,0 +1,92 @@
+// Member files written on worker threads. Creating a file costs the kernel
+// far more than decoding a small member's bytes (ext4 searches its inode
+// bitmap for every new file), so while the handler decodes the next members,
+// small members already decoded are created, written, stamped and closed on
+// other cores. The caller has made and opened the member's folder; a job
+// carries that folder, the file's name, its bytes and its stamp.
+//
+// Jobs of one folder run in order on one worker, so a name that appears
+// twice ends as the later member. Results are handed back in the order the
+// jobs were submitted. Memory is bounded: Submit waits while the bytes of
+// the jobs in flight would pass kInFlightBytes.
+#pragma once
+
+#include <condition_variable>
+#include <cstddef>
+#include <cstdint>
+#include <deque>
+#include <memory>
+#include <mutex>
+#include <thread>
+#include <vector>
+
+#include "core/output.h"
+#include "platform/output_file.h"
+#include "platform/windows.h"
+
+struct OutputJob {
+  // Set by the caller.
+  OutputFileHandle file;            // folderFd and leaf set; the worker opens fd
+  std::vector<uint8_t> data;
+  bool keepExisting = false;
+  bool stampTime = false;
+  FILETIME time{};
+  bool readOnly = false;
+  char name[kPathBufferSize];       // the member's name, for the notice
+
+  // Set by the worker.
+  enum class Result { kWritten, kExists, kCreateFailed, kWriteFailed, kSkipped };
+  Result result = Result::kWritten;
+  int error = 0;
+
+  // The pool's own.
+  bool done = false;
+  size_t bytes = 0;
+};
+
+class OutputPool {
+ public:
+  // Members larger than this are written by the caller itself.
+  static constexpr size_t kJobBytes = 1 << 20;
+  static constexpr size_t kInFlightBytes = 16 << 20;
+  static constexpr size_t kInFlightJobs = 512;
+
+  // At least one worker; the number of cores up to four.
+  OutputPool();
+  ~OutputPool();  // waits for every job; results not reaped are dropped
+  OutputPool(const OutputPool&) = delete;
+  OutputPool& operator=(const OutputPool&) = delete;
+
+  // An empty job, its buffer reused from a finished one.
+  std::unique_ptr<OutputJob> NewJob();
+  // Hands a job over; `folderId` picks the worker (see OpenOutputFolder).
+  void Submit(std::unique_ptr<OutputJob> job, uint64_t folderId);
+  // The oldest finished job, in submission order, or null: none is
+  // finished yet (wait = false) or none is left (wait = true). Give it
+  // back through Recycle.
+  std::unique_ptr<OutputJob> Reap(bool wait);
+  void Recycle(std::unique_ptr<OutputJob> job);
+  // After the output failed for good (no space left): jobs not yet started
+  // end as kSkipped, writing nothing.
+  void SkipRemaining();
+  bool Idle() const { return order_.empty(); }
+
+ private:
+  struct Worker {
+    std::thread thread;
+    std::deque<OutputJob*> queue;
+  };
+  void Run(Worker* worker);
+  bool AllDone() const;  // with mutex_ held
+  static void Execute(OutputJob* job);
+
+  std::mutex mutex_;
+  std::condition_variable wake_;      // a worker has a job, or the pool ends
+  std::condition_variable finished_;  // a job is done
+  std::vector<std::unique_ptr<Worker>> workers_;
+  std::deque<std::unique_ptr<OutputJob>> order_;  // submitted, not yet reaped
+  std::vector<std::unique_ptr<OutputJob>> spare_;
+  size_t inFlightBytes_ = 0;
+  bool stopping_ = false;
+  bool skipping_ = false;
+};
