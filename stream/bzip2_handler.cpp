@@ -42,9 +42,7 @@ bool Bzip2Handler::Extract(const char* path, const char* outputFolder) {
     MemberInfo info;
     info.name = name;
     info.method = "bzip2";
-    // A failed read drops what it had decoded, so reads stay small: the
-    // bytes before the damage are kept.
-    CopyMember(outputFolder, info, source, 64 * 1024);
+    CopyMember(outputFolder, info, source);
     const int64_t trailing = source.TrailingAt();
     if (trailing >= 0)
       MemberNotice(BaseNameOf(path), "the data from byte %lld on is not bzip2 data; ignored",

@@ -30,6 +30,7 @@ constexpr uint64_t kMaxBlockBytes = 4 << 20;
 constexpr size_t kOutputBudget = 32 << 20;
 constexpr size_t kMinBlockOutput = 2 << 20;
 constexpr size_t kReplayPiece = 64 * 1024;
+constexpr size_t kSerialInput = 64 * 1024;
 
 // For each value of the third byte of an eight-byte window, the bit shifts
 // at which one of the two magics could start in the window's first byte.
@@ -164,88 +165,109 @@ struct Item {
   int64_t trailingAt = -1;   // kEnd: where trailing data starts, if any
 };
 
-// The serial path: libbzip2's stream reader over the file, one stream after
-// another, as `bzip2 -d` reads them.
+// The serial path: libbzip2's decompressor over the file, one stream after
+// another, as `bzip2 -d` reads them. The bytes decoded before damage are
+// delivered; the read after them gives -1.
 struct SerialReader {
   FILE* file = nullptr;
-  BZFILE* bz = nullptr;
-  int streams = 0;          // streams begun
-  int64_t streamAt = 0;     // file offset of the current stream
+  bz_stream strm{};
+  bool active = false;            // strm holds a stream's state
+  std::vector<char> input = std::vector<char>(kSerialInput);
+  uint64_t fileRead = 0;          // bytes read from the file
+  bool fileEnded = false;
+  bool readError = false;
+  int streams = 0;                // streams begun
+  int64_t streamAt = 0;           // file offset of the current stream
   bool ended = false;
-  bool failed = false;
+  bool failed = false;            // every later read gives -1
   bool truncated = false;
   int64_t trailingAt = -1;
 
   ~SerialReader() {
-    CloseStream();
+    EndStream();
     if (file != nullptr) fclose(file);
   }
 
-  void CloseStream() {
-    int error = BZ_OK;
-    if (bz != nullptr) BZ2_bzReadClose(&error, bz);
-    bz = nullptr;
+  void EndStream() {
+    if (active) BZ2_bzDecompressEnd(&strm);
+    active = false;
   }
 
-  // Starts a stream at the file's position; `unused` holds the bytes of it
-  // that were already read from the file.
-  bool Begin(void* unused, int unusedCount) {
-    int error = BZ_OK;
-    bz = BZ2_bzReadOpen(&error, file, 0, 0, unused, unusedCount);
+  // Starts a stream at the input libbzip2 has not taken yet, writing on
+  // where the last one stopped.
+  bool BeginStream() {
+    const bz_stream at = strm;
+    EndStream();
+    strm = bz_stream{};
+    if (BZ2_bzDecompressInit(&strm, 0, 0) != BZ_OK) return false;
+    strm.next_in = at.next_in;
+    strm.avail_in = at.avail_in;
+    strm.next_out = at.next_out;
+    strm.avail_out = at.avail_out;
+    active = true;
     ++streams;
-    return bz != nullptr;
+    streamAt = static_cast<int64_t>(fileRead - at.avail_in);
+    return true;
   }
 
   bool Open(const char* path) {
     file = OpenFileStream(path, "rb");
-    return file != nullptr && Begin(nullptr, 0);
+    strm.next_in = input.data();
+    return file != nullptr && BeginStream();
   }
 
-  // After a stream's end: starts the next one unless the file ends here.
-  bool NextStream() {
-    void* unused = nullptr;
-    int count = 0;
-    int error = BZ_OK;
-    BZ2_bzReadGetUnused(&error, bz, &unused, &count);
-    if (error != BZ_OK || count < 0 || count > BZ_MAX_UNUSED) return false;
-    uint8_t rest[BZ_MAX_UNUSED];
-    memcpy(rest, unused, static_cast<size_t>(count));
-    CloseStream();
-    streamAt = static_cast<int64_t>(ftell(file)) - count;
-    if (count == 0) {
-      const int c = fgetc(file);
-      if (c == EOF) {
-        ended = !ferror(file);
-        return ended;
-      }
-      ungetc(c, file);
+  // Reads more of the file once libbzip2 took all it had.
+  void Refill() {
+    if (strm.avail_in > 0 || fileEnded) return;
+    const size_t n = fread(input.data(), 1, input.size(), file);
+    if (n == 0) {
+      fileEnded = true;
+      readError = ferror(file) != 0;
     }
-    return Begin(rest, count);
+    fileRead += n;
+    strm.next_in = input.data();
+    strm.avail_in = static_cast<unsigned>(n);
+  }
+
+  // Ends the reading: this read gives what it decoded, later ones -1.
+  int32_t Fail(int32_t got, bool cut) {
+    EndStream();
+    failed = true;
+    truncated = cut;
+    return got > 0 ? got : -1;
   }
 
   int32_t Read(void* buffer, int32_t count) {
     if (failed) return -1;
     if (ended || count <= 0) return 0;
+    strm.next_out = static_cast<char*>(buffer);
+    strm.avail_out = static_cast<unsigned>(count);
     for (;;) {
-      int error = BZ_OK;
-      const int n = BZ2_bzRead(&error, bz, buffer, count);
-      if (error == BZ_OK) return n;
-      if (error == BZ_STREAM_END) {
-        if (!NextStream()) break;
-        if (n > 0 || ended) return n;
+      Refill();
+      if (readError) return Fail(count - static_cast<int32_t>(strm.avail_out), false);
+      const int r = BZ2_bzDecompress(&strm);
+      const int32_t got = count - static_cast<int32_t>(strm.avail_out);
+      if (r == BZ_STREAM_END) {
+        Refill();
+        if (strm.avail_in == 0 && fileEnded && !readError) {
+          EndStream();
+          ended = true;
+          return got;
+        }
+        if (readError || !BeginStream()) return Fail(got, false);
+        if (got > 0) return got;
         continue;  // an empty stream
       }
-      if (error == BZ_DATA_ERROR_MAGIC && streams > 1) {
-        CloseStream();
+      if (r == BZ_DATA_ERROR_MAGIC && streams > 1) {
+        EndStream();
         trailingAt = streamAt;
         ended = true;
-        return 0;
+        return got;
       }
-      truncated = error == BZ_UNEXPECTED_EOF;
-      break;
+      if (r != BZ_OK) return Fail(got, false);
+      if (strm.avail_out == 0) return count;
+      if (strm.avail_in == 0 && fileEnded) return Fail(got, true);
     }
-    failed = true;
-    return -1;
   }
 };
 

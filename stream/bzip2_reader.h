@@ -1,7 +1,7 @@
 // Pull-style reader of bzip2 files for the bzip2 handler and the TAR source
 // behind bzip2, decoding several blocks at once on a pool of threads.
 //
-// What it reads (the serial path, libbzip2's BZ2_bzRead stream after
+// What it reads (the serial path, libbzip2's decompressor stream after
 // stream, defines it; the parallel path gives the same reads):
 // - streams follow one another (concatenated files, files written by
 //   parallel compressors): each is decoded in turn, each checked against
@@ -10,8 +10,10 @@
 // - after a stream, bytes that do not start like one ("BZh" and a level
 //   digit) are trailing data: the output ends quietly before them and
 //   Bzip2TrailingAt says where they start;
-// - a read fills its whole buffer unless a stream ends; damage makes the
-//   read in which libbzip2 finds it give -1, and every later read too.
+// - a read fills its whole buffer unless a stream ends or damage follows:
+//   every byte decoded before the damage was found is delivered (a block's
+//   CRC is checked after its last byte, so a damaged block's bytes come
+//   out), then the next read gives -1, and every later one too.
 //
 // The parallel path:
 // - blocks are found by their 48-bit magic at any bit position and handed

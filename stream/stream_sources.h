@@ -51,7 +51,8 @@ class Bzip2Source final : public ByteSource {
   bool Open(const char* path) override;
   // Streams are read one after another. Every block's CRC and each
   // stream's combined CRC are checked: a mismatch and bad data give
-  // kSourceDamaged, input that ends inside a stream kSourceTruncated.
+  // kSourceDamaged after the bytes decoded before it, input that ends
+  // inside a stream kSourceTruncated.
   int32_t Read(void* buffer, int32_t count) override;
   void Close() override;
   // After the end: the file offset of data behind the last stream that is

@@ -97,7 +97,8 @@ class Bzip2ReaderTest : public ::testing::TestWithParam<Case> {};
 // read, for reads of a mebibyte (the bzip2 handler), of 4 KiB and of one
 // block's output size (so that reads end exactly on block boundaries).
 // What the reads add up to is held to the text the file was made from; a
-// file of one stream reads as libbzip2's file reader (BZ2_bzread) reads it.
+// sound file of one stream reads as libbzip2's file reader (BZ2_bzread)
+// reads it.
 TEST_P(Bzip2ReaderTest, ReadsEveryStreamAsTheSerialPathDoes) {
   const Case& c = GetParam();
   testutil::TempDir tmp;
@@ -131,7 +132,7 @@ TEST_P(Bzip2ReaderTest, ReadsEveryStreamAsTheSerialPathDoes) {
     } else {
       EXPECT_TRUE(all == c.text) << all.size() << " bytes for " << c.text.size();
     }
-    if (c.streams == 1) {
+    if (!damaged && c.streams == 1) {
       BZFILE* bz = BZ2_bzopen(path.c_str(), "rb");
       ASSERT_NE(bz, nullptr);
       EXPECT_TRUE(Collect([bz](char* b, int n) { return BZ2_bzread(bz, b, n); }, piece) == expected);
@@ -165,9 +166,12 @@ INSTANTIATE_TEST_SUITE_P(
         Case{"NextHeaderCutShort", kFive + "BZ", kText, Ending::kTruncated, false, 0, kText.size(), 0, 2},
         Case{"NextStreamDamaged", kFive + Flip(Bzip2(kLater), 30000, 0x10), kText + kLater, Ending::kDamaged, false,
              0, kText.size(), 0, 2},
-        Case{"BlockDamaged", Flip(kFive, kMiddle, 0x10), kText, Ending::kDamaged, false},
-        Case{"StreamCrcWrong", Flip(kFive, kFive.size() - 2, 0x01), kText, Ending::kDamaged, false},
-        Case{"Truncated", kFive.substr(0, kFive.size() - 3000), kText, Ending::kTruncated, false},
+        // Every byte before the damage comes out: here the two blocks before
+        // the damaged one, all blocks, the four whole blocks (a block of
+        // level 1 holds more than 99,000 bytes of this text).
+        Case{"BlockDamaged", Flip(kFive, kMiddle, 0x10), kText, Ending::kDamaged, false, 0, 2 * 99000},
+        Case{"StreamCrcWrong", Flip(kFive, kFive.size() - 2, 0x01), kText, Ending::kDamaged, false, 0, kText.size()},
+        Case{"Truncated", kFive.substr(0, kFive.size() - 3000), kText, Ending::kTruncated, false, 0, 4 * 99000},
         Case{"HeaderWrong", Flip(kFive, 3, 0x0F), kText, Ending::kDamaged, false},
         Case{"BlocksOverTheOutputCap", Bzip2(kRuns), kRuns, Ending::kEnd, false, 64 * 1024},
         Case{"RunsWithinTheCap", Bzip2(kRuns), kRuns, Ending::kEnd, true}),
