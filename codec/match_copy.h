@@ -26,14 +26,15 @@ inline void CopyWord(uint8_t* to, const uint8_t* from) {
 }
 
 // Copies `length` (2..16) bytes between places that do not overlap: an
-// 8-byte word at each end of a match of 8 or more bytes, else four 2-byte
+// 8-byte word at each end of a match of more than 8 bytes, else four 2-byte
 // words at offsets 0, 2, 4, 6, each held below length - 1, so that short
 // matches, whose lengths vary from one to the next, take one branch on the
-// length. Every word lies inside the match; words that land on the same
-// place store the same bytes.
+// length, and the rarer side (9 to 16 bytes) is the one taken. Every word
+// lies inside the match; words that land on the same place store the same
+// bytes.
 __attribute__((always_inline)) inline void CopyShortApart(uint8_t* to, const uint8_t* from,
                                                           uint32_t length) {
-  if (length >= 8) {
+  if (length > 8) {
     CopyWord<uint64_t>(to, from);
     CopyWord<uint64_t>(to + length - 8, from + length - 8);
     return;
