@@ -1,6 +1,9 @@
 #include "stream/bzip2_block.h"
 
+#include <sys/mman.h>
+
 #include <algorithm>
+#include <cstdlib>
 #include <cstring>
 
 #include "codec/msb_bit_reader.h"
@@ -136,7 +139,28 @@ inline uint8_t MoveToFront(uint8_t* list, uint32_t i) {
   return v;
 }
 
+constexpr size_t kHugePage = 2 << 20;
+
+bool Reserve(BlockScratch& s, uint32_t blockMax) {
+  if (s.capacity >= blockMax) return true;
+  free(s.memory);
+  s.capacity = 0;
+  const size_t size = (size_t{blockMax} * 9 + kHugePage - 1) / kHugePage * kHugePage;
+  s.memory = aligned_alloc(kHugePage, size);
+  if (s.memory == nullptr) return false;
+#ifdef MADV_HUGEPAGE
+  madvise(s.memory, size, MADV_HUGEPAGE);  // only advice: small pages work too
+#endif
+  s.capacity = blockMax;
+  s.tt = static_cast<uint32_t*>(s.memory);
+  s.back = s.tt + blockMax;
+  s.bytes = reinterpret_cast<uint8_t*>(s.back + blockMax);
+  return true;
+}
+
 }  // namespace
+
+BlockScratch::~BlockScratch() { free(memory); }
 
 uint32_t BlockCrcUpdate(uint32_t crc, const uint8_t* p, size_t size) {
   const auto& t = kCrc.t;
@@ -215,8 +239,8 @@ bool DecodeBlockBits(BlockScratch& scratch, const BlockBits& block, size_t outpu
   }
 
   // The symbols: the block's bytes into tt, counted per value.
-  if (scratch.tt.size() < blockMax) scratch.tt.resize(blockMax);
-  uint32_t* tt = scratch.tt.data();
+  if (!Reserve(scratch, blockMax)) return false;
+  uint32_t* tt = scratch.tt;
   uint32_t counts[256] = {};
   uint32_t size = 0;
   uint32_t run = 0;     // run of the list's front byte spelled so far
@@ -268,28 +292,46 @@ bool DecodeBlockBits(BlockScratch& scratch, const BlockBits& block, size_t outpu
   b.Store(r);
   if (origPtr >= size || BitsTaken(r, r.padBytes, base) != endBit) return false;
 
-  // Links of the inverse BWT: entry i keeps its byte in the low 8 bits and
-  // gains, above them, the position whose byte follows in the walk.
+  // Links of the inverse BWT, each entry with its byte in the low 8 bits:
+  // tt[j] gains the position whose byte follows j's in the block, back[i]
+  // the one whose byte precedes i's. The walk runs from both ends at once,
+  // two independent chains of loads that miss the cache side by side.
+  uint32_t* back = scratch.back;
   uint32_t next[256];
   for (uint32_t v = 0, sum = 0; v < 256; ++v) {
     next[v] = sum;
     sum += counts[v];
   }
-  for (uint32_t i = 0; i < size; ++i) tt[next[tt[i] & 0xFF]++] |= i << 8;
+  for (uint32_t i = 0; i < size; ++i) {
+    const uint32_t v = tt[i] & 0xFF;
+    const uint32_t j = next[v]++;
+    tt[j] |= i << 8;
+    back[i] = v | j << 8;
+  }
+  uint8_t* bytes = scratch.bytes;
+  uint32_t front = tt[origPtr] >> 8;  // the first byte's position
+  uint32_t rear = origPtr;            // the last byte's
+  const uint32_t half = size / 2;
+  for (uint32_t k = 0; k < half; ++k) {
+    const uint32_t f = tt[front];
+    const uint32_t b = back[rear];
+    bytes[k] = static_cast<uint8_t>(f);
+    bytes[size - 1 - k] = static_cast<uint8_t>(b);
+    front = f >> 8;
+    rear = b >> 8;
+  }
+  if (size % 2 != 0) bytes[half] = static_cast<uint8_t>(tt[front]);
 
-  // The walk, undoing the first run-length stage on the way: after four
-  // equal bytes the next one is a count of further copies.
+  // The first run-length stage undone: after four equal bytes the next one
+  // is a count of further copies.
   if (output.size() < kFirstOutput) output.resize(std::min(kFirstOutput, outputLimit + kStepOutput));
   uint8_t* out = output.data();
   size_t capacity = output.size();
   size_t n = 0;
-  uint32_t pos = tt[origPtr] >> 8;
   uint32_t last = 256;  // no byte
   int same = 0;         // bytes equal to `last` in a row, up to 4
   for (uint32_t k = 0; k < size; ++k) {
-    const uint32_t e = tt[pos];
-    pos = e >> 8;
-    const uint32_t v = e & 0xFF;
+    const uint32_t v = bytes[k];
     if (n + kStepOutput > capacity) {
       if (n >= outputLimit) return false;
       output.resize(std::min(capacity * 2, outputLimit + kStepOutput));
