@@ -139,13 +139,121 @@ inline uint8_t MoveToFront(uint8_t* list, uint32_t i) {
   return v;
 }
 
+// The inverse BWT walk visits every position once, in one cycle, each
+// step a load that depends on the one before and mostly misses the cache.
+// To have several loads in flight, the cycle is cut at kSegments marked
+// positions (the first byte's among them) and kLanes walks run side by
+// side, each taking the next unwalked segment when its own reaches a mark;
+// each lane writes its bytes to a region of its own. Which segment follows
+// which is learned on the way (a segment ends at the next one's start).
+constexpr uint32_t kSegments = 64;
+constexpr int kLanes = 6;
+constexpr uint32_t kMark = 1u << 31;         // above the 8 + 20 bits of an entry
+constexpr uint32_t kLinkMask = (1u << 20) - 1;  // positions stay below 900,000
+
+struct Walk {
+  struct Segment {
+    const uint8_t* bytes;
+    uint32_t length;
+    uint32_t next;  // the segment whose bytes follow
+  };
+  Segment segments[kSegments];
+  uint32_t count = 0;
+  uint32_t first = 0;  // the segment of the block's first byte
+};
+
+// Walks the `size` links of `tt` from `start` (setting marks and clearing
+// them again); `regions` holds kLanes regions of `size` bytes. False when
+// the links do not make one cycle.
+bool WalkLinks(uint32_t* tt, uint32_t size, uint32_t start, uint8_t* regions, Walk& walk) {
+  const uint32_t count = std::min(kSegments, size);
+  uint32_t starts[kSegments];
+  bool haveStart = false;
+  for (uint32_t i = 0; i < count; ++i) {
+    starts[i] = static_cast<uint32_t>(uint64_t{i} * size / count);
+    haveStart |= starts[i] == start;
+  }
+  if (!haveStart) starts[0] = start;  // still all different
+  std::sort(starts, starts + count);
+  for (uint32_t i = 0; i < count; ++i) tt[starts[i]] |= kMark;
+  auto segmentAt = [&](uint32_t pos) {
+    return static_cast<uint32_t>(std::lower_bound(starts, starts + count, pos) - starts);
+  };
+
+  uint32_t pos[kLanes];
+  uint32_t seg[kLanes];
+  uint8_t* out[kLanes];
+  uint8_t* from[kLanes];
+  bool busy[kLanes] = {};
+  uint32_t begun = 0;
+  int lanes = 0;
+  // A lane's first step takes its start's byte, mark and all.
+  auto begin = [&](int l) {
+    seg[l] = begun;
+    from[l] = out[l];
+    const uint32_t e = tt[starts[begun++]];
+    *out[l]++ = static_cast<uint8_t>(e);
+    pos[l] = e >> 8 & kLinkMask;
+  };
+  for (int l = 0; l < kLanes; ++l) {
+    out[l] = regions + static_cast<size_t>(l) * size;
+    if (begun < count) {
+      begin(l);
+      busy[l] = true;
+      ++lanes;
+    }
+  }
+  // Each round moves every busy lane one byte on, so a lane never writes
+  // more than `size` bytes; more rounds than that means a cycle without a
+  // mark, which one cycle through every position cannot have.
+  bool broken = false;
+  for (uint32_t rounds = 0; lanes > 0 && !broken; ++rounds) {
+    if (rounds > size) {
+      broken = true;
+      break;
+    }
+    for (int l = 0; l < kLanes; ++l) {
+      if (!busy[l]) continue;
+      const uint32_t e = tt[pos[l]];
+      if ((e & kMark) == 0) {
+        *out[l]++ = static_cast<uint8_t>(e);
+        pos[l] = e >> 8 & kLinkMask;
+        continue;
+      }
+      Walk::Segment& done = walk.segments[seg[l]];
+      done.bytes = from[l];
+      done.length = static_cast<uint32_t>(out[l] - from[l]);
+      done.next = segmentAt(pos[l]);
+      if (begun < count) {
+        begin(l);
+      } else {
+        busy[l] = false;
+        --lanes;
+      }
+    }
+  }
+  for (uint32_t i = 0; i < count; ++i) tt[starts[i]] &= ~kMark;
+  if (broken) return false;
+  // One cycle: from the first byte's segment, every segment once, then back.
+  walk.count = count;
+  walk.first = segmentAt(start);
+  uint64_t walked = 0;
+  uint32_t s = walk.first;
+  for (uint32_t i = 0; i < count; ++i) {
+    walked += walk.segments[s].length;
+    s = walk.segments[s].next;
+    if (s == walk.first && i + 1 < count) return false;
+  }
+  return s == walk.first && walked == size;
+}
+
 constexpr size_t kHugePage = 2 << 20;
 
 bool Reserve(BlockScratch& s, uint32_t blockMax) {
   if (s.capacity >= blockMax) return true;
   free(s.memory);
   s.capacity = 0;
-  const size_t size = (size_t{blockMax} * 9 + kHugePage - 1) / kHugePage * kHugePage;
+  const size_t size = (size_t{blockMax} * (4 + kLanes) + kHugePage - 1) / kHugePage * kHugePage;
   s.memory = aligned_alloc(kHugePage, size);
   if (s.memory == nullptr) return false;
 #ifdef MADV_HUGEPAGE
@@ -153,8 +261,7 @@ bool Reserve(BlockScratch& s, uint32_t blockMax) {
 #endif
   s.capacity = blockMax;
   s.tt = static_cast<uint32_t*>(s.memory);
-  s.back = s.tt + blockMax;
-  s.bytes = reinterpret_cast<uint8_t*>(s.back + blockMax);
+  s.regions = reinterpret_cast<uint8_t*>(s.tt + blockMax);
   return true;
 }
 
@@ -292,35 +399,16 @@ bool DecodeBlockBits(BlockScratch& scratch, const BlockBits& block, size_t outpu
   b.Store(r);
   if (origPtr >= size || BitsTaken(r, r.padBytes, base) != endBit) return false;
 
-  // Links of the inverse BWT, each entry with its byte in the low 8 bits:
-  // tt[j] gains the position whose byte follows j's in the block, back[i]
-  // the one whose byte precedes i's. The walk runs from both ends at once,
-  // two independent chains of loads that miss the cache side by side.
-  uint32_t* back = scratch.back;
+  // Links of the inverse BWT: entry j keeps its byte in the low 8 bits
+  // and gains, above them, the position whose byte follows j's.
   uint32_t next[256];
   for (uint32_t v = 0, sum = 0; v < 256; ++v) {
     next[v] = sum;
     sum += counts[v];
   }
-  for (uint32_t i = 0; i < size; ++i) {
-    const uint32_t v = tt[i] & 0xFF;
-    const uint32_t j = next[v]++;
-    tt[j] |= i << 8;
-    back[i] = v | j << 8;
-  }
-  uint8_t* bytes = scratch.bytes;
-  uint32_t front = tt[origPtr] >> 8;  // the first byte's position
-  uint32_t rear = origPtr;            // the last byte's
-  const uint32_t half = size / 2;
-  for (uint32_t k = 0; k < half; ++k) {
-    const uint32_t f = tt[front];
-    const uint32_t b = back[rear];
-    bytes[k] = static_cast<uint8_t>(f);
-    bytes[size - 1 - k] = static_cast<uint8_t>(b);
-    front = f >> 8;
-    rear = b >> 8;
-  }
-  if (size % 2 != 0) bytes[half] = static_cast<uint8_t>(tt[front]);
+  for (uint32_t i = 0; i < size; ++i) tt[next[tt[i] & 0xFF]++] |= i << 8;
+  Walk walk;
+  if (!WalkLinks(tt, size, tt[origPtr] >> 8 & kLinkMask, scratch.regions, walk)) return false;
 
   // The first run-length stage undone: after four equal bytes the next one
   // is a count of further copies.
@@ -330,23 +418,27 @@ bool DecodeBlockBits(BlockScratch& scratch, const BlockBits& block, size_t outpu
   size_t n = 0;
   uint32_t last = 256;  // no byte
   int same = 0;         // bytes equal to `last` in a row, up to 4
-  for (uint32_t k = 0; k < size; ++k) {
-    const uint32_t v = bytes[k];
-    if (n + kStepOutput > capacity) {
-      if (n >= outputLimit) return false;
-      output.resize(std::min(capacity * 2, outputLimit + kStepOutput));
-      out = output.data();
-      capacity = output.size();
+  for (uint32_t s = walk.first, visited = 0; visited < walk.count; s = walk.segments[s].next, ++visited) {
+    const uint8_t* bytes = walk.segments[s].bytes;
+    const uint32_t length = walk.segments[s].length;
+    for (uint32_t k = 0; k < length; ++k) {
+      const uint32_t v = bytes[k];
+      if (n + kStepOutput > capacity) {
+        if (n >= outputLimit) return false;
+        output.resize(std::min(capacity * 2, outputLimit + kStepOutput));
+        out = output.data();
+        capacity = output.size();
+      }
+      if (same == 4) {
+        memset(out + n, static_cast<int>(last), v);
+        n += v;
+        same = 0;
+        continue;
+      }
+      same = v == last ? same + 1 : 1;
+      last = v;
+      out[n++] = static_cast<uint8_t>(v);
     }
-    if (same == 4) {
-      memset(out + n, static_cast<int>(last), v);
-      n += v;
-      same = 0;
-      continue;
-    }
-    same = v == last ? same + 1 : 1;
-    last = v;
-    out[n++] = static_cast<uint8_t>(v);
   }
   // Four equal bytes at the very end want a count byte the block lacks:
   // libbzip2 reads past the block there, so the block is left to it.
