@@ -31,8 +31,8 @@ namespace {
 constexpr uint64_t kBlockMagic = 0x314159265359;
 constexpr int kMinTables = 2;
 constexpr int kMaxTables = 6;
-// libbzip2 keeps at most this many selectors; a block that needs more is
-// left to it.
+// Selectors past this many are read and ignored, as libbzip2 does: some
+// compressors round their count up beyond what a block can use.
 constexpr int kMaxSelectors = 18002;
 constexpr int kGroupSize = 50;
 constexpr int kMaxCodeLength = 20;
@@ -317,7 +317,7 @@ bool DecodeBlockBits(BlockScratch& scratch, const BlockBits& block, size_t outpu
 
   const int tables = static_cast<int>(GetBits(r, 3));
   const int selectorCount = static_cast<int>(GetBits(r, 15));
-  if (tables < kMinTables || tables > kMaxTables || selectorCount < 1 || selectorCount > kMaxSelectors) return false;
+  if (tables < kMinTables || tables > kMaxTables || selectorCount < 1) return false;
   uint8_t selectors[kMaxSelectors];
   uint8_t order[kMaxTables] = {0, 1, 2, 3, 4, 5};
   for (int i = 0; i < selectorCount; ++i) {
@@ -328,8 +328,9 @@ bool DecodeBlockBits(BlockScratch& scratch, const BlockBits& block, size_t outpu
     const uint8_t t = order[j];
     std::memmove(order + 1, order, static_cast<size_t>(j));
     order[0] = t;
-    selectors[i] = t;
+    if (i < kMaxSelectors) selectors[i] = t;
   }
+  const int selectorsKept = std::min(selectorCount, kMaxSelectors);
   Code codes[kMaxTables];
   for (int t = 0; t < tables; ++t) {
     uint8_t lengths[kMaxSymbols];
@@ -359,7 +360,7 @@ bool DecodeBlockBits(BlockScratch& scratch, const BlockBits& block, size_t outpu
   b.Load(r);
   for (;;) {
     if (groupLeft == 0) {
-      if (++group >= selectorCount || BitsTaken(b.c, b.padBytes, base) > endBit) return false;
+      if (++group >= selectorsKept || BitsTaken(b.c, b.padBytes, base) > endBit) return false;
       code = &codes[selectors[group]];
       groupLeft = kGroupSize;
     }
