@@ -139,7 +139,7 @@ inline uint8_t MoveToFront(uint8_t* list, uint32_t i) {
   return v;
 }
 
-// The inverse BWT walk visits every position once, in one cycle, each
+// The inverse BWT walk follows the links from position to position, each
 // step a load that depends on the one before and mostly misses the cache.
 // To have several loads in flight, the cycle is cut at kSegments marked
 // positions (the first byte's among them) and kLanes walks run side by
@@ -158,13 +158,15 @@ struct Walk {
     uint32_t next;  // the segment whose bytes follow
   };
   Segment segments[kSegments];
-  uint32_t count = 0;
   uint32_t first = 0;  // the segment of the block's first byte
 };
 
-// Walks the `size` links of `tt` from `start` (setting marks and clearing
-// them again); `regions` holds kLanes regions of `size` bytes. False when
-// the links do not make one cycle.
+// Walks the `size` links of `tt` (setting marks and clearing them again);
+// `regions` holds kLanes regions of `size` bytes. The links make one
+// cycle through every position, or (a block that repeats one piece over
+// and over) several: the segments of other cycles are walked for nothing,
+// and the block is the cycle through `start` taken round and round.
+// False only for a walk that overran (links that are no permutation).
 bool WalkLinks(uint32_t* tt, uint32_t size, uint32_t start, uint8_t* regions, Walk& walk) {
   const uint32_t count = std::min(kSegments, size);
   uint32_t starts[kSegments];
@@ -208,7 +210,7 @@ bool WalkLinks(uint32_t* tt, uint32_t size, uint32_t start, uint8_t* regions, Wa
   // mark, which one cycle through every position cannot have.
   bool broken = false;
   for (uint32_t rounds = 0; lanes > 0 && !broken; ++rounds) {
-    if (rounds > size) {
+    if (rounds >= size) {
       broken = true;
       break;
     }
@@ -234,17 +236,8 @@ bool WalkLinks(uint32_t* tt, uint32_t size, uint32_t start, uint8_t* regions, Wa
   }
   for (uint32_t i = 0; i < count; ++i) tt[starts[i]] &= ~kMark;
   if (broken) return false;
-  // One cycle: from the first byte's segment, every segment once, then back.
-  walk.count = count;
   walk.first = segmentAt(start);
-  uint64_t walked = 0;
-  uint32_t s = walk.first;
-  for (uint32_t i = 0; i < count; ++i) {
-    walked += walk.segments[s].length;
-    s = walk.segments[s].next;
-    if (s == walk.first && i + 1 < count) return false;
-  }
-  return s == walk.first && walked == size;
+  return true;
 }
 
 constexpr size_t kHugePage = 2 << 20;
@@ -419,9 +412,10 @@ bool DecodeBlockBits(BlockScratch& scratch, const BlockBits& block, size_t outpu
   size_t n = 0;
   uint32_t last = 256;  // no byte
   int same = 0;         // bytes equal to `last` in a row, up to 4
-  for (uint32_t s = walk.first, visited = 0; visited < walk.count; s = walk.segments[s].next, ++visited) {
+  for (uint32_t s = walk.first, left = size; left > 0; s = walk.segments[s].next) {
     const uint8_t* bytes = walk.segments[s].bytes;
-    const uint32_t length = walk.segments[s].length;
+    const uint32_t length = std::min(walk.segments[s].length, left);
+    left -= length;
     for (uint32_t k = 0; k < length; ++k) {
       const uint32_t v = bytes[k];
       if (n + kStepOutput > capacity) {
