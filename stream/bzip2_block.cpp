@@ -258,7 +258,52 @@ bool Reserve(BlockScratch& s, uint32_t blockMax) {
   return true;
 }
 
+// Appends bits, most significant first, to a byte vector.
+struct BitWriter {
+  std::vector<uint8_t>& out;
+  uint64_t acc = 0;
+  int count = 0;
+  void Put(uint64_t value, int bits) {
+    for (int i = bits - 1; i >= 0; --i) {
+      acc = acc << 1 | ((value >> i) & 1);
+      if (++count == 8) {
+        out.push_back(static_cast<uint8_t>(acc));
+        acc = 0;
+        count = 0;
+      }
+    }
+  }
+  void Flush() {
+    if (count > 0) out.push_back(static_cast<uint8_t>(acc << (8 - count)));
+    count = 0;
+  }
+};
+
+constexpr uint64_t kEndMagic = 0x177245385090;
+
 }  // namespace
+
+void OneBlockStream(const uint8_t* data, size_t size, uint64_t startBit, uint64_t endBit, int level,
+                    uint32_t blockCrc, std::vector<uint8_t>& out) {
+  out.assign({'B', 'Z', 'h', static_cast<uint8_t>('0' + level)});
+  const uint64_t bits = endBit - startBit;
+  const size_t whole = static_cast<size_t>(bits / 8);
+  const uint8_t* p = data + startBit / 8;
+  const int r = static_cast<int>(startBit % 8);
+  out.resize(4 + whole);
+  if (r == 0) {
+    memcpy(out.data() + 4, p, whole);
+  } else {
+    for (size_t j = 0; j < whole; ++j) out[4 + j] = static_cast<uint8_t>(p[j] << r | p[j + 1] >> (8 - r));
+  }
+  BitWriter w{out};
+  for (uint64_t i = startBit + whole * 8; i < endBit; ++i) {
+    w.Put(i / 8 < size ? data[i / 8] >> (7 - i % 8) & 1 : 0, 1);  // bits past the data read as zeros
+  }
+  w.Put(kEndMagic, 48);
+  w.Put(blockCrc, 32);
+  w.Flush();
+}
 
 BlockScratch::~BlockScratch() { free(memory); }
 

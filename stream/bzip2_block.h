@@ -53,6 +53,13 @@ struct BlockBits {
 [[nodiscard]] bool DecodeBlockBits(BlockScratch& scratch, const BlockBits& block, size_t outputLimit,
                                    std::vector<uint8_t>& output, size_t& produced);
 
+// The block whose bits are [startBit, endBit) of data[0..size) as a stream
+// of its own, as libbzip2 takes it: the header of a stream of `level`, the
+// block, and the end marker carrying `blockCrc` as the stream's CRC. Into
+// `out` (replacing what it held); the block starts at bit 32 of it.
+void OneBlockStream(const uint8_t* data, size_t size, uint64_t startBit, uint64_t endBit, int level,
+                    uint32_t blockCrc, std::vector<uint8_t>& out);
+
 // The bzip2 CRC (CRC-32 of polynomial 0x04C11DB7, most significant bit
 // first) carried over `size` more bytes: start from 0xFFFFFFFF and invert
 // the final value.

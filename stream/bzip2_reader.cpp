@@ -143,27 +143,6 @@ class Pool {
   std::vector<std::thread> workers_;
 };
 
-// Appends bits, most significant first, to a byte vector.
-struct BitWriter {
-  std::vector<uint8_t>& out;
-  uint64_t acc = 0;
-  int count = 0;
-  void Put(uint64_t value, int bits) {
-    for (int i = bits - 1; i >= 0; --i) {
-      acc = acc << 1 | ((value >> i) & 1);
-      if (++count == 8) {
-        out.push_back(static_cast<uint8_t>(acc));
-        acc = 0;
-        count = 0;
-      }
-    }
-  }
-  void Flush() {
-    if (count > 0) out.push_back(static_cast<uint8_t>(acc << (8 - count)));
-    count = 0;
-  }
-};
-
 struct Item {
   enum class Kind { kBlock, kEnd, kBroken } kind;
   Job* job = nullptr;
@@ -394,27 +373,10 @@ struct Bzip2Reader {
     return jobs.back().get();
   }
 
-  // The block's bits [start, end) as a one-block stream.
   void BuildStream(Job& job, uint64_t start, uint64_t end, uint32_t blockCrc) {
-    std::vector<uint8_t>& out = job.input;
     job.blockBits = end - start;
-    out.assign({'B', 'Z', 'h', static_cast<uint8_t>('0' + level)});
-    const uint64_t bits = end - start;
-    const size_t whole = static_cast<size_t>(bits / 8);
-    const uint8_t* p = window.data() + (start / 8 - windowByte);
-    const int r = static_cast<int>(start % 8);
-    out.resize(4 + whole);
-    if (r == 0) {
-      memcpy(out.data() + 4, p, whole);
-    } else {
-      for (size_t j = 0; j < whole; ++j) out[4 + j] = static_cast<uint8_t>(p[j] << r | p[j + 1] >> (8 - r));
-    }
-    BitWriter w{out};
-    const int rest = static_cast<int>(bits % 8);
-    if (rest > 0) w.Put(Bits(start + whole * 8, rest), rest);
-    w.Put(kEndMagic, 48);
-    w.Put(blockCrc, 32);
-    w.Flush();
+    const uint64_t from = windowByte * 8;
+    OneBlockStream(window.data(), window.size(), start - from, end - from, level, blockCrc, job.input);
   }
 
   enum class Start { kStream, kNotBzip2, kBroken };
