@@ -8,8 +8,6 @@
 // says, the second at another level), followed by the input's last bytes
 // when the third byte is odd, and then damaged at places the last input
 // bytes name.
-#include <bzlib.h>
-
 #include <cstddef>
 #include <cstdint>
 #include <cstdlib>
@@ -18,6 +16,7 @@
 
 #include "harness.h"
 #include "stream/bzip2_reader.h"
+#include "support/bzip2_compress.h"
 
 using namespace bzip2;
 
@@ -26,14 +25,7 @@ namespace {
 constexpr size_t kOutputLimit = 4u << 20;
 
 std::vector<uint8_t> Compress(const uint8_t* text, size_t size, int level) {
-  unsigned length = static_cast<unsigned>(size + size / 50 + 1024);
-  std::vector<uint8_t> out(length);
-  if (BZ2_bzBuffToBuffCompress(reinterpret_cast<char*>(out.data()), &length,
-                               reinterpret_cast<char*>(const_cast<uint8_t*>(text)), static_cast<unsigned>(size),
-                               level, 0, 0) != BZ_OK)
-    abort();
-  out.resize(length);
-  return out;
+  return testutil::Bzip2Compress<std::vector<uint8_t>>(text, size, level);
 }
 
 std::vector<uint8_t> Compressed(const uint8_t* data, size_t size, uint8_t cut) {

@@ -13,23 +13,13 @@
 #include <vector>
 
 #include "stream/bzip2_block.h"
+#include "support/bzip2_compress.h"
 
 using namespace bzip2;
 
 namespace {
 
 constexpr size_t kOutputLimit = 1 << 20;
-
-std::vector<uint8_t> Compress(const uint8_t* text, size_t size, int level) {
-  unsigned length = static_cast<unsigned>(size + size / 50 + 1024);
-  std::vector<uint8_t> out(length);
-  if (BZ2_bzBuffToBuffCompress(reinterpret_cast<char*>(out.data()), &length,
-                               reinterpret_cast<char*>(const_cast<uint8_t*>(text)), static_cast<unsigned>(size),
-                               level, 0, 0) != BZ_OK)
-    abort();
-  out.resize(length);
-  return out;
-}
 
 uint64_t Bits(const std::vector<uint8_t>& d, uint64_t at, int n) {
   uint64_t v = 0;
@@ -45,7 +35,7 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
   std::vector<uint8_t> file;
   bool sound = false;
   if (compress) {
-    file = Compress(data + 2, size - 2, 1 + data[1] % 9);
+    file = testutil::Bzip2Compress<std::vector<uint8_t>>(data + 2, size - 2, 1 + data[1] % 9);
     sound = true;
     // Each pair of input bytes from the 65th on flips some bits of one byte.
     for (size_t i = 64; i + 1 < size; i += 2) {

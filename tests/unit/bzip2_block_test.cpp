@@ -1,6 +1,5 @@
 #include "stream/bzip2_block.h"
 
-#include <bzlib.h>
 #include <gtest/gtest.h>
 
 #include <ostream>
@@ -8,6 +7,7 @@
 #include <string>
 #include <vector>
 
+#include "support/bzip2_compress.h"
 #include "support/testutil.h"
 
 using namespace bzip2;
@@ -31,13 +31,7 @@ Bytes Data(size_t size, unsigned seed, unsigned noise, unsigned runEvery) {
 }
 
 Bytes Bzip2(const Bytes& data, int level) {
-  unsigned size = static_cast<unsigned>(data.size() + data.size() / 50 + 1024);
-  Bytes out(size, '\0');
-  EXPECT_EQ(BZ2_bzBuffToBuffCompress(out.data(), &size, const_cast<char*>(data.data()),
-                                     static_cast<unsigned>(data.size()), level, 0, 0),
-            BZ_OK);
-  out.resize(size);
-  return out;
+  return testutil::Bzip2Compress<Bytes>(data.data(), data.size(), level);
 }
 
 // The file as lbzip2 writes it (its own encoder: shorter blocks, selector

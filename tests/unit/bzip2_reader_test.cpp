@@ -7,6 +7,7 @@
 #include <string>
 #include <vector>
 
+#include "support/bzip2_compress.h"
 #include "support/testutil.h"
 
 using namespace bzip2;
@@ -30,13 +31,7 @@ Bytes Text(size_t size, unsigned seed, bool runs = false) {
 
 // bzip2 at level 1 (100 kB blocks), so a few hundred kB make several blocks.
 Bytes Bzip2(const Bytes& data, int level = 1) {
-  unsigned size = static_cast<unsigned>(data.size() + data.size() / 50 + 1024);
-  Bytes out(size, '\0');
-  EXPECT_EQ(BZ2_bzBuffToBuffCompress(out.data(), &size, const_cast<char*>(data.data()),
-                                     static_cast<unsigned>(data.size()), level, 0, 0),
-            BZ_OK);
-  out.resize(size);
-  return out;
+  return testutil::Bzip2Compress<Bytes>(data.data(), data.size(), level);
 }
 
 Bytes Flip(Bytes s, size_t at, uint8_t mask) {
