@@ -81,10 +81,7 @@ bool GzipHandler::Extract(const char* path, const char* outputFolder) {
     const uint32_t mtime = LoadLe32(header + 4);
     if (mtime != 0 && (header[3] & kFlagName)) info.SetUnixTime(mtime);
     CopyMember(outputFolder, info, source);
-    const int64_t trailing = source.TrailingAt();
-    if (trailing >= 0)
-      MemberNotice(BaseNameOf(path), "the data from byte %lld on is not gzip data; ignored",
-                   static_cast<long long>(trailing));
+    NoteTrailingData(path, source.TrailingAt(), "gzip");
   } else {
     RefuseSingleMember(path);
   }
