@@ -43,10 +43,7 @@ bool Bzip2Handler::Extract(const char* path, const char* outputFolder) {
     info.name = name;
     info.method = "bzip2";
     CopyMember(outputFolder, info, source);
-    const int64_t trailing = source.TrailingAt();
-    if (trailing >= 0)
-      MemberNotice(BaseNameOf(path), "the data from byte %lld on is not bzip2 data; ignored",
-                   static_cast<long long>(trailing));
+    NoteTrailingData(path, source.TrailingAt(), "bzip2");
   } else {
     RefuseSingleMember(path);
   }

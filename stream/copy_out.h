@@ -19,3 +19,11 @@ void CopyMember(const char* outputFolder, const MemberInfo& info, ByteSource& so
 inline void RefuseSingleMember(const char* path) {
   RefuseMember(BaseNameOf(path), "the output name is too long for an output path; skipped");
 }
+
+// Data behind the compressed stream that its reader left alone (at file
+// offset `trailingAt`; -1: none) is named, not counted as a failure.
+inline void NoteTrailingData(const char* path, int64_t trailingAt, const char* format) {
+  if (trailingAt >= 0)
+    MemberNotice(BaseNameOf(path), "the data from byte %lld on is not %s data; ignored",
+                 static_cast<long long>(trailingAt), format);
+}

@@ -81,6 +81,7 @@ bool GzipHandler::Extract(const char* path, const char* outputFolder) {
     const uint32_t mtime = LoadLe32(header + 4);
     if (mtime != 0 && (header[3] & kFlagName)) info.SetUnixTime(mtime);
     CopyMember(outputFolder, info, source);
+    NoteTrailingData(path, source.TrailingAt(), "gzip");
   } else {
     RefuseSingleMember(path);
   }

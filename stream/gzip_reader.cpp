@@ -44,6 +44,8 @@ struct GzipReader {
   uint32_t size = 0;       // the same, modulo 2^32
   uint32_t headerCrc = 0;  // of the member's header bytes so far
   bool truncated = false;  // the data ended inside a member
+  uint64_t fed = 0;        // input bytes taken in so far
+  int64_t trailingAt = -1; // where data that is not a member starts, if not only zeros
 
   // At least `n` input bytes in `next`/`avail`; false when the data ends
   // first (what there is stays available).
@@ -52,6 +54,7 @@ struct GzipReader {
     if (memory != nullptr) {
       next = memory;
       avail = memorySize;
+      fed += memorySize;
       memory = nullptr;
       return avail >= n;
     }
@@ -62,6 +65,7 @@ struct GzipReader {
       const size_t got = fread(buffer + avail, 1, kInputSize - avail, file);
       if (got == 0) break;
       avail += got;
+      fed += got;
     }
     return avail >= n;
   }
@@ -138,7 +142,12 @@ struct GzipReader {
           mode = TakeMagic() ? Mode::kHeader : Mode::kCopy;
           break;
         case Mode::kLook:
-          mode = TakeMagic() ? Mode::kHeader : Mode::kDone;
+          if (TakeMagic()) {
+            mode = Mode::kHeader;
+          } else {
+            mode = Mode::kDone;
+            FindTrailingData();
+          }
           break;
         case Mode::kHeader: {
           const Stop s = ReadHeader();
@@ -207,6 +216,23 @@ struct GzipReader {
     }
   }
 
+  // After the last member: notes where other data than zero bytes (which
+  // tape blocking leaves) starts.
+  void FindTrailingData() {
+    const uint64_t start = fed - avail;
+    while (Ensure(1)) {
+      for (size_t i = 0; i < avail; ++i) {
+        if (next[i] != 0) {
+          trailingAt = static_cast<int64_t>(start);
+          avail = 0;
+          return;
+        }
+      }
+      next += avail;
+      avail = 0;
+    }
+  }
+
   // Ends the data: damaged, or (kEnd) cut inside a member.
   Stop Finish(Stop s) {
     mode = s == Stop::kError ? Mode::kFailed : Mode::kDone;
@@ -262,6 +288,8 @@ int32_t GzipRead(GzipReader* reader, void* buffer, int32_t count) {
 }
 
 bool GzipTruncated(const GzipReader* reader) { return reader != nullptr && reader->truncated; }
+
+int64_t GzipTrailingAt(const GzipReader* reader) { return reader != nullptr ? reader->trailingAt : -1; }
 
 void GzipClose(GzipReader* reader) {
   if (reader == nullptr) return;

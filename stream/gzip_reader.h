@@ -4,7 +4,8 @@
 // reads:
 // - members follow one another: each is decoded in turn;
 // - after a member, anything that does not start with 0x1F 0x8B is trailing
-//   garbage and ends the data quietly;
+//   data and ends the output; GzipTrailingAt says where it starts unless
+//   it is only zero bytes;
 // - a file that does not start with 0x1F 0x8B is delivered as it stands;
 // - a damaged member (bad header fields, header check, deflate data, CRC-32
 //   or length in the trailer): every byte decoded before the damage is
@@ -36,6 +37,10 @@ int32_t GzipRead(GzipReader* reader, void* buffer, int32_t count);
 
 // Whether the data ended inside a member (header, deflate data or trailer).
 bool GzipTruncated(const GzipReader* reader);
+
+// After a read gave 0: the file offset of trailing data that is not all
+// zero bytes, or -1.
+int64_t GzipTrailingAt(const GzipReader* reader);
 
 // Releases the reader and closes its file. Null is accepted.
 void GzipClose(GzipReader* reader);

@@ -57,6 +57,8 @@ int32_t Bzip2Source::Read(void* buffer, int32_t count) {
   return bzip2::Bzip2Truncated(reader_) ? kSourceTruncated : kSourceDamaged;
 }
 
+int64_t GzipSource::TrailingAt() const { return gzip::GzipTrailingAt(reader_); }
+
 int64_t Bzip2Source::TrailingAt() const { return bzip2::Bzip2TrailingAt(reader_); }
 
 void Bzip2Source::Close() {

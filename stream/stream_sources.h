@@ -40,6 +40,9 @@ class GzipSource final : public ByteSource {
   // inside a member kSourceTruncated.
   int32_t Read(void* buffer, int32_t count) override;
   void Close() override;
+  // After the end: where data that is neither a member nor zero bytes
+  // starts, or -1.
+  int64_t TrailingAt() const;
 
  private:
   gzip::GzipReader* reader_ = nullptr;

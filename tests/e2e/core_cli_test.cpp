@@ -260,7 +260,9 @@ INSTANTIATE_TEST_SUITE_P(
                       StreamsCase{"junk.bz2", 3000, 0, "junk.bz2: the data from byte 2709 on is not bzip2 data"},
                       // Every line before the damaged block comes out.
                       StreamsCase{"damaged.bz2", 36666, 2, "damaged data"},
-                      StreamsCase{"concat.gz", 3000, 0, ""}),
+                      StreamsCase{"concat.gz", 3000, 0, ""},
+                      StreamsCase{"junk.gz", 3000, 0, "junk.gz: the data from byte 5291 on is not gzip data"},
+                      StreamsCase{"zeros.gz", 3000, 0, ""}),
     [](const auto& info) {
       std::string name = info.param.fixture;
       return name.replace(name.find('.'), 1, "_");
