@@ -188,7 +188,6 @@ bool MemberOutput::StopDeferring() {
     ok = false;
   }
   pool_->Recycle(std::move(job));
-  if (ok && buffer_ == nullptr) buffer_ = static_cast<uint8_t*>(malloc(kCollectSize));
   return ok;
 }
 
@@ -299,7 +298,6 @@ bool MemberOutput::Begin(const MemberInfo& info) {
       return false;
     }
     toFile_ = true;
-    if (buffer_ == nullptr && job_ == nullptr) buffer_ = static_cast<uint8_t*>(malloc(kCollectSize));
   }
   // Testing names a member once, with its result, at End.
   if (g_RunOptions.verbose && g_RunOptions.mode == RunMode::kExtract) {
@@ -330,6 +328,8 @@ bool MemberOutput::Write(const void* data, size_t size) {
     }
     if (!StopDeferring()) return false;
   }
+  // The collect buffer is made for the first member written here.
+  if (buffer_ == nullptr && size < kCollectSize / 2) buffer_ = static_cast<uint8_t*>(malloc(kCollectSize));
   if (buffer_ != nullptr && size < kCollectSize / 2) {
     if (used_ + size > kCollectSize && !FlushBuffer()) return false;
     memcpy(buffer_ + used_, data, size);

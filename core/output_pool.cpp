@@ -69,12 +69,11 @@ void OutputPool::Submit(std::unique_ptr<OutputJob> job, uint64_t folderId) {
   OutputJob* raw = job.get();
   {
     std::unique_lock<std::mutex> lock(mutex_);
-    raw->bytes = raw->data.size();
     finished_.wait(lock, [this, raw] {
       return inFlightBytes_ == 0 ||
-             (inFlightBytes_ + raw->bytes <= kInFlightBytes && order_.size() < kInFlightJobs);
+             (inFlightBytes_ + raw->data.size() <= kInFlightBytes && order_.size() < kInFlightJobs);
     });
-    inFlightBytes_ += raw->bytes;
+    inFlightBytes_ += raw->data.size();
     order_.push_back(std::move(job));
     workers_[folderId % workers_.size()]->queue.push_back(raw);
   }
@@ -119,7 +118,7 @@ void OutputPool::Run(Worker* worker) {
       skipping_ = true;
     }
     job->done = true;
-    inFlightBytes_ -= job->bytes;
+    inFlightBytes_ -= job->data.size();  // the worker only reads the bytes
     finished_.notify_all();
   }
 }

@@ -41,7 +41,6 @@ struct OutputJob {
 
   // The pool's own.
   bool done = false;
-  size_t bytes = 0;
 };
 
 class OutputPool {
@@ -69,7 +68,6 @@ class OutputPool {
   // After the output failed for good (no space left): jobs not yet started
   // end as kSkipped, writing nothing.
   void SkipRemaining();
-  bool Idle() const { return order_.empty(); }
 
  private:
   struct Worker {
