@@ -2,6 +2,7 @@
 
 #include <cerrno>
 #include <cinttypes>
+#include <csignal>
 #include <cstdarg>
 #include <cstdlib>
 #include <cstring>
@@ -20,6 +21,16 @@ namespace {
 
 // Writes below this size are collected; larger ones go straight out.
 constexpr size_t kCollectSize = 256 * 1024;
+
+// The output whose files still on worker threads are finished, and their
+// notices given, before any other notice (see SetBeforeNoticeHook), and
+// whether that is under way.
+MemberOutput* g_active = nullptr;
+bool g_reaping = false;
+
+// FNV-1a, 64 bits: the path keys.
+constexpr uint64_t kHashBasis = 14695981039346656037ull;
+constexpr uint64_t kHashPrime = 1099511628211ull;
 
 // A name for the screen: "/" separates its folders, as the user types them.
 void DisplayName(char* out, size_t size, const char* name) {
@@ -47,6 +58,19 @@ void PrintNumberOrDash(char* out, size_t size, uint64_t value) {
   } else {
     snprintf(out, size, "%10" PRIu64, value);
   }
+}
+
+// A test hook: with DORVANE_TEST_HOLD_MEMBER set to the last part of a
+// member's name, the process stops itself (SIGSTOP) once that member's file
+// is being written here, so that a test can send a signal at a known point
+// inside it.
+void HoldForTest(const char* name) {
+  static const char* const hold = getenv("DORVANE_TEST_HOLD_MEMBER");
+  if (hold == nullptr) return;
+  const size_t length = strlen(name), holdLength = strlen(hold);
+  if (length < holdLength || strcmp(name + length - holdLength, hold) != 0) return;
+  if (length == holdLength || name[length - holdLength - 1] == '/' || name[length - holdLength - 1] == '\\')
+    raise(SIGSTOP);
 }
 
 // The stdio stream of a member: every flush goes through MemberOutput::Write.
@@ -107,6 +131,9 @@ void MemberInfo::SetUnixTime(uint32_t seconds) {
 MemberOutput::MemberOutput(const char* outputFolder) : folder_(outputFolder) {
   name_[0] = '\0';
   path_[0] = '\0';
+  outerActive_ = g_active;
+  g_active = this;
+  SetBeforeNoticeHook(&MemberOutput::BeforeNotice);
 }
 
 MemberOutput::~MemberOutput() {
@@ -118,15 +145,56 @@ MemberOutput::~MemberOutput() {
   ReapFinished(true);
   pool_.reset();
   free(buffer_);
+  if (g_active == this) g_active = outerActive_;
+}
+
+void MemberOutput::BeforeNotice() {
+  if (g_active != nullptr && !g_reaping) g_active->ReapFinished(true);
 }
 
 // Gives the notices of files the workers have finished, in member order.
 void MemberOutput::ReapFinished(bool wait) {
   if (pool_ == nullptr) return;
+  const bool outer = g_reaping;
+  g_reaping = true;  // the notices given here need no reaping first
   while (std::unique_ptr<OutputJob> job = pool_->Reap(wait)) Report(std::move(job));
+  g_reaping = outer;
+}
+
+// Keys the member's path (sets pathKey_) and tells whether a file still
+// with the pool stands where this member needs a folder, or, for a folder
+// member or when existing files are kept, where this member goes. The
+// components are taken as the platform walks them: empty ones and "." are
+// passed over.
+bool MemberOutput::PathPending(const char* relative, bool folder) {
+  uint64_t hash = kHashBasis;
+  bool any = false;
+  bool pending = false;
+  const char* start = relative;
+  for (const char* p = relative;;) {
+    const bool last = *p == '\0';
+    if (!last && *p != '\\') {
+      p = CharNext(p);
+      continue;
+    }
+    const size_t length = static_cast<size_t>(p - start);
+    if (length != 0 && !(length == 1 && *start == '.')) {
+      if (any) hash = (hash ^ '\\') * kHashPrime;
+      for (const char* c = start; c < p; ++c) hash = (hash ^ static_cast<uint8_t>(*c)) * kHashPrime;
+      any = true;
+      if (!last && !pending_.empty() && pending_.count(hash) != 0) pending = true;
+    }
+    if (last) break;
+    start = ++p;
+  }
+  pathKey_ = hash;
+  if ((folder || g_RunOptions.keepExisting) && !pending_.empty() && pending_.count(hash) != 0) pending = true;
+  return pending;
 }
 
 void MemberOutput::Report(std::unique_ptr<OutputJob> job) {
+  auto key = pending_.find(job->pathKey);
+  if (key != pending_.end() && --key->second == 0) pending_.erase(key);
   switch (job->result) {
     case OutputJob::Result::kWritten:
     case OutputJob::Result::kSkipped:
@@ -168,15 +236,15 @@ bool MemberOutput::StartFile() {
       if (error == ENOSPC || error == EDQUOT) g_ArchiveOutcome.ended = true;
       break;
   }
-  CloseOutputFile(&file_, &error);
+  RemoveOutputFile(&file_);
   return false;
 }
 
 // A member grown past what a job holds is written here from now on.
 bool MemberOutput::StopDeferring() {
   std::unique_ptr<OutputJob> job = std::move(job_);
-  file_ = job->file;
-  job->file.folderFd = -1;
+  file_ = std::move(job->file);
+  job->file.folder.reset();
   bool ok = StartFile();
   int error = 0;
   if (!ok) {
@@ -204,6 +272,8 @@ bool MemberOutput::Begin(const MemberInfo& info) {
   info_.name = name_;
   failed_ = false;
   writeFailed_ = false;
+  refused_ = false;
+  held_ = false;
   toFile_ = false;
   haveStored_ = info.hasStoredChecksum;
   stored_ = info.storedChecksum;
@@ -251,6 +321,7 @@ bool MemberOutput::Begin(const MemberInfo& info) {
       return false;
     }
     if (folderLength == 0) wideFolder[0] = 0;
+    if (PathPending(relative, folder)) ReapFinished(true);
     if (folder) {  // a folder member: only its folders are made
       size_t n = 0;
       while (wideRelative[n] != 0) ++n;
@@ -260,8 +331,7 @@ bool MemberOutput::Begin(const MemberInfo& info) {
       }
     }
     int error = 0;
-    uint64_t folderId = 0;
-    switch (OpenOutputFolder(wideFolder, wideRelative, &folders_, &file_, &folderId, &error)) {
+    switch (OpenOutputFolder(wideFolder, wideRelative, &folders_, &file_, &error)) {
       case OutputOpenResult::kOpened:
       case OutputOpenResult::kExists:
         break;
@@ -275,25 +345,25 @@ bool MemberOutput::Begin(const MemberInfo& info) {
         if (error == ENOSPC || error == EDQUOT) g_ArchiveOutcome.ended = true;
         return false;
     }
-    if (folder || file_.folderFd < 0) {
-      CloseOutputFile(&file_, &error);
+    if (folder || file_.folder == nullptr) {
+      RemoveOutputFile(&file_);
       return false;
     }
     if (g_RunOptions.keepExisting && OutputLeafExists(&file_)) {
       MemberNotice(name_, "exists; kept, not replaced");
-      CloseOutputFile(&file_, &error);
+      RemoveOutputFile(&file_);
       return false;
     }
     ReapFinished(false);
     if (info.size == kUnknownSize || info.size <= OutputPool::kJobBytes) {
       if (pool_ == nullptr) pool_ = std::make_unique<OutputPool>();
       job_ = pool_->NewJob();
-      job_->file = file_;
-      file_.folderFd = -1;
+      job_->file = std::move(file_);
+      file_.folder.reset();
       job_->keepExisting = g_RunOptions.keepExisting;
+      job_->pathKey = pathKey_;
       memcpy(job_->name, name_, sizeof name_);
       if (info.size != kUnknownSize) job_->data.reserve(info.size);
-      folderId_ = folderId;
     } else if (!StartFile()) {
       return false;
     }
@@ -327,6 +397,10 @@ bool MemberOutput::Write(const void* data, size_t size) {
       return true;
     }
     if (!StopDeferring()) return false;
+  }
+  if (!held_) {
+    held_ = true;
+    HoldForTest(name_);
   }
   // The collect buffer is made for the first member written here.
   if (buffer_ == nullptr && size < kCollectSize / 2) buffer_ = static_cast<uint8_t*>(malloc(kCollectSize));
@@ -402,12 +476,17 @@ void MemberOutput::End(MemberEnd end) {
   if (stream_ != nullptr) fclose(stream_);  // its last bytes go through Write
   stream_ = nullptr;
   FlushBuffer();
-  const bool writeFailed = writeFailed_;
   bool complete = end == MemberEnd::kComplete;
   if (!failed_ && end != MemberEnd::kComplete) {
-    MemberNotice(name_, end == MemberEnd::kDamaged ? "damaged data; the output is incomplete"
-                                                   : "the archive ends inside this member; the output is incomplete");
+    const bool extracting = g_RunOptions.mode == RunMode::kExtract;
+    if (end == MemberEnd::kDamaged) {
+      MemberNotice(name_, extracting ? "damaged data; not extracted" : "damaged data");
+    } else {
+      MemberNotice(name_, extracting ? "the archive ends inside this member; not extracted"
+                                     : "the archive ends inside this member");
+    }
     failed_ = true;
+    refused_ = true;
     g_ArchiveOutcome.failed = true;
   }
   if (!failed_ && haveStored_ && info_.checksum != ChecksumKind::kNone) {
@@ -429,18 +508,20 @@ void MemberOutput::End(MemberEnd end) {
     fputs(": OK\n", stdout);
     fflush(stdout);
   }
-  // A failed write leaves nothing behind; damaged or cut-short data and a
-  // checksum error keep what was written, unstamped when incomplete.
+  // A failed write and damaged or cut-short data leave nothing behind; a
+  // checksum error keeps the file, unstamped when the reader also found it
+  // incomplete.
+  const bool keep = !writeFailed_ && !refused_;
   if (job_ != nullptr) {
     job_->stampTime = complete && info_.hasTime;
     job_->time = info_.time;
     job_->readOnly = info_.readOnly;
-  } else if (toFile_ && !writeFailed && complete && info_.hasTime) {
+  } else if (toFile_ && keep && complete && info_.hasTime) {
     StampOutputFile(&file_, &info_.time, info_.readOnly);
-  } else if (toFile_ && !writeFailed && info_.readOnly) {
+  } else if (toFile_ && keep && info_.readOnly) {
     StampOutputFile(&file_, nullptr, true);
   }
-  Finish(!writeFailed);
+  Finish(keep);
 }
 
 void MemberOutput::Finish(bool keepFile) {
@@ -449,7 +530,15 @@ void MemberOutput::Finish(bool keepFile) {
   toFile_ = false;
   if (job_ != nullptr) {  // a small member: the workers write it, or nothing is made
     if (keepFile) {
-      pool_->Submit(std::move(job_), folderId_);
+      // Room for it: the oldest jobs are waited for and reported.
+      const bool outer = g_reaping;
+      g_reaping = true;
+      while (!pool_->HasRoom(*job_)) {
+        if (std::unique_ptr<OutputJob> done = pool_->Reap(true)) Report(std::move(done));
+      }
+      g_reaping = outer;
+      ++pending_[job_->pathKey];
+      pool_->Submit(std::move(job_));
       ReapFinished(false);
     } else {
       pool_->Recycle(std::move(job_));
@@ -461,12 +550,17 @@ void MemberOutput::Finish(bool keepFile) {
     return;
   }
   int error = 0;
-  if (!CloseOutputFile(&file_, &error)) {
-    MemberNotice(name_, "cannot be written: %s", OutputErrorText(error));
-    g_ArchiveOutcome.failed = true;
-    if (error == ENOSPC || error == EDQUOT) g_ArchiveOutcome.ended = true;
-    // The close failed: the data did not all reach the disk.
-    DeleteOutputFile(path_);
+  switch (CommitOutputFile(&file_, g_RunOptions.keepExisting, &error)) {
+    case OutputCommitResult::kPlaced:
+      break;
+    case OutputCommitResult::kExists:
+      MemberNotice(name_, "exists; kept, not replaced");
+      break;
+    case OutputCommitResult::kFailed:
+      MemberNotice(name_, "cannot be created: %s", OutputErrorText(error));
+      g_ArchiveOutcome.failed = true;
+      if (error == ENOSPC || error == EDQUOT) g_ArchiveOutcome.ended = true;
+      break;
   }
 }
 

@@ -20,6 +20,7 @@
 #include <cstdint>
 #include <cstdio>
 #include <memory>
+#include <unordered_map>
 
 #include "core/output.h"
 #include "platform/output_file.h"
@@ -104,7 +105,18 @@ class MemberOutput {
   // cannot be made: any notice is given and counted here). A small
   // member's file is created on a worker thread after End: when that
   // fails, the notice comes and the archive counts as failed a little
-  // later, at the latest when the MemberOutput is destroyed.
+  // later, at the latest when the MemberOutput is destroyed. Notices
+  // always come in member order, and members that share a path (a file and
+  // a later folder of that name, a name that comes again) meet in archive
+  // order: a later file of the same name replaces the earlier one, and a
+  // member that needs a folder where an earlier member made a file, or a
+  // file where one made a folder, fails (named, the archive FAILED).
+  //
+  // The member's file appears under its name only when it is complete:
+  // one whose output fails, whose data is damaged or cut short, that fails
+  // (Fail) or is abandoned leaves nothing under its name, and whatever
+  // stood there before stays. A checksum that does not match keeps the
+  // file (named, the archive FAILED): its data may still be of use.
   [[nodiscard]] bool Begin(const MemberInfo& info);
   // The member's next bytes. False once the member has failed (stop
   // decoding it; End is still called).
@@ -121,7 +133,7 @@ class MemberOutput {
   // with the reason and counted as a failure; its partial file is removed.
   void Fail(const char* reason);
   // Ends the member: compares the checksum; flushes, stamps and closes its
-  // file (or hands it to a worker thread).
+  // file and puts it under its name (or hands it to a worker thread).
   void End(MemberEnd end);
   // True once the member has failed (a write, a checksum): decoding it
   // further is wasted.
@@ -143,6 +155,8 @@ class MemberOutput {
   void WriteFailed(int error);
   void Finish(bool keepFile);
   void PrintListing(uint64_t size) const;
+  bool PathPending(const char* relative, bool folder);
+  static void BeforeNotice();
 
   const char* folder_;
   MemberInfo info_{};
@@ -151,7 +165,9 @@ class MemberOutput {
   bool open_ = false;            // between Begin (true) and End
   bool failed_ = false;          // the member failed (notice given)
   bool writeFailed_ = false;     // ... because its output failed: no file is kept
+  bool refused_ = false;         // ... because its data is damaged, cut short or undecodable: no file is kept
   bool toFile_ = false;          // extract mode with a file open
+  bool held_ = false;            // the test hook was asked (see HoldForTest)
   bool haveStored_ = false;
   uint32_t stored_ = 0;
   uint32_t crc32_ = 0;
@@ -166,7 +182,14 @@ class MemberOutput {
   // collect in job_ until End hands it over (see core/output_pool.h).
   std::unique_ptr<OutputPool> pool_;
   std::unique_ptr<OutputJob> job_;
-  uint64_t folderId_ = 0;
+  // The member's path below the output folder as a key (a hash of its
+  // components), and the keys of the files handed to the pool and not yet
+  // reaped, each with its count: a member that needs one of them as a
+  // folder, or a file of that name with keepExisting, first waits for the
+  // pool, so the outcome never depends on the threads' timing.
+  uint64_t pathKey_ = 0;
+  std::unordered_map<uint64_t, uint32_t> pending_;
+  MemberOutput* outerActive_ = nullptr;  // the one whose notices came first before this
 };
 
 // A member that never reaches Begin because its name cannot be used (e.g.

@@ -7,6 +7,7 @@
 
 #include "core/charset.h"
 #include "core/progress.h"
+#include "platform/output_file.h"
 
 static FatalErrorHandler g_fatalHandler = nullptr;
 
@@ -28,7 +29,12 @@ char* ToNarrow(const WCHAR* wide) {
   return narrow;
 }
 
+static void (*g_beforeNotice)() = nullptr;
+
+void SetBeforeNoticeHook(void (*hook)()) { g_beforeNotice = hook; }
+
 void ShowMessage(const char* text) {
+  if (g_beforeNotice != nullptr) g_beforeNotice();
   StatusLineGap gap;  // a notice never lands behind the progress status line
   WCHAR* wide = ToWide(text);
   static const WCHAR kEmpty[] = {0};
@@ -91,6 +97,8 @@ void FormatMessageText(char* buffer, size_t size, const char* format, ...) {
     MessageBoxW(nullptr, box, kCaption, MB_OK | MB_ICONSTOP);
   }
   if (g_fatalHandler != nullptr) g_fatalHandler();
+  // The member being written is not complete: no temporary of it stays.
+  AbandonOutputTemporaries();
   exit(1);
 }
 

@@ -14,6 +14,12 @@ char* ToNarrow(const WCHAR* wide);
 // that format into it (see FormatMessageText).
 void ShowMessage(const char* text);
 
+// Called before each notice is shown (null: nothing). The member output
+// sets it to give first the notices about earlier members whose files are
+// still being written on worker threads, so that notices come in the order
+// of the members whatever the threads' timing.
+void SetBeforeNoticeHook(void (*hook)());
+
 // "Dorvane: <prefix><text>" in a box captioned "Error!" with the stop icon,
 // then the program ends with exit status 1.
 [[noreturn]] void FatalError(const char* prefix, const char* text);

@@ -1,7 +1,7 @@
 #include "core/output_pool.h"
 
-#include <fcntl.h>
-#include <unistd.h>
+#include <signal.h>
+#include <sys/resource.h>
 
 #include <cerrno>
 
@@ -12,15 +12,31 @@ constexpr size_t kSpareJobs = 8;
 
 }  // namespace
 
-OutputPool::OutputPool() {
+size_t OutputPool::FolderBudget() {
+  struct rlimit limit{};
+  if (getrlimit(RLIMIT_NOFILE, &limit) != 0 || limit.rlim_cur == RLIM_INFINITY) return 64;
+  const rlim_t spare = limit.rlim_cur > 64 ? (limit.rlim_cur - 64) / 4 : 0;
+  return spare < 4 ? 4 : spare > 64 ? 64 : static_cast<size_t>(spare);
+}
+
+OutputPool::OutputPool() : folderBudget_(FolderBudget()) {
   unsigned count = std::thread::hardware_concurrency();
   if (count == 0) count = 1;
   if (count > kMaxWorkers) count = kMaxWorkers;
+  // The workers leave the interrupting signals to the main thread, whose
+  // handler removes what is being written (see core/interrupt.h).
+  sigset_t block, previous;
+  sigemptyset(&block);
+  sigaddset(&block, SIGINT);
+  sigaddset(&block, SIGTERM);
+  sigaddset(&block, SIGHUP);
+  pthread_sigmask(SIG_BLOCK, &block, &previous);
   for (unsigned i = 0; i < count; ++i) {
     workers_.push_back(std::make_unique<Worker>());
     Worker* worker = workers_.back().get();
     worker->thread = std::thread([this, worker] { Run(worker); });
   }
+  pthread_sigmask(SIG_SETMASK, &previous, nullptr);
 }
 
 OutputPool::~OutputPool() {
@@ -31,6 +47,7 @@ OutputPool::~OutputPool() {
   }
   wake_.notify_all();
   for (auto& worker : workers_) worker->thread.join();
+  for (auto& job : order_) job->file.folder.reset();
 }
 
 bool OutputPool::AllDone() const {
@@ -58,22 +75,25 @@ std::unique_ptr<OutputJob> OutputPool::NewJob() {
 
 void OutputPool::Recycle(std::unique_ptr<OutputJob> job) {
   // A job never run still holds its folder; nothing was created.
-  if (job->file.fd >= 0) close(job->file.fd);
-  if (job->file.folderFd >= 0) close(job->file.folderFd);
-  job->file.fd = -1;
-  job->file.folderFd = -1;
+  RemoveOutputFile(&job->file);
   if (spare_.size() < kSpareJobs && job->data.capacity() <= kJobBytes) spare_.push_back(std::move(job));
 }
 
-void OutputPool::Submit(std::unique_ptr<OutputJob> job, uint64_t folderId) {
+bool OutputPool::HasRoom(const OutputJob& job) {
+  std::lock_guard<std::mutex> lock(mutex_);
+  if (order_.empty()) return true;
+  return inFlightBytes_ + job.data.size() <= kInFlightBytes && order_.size() < kInFlightJobs &&
+         (folders_.size() < folderBudget_ || folders_.count(job.file.folder.get()) != 0);
+}
+
+void OutputPool::Submit(std::unique_ptr<OutputJob> job) {
   OutputJob* raw = job.get();
+  raw->folderKey = raw->file.folder.get();
+  const uint64_t folderId = raw->file.folder->inode;
   {
-    std::unique_lock<std::mutex> lock(mutex_);
-    finished_.wait(lock, [this, raw] {
-      return inFlightBytes_ == 0 ||
-             (inFlightBytes_ + raw->data.size() <= kInFlightBytes && order_.size() < kInFlightJobs);
-    });
+    std::lock_guard<std::mutex> lock(mutex_);
     inFlightBytes_ += raw->data.size();
+    ++folders_[raw->folderKey];
     order_.push_back(std::move(job));
     workers_[folderId % workers_.size()]->queue.push_back(raw);
   }
@@ -90,6 +110,9 @@ std::unique_ptr<OutputJob> OutputPool::Reap(bool wait) {
   }
   std::unique_ptr<OutputJob> job = std::move(order_.front());
   order_.pop_front();
+  inFlightBytes_ -= job->data.size();
+  auto folder = folders_.find(job->folderKey);
+  if (folder != folders_.end() && --folder->second == 0) folders_.erase(folder);
   return job;
 }
 
@@ -109,6 +132,7 @@ void OutputPool::Run(Worker* worker) {
     lock.unlock();
     if (skip) {
       job->result = OutputJob::Result::kSkipped;
+      RemoveOutputFile(&job->file);
     } else {
       Execute(job);
     }
@@ -118,20 +142,20 @@ void OutputPool::Run(Worker* worker) {
       skipping_ = true;
     }
     job->done = true;
-    inFlightBytes_ -= job->data.size();  // the worker only reads the bytes
     finished_.notify_all();
   }
 }
 
-// Creates, writes, stamps and closes one file; a file that could not be
-// written completely is removed.
+// Creates, writes and stamps one file and puts it under its name; a file
+// that could not be written completely never gets the name. The job's
+// folder is let go of either way.
 void OutputPool::Execute(OutputJob* job) {
   OutputFileHandle& file = job->file;
   const OutputOpenResult opened = CreateOutputLeaf(&file, job->keepExisting, &job->error);
   if (opened != OutputOpenResult::kOpened) {
     job->result = opened == OutputOpenResult::kExists ? OutputJob::Result::kExists
                                                       : OutputJob::Result::kCreateFailed;
-    CloseOutputFile(&file, &job->error);
+    RemoveOutputFile(&file);
     return;
   }
   if (!job->data.empty() && !WriteOutputFile(&file, job->data.data(), job->data.size(), &job->error)) {
@@ -140,11 +164,9 @@ void OutputPool::Execute(OutputJob* job) {
     return;
   }
   if (job->stampTime || job->readOnly) StampOutputFile(&file, job->stampTime ? &job->time : nullptr, job->readOnly);
-  const int folderFd = file.folderFd;
-  file.folderFd = -1;  // kept for a removal after a failed close
-  if (!CloseOutputFile(&file, &job->error)) {
-    job->result = OutputJob::Result::kWriteFailed;
-    unlinkat(folderFd, file.leaf, 0);
+  switch (CommitOutputFile(&file, job->keepExisting, &job->error)) {
+    case OutputCommitResult::kPlaced: break;
+    case OutputCommitResult::kExists: job->result = OutputJob::Result::kExists; break;
+    case OutputCommitResult::kFailed: job->result = OutputJob::Result::kCreateFailed; break;
   }
-  close(folderFd);
 }

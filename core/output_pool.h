@@ -1,14 +1,17 @@
 // Member files written on worker threads. Creating a file costs the kernel
 // far more than decoding a small member's bytes (ext4 searches its inode
 // bitmap for every new file), so while the handler decodes the next members,
-// small members already decoded are created, written, stamped and closed on
-// other cores. The caller has made and opened the member's folder; a job
-// carries that folder, the file's name, its bytes and its stamp.
+// small members already decoded are created, written, stamped, put under
+// their names and closed on other cores. The caller has made and opened the
+// member's folder; a job carries that folder, the file's name, its bytes and
+// its stamp.
 //
 // Jobs of one folder run in order on one worker, so a name that appears
 // twice ends as the later member. Results are handed back in the order the
-// jobs were submitted. Memory is bounded: Submit waits while the bytes of
-// the jobs in flight would pass kInFlightBytes.
+// jobs were submitted. What the jobs not yet handed back hold is bounded:
+// their bytes (kInFlightBytes), their number (kInFlightJobs) and the folders
+// they keep open (FolderBudget, from the descriptor limit). The caller
+// makes room before each Submit by taking results back (HasRoom, Reap).
 #pragma once
 
 #include <condition_variable>
@@ -18,6 +21,7 @@
 #include <memory>
 #include <mutex>
 #include <thread>
+#include <unordered_map>
 #include <vector>
 
 #include "core/output.h"
@@ -26,13 +30,14 @@
 
 struct OutputJob {
   // Set by the caller.
-  OutputFileHandle file;            // folderFd and leaf set; the worker opens fd
+  OutputFileHandle file;            // folder and leaf set; the worker creates the file
   std::vector<uint8_t> data;
   bool keepExisting = false;
   bool stampTime = false;
   FILETIME time{};
   bool readOnly = false;
   char name[kPathBufferSize];       // the member's name, for the notice
+  uint64_t pathKey = 0;             // the caller's own (see MemberOutput)
 
   // Set by the worker.
   enum class Result { kWritten, kExists, kCreateFailed, kWriteFailed, kSkipped };
@@ -40,6 +45,7 @@ struct OutputJob {
   int error = 0;
 
   // The pool's own.
+  const OutputFolder* folderKey = nullptr;  // the folder it counts against
   bool done = false;
 };
 
@@ -56,13 +62,20 @@ class OutputPool {
   OutputPool(const OutputPool&) = delete;
   OutputPool& operator=(const OutputPool&) = delete;
 
+  // Folders the jobs in flight may hold open: a quarter of what the
+  // descriptor limit leaves after 64, at least 4 and at most 64.
+  static size_t FolderBudget();
+
   // An empty job, its buffer reused from a finished one.
   std::unique_ptr<OutputJob> NewJob();
-  // Hands a job over; `folderId` picks the worker (see OpenOutputFolder).
-  void Submit(std::unique_ptr<OutputJob> job, uint64_t folderId);
-  // The oldest finished job, in submission order, or null: none is
-  // finished yet (wait = false) or none is left (wait = true). Give it
-  // back through Recycle.
+  // True when the job fits within the bounds now (always when nothing is in
+  // flight); otherwise reap the oldest job (waiting) and ask again.
+  bool HasRoom(const OutputJob& job);
+  // Hands a job over; its folder picks the worker.
+  void Submit(std::unique_ptr<OutputJob> job);
+  // The oldest job not yet reaped, once finished, or null: it is not
+  // finished yet (wait = false) or none is left (wait = true). Give it back
+  // through Recycle.
   std::unique_ptr<OutputJob> Reap(bool wait);
   void Recycle(std::unique_ptr<OutputJob> job);
   // After the output failed for good (no space left): jobs not yet started
@@ -84,7 +97,9 @@ class OutputPool {
   std::vector<std::unique_ptr<Worker>> workers_;
   std::deque<std::unique_ptr<OutputJob>> order_;  // submitted, not yet reaped
   std::vector<std::unique_ptr<OutputJob>> spare_;
-  size_t inFlightBytes_ = 0;
+  size_t inFlightBytes_ = 0;  // of the jobs in order_
+  std::unordered_map<const OutputFolder*, size_t> folders_;  // jobs in order_ per folder
+  size_t folderBudget_;
   bool stopping_ = false;
   bool skipping_ = false;
 };

@@ -34,7 +34,8 @@ void ToUtf8(const char* narrow, char* out, size_t size) {
 std::mutex g_lineLock;
 bool g_lineSuspended = false;
 bool g_quiet = false;
-bool g_lineDrawn = false;  // the status line stands on the terminal now
+// The status line stands on the terminal now; read by the interrupt handler.
+std::atomic<bool> g_lineDrawn{false};
 
 // Text cut to at most `cells` terminal cells, at a whole UTF-8 character.
 void FitCells(char* text, int cells) {
@@ -145,6 +146,13 @@ void SuspendStatusLine(bool suspended) {
 }
 
 void SetProgressQuiet(bool quiet) { g_quiet = quiet; }
+
+void ClearStatusLineForSignal() {
+  static const char kClear[] = "\r\033[K";
+  if (!g_lineDrawn.load()) return;
+  ssize_t ignored = write(STDERR_FILENO, kClear, sizeof kClear - 1);
+  (void)ignored;
+}
 
 StatusLineGap::StatusLineGap() {
   g_lineLock.lock();

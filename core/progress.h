@@ -86,6 +86,10 @@ class StatusLineGap {
 // thread. The prompt clears the line itself before it asks.
 void SuspendStatusLine(bool suspended);
 
+// Clears the status line when it stands on the terminal; async-signal-safe,
+// for the interrupt handler.
+void ClearStatusLineForSignal();
+
 // The member being written, for the progress display; any thread may ask.
 void SetProgressMember(const char* name);
 void CurrentProgressMember(char* out, size_t size);

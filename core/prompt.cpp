@@ -6,6 +6,7 @@
 #include <cstdio>
 #include <cstring>
 
+#include "core/interrupt.h"
 #include "core/messages.h"
 #include "core/progress.h"
 #include "platform/windows.h"
@@ -39,10 +40,15 @@ void TerminalReader(char* utf8, unsigned size) {
       termios quiet = saved;
       quiet.c_lflag &= static_cast<tcflag_t>(~ECHO);
       quiet.c_lflag |= ECHONL;
+      // Ctrl-C while the echo is off gives the echo back (core/interrupt.h).
+      SetTerminalModesToRestore(STDIN_FILENO, &saved);
       tcsetattr(STDIN_FILENO, TCSAFLUSH, &quiet);
     }
     ReadLine(utf8, size);
-    if (haveTerm) tcsetattr(STDIN_FILENO, TCSAFLUSH, &saved);
+    if (haveTerm) {
+      tcsetattr(STDIN_FILENO, TCSAFLUSH, &saved);
+      SetTerminalModesToRestore(-1, nullptr);
+    }
     SuspendStatusLine(false);
   } else {
     ReadLine(utf8, size);

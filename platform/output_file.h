@@ -2,59 +2,94 @@
 // symbolic links: whatever an earlier run or another program left there, a
 // member's bytes, times and attributes land below the folder and nowhere
 // else. The output folder itself may be a link.
+//
+// A member's file is written where no name points at it and put under its
+// name only when it is complete (CommitOutputFile): an anonymous file
+// (O_TMPFILE) linked into place where the file system allows it, otherwise
+// a hidden temporary name of ours in the same folder renamed into place. An
+// existing name is never opened for writing: replacing a file replaces the
+// name, and a file that is given up (RemoveOutputFile) leaves nothing under
+// the member's name and never touches what stood there before.
 #pragma once
 
 #include <cstddef>
 #include <cstdint>
+#include <memory>
 #include <string>
+#include <unordered_set>
 
 #include "platform/windows.h"
 
-// One output file being written. Plain data; `fd` is -1 when closed.
+// A folder below the output folder, open without following links; shared by
+// the files being written into it and closed when the last lets go.
+struct OutputFolder {
+  explicit OutputFolder(int openFd);  // takes the descriptor
+  ~OutputFolder();
+  OutputFolder(const OutputFolder&) = delete;
+  OutputFolder& operator=(const OutputFolder&) = delete;
+  int fd = -1;
+  uint64_t device = 0;  // of the file system that holds it
+  uint64_t inode = 0;   // tells folders apart
+};
+using OutputFolderRef = std::shared_ptr<OutputFolder>;
+
+// One output file. `fd` is -1 while none is open.
 struct OutputFileHandle {
   int fd = -1;
-  int folderFd = -1;   // the folder that holds the file
-  char leaf[1024];     // the file's own name in host form, for removal
+  OutputFolderRef folder;  // the folder that holds the file
+  char leaf[1024];         // the file's own name there, in host form
+  char temp[32];           // its hidden temporary name while it has one, else ""
+  int guard = -1;          // its entry in the table the interrupt handler empties
 };
 
 // The folder the last file went into, kept open for the next member: members
 // of the same folder skip the walk from the output folder. Kept for one
 // archive only (while nothing but the program's own writes change the tree,
-// and it never makes links).
+// and it never makes links). It also remembers which folders were already
+// searched for temporaries a killed run left behind.
 struct OutputFolderCache {
   std::string key;  // the host output folder and the member's folder part
-  int fd = -1;
-  uint64_t id = 0;  // the folder's inode number
-  OutputFolderCache() = default;
-  OutputFolderCache(const OutputFolderCache&) = delete;
-  OutputFolderCache& operator=(const OutputFolderCache&) = delete;
-  ~OutputFolderCache();
+  OutputFolderRef folder;
+  std::unordered_set<std::string> searched;  // host paths of folders searched or made by us
 };
 
 enum class OutputOpenResult {
-  kOpened,      // the file is created (an existing file or link in its place was replaced)
+  kOpened,      // the folder is open, or the file is created (not yet under its name)
   kExists,      // keepExisting was set and something already stands there
   kLinkInPath,  // one of the member's folders is a symbolic link: not followed
   kFailed,      // the host refused; the error number says why
 };
 
-// Creates every folder of `relative` ("\"-separated, below `folder`) and,
-// unless `relative` ends in a separator, the file itself (replacing an
-// existing file or link, never writing through a link). Folders that exist
-// are used; a link in their place is refused. *error gets the host error
-// number on kFailed (and the error of a folder that could not be made).
-OutputOpenResult OpenOutputFile(LPCWSTR folder, LPCWSTR relative, bool keepExisting,
-                                OutputFolderCache* cache, OutputFileHandle* file, int* error);
-
-// The two halves of OpenOutputFile. OpenOutputFolder makes and opens the
-// folders: on kOpened, file->folderFd holds the file's folder and
-// file->leaf its name (both unset for a folder member, whose folders are
-// all made), and *folderId tells folders apart (the same folder, the same
-// id). CreateOutputLeaf then creates the file in it; on anything but
-// kOpened the folder stays open for the caller to close (CloseOutputFile).
+// Makes and opens the folders of `relative` ("\"-separated, below
+// `folder`): on kOpened, file->folder holds the file's folder and file->leaf
+// its name (both unset for a folder member, whose folders are all made).
+// Folders that exist are used; a link in their place is refused. Each folder
+// that existed before is searched once per cache for temporaries of ours
+// that a killed run left (see RemoveLeftoverTemporaries). *error gets the
+// host error number on kFailed.
 OutputOpenResult OpenOutputFolder(LPCWSTR folder, LPCWSTR relative, OutputFolderCache* cache,
-                                  OutputFileHandle* file, uint64_t* folderId, int* error);
+                                  OutputFileHandle* file, int* error);
+
+// Creates the file in file->folder where nothing names it yet (anonymous, or
+// under a hidden temporary name); on kOpened file->fd is open for writing.
+// With keepExisting, kExists when something already stands under the leaf.
 OutputOpenResult CreateOutputLeaf(OutputFileHandle* file, bool keepExisting, int* error);
+
+enum class OutputCommitResult {
+  kPlaced,  // the file stands under its name, replacing what stood there
+  kExists,  // keepExisting was set and something stands there: the file is dropped
+  kFailed,  // e.g. a folder stands there: the file is dropped; *error says why
+};
+
+// Puts the complete file under its name (replacing a file or link that
+// stands there, never writing into it; with keepExisting replacing
+// nothing), then closes it and lets go of its folder. A close that reports
+// a failure takes the name away again (kFailed).
+OutputCommitResult CommitOutputFile(OutputFileHandle* file, bool keepExisting, int* error);
+
+// Gives the file up: closes it, removes its temporary name, lets go of its
+// folder. Nothing under the leaf is touched.
+void RemoveOutputFile(OutputFileHandle* file);
 
 // True when something (a file, folder or link) already stands where the
 // file of a folder/leaf pair from OpenOutputFolder goes.
@@ -68,11 +103,30 @@ bool WriteOutputFile(OutputFileHandle* file, const void* data, size_t size, int*
 // write bits, both through the open file.
 void StampOutputFile(OutputFileHandle* file, const FILETIME* lastWrite, bool readOnly);
 
-// Closes the file. False with *error set when the close reports a failure.
-bool CloseOutputFile(OutputFileHandle* file, int* error);
-
-// Closes (when open) and removes the file: a partial file is not left behind.
-void RemoveOutputFile(OutputFileHandle* file);
-
 // The host's text for an error number.
 const char* OutputErrorText(int error);
+
+// Removes from the open folder every regular file whose name has the form
+// of our temporaries (".dorvane-part-" and 16 hexadecimal digits) and that
+// no running program holds (each live one is locked with flock). Returns
+// how many were removed.
+int RemoveLeftoverTemporaries(int folderFd);
+
+// For the interrupt handler, async-signal-safe: removes every temporary
+// name of ours that is being written now, and makes any created from now on
+// remove itself at once. Anonymous files need nothing: they go with the
+// process.
+void AbandonOutputTemporaries();
+
+// True when the file system of `folderFd` makes anonymous files.
+bool AnonymousOutputFilesWork(int folderFd);
+
+// For tests of each road on any file system: anonymous files where the file
+// system has them (the program's way), temporary names only, or anonymous
+// files that cannot be linked (as without /proc and the capability), which
+// are then copied to a temporary name.
+enum class OutputRoad { kAnonymous, kTemporaryName, kAnonymousWithoutLink };
+void ChooseOutputRoad(OutputRoad road);
+
+// Descriptors the output holds now through OutputFolder objects.
+int OpenOutputFolderCount();

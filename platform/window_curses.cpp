@@ -4,7 +4,8 @@
 // The terminal is always given back: at a normal end (StopTerminal or exit),
 // and on SIGINT, SIGTERM, SIGHUP, SIGQUIT and the fatal signals, where a
 // handler restores the saved terminal modes and leaves the alternate screen
-// with async-signal-safe calls only, then lets the signal take its course.
+// with async-signal-safe calls only, then calls the handler the program had
+// for the signal, if any, or lets the signal take its course.
 //
 // Keys come from standard input when it is the terminal. When it is not (the
 // program was given a pipe, `echo x | dorvane`) but the screen is a terminal,
@@ -63,6 +64,16 @@ void EmergencyRestore(int sig) {
     }
     if (g_haveSavedModes) tcsetattr(g_inputFd, TCSANOW, &g_savedModes);
     g_open = false;
+  }
+  // Then the handler that was there before, when the program has one for
+  // this signal (its interrupt handler, which ends the program), else the
+  // signal's own course.
+  for (size_t i = 0; i < sizeof kSignals / sizeof kSignals[0]; ++i) {
+    if (kSignals[i] != sig) continue;
+    const struct sigaction& previous = g_previous[i];
+    if ((previous.sa_flags & SA_SIGINFO) == 0 && previous.sa_handler != SIG_DFL && previous.sa_handler != SIG_IGN) {
+      previous.sa_handler(sig);
+    }
   }
   signal(sig, SIG_DFL);
   raise(sig);

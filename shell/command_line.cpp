@@ -7,6 +7,7 @@
 
 #include "core/charset.h"
 #include "core/handler.h"
+#include "core/interrupt.h"
 #include "core/settings.h"
 #include "shell/handler_list.h"
 #include "shell/main_dialog.h"
@@ -81,6 +82,7 @@ bool ProcessPlainPath(const WCHAR* path) {
 }
 
 bool StartProgram() {
+  InstallInterruptHandlers();
   BuildLeadByteTable();
   g_ReadAheadBuffer = static_cast<uint8_t*>(LocalAlloc(LMEM_FIXED, kReadAheadSize));
   if (g_ReadAheadBuffer == nullptr) return false;

@@ -51,7 +51,9 @@ const char kHelpText[] =
     "\n"
     "Problems are summed up at the end (NOT_A_FILE, UNSUPPORTED, FAILED).\n"
     "Exit status: 0 when there was nothing to sum up, 2 when the summary was\n"
-    "shown, 1 for a bad command line or a fatal error.\n";
+    "shown, 1 for a bad command line or a fatal error; 130, 143 or 129 when\n"
+    "interrupted by SIGINT, SIGTERM or SIGHUP (the member being written is\n"
+    "removed).\n";
 
 namespace {
 

@@ -128,7 +128,10 @@ TEST(OutputFailures, LinksInTheOutputFolderAreNotFollowed) {
   }
 }
 
-TEST(OutputFailures, AFlippedDataByteIsAChecksumError) {
+// A member's file appears under its name only when it is whole: a flipped
+// byte that only the checksum finds keeps the file (its data may still be
+// of use), one that the decoder finds as damage leaves nothing.
+TEST(OutputFailures, AFlippedDataByteKeepsTheFileOnlyForAChecksumError) {
   for (const Format& f : kFormats) {
     if (f.flipped == nullptr) continue;
     std::string archive = ReadFile(Fixture(f.fixture));
@@ -138,8 +141,49 @@ TEST(OutputFailures, AFlippedDataByteIsAChecksumError) {
     const auto r = run(f, archive);
     EXPECT_EQ(r.exitCode, 2) << f.fixture << r.err;
     EXPECT_NE(r.err.find(std::string(f.flipped) + ": " + f.flipNotice), std::string::npos) << r.err;
-    // Kept: its data may still be useful.
-    EXPECT_TRUE(testutil::FileExists(run.out() + "/" + f.flipped)) << f.fixture;
+    const bool kept = std::string(f.flipNotice) == "checksum error";
+    EXPECT_EQ(testutil::FileExists(run.out() + "/" + f.flipped), kept) << f.fixture;
+  }
+}
+
+// An archive cut inside a member: that member is named and leaves nothing
+// under its name; the members before it stay whole. (A compress stream or
+// a Base64 section cut short cannot be told from a shorter one.)
+TEST(OutputFailures, AnArchiveCutInsideAMemberLeavesNothingUnderItsName) {
+  const struct {
+    const char* fixture;
+    int percent;         // of the archive kept
+    const char* member;  // the member cut short
+    const char* notice;
+  } rows[] = {
+      {"lzh/level2_lh7.lzh", 70, "long.txt", "the archive ends inside this member"},
+      {"arj/methods.arj", 70, "m3.txt", "the archive ends inside this member"},
+      {"cab/mszip.cab", 70, "big/text.txt", "the archive ends inside this member"},
+      {"zip/stored.zip", 90, "random.bin", "the archive ends inside this member"},
+      {"zip/zip64-pipe-stored.zip", 70, "docs/fox.txt", "the archive ends inside this member"},
+      {"tar/gnu.tar", 90, "tree/sizes/b512", "the archive ends inside this member"},
+      {"tar/ustar.tgz", 70, "tree/sizes/b3000", "damaged data"},
+      {"core/noname.gz", 70, "noname", "the archive ends inside this member"},
+      {"core/nine.txt.bz2", 70, "nine.txt", "the archive ends inside this member"},
+      {"lines/plain.uu", 70, "data.bin", "the archive ends inside this member"},
+      {"lines/sections.ntx", 70, "data.bin", "the archive ends inside this member"},
+  };
+  for (const auto& row : rows) {
+    SCOPED_TRACE(row.fixture);
+    const std::string whole = ReadFile(Fixture(row.fixture));
+    Format f{};
+    f.fixture = row.fixture;
+    Extraction complete;
+    ASSERT_EQ(complete(f, whole).exitCode, 0);
+    Extraction run;
+    const auto r = run(f, whole.substr(0, whole.size() * row.percent / 100));
+    EXPECT_EQ(r.exitCode, 2) << r.err;
+    EXPECT_NE(r.err.find(std::string(row.member) + ": " + row.notice), std::string::npos) << r.err;
+    EXPECT_FALSE(testutil::FileExists(run.out() + "/" + row.member));
+    // Whatever is there is whole: the same as from the whole archive.
+    for (const std::string& name : testutil::ListFiles(run.out())) {
+      EXPECT_EQ(ReadFile(run.out() + "/" + name), ReadFile(complete.out() + "/" + name)) << name;
+    }
   }
 }
 

@@ -88,6 +88,24 @@ class TmuxTest : public ::testing::Test {
     WaitFor("enc.zip ");
     Keys("Tab Tab Tab Tab Enter");
   }
+  // The modes of the pane's terminal, as `stty -a` shows them.
+  std::string TerminalModes() {
+    const std::string tty = tmp_ / "tty.txt", modes = tmp_ / "modes.txt";
+    Tmux("display -p '#{pane_tty}' > '" + tty + "'");
+    std::string name = ReadFile(tty);
+    if (!name.empty()) name.pop_back();
+    testutil::System("stty -F '" + name + "' -a > '" + modes + "' 2>/dev/null");
+    return ReadFile(modes);
+  }
+  // Waits until the terminal's echo is off (a prompt reads); false when it
+  // never is.
+  bool WaitForEchoOff() {
+    for (int i = 0; i < 100; ++i) {
+      if (TerminalModes().find(" -echo ") != std::string::npos) return true;
+      std::this_thread::sleep_for(std::chrono::milliseconds(50));
+    }
+    return false;
+  }
   // Waits until the file exists, and a moment more for it to be written;
   // its content.
   std::string WaitForFile(const std::string& path) {
@@ -245,17 +263,7 @@ TEST_F(TmuxTest, CommandLinePasswordFromPipeOrTerminal) {
   Start("", "", args);
   // The prompt reads once the terminal's echo is off (the progress status
   // line, drawn by its own thread, may stand over the prompt's text).
-  const std::string tty = tmp_ / "tty.txt", modes = tmp_ / "modes.txt";
-  Tmux("display -p '#{pane_tty}' > '" + tty + "'");
-  std::string name = ReadFile(tty);
-  if (!name.empty()) name.pop_back();
-  bool quiet = false;
-  for (int i = 0; i < 100 && !quiet; ++i) {
-    testutil::System("stty -F '" + name + "' -a > '" + modes + "' 2>/dev/null");
-    quiet = ReadFile(modes).find(" -echo ") != std::string::npos;
-    if (!quiet) std::this_thread::sleep_for(std::chrono::milliseconds(50));
-  }
-  ASSERT_TRUE(quiet) << ReadFile(modes);
+  ASSERT_TRUE(WaitForEchoOff()) << TerminalModes();
   Keys("-l secret");
   Keys("Enter");
   const std::string s = WaitFor("EXIT=0");
@@ -329,6 +337,20 @@ TEST_F(TmuxTest, TerminalIsRestoredAfterAProgramEndingError) {
   const std::string file = tmp_ / "alt.txt";
   Tmux("display -p '#{alternate_on}' > '" + file + "'");
   EXPECT_EQ(ReadFile(file), "0\n");
+}
+
+// Ctrl-C at the command line's password prompt gives the terminal its echo
+// back, says so and ends the program by SIGINT.
+TEST_F(TmuxTest, CtrlCAtThePasswordPromptGivesTheEchoBack) {
+  testutil::System("mkdir -p '" + tmp_ / "out" + "'");
+  Start("trap : INT\n", "", "'#P(" + tmp_ / "out" + ")#F(" + testutil::Fixture("zip/enc-stored.zip") + ")'");
+  ASSERT_TRUE(WaitForEchoOff()) << TerminalModes();
+  Keys("C-c");
+  const std::string s = WaitFor("EXIT=130");
+  EXPECT_NE(s.find("dorvane: interrupted"), std::string::npos) << s;
+  const std::string modes = TerminalModes();
+  EXPECT_EQ(modes.find(" -echo "), std::string::npos) << modes;
+  EXPECT_NE(modes.find(" echo "), std::string::npos) << modes;
 }
 
 TEST_F(TmuxTest, TerminalIsRestoredOnCtrlC) {

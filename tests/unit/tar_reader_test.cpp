@@ -185,14 +185,11 @@ TEST_F(TarWalk, NamesStayInsideTheFolder) {
 
 TEST_F(TarWalk, TruncatedArchiveKeepsWhatWasComplete) {
   const std::string tar = Archive({{"one", Bytes(700, 6)}, {"two", Bytes(2000, 7)}, {"three", "3"}});
-  // Cut inside the data of "two": "one" stays whole, "two" keeps the bytes
-  // that arrived, unstamped, and the walk ends.
+  // Cut inside the data of "two": "one" stays whole, "two" leaves nothing
+  // under its name, and the walk ends.
   ASSERT_TRUE(Extract(tar.substr(0, 4 * 512 + 1000)));
   EXPECT_EQ(ReadFile(Out("one")), Bytes(700, 6));
-  EXPECT_EQ(ReadFile(Out("two")), Bytes(2000, 7).substr(0, 1000));
-  struct stat st;
-  ASSERT_EQ(stat(Out("two").c_str(), &st), 0);
-  EXPECT_NE(st.st_mtime, 1000000000);
+  EXPECT_FALSE(FileExists(Out("two")));
   EXPECT_FALSE(FileExists(Out("three")));
   // Cut inside a header: nothing after it.
   testutil::TempDir other;
