@@ -2,8 +2,6 @@
 // screen. Skipped when tmux is not installed.
 #include <gtest/gtest.h>
 
-#include <unistd.h>
-
 #include <chrono>
 #include <regex>
 #include <string>
@@ -21,17 +19,19 @@ class TmuxTest : public ::testing::Test {
  protected:
   void SetUp() override {
     if (!testutil::HaveTool("tmux")) GTEST_SKIP() << "tmux is not installed";
-    socket_ = "dorvane-ui-" + std::to_string(getpid());
+    socket_ = tmp_ / "tmux-0";
   }
   void TearDown() override {
     if (!socket_.empty()) Tmux("kill-server 2>/dev/null");
   }
-  int Tmux(const std::string& args) { return testutil::System("tmux -L " + socket_ + " " + args); }
+  // The server's socket lives in the test's own folder, so nothing is left
+  // behind in tmux's shared socket folder whatever becomes of the server.
+  int Tmux(const std::string& args) { return testutil::System("tmux -S '" + socket_ + "' " + args); }
   // Ends the server and moves to a socket of its own for the next session: a
   // new session on the old socket can meet the old server still exiting.
   void NewServer() {
     Tmux("kill-server 2>/dev/null");
-    socket_ = "dorvane-ui-" + std::to_string(getpid()) + "-" + std::to_string(++servers_);
+    socket_ = tmp_ / ("tmux-" + std::to_string(++servers_));
   }
   // Runs the program in a new session; `setup` runs before it, `pipe` (a
   // shell command) feeds its standard input, `args` are its arguments.
