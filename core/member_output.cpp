@@ -387,6 +387,13 @@ void MemberOutput::ReportChecksumError(uint32_t stored, uint32_t computed) {
   g_ArchiveOutcome.failed = true;
 }
 
+void MemberOutput::ReportSizeError(uint64_t stored, uint64_t decoded) {
+  if (!open_ || failed_) return;
+  MemberNotice(name_, "size differs: stored %" PRIu64 ", got %" PRIu64, stored, decoded);
+  failed_ = true;  // the file stays, as with a checksum error
+  g_ArchiveOutcome.failed = true;
+}
+
 void MemberOutput::Fail(const char* reason) {
   if (!open_) return;
   if (stream_ != nullptr) fclose(stream_);

@@ -350,6 +350,10 @@ ZipHandler::Next ZipHandler::ExtractMember(const ZipLocalHeader& header, MemberO
     }
   }
   if (end == MemberEnd::kTruncated && !data.ReadShort()) end = MemberEnd::kDamaged;
+  // A stream that ends on its own (deflate, stored data) can give another
+  // size than the headers say while its CRC-32 holds.
+  if (end == MemberEnd::kComplete && info.size != kUnknownSize && out.Written() != info.size)
+    out.ReportSizeError(info.size, out.Written());
   if (described && end == MemberEnd::kComplete && fseeko(archive_, static_cast<off_t>(dataEnd), SEEK_SET) == 0)
     (void)ReadDataDescriptor(header, static_cast<uint64_t>(dataEnd - dataStart), out, &dataEnd);
   out.End(end);

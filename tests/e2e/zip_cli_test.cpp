@@ -246,20 +246,26 @@ TEST_F(ZipCli, ProbeNeedsANamedLocalHeader) {
 
 TEST_F(ZipCli, DamagedDataIsKeptWithANoticeNamingTheMember) {
   const Bytes text = zipenc::SampleData(20000, 3);
-  ZipMember stored, deflated, truncated;
+  ZipMember stored, deflated, sized, truncated;
   stored.name = "stored.txt", stored.plain = stored.data = text;
   stored.data[100] ^= 0xFF;
   deflated.name = "deflated.txt", deflated.method = 8, deflated.plain = text, deflated.data = Deflate(text);
   deflated.data[deflated.data.size() / 2] ^= 0x55;  // an error in the middle of the stream
+  // The right CRC-32, but a size one byte more than the stream gives.
+  sized.name = "sized.txt", sized.method = 8, sized.plain = text, sized.plain.push_back('x');
+  sized.crc = static_cast<uint32_t>(crc32(0, text.data(), static_cast<uInt>(text.size())));
+  sized.data = Deflate(text);
   truncated.name = "cut.txt", truncated.method = 8, truncated.plain = text, truncated.data = Deflate(text);
-  Bytes archive = zipenc::LocalHeaders({stored, deflated, truncated});
+  Bytes archive = zipenc::LocalHeaders({stored, deflated, sized, truncated});
   archive.resize(archive.size() - truncated.data.size() / 2);
   const auto r = Extract(Write("bad.zip", archive));
   EXPECT_EQ(r.exitCode, 2);
-  for (const char* name : {"stored.txt: checksum error", "deflated.txt: ", "cut.txt: the archive ends"}) {
+  for (const char* name : {"stored.txt: checksum error", "deflated.txt: ", "sized.txt: size differs: stored 20001, got 20000",
+                           "cut.txt: the archive ends"}) {
     EXPECT_NE(r.err.find(name), std::string::npos) << r.err;
   }
-  for (const char* name : {"stored.txt", "deflated.txt", "cut.txt"}) EXPECT_TRUE(testutil::FileExists(out() + "/" + name));
+  for (const char* name : {"stored.txt", "deflated.txt", "sized.txt", "cut.txt"})
+    EXPECT_TRUE(testutil::FileExists(out() + "/" + name));
   EXPECT_EQ(ReadFile(out() + "/stored.txt").size(), text.size());
   EXPECT_LT(ReadFile(out() + "/cut.txt").size(), text.size());
 }

@@ -99,14 +99,19 @@ struct Case {
 class GzipReaderTest : public ::testing::TestWithParam<Case> {};
 
 // zlib is the reference for the bytes and the way the data ends, on both
-// backends and for reads of a mebibyte (the handler) and of 4 KiB.
+// backends, for reads of a mebibyte (the handler) and of 4 KiB, from
+// memory and from a file read 9 or 4,000 bytes at a time (members,
+// trailers and input the inflater hands back cross buffer fills).
 TEST_P(GzipReaderTest, ReadsWhatZlibDecodes) {
   const Bytes file = GetParam().file();
   const auto [expected, end] = Reference(file);
   for (InflateBackend backend : {InflateBackend::kIsal, InflateBackend::kZlib}) {
     if (!HasInflateBackend(backend)) continue;
-    for (int piece : {1 << 20, 4096}) {
-      GzipReader* reader = GzipOpenMemory(reinterpret_cast<const uint8_t*>(file.data()), file.size(), backend);
+    for (auto [piece, fill] : {std::pair<int, size_t>{1 << 20, 0}, {4096, 0}, {4096, 9}, {1 << 20, 4000}}) {
+      SCOPED_TRACE(fill);
+      GzipReader* reader =
+          fill == 0 ? GzipOpenMemory(reinterpret_cast<const uint8_t*>(file.data()), file.size(), backend)
+                    : GzipOpenStream(fmemopen(const_cast<char*>(file.data()), file.size(), "rb"), backend, fill);
       ASSERT_NE(reader, nullptr);
       Bytes got;
       Bytes buffer(static_cast<size_t>(piece), '\0');
