@@ -88,6 +88,7 @@ struct GzipReader {
   // back past the buffer's present fill: it is joined with the rest in
   // `spare`.
   void PutBack(const uint8_t* back, size_t n) {
+    if (n == 0) return;  // `back` may be null then
     if (file == nullptr) {
       next -= n;
       avail += n;
