@@ -13,7 +13,8 @@
 extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
   static const char* const kNames[] = {"a.tar", "a.tgz", "a.bz2", "a.Z",   "a.lzh", "a.zip",
                                        "a.arj", "a.gz",  "a.cab", "a.b64", "a.mim", "a.uu",
-                                       "a.ntx", "a.exe", "a",     "a.txt", "a.tbz", "a.taZ"};
+                                       "a.ntx", "a.exe", "a",     "a.txt", "a.tbz", "a.taZ", "a.xz",  "a.zst", "a.lz",  "a.lzma",
+                                       "a.lz4", "a.tlz"};
   fuzz::InitProgram();
   if (size == 0) return 0;
   const std::string name = kNames[data[0] % (sizeof kNames / sizeof kNames[0])];

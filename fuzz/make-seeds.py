@@ -119,7 +119,7 @@ def cab_seeds():
 # The whole-pipeline target's first byte picks one of these names (keep in
 # step with fuzz_process_archive.cpp).
 NAMES = ["a.tar", "a.tgz", "a.bz2", "a.Z", "a.lzh", "a.zip", "a.arj", "a.gz", "a.cab", "a.b64", "a.mim", "a.uu",
-         "a.ntx", "a.exe", "a", "a.txt", "a.tbz", "a.taZ"]
+         "a.ntx", "a.exe", "a", "a.txt", "a.tbz", "a.taZ", "a.xz", "a.zst", "a.lz", "a.lzma", "a.lz4", "a.tlz"]
 
 
 def process_archive_seeds():
@@ -131,6 +131,8 @@ def process_archive_seeds():
         ("a.uu", "lines/plain.uu"), ("a.ntx", "lines/sections.ntx"), ("a.tbz", "core/notes.tbz"),
         # Found by content: no extension, a misleading one.
         ("a", "lzh/level2_lh0.lzh"), ("a.exe", "names/sjis-dos.zip"), ("a.txt", "lines/mixed.UuE"),
+        ("a.xz", "library/tree.tar.xz"), ("a.zst", "library/tree.tar.zst"), ("a.lz", "library/tree.tar.lz"),
+        ("a.tlz", "library/tree.tlz"), ("a.lz4", "library/tree.tar.lz4"), ("a.lzma", "library/lines.lzma"),
     ]
     for name, source in rows:
         data = fixture(source)
@@ -139,9 +141,18 @@ def process_archive_seeds():
         put("fuzz_process_archive", source.replace("/", "-"), bytes([NAMES.index(name)]) + data)
 
 
+def library_seeds():
+    formats = ["xz", "lzma", "lzip", "zstd", "lz4"]
+    rows = [("xz", "blocks.xz"), ("xz", "streams.xz"), ("lzma", "lines.lzma"), ("lzip", "streams.lz"),
+            ("zstd", "frames.zst"), ("lz4", "tree.tar.lz4")]
+    for kind, source in rows:
+        put("fuzz_library", source, bytes([formats.index(kind), 3]) + fixture("library/" + source))
+
+
 if __name__ == "__main__":
     lzh_decode_seeds()
     mszip_seeds()
     lzx_seeds()
     cab_seeds()
     process_archive_seeds()
+    library_seeds()
