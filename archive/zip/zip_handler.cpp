@@ -6,6 +6,8 @@
 #include "archive/zip/expand.h"
 #include "archive/zip/explode.h"
 #include "archive/zip/unshrink.h"
+#include "archive/zip/zip_directory.h"
+#include "archive/zip/zip_segments.h"
 #include "core/byte_order.h"
 #include "core/charset.h"
 #include "core/checksum.h"
@@ -28,10 +30,6 @@ constexpr uint16_t kFlagDataDescriptor = 0x0008;
 constexpr uint16_t kFlagUtf8 = 0x0800;  // name (and comment) in UTF-8
 
 constexpr uint16_t kUnicodePathId = 0x7075;
-constexpr uint32_t kDirectorySignature = 0x02014B50;  // "PK\1\2"
-constexpr size_t kDirectoryEntrySize = 46;
-constexpr uint32_t kEndSignature = 0x06054B50;        // "PK\5\6"
-constexpr size_t kEndRecordSize = 22;
 
 // Inflate splits the read-ahead buffer: output in the first half, input in
 // the second.
@@ -104,13 +102,6 @@ bool FindUnicodePath(const uint8_t* extra, size_t length, uint32_t storedCrc, co
   return false;
 }
 
-// The method's short name for the listing.
-const char* MethodName(uint16_t method) {
-  static const char* const kNames[] = {"stored", "shrunk", "reduce1", "reduce2", "reduce3",
-                                       "reduce4", "implode", "", "deflate"};
-  return method < sizeof kNames / sizeof kNames[0] ? kNames[method] : "";
-}
-
 MemberEnd FromDecodeResult(ZipDecodeResult result) {
   switch (result) {
     case ZipDecodeResult::kComplete: return MemberEnd::kComplete;
@@ -133,6 +124,7 @@ bool ReadZipLocalHeader(FILE* stream, ZipLocalHeader& header, NameMarking unmark
   header.compressedSize = LoadLe32(h + 14);
   header.uncompressedSize = LoadLe32(h + 18);
   header.zip64 = false;
+  header.sizesFromDirectory = false;
   const size_t nameLength = LoadLe16(h + 22);
   const size_t extraLength = LoadLe16(h + 24);
 
@@ -148,7 +140,7 @@ bool ReadZipLocalHeader(FILE* stream, ZipLocalHeader& header, NameMarking unmark
     return false;
   uint32_t storedCrc = Crc32Update(0, stored, kept);
   if (!SkipBytes(stream, nameLength - kept, &storedCrc)) return false;
-  if (header.method > 8 || header.method == 7) return false;
+  if (!IsKnownMethod(header.method)) return false;
   uint8_t extra[0xFFFF];
   if (fread(extra, 1, extraLength, stream) != extraLength) return false;
   TakeZip64Sizes(extra, extraLength, header);
@@ -172,55 +164,6 @@ bool ReadZipLocalHeader(FILE* stream, ZipLocalHeader& header, NameMarking unmark
   return true;
 }
 
-void ZipHostMarkings::Load(FILE* stream) {
-  legacy_.clear();
-  const off_t start = ftello(stream);
-  if (start < 0 || fseeko(stream, 0, SEEK_END) != 0) return;
-  const off_t fileSize = ftello(stream);
-  if (fileSize < 0) {
-    (void)fseeko(stream, start, SEEK_SET);
-    return;
-  }
-  // The end record (22 bytes) sits behind the directory, followed only by
-  // a comment of at most 65,535 bytes.
-  std::vector<uint8_t> tail(static_cast<size_t>(std::min<off_t>(fileSize, kEndRecordSize + 0xFFFF)));
-  const off_t tailStart = fileSize - static_cast<off_t>(tail.size());
-  if (tail.size() >= kEndRecordSize && fseeko(stream, tailStart, SEEK_SET) == 0 &&
-      fread(tail.data(), 1, tail.size(), stream) == tail.size()) {
-    for (size_t i = tail.size() - kEndRecordSize + 1; i-- > 0;) {
-      if (LoadLe32(tail.data() + i) != kEndSignature) continue;
-      //  end record: 0 signature | 10 entries | 12 directory size | 16 directory offset
-      const uint8_t* end = tail.data() + i;
-      const uint64_t size = LoadLe32(end + 12), offset = LoadLe32(end + 16);
-      if (offset + size <= static_cast<uint64_t>(tailStart) + i) ReadDirectory(stream, offset, size);
-      break;
-    }
-  }
-  std::sort(legacy_.begin(), legacy_.end());
-  (void)fseeko(stream, start, SEEK_SET);
-}
-
-void ZipHostMarkings::ReadDirectory(FILE* stream, uint64_t offset, uint64_t size) {
-  if (fseeko(stream, static_cast<off_t>(offset), SEEK_SET) != 0) return;
-  // Directory entry: 0 signature | 4 version made by (5: host) | 28 name
-  // length | 30 extra length | 32 comment length | 42 local header offset
-  uint8_t entry[kDirectoryEntrySize];
-  for (uint64_t used = 0; used + sizeof entry <= size;) {
-    if (fread(entry, 1, sizeof entry, stream) != sizeof entry) return;
-    if (LoadLe32(entry) != kDirectorySignature) return;
-    const uint8_t host = entry[5];
-    if (host == 0 || host == 10) legacy_.push_back(LoadLe32(entry + 42));
-    const uint64_t variable = uint64_t{LoadLe16(entry + 28)} + LoadLe16(entry + 30) + LoadLe16(entry + 32);
-    if (!SkipBytes(stream, static_cast<size_t>(variable))) return;
-    used += sizeof entry + variable;
-  }
-}
-
-NameMarking ZipHostMarkings::At(uint64_t localHeaderOffset) const {
-  return std::binary_search(legacy_.begin(), legacy_.end(), localHeaderOffset) ? NameMarking::kLegacy
-                                                                              : NameMarking::kUnmarked;
-}
-
 }  // namespace zip
 
 // The handler's methods use the ZIP reader's names above.
@@ -234,15 +177,15 @@ bool ZipHandler::Probe(const char* path, int32_t fileSize) {
   const uint8_t* b = g_ReadAheadBuffer;
   size_t i = 0;
   for (; i + 30 < n; ++i) {
-    if (LoadLe32(b + i) == kLocalSignature && LoadLe16(b + i + 8) <= 12 && LoadLe16(b + i + 26) != 0) break;
+    if (LoadLe32(b + i) == kLocalSignature && IsKnownMethod(LoadLe16(b + i + 8)) && LoadLe16(b + i + 26) != 0) break;
   }
-  if (i + 30 >= n) return false;
-
-  // Only the first such place is tried.
   FILE* stream = OpenFileStream(path, "rb");
   if (stream == nullptr) return false;
+  // Only the first such place is tried. The last segment of a split set
+  // may hold no local header at all: its end record says it is one.
   ZipLocalHeader header;
-  const bool ok = fseek(stream, static_cast<long>(i + 4), SEEK_SET) == 0 && ReadZipLocalHeader(stream, header);
+  const bool ok = i + 30 < n ? fseek(stream, static_cast<long>(i + 4), SEEK_SET) == 0 && ReadZipLocalHeader(stream, header)
+                             : ZipDirectory::SegmentCount(stream) > 1;
   fclose(stream);
   return ok;
 }
@@ -251,8 +194,34 @@ bool ZipHandler::Extract(const char* path, const char* outputFolder) {
   rememberedPassword_[0] = '\0';
   archive_ = OpenFileStream(path, "rb");
   if (archive_ == nullptr) return false;
-  hosts_.Load(archive_);
   MemberOutput out(outputFolder);
+  // A split set is read as one stream of all its segments.
+  std::vector<uint64_t> starts;
+  const uint32_t segments = ZipDirectory::SegmentCount(archive_);
+  if (segments > 1) {
+    std::vector<std::string> missing;
+    FILE* joined = OpenZipSegments(path, segments, &starts, &missing);
+    if (joined != nullptr) {
+      fclose(archive_);
+      archive_ = joined;
+    }
+    for (const std::string& name : missing) {
+      MemberNotice(BaseNameOf(path), "the segment %s of this split archive is missing", name.c_str());
+      g_ArchiveOutcome.failed = true;
+    }
+  }
+  if (directory_.Load(archive_, starts)) {
+    WalkDirectory(out);
+  } else {
+    WalkLocalHeaders(out);
+  }
+  fclose(archive_);
+  archive_ = nullptr;
+  return true;
+}
+
+void ZipHandler::WalkLocalHeaders(MemberOutput& out) {
+  if (fseeko(archive_, 0, SEEK_SET) != 0) return;
   ZipLocalHeader header;
   while (FindNextMember(header)) {
     // The member's data end, taken before any password check.
@@ -260,9 +229,33 @@ bool ZipHandler::Extract(const char* path, const char* outputFolder) {
     if (ExtractMember(header, out, dataEnd) == Next::kEndArchive || out.ArchiveEnded()) break;
     if (fseeko(archive_, static_cast<off_t>(dataEnd), SEEK_SET) != 0) break;
   }
-  fclose(archive_);
-  archive_ = nullptr;
-  return true;
+}
+
+void ZipHandler::WalkDirectory(MemberOutput& out) {
+  for (const ZipDirectoryEntry& entry : directory_.entries()) {
+    ZipLocalHeader header;
+    uint8_t signature[4];
+    if (fseeko(archive_, static_cast<off_t>(entry.localOffset), SEEK_SET) != 0 ||
+        fread(signature, 1, sizeof signature, archive_) != sizeof signature || LoadLe32(signature) != kLocalSignature ||
+        !ReadZipLocalHeader(archive_, header, directory_.MarkingAt(entry.localOffset))) {
+      char name[kPathBufferSize];
+      const auto* stored = reinterpret_cast<const uint8_t*>(entry.storedName.data());
+      if (!DecodeStoredName(stored, entry.storedName.size(),
+                            (entry.flags & kFlagUtf8) ? NameMarking::kUtf8 : directory_.MarkingAt(entry.localOffset),
+                            name, sizeof name))
+        snprintf(name, sizeof name, "(a member at byte %llu)", static_cast<unsigned long long>(entry.localOffset));
+      RefuseMember(name, "its local header is damaged or missing; skipped");
+      continue;
+    }
+    // The directory's CRC-32 and sizes stand: a member written to a stream
+    // has zeros in its local header.
+    header.crc = entry.crc;
+    header.compressedSize = entry.compressedSize;
+    header.uncompressedSize = entry.uncompressedSize;
+    header.sizesFromDirectory = true;
+    long long dataEnd = static_cast<long long>(ftello(archive_)) + static_cast<long long>(header.compressedSize);
+    if (ExtractMember(header, out, dataEnd) == Next::kEndArchive || out.ArchiveEnded()) break;
+  }
 }
 
 bool ZipHandler::FindNextMember(ZipLocalHeader& header) {
@@ -273,7 +266,7 @@ bool ZipHandler::FindNextMember(ZipLocalHeader& header) {
     // A damaged header is skipped: the scan goes on after its signature.
     // No suffix of the signature begins another one, so the window restarts.
     const off_t after = ftello(archive_);
-    if (ReadZipLocalHeader(archive_, header, hosts_.At(static_cast<uint64_t>(after) - 4))) return true;
+    if (ReadZipLocalHeader(archive_, header, directory_.MarkingAt(static_cast<uint64_t>(after) - 4))) return true;
     if (fseeko(archive_, after, SEEK_SET) != 0) return false;
     window = 0;
   }
@@ -291,8 +284,8 @@ ZipHandler::Next ZipHandler::ExtractMember(const ZipLocalHeader& header, MemberO
   // end, so such a member is inflated to that end, and the scan resumes
   // right behind it.
   const bool described = (header.flags & kFlagDataDescriptor) != 0;
-  const bool toStreamEnd = header.method == 8 && described && header.compressedSize == 0;
-  const bool sizesDeferred = described && header.compressedSize == 0;
+  const bool sizesDeferred = described && header.compressedSize == 0 && !header.sizesFromDirectory;
+  const bool toStreamEnd = header.method == 8 && sizesDeferred;
 
   MemberInfo info;
   info.name = header.name;
@@ -310,6 +303,20 @@ ZipHandler::Next ZipHandler::ExtractMember(const ZipLocalHeader& header, MemberO
   // the scan resumes at the data's end, or behind the header when it is
   // not known.
   if (!out.Begin(info)) return Next::kMember;
+
+  // A method this reader does not decode is named; the other members
+  // still come out.
+  if (*UnsupportedMethodName(header.method) != '\0') {
+    char reason[128];
+    if (header.method == 99) {
+      snprintf(reason, sizeof reason, "WinZip AES encryption is not supported; skipped");
+    } else {
+      snprintf(reason, sizeof reason, "compression method %s is not supported; skipped",
+               UnsupportedMethodName(header.method));
+    }
+    out.Fail(reason);
+    return Next::kMember;
+  }
 
   uint64_t compressedSize = header.compressedSize;
   ZipKeys keys{};

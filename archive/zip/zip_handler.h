@@ -7,6 +7,7 @@
 
 #include "archive/zip/zip_bit_reader.h"
 #include "archive/zip/zip_crypto.h"
+#include "archive/zip/zip_directory.h"
 #include "core/handler.h"
 #include "core/member_output.h"
 #include "core/names.h"
@@ -19,7 +20,7 @@ namespace zip {
 // One local file header as read (the fields after the 4-byte signature).
 struct ZipLocalHeader {
   uint16_t flags;             // bit 0 encrypted, 1 8 KiB window, 2 three trees, 3 sizes follow the data
-  uint16_t method;            // 0..8 except 7
+  uint16_t method;            // one IsKnownMethod knows
   uint16_t dosTime;
   uint16_t dosDate;
   uint32_t crc;
@@ -28,6 +29,7 @@ struct ZipLocalHeader {
   uint64_t compressedSize;
   uint64_t uncompressedSize;
   bool zip64;                 // a Zip64 extra field came with it: a data descriptor has 8-byte sizes
+  bool sizesFromDirectory = false;  // CRC-32 and sizes are the central directory's
   bool nameFits;              // false: the decoded name is longer than a path buffer holds
                               // (`name` then holds what fits of it, only to name the member)
   char name[kPathBufferSize]; // program text, NUL-terminated, never containing a NUL itself
@@ -37,29 +39,12 @@ struct ZipLocalHeader {
 // decodes the name: UTF-8 when flag bit 11 says so, the UTF-8 name of a
 // Unicode Path extra field (0x7075, version 1) in its place when the CRC-32
 // it carries matches the stored name, else as `unmarked` says (legacy text
-// for archives made on MS-DOS or Windows, see ZipHostMarkings). Of the
+// for archives made on MS-DOS or Windows, see ZipDirectory::MarkingAt). Of the
 // other extra fields only the Zip64 sizes are taken. False for a short
-// read, a NUL in the name or a method this reader does not know; the
+// read, a NUL in the name or a method number no archiver writes; the
 // stream is then somewhere inside the header.
 [[nodiscard]] bool ReadZipLocalHeader(FILE* stream, ZipLocalHeader& header,
                                       NameMarking unmarked = NameMarking::kUnmarked);
-
-// What the central directory says about each member's unmarked name, by
-// the offset of its local header: legacy text when "version made by" names
-// MS-DOS (0) or Windows NTFS (10) as the host. Members the directory does
-// not reach (a damaged or missing directory) are unmarked.
-class ZipHostMarkings {
- public:
-  // Reads the central directory of the archive; leaves the position as it
-  // was. Nothing is kept when the directory cannot be found or read.
-  void Load(FILE* stream);
-  NameMarking At(uint64_t localHeaderOffset) const;
-
- private:
-  void ReadDirectory(FILE* stream, uint64_t offset, uint64_t size);
-
-  std::vector<uint64_t> legacy_;  // sorted local header offsets of MS-DOS/Windows members
-};
 
 // One member's data as the decoders read it: at most `limit` bytes of the
 // archive from its position on (the member's compressed size, so no decoder
@@ -98,6 +83,11 @@ class ZipHandler : public FormatHandler {
   using ZipMemberData = zip::ZipMemberData;
   enum class Next { kMember, kEndArchive };
 
+  // The members in the central directory's order, each from its local
+  // header with the directory's sizes.
+  void WalkDirectory(MemberOutput& out);
+  // Without a directory: local header after local header.
+  void WalkLocalHeaders(MemberOutput& out);
   [[nodiscard]] bool FindNextMember(ZipLocalHeader& header);
   Next ExtractMember(const ZipLocalHeader& header, MemberOutput& out, long long& dataEnd);
   // Reads the encryption header with each password tried; the keys that
@@ -114,7 +104,7 @@ class ZipHandler : public FormatHandler {
   // none is there whose sizes match what the member took and gave.
   bool ReadDataDescriptor(const ZipLocalHeader& header, uint64_t packed, MemberOutput& out, long long* end);
 
-  zip::ZipHostMarkings hosts_;
+  zip::ZipDirectory directory_;
   FILE* archive_ = nullptr;
   // The password that opened the last encrypted member; lasts one Extract.
   char rememberedPassword_[128] = {};

@@ -1,0 +1,87 @@
+// ZIP archives read through their central directory
+// (tests/fixtures/make-zipsets.sh): members written to a pipe, split sets,
+// and members of methods the program does not decode among others.
+#include <gtest/gtest.h>
+
+#include <string>
+#include <vector>
+
+#include "support/testutil.h"
+
+namespace {
+
+using testutil::ReadFile;
+
+std::string Lines(int n) {
+  std::string s;
+  for (int i = 1; i <= n; ++i) s += std::to_string(i) + "\n";
+  return s;
+}
+
+// noise.bin: 120,000 bytes of Python's random with seed 7.
+constexpr char kNoiseSha[] = "793c7e7408320d870195fc2dd4871fd326b3ba6afb2ac9fd0b1909c069250214";
+
+class ZipDirectory : public ::testing::Test {
+ protected:
+  // Copies the fixtures into the test's folder and runs the program on the
+  // last of them.
+  testutil::RunResult Run(const std::vector<std::string>& fixtures, std::vector<std::string> args) {
+    for (const std::string& f : fixtures)
+      testutil::WriteFile(tmp_ / f, ReadFile(testutil::Fixture("zipsets/" + f)));
+    args.push_back(tmp_ / fixtures.back());
+    return testutil::RunDorvane(args, {{"DORVANE_REGISTRY", tmp_ / "reg"}});
+  }
+  std::string Out(const std::string& name) const { return ReadFile(tmp_ / ("out/" + name)); }
+  std::string out() const { return tmp_ / "out"; }
+  testutil::TempDir tmp_;
+};
+
+// Python's zipfile on a pipe: every size only in the data descriptors and
+// the directory, a stored member among them.
+TEST_F(ZipDirectory, MembersWrittenToAPipe) {
+  const auto r = Run({"pipe.zip"}, {"-o", out()});
+  EXPECT_EQ(r.exitCode, 0) << r.err;
+  EXPECT_EQ(Out("stored.txt"), Lines(1000));
+  EXPECT_EQ(Out("deflated.txt"), Lines(30000));
+  EXPECT_EQ(testutil::Sha256Hex(Out("noise.bin")), kNoiseSha);
+}
+
+// zip -s 64k: three segments, members running across them; a missing
+// segment is named and what needs it fails, the rest comes out.
+TEST_F(ZipDirectory, SplitSets) {
+  auto r = Run({"split.z01", "split.z02", "split.zip"}, {"-o", out()});
+  EXPECT_EQ(r.exitCode, 0) << r.err;
+  EXPECT_EQ(Out("lines.txt"), Lines(30000));
+  EXPECT_EQ(testutil::Sha256Hex(Out("noise.bin")), kNoiseSha);
+  EXPECT_EQ(Out("small.txt"), Lines(1000));
+
+  testutil::TempDir other;
+  for (const char* f : {"split.z01", "split.zip"})
+    testutil::WriteFile(other / f, ReadFile(testutil::Fixture(std::string("zipsets/") + f)));
+  r = testutil::RunDorvane({"-o", other / "out", other / "split.zip"}, {{"DORVANE_REGISTRY", other / "reg"}});
+  EXPECT_EQ(r.exitCode, 2) << r.err;
+  EXPECT_NE(r.err.find("split.zip: the segment split.z02 of this split archive is missing"), std::string::npos)
+      << r.err;
+  EXPECT_EQ(ReadFile(other / "out/small.txt"), Lines(1000));  // wholly in the last segment
+  EXPECT_NE(r.err.find("noise.bin: "), std::string::npos) << r.err;
+}
+
+// LZMA (first) and bzip2 members among deflated ones: named and failed,
+// listed with their method; the others come out.
+TEST_F(ZipDirectory, MethodsNotDecodedAreNamed) {
+  auto r = Run({"methods.zip"}, {"-o", out()});
+  EXPECT_EQ(r.exitCode, 2) << r.err;
+  EXPECT_NE(r.err.find("lzma.txt: compression method LZMA (14) is not supported; skipped"), std::string::npos)
+      << r.err;
+  EXPECT_NE(r.err.find("bzip2.txt: compression method bzip2 (12) is not supported; skipped"), std::string::npos)
+      << r.err;
+  EXPECT_EQ(Out("small.txt"), Lines(1000));
+  EXPECT_EQ(Out("last.txt"), Lines(1000));
+  EXPECT_FALSE(testutil::FileExists(out() + "/lzma.txt"));
+  r = Run({"methods.zip"}, {"-l"});
+  EXPECT_EQ(r.exitCode, 0) << r.err;
+  EXPECT_NE(r.out.find("lzma"), std::string::npos) << r.out;
+  EXPECT_NE(r.out.find("bzip2"), std::string::npos) << r.out;
+}
+
+}  // namespace
