@@ -183,9 +183,9 @@ constexpr Method kMethods[] = {
     {0, "stored", ""},       {1, "shrunk", ""},         {2, "reduce1", ""},     {3, "reduce2", ""},
     {4, "reduce3", ""},      {5, "reduce4", ""},        {6, "implode", ""},     {7, "tokenize", "tokenizing (7)"},
     {8, "deflate", ""},      {9, "deflate64", "Deflate64 (9)"}, {10, "terse", "IBM TERSE (10)"},
-    {12, "bzip2", "bzip2 (12)"}, {14, "lzma", "LZMA (14)"},  {16, "cmpsc", "IBM CMPSC (16)"},
-    {18, "terse", "IBM TERSE (18)"}, {19, "lz77", "IBM LZ77 (19)"}, {20, "zstd", "Zstandard (20)"},
-    {93, "zstd", "Zstandard (93)"}, {94, "mp3", "MP3 (94)"}, {95, "xz", "XZ (95)"}, {96, "jpeg", "JPEG (96)"},
+    {12, "bzip2", ""}, {14, "lzma", ""},  {16, "cmpsc", "IBM CMPSC (16)"},
+    {18, "terse", "IBM TERSE (18)"}, {19, "lz77", "IBM LZ77 (19)"}, {20, "zstd", ""},
+    {93, "zstd", ""}, {94, "mp3", "MP3 (94)"}, {95, "xz", ""}, {96, "jpeg", "JPEG (96)"},
     {97, "wavpack", "WavPack (97)"}, {98, "ppmd", "PPMd (98)"}, {99, "aes", "WinZip AES (99)"},
 };
 

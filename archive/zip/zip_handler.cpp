@@ -7,6 +7,7 @@
 #include "archive/zip/explode.h"
 #include "archive/zip/unshrink.h"
 #include "archive/zip/zip_directory.h"
+#include "archive/zip/zip_library_methods.h"
 #include "archive/zip/zip_segments.h"
 #include "core/byte_order.h"
 #include "core/charset.h"
@@ -353,6 +354,14 @@ ZipHandler::Next ZipHandler::ExtractMember(const ZipLocalHeader& header, MemberO
       size_t unused = 0;
       end = Inflate(data, compressedSize, toStreamEnd, &unused);
       if (toStreamEnd) dataEnd = static_cast<long long>(ftello(archive_)) - static_cast<long long>(unused);
+      break;
+    }
+    default: {
+      // Each of these streams marks its own end too.
+      size_t unused = 0;
+      end = DecodeLibraryMethod(header.method, header.flags, sizesDeferred ? UINT64_MAX : header.uncompressedSize,
+                                data, &unused);
+      if (sizesDeferred) dataEnd = static_cast<long long>(ftello(archive_)) - static_cast<long long>(unused);
       break;
     }
   }

@@ -4,6 +4,7 @@
 #include <gtest/gtest.h>
 #include <sys/stat.h>
 #include <zlib.h>
+#include <zstd.h>
 
 #include <algorithm>
 #include <fstream>
@@ -284,6 +285,26 @@ TEST_F(ZipCli, SharedShrunkAndImplodedArchives) {
       EXPECT_EQ(testutil::Sha256Hex(ReadFile(out() + "/" + row.member)), row.sha256) << row.member;
     testutil::System("rm -rf '" + out() + "'");
   }
+}
+
+// A Zstandard member (method 93) written to a stream: no sizes in its
+// header, no directory; the frame's end and the data descriptor behind it
+// delimit it, and the member after it is found.
+TEST_F(ZipCli, StreamedZstandardMemberEndsAtItsFrame) {
+  const Bytes text = zipenc::SampleData(50000, 5);
+  Bytes frame(ZSTD_compressBound(text.size()));
+  frame.resize(ZSTD_compress(frame.data(), frame.size(), text.data(), text.size(), 3));
+  ZipMember zstd, after;
+  zstd.name = "z.bin", zstd.method = 93, zstd.flags = 0x08, zstd.plain = text, zstd.compressedSize = 0;
+  zstd.data = frame;
+  const uint32_t crc = static_cast<uint32_t>(crc32(0, text.data(), static_cast<uInt>(text.size())));
+  for (uint32_t v : {0x08074B50u, crc, static_cast<uint32_t>(frame.size()), static_cast<uint32_t>(text.size())})
+    for (int i = 0; i < 4; ++i) zstd.data.push_back(static_cast<uint8_t>(v >> (8 * i)));
+  after.name = "after.txt", after.plain = after.data = ToBytes("behind it\n");
+  const auto r = Extract(Write("zstd.zip", zipenc::LocalHeaders({zstd, after})));
+  EXPECT_EQ(r.exitCode, 0) << r.err;
+  EXPECT_TRUE(ReadFile(out() + "/z.bin") == ToString(text));
+  EXPECT_EQ(ReadFile(out() + "/after.txt"), "behind it\n");
 }
 
 }  // namespace
