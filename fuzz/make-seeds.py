@@ -149,6 +149,26 @@ def library_seeds():
         put("fuzz_library", source, bytes([formats.index(kind), 3]) + fixture("library/" + source))
 
 
+def zip_seeds():
+    # Read through the central directory: a member of each method of today,
+    # members written to a pipe.
+    for name in ["today.zip", "pipe.zip"]:
+        put("fuzz_zip", name, fixture("zipsets/" + name))
+
+
+def deflate64_seeds():
+    # The raw streams of the Deflate64 members: a small one and one that
+    # uses the whole window.
+    import zipfile
+    for archive, member in [("zipsets/today.zip", "deflate64.txt"), ("zipsets/deflate64.zip", "wide.bin")]:
+        data = fixture(archive)
+        info = zipfile.ZipFile(os.path.join(FIX, archive)).getinfo(member)
+        at = info.header_offset
+        name_length, extra_length = struct.unpack_from("<HH", data, at + 26)
+        start = at + 30 + name_length + extra_length
+        put("fuzz_deflate64", member, data[start:start + info.compress_size])
+
+
 if __name__ == "__main__":
     lzh_decode_seeds()
     mszip_seeds()
@@ -156,3 +176,5 @@ if __name__ == "__main__":
     cab_seeds()
     process_archive_seeds()
     library_seeds()
+    zip_seeds()
+    deflate64_seeds()

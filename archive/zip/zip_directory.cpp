@@ -182,7 +182,7 @@ struct Method {
 constexpr Method kMethods[] = {
     {0, "stored", ""},       {1, "shrunk", ""},         {2, "reduce1", ""},     {3, "reduce2", ""},
     {4, "reduce3", ""},      {5, "reduce4", ""},        {6, "implode", ""},     {7, "tokenize", "tokenizing (7)"},
-    {8, "deflate", ""},      {9, "deflate64", "Deflate64 (9)"}, {10, "terse", "IBM TERSE (10)"},
+    {8, "deflate", ""},      {9, "deflate64", ""}, {10, "terse", "IBM TERSE (10)"},
     {12, "bzip2", ""}, {14, "lzma", ""},  {16, "cmpsc", "IBM CMPSC (16)"},
     {18, "terse", "IBM TERSE (18)"}, {19, "lz77", "IBM LZ77 (19)"}, {20, "zstd", ""},
     {93, "zstd", ""}, {94, "mp3", "MP3 (94)"}, {95, "xz", ""}, {96, "jpeg", "JPEG (96)"},

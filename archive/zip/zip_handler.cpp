@@ -3,6 +3,7 @@
 #include <algorithm>
 #include <cstring>
 
+#include "archive/zip/deflate64.h"
 #include "archive/zip/expand.h"
 #include "archive/zip/explode.h"
 #include "archive/zip/unshrink.h"
@@ -37,7 +38,7 @@ constexpr uint16_t kUnicodePathId = 0x7075;
 constexpr size_t kInflateHalf = kReadAheadSize / 2;
 
 static_assert(sizeof(UnshrinkWork) <= kReadAheadSize && sizeof(ExpandWork) <= kReadAheadSize &&
-                  sizeof(ExplodeWork) <= kReadAheadSize,
+                  sizeof(ExplodeWork) <= kReadAheadSize && sizeof(Deflate64Work) <= kReadAheadSize,
               "the legacy decoders work inside the read-ahead buffer");
 
 
@@ -356,6 +357,9 @@ ZipHandler::Next ZipHandler::ExtractMember(const ZipLocalHeader& header, MemberO
       if (toStreamEnd) dataEnd = static_cast<long long>(ftello(archive_)) - static_cast<long long>(unused);
       break;
     }
+    case 9:
+      end = FromDecodeResult(Deflate64(data, work));
+      break;
     default: {
       // Each of these streams marks its own end too.
       size_t unused = 0;

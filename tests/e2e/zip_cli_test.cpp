@@ -211,10 +211,12 @@ TEST_F(ZipCli, DamagedHeadersAreSkippedAndTheScanGoesOn) {
   noName.name = "";
   ZipMember nulName = first;
   nulName.name = std::string("nu\0l.txt", 8);
-  ZipMember method7 = first, method9 = first;
+  // A method number no archiver writes makes no header; one that is
+  // written but not decoded here is a member, named.
+  ZipMember method7 = first, method200 = first;
   method7.name = "seven.txt", method7.method = 7;
-  method9.name = "nine.txt", method9.method = 9;
-  Bytes archive = zipenc::LocalHeaders({first, noName, nulName, method7, method9});
+  method200.name = "unknown.txt", method200.method = 200;
+  Bytes archive = zipenc::LocalHeaders({first, noName, nulName, method7, method200});
   archive.push_back('P');  // a signature right after a 0x50 byte
   const Bytes tail = zipenc::LocalHeaders({last});
   archive.insert(archive.end(), tail.begin(), tail.end());
@@ -223,6 +225,8 @@ TEST_F(ZipCli, DamagedHeadersAreSkippedAndTheScanGoesOn) {
   // as lost.
   EXPECT_EQ(r.exitCode, 2);
   EXPECT_NE(r.err.find("without a name"), std::string::npos) << r.err;
+  EXPECT_NE(r.err.find("seven.txt: compression method tokenizing (7) is not supported"), std::string::npos) << r.err;
+  EXPECT_EQ(r.err.find("unknown.txt"), std::string::npos) << r.err;
   EXPECT_EQ(Files(), (std::vector<std::string>{"first.txt", "last.txt"}));
   EXPECT_EQ(ReadFile(out() + "/last.txt"), "last data");
 }
