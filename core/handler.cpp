@@ -1,5 +1,6 @@
 #include "core/handler.h"
 
+#include <cerrno>
 #include <climits>
 #include <cstdio>
 #include <cstring>
@@ -92,6 +93,7 @@ bool FindArchiveName(const char* path, char* name, size_t size) {
 void ProcessArchive(const char* path) {
   FILE* file = OpenFileStream(path, "rb");
   if (file == nullptr) {
+    MemberNotice(path, "cannot be opened: %s", OutputErrorText(errno));
     ++g_ResultCounters.notAFile;
     return;
   }
@@ -106,10 +108,12 @@ void ProcessArchive(const char* path) {
 
   char archiveName[kPathBufferSize * 2];
   if (!FindArchiveName(path, archiveName, sizeof archiveName)) {
+    MemberNotice(path, "no such file");
     ++g_ResultCounters.notAFile;
     return;
   }
   if (chosen == nullptr) {
+    MemberNotice(path, size > 0 ? "not an archive this program reads" : "an empty file, not an archive");
     ++g_ResultCounters.unsupported;
     return;
   }

@@ -8,6 +8,7 @@
 #include "core/charset.h"
 #include "core/handler.h"
 #include "core/settings.h"
+#include "platform/host.h"
 #include "shell/handler_list.h"
 #include "shell/main_dialog.h"
 
@@ -62,9 +63,18 @@ bool ResultReport() {
   return true;
 }
 
+void NotAFile(const WCHAR* path, const char* reason) {
+  std::string shown = host::ToUtf8(path);
+  for (char& c : shown) {
+    if (c == '\\') c = '/';
+  }
+  fprintf(stderr, "%s: %s\n", shown.c_str(), reason);
+  ++g_ResultCounters.notAFile;
+}
+
 static void ProcessWidePath(const WCHAR* path) {
   if (!WideToNarrow(path, g_NarrowPath, sizeof g_NarrowPath)) {
-    ++g_ResultCounters.notAFile;  // a path the code page cannot hold is no file to us
+    NotAFile(path, "the name cannot be held in the code page");
     return;
   }
   ProcessArchive(g_NarrowPath);
@@ -73,7 +83,7 @@ static void ProcessWidePath(const WCHAR* path) {
 bool ProcessPlainPath(const WCHAR* path) {
   const DWORD attributes = GetFileAttributesW(path);
   if ((attributes & FILE_ATTRIBUTE_DIRECTORY) != 0) {  // also the failure value
-    ++g_ResultCounters.notAFile;
+    NotAFile(path, attributes == INVALID_FILE_ATTRIBUTES ? "no such file" : "is a folder");
     return false;
   }
   ProcessWidePath(path);

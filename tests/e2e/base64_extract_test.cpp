@@ -31,8 +31,8 @@ TEST_F(Base64Extract, PartWithoutNameGetsTheSuffix) {
 }
 
 TEST_F(Base64Extract, OnlyItsExtensionsAreClaimed) {
-  EXPECT_EQ(Extract(FromFixture("one.mim", "one.txt")).err, kUnsupported);
-  EXPECT_EQ(Extract(FromFixture("bare.b64", "bare.mim")).err, kUnsupported);
+  EXPECT_EQ(testutil::ReportOf(Extract(FromFixture("one.mim", "one.txt")).err), kUnsupported);
+  EXPECT_EQ(testutil::ReportOf(Extract(FromFixture("bare.b64", "bare.mim")).err), kUnsupported);
   EXPECT_EQ(OutputFiles(), Files{});
 }
 
@@ -40,7 +40,7 @@ TEST_F(Base64Extract, HeaderAfterLineOneHundredIsNotClaimed) {
   std::string message;
   for (int i = 0; i < 100; ++i) message += "X-Filler: line\n";
   message += "Content-Transfer-Encoding: base64\n\nQUJD\n";
-  EXPECT_EQ(Extract(Write("late.b64", message)).err, kUnsupported);
+  EXPECT_EQ(testutil::ReportOf(Extract(Write("late.b64", message)).err), kUnsupported);
 }
 
 TEST_F(Base64Extract, FoldedHeaderKeepsTheName) {

@@ -25,7 +25,7 @@ TEST_F(UuExtract, BeginLineWithoutNameUsesTheArchiveName) {
 TEST_F(UuExtract, OtherExtensionsAreNotClaimed) {
   for (const char* name : {"plain.txt", "plain.uux", "plain.u", "plain.uuex", "plain.xxe"}) {
     const testutil::RunResult r = Extract(FromFixture("plain.uu", name));
-    EXPECT_EQ(r.err, kUnsupported) << name;
+    EXPECT_EQ(testutil::ReportOf(r.err), kUnsupported) << name;
   }
   EXPECT_EQ(OutputFiles(), Files{});
 }
@@ -34,7 +34,7 @@ TEST_F(UuExtract, NameEndsAtWhiteSpaceAndShortFilesAreNotClaimed) {
   ExtractCleanly(Write("blank.uu", "begin 644 my file.bin\n#86)C\n`\nend\n"));
   EXPECT_EQ(OutputFiles(), Files{"my"});
   EXPECT_EQ(Output("my"), "abc");
-  EXPECT_EQ(Extract(Write("tiny.uu", "begin 644 x\n")).err, kUnsupported);  // 12 bytes
+  EXPECT_EQ(testutil::ReportOf(Extract(Write("tiny.uu", "begin 644 x\n")).err), kUnsupported);  // 12 bytes
 }
 
 TEST_F(UuExtract, BeginLineAsTheLastLineFails) {
