@@ -1,5 +1,7 @@
 #include "stream/base64_handler.h"
 
+#include <cstring>
+
 #include "core/charset.h"
 #include "core/member_output.h"
 #include "core/output.h"
@@ -34,12 +36,27 @@ void WritePart(TextLineReader& reader, const Base64Part& part, const char* path,
       begun = out.Begin(info);
     }
   }
+  char* line = reinterpret_cast<char*>(g_ReadAheadBuffer);
+  Base64Body body;
   {
     ByteSink sink(begun ? out.Stream() : nullptr);
-    DecodeBase64Body(reader, reinterpret_cast<char*>(g_ReadAheadBuffer), kReadAheadSize, sink);
+    body = DecodeBase64Body(reader, line, kReadAheadSize, sink);
     (void)sink.Flush();  // a failed write is the member output's to report
   }
-  if (begun) out.End(MemberEnd::kComplete);
+  // Whether the text came whole: "begin-base64" text closes with a "===="
+  // line, a part of a multipart message with a boundary line; any text
+  // ends with a whole group of four characters.
+  bool whole = !body.leftover;
+  if (part.beginLine) {
+    size_t length = 0;
+    whole = whole && (body.end == Base64BodyEnd::kPaddingLine ||
+                      (body.end == Base64BodyEnd::kPadding && !reader.AtEnd() &&
+                       (reader.ReadLine(line, kReadAheadSize, &length), strncmp(line, "====", 4) == 0)));
+  } else if (part.multipart) {
+    whole = whole && (body.end == Base64BodyEnd::kBoundary ||
+                      (body.end != Base64BodyEnd::kInputEnd && SkipToClosingLine(reader, line, kReadAheadSize, "--")));
+  }
+  if (begun) out.End(whole ? MemberEnd::kComplete : MemberEnd::kTruncated);
 }
 
 }  // namespace

@@ -30,6 +30,29 @@ TEST_F(Base64Extract, PartWithoutNameGetsTheSuffix) {
   ExpectExtractsTo("noname.mime", "noname.mime", {"noname.mime.b64dec"});
 }
 
+TEST_F(Base64Extract, TextCutShortIsNamedAndFails) {
+  // Each fixture cut before the line that closes its body, or in the middle.
+  const struct {
+    const char* fixture;
+    std::string cutBefore;  // cut before the last occurrence; "" cuts in the middle of a line
+    const char* member;
+  } rows[] = {
+      {"section.b64", "\n====\n", "r.bin"},                    // "begin-base64" without "===="
+      {"two.mime", "\n--==UUD_=_1796765892--", "text.txt"},   // without the closing boundary
+      {"one.mim", "\n-----", "data.bin"},
+      {"one.mim", "", "data.bin"},
+  };
+  for (const auto& row : rows) {
+    std::string text = testutil::ReadFile(testutil::Fixture(std::string("lines/") + row.fixture));
+    text.resize(row.cutBefore.empty() ? text.size() / 2 + 1 : text.rfind(row.cutBefore) + 1);
+    const testutil::RunResult r = Extract(Write(row.fixture, text));
+    EXPECT_EQ(r.exitCode, 2) << row.fixture;
+    EXPECT_NE(r.err.find(std::string(row.member) + ": the archive ends inside this member"), std::string::npos)
+        << row.fixture << r.err;
+    EXPECT_EQ(testutil::ReportOf(r.err), kFailed);
+  }
+}
+
 TEST_F(Base64Extract, OnlyItsExtensionsAreClaimed) {
   EXPECT_EQ(testutil::ReportOf(Extract(FromFixture("one.mim", "one.txt")).err), kUnsupported);
   EXPECT_EQ(testutil::ReportOf(Extract(FromFixture("bare.b64", "bare.mim")).err), kUnsupported);
