@@ -133,18 +133,25 @@ bool FindBeginLine(TextLineReader& reader, char* line, size_t capacity, char* na
   }
 }
 
-bool DecodeLengthPrefixedLines(TextLineReader& reader, const uint8_t table[128], char* line,
-                               size_t capacity, ByteSink& sink) {
+UuBodyEnd DecodeLengthPrefixedLines(TextLineReader& reader, const uint8_t table[128], char* line,
+                                    size_t capacity, ByteSink& sink) {
   // A count of at most 63 bytes needs 84 characters; a shorter line is
   // padded with blanks (value 0), as encoders that strip trailing blanks
   // expect.
   char padded[88];
   size_t length = 0;
   while (!reader.AtEnd()) {
-    (void)reader.ReadLine(line, capacity, &length);
+    const bool delivered = reader.ReadLine(line, capacity, &length);
     const unsigned count = table[static_cast<uint8_t>(line[0]) & 0x7F];
-    if (count == 0) return true;
+    if (count == 0) {
+      if (strncmp(line, "end", 3) == 0) return UuBodyEnd::kEnd;
+      if (reader.AtEnd()) return UuBodyEnd::kNoEnd;
+      (void)reader.ReadLine(line, capacity, &length);
+      return strncmp(line, "end", 3) == 0 ? UuBodyEnd::kEnd : UuBodyEnd::kNoEnd;
+    }
     const size_t needed = (count + 2) / 3 * 4;
+    // A short last line without its line end was cut with the input.
+    if (length + 3 < needed + 1 || length > needed + 3) return delivered ? UuBodyEnd::kDamaged : UuBodyEnd::kNoEnd;
     const uint8_t* src = reinterpret_cast<const uint8_t*>(line + 1);
     if (length - 1 < needed) {
       memset(padded, ' ', sizeof padded);
@@ -162,7 +169,7 @@ bool DecodeLengthPrefixedLines(TextLineReader& reader, const uint8_t table[128],
     }
     sink.Advance(count);
   }
-  return false;
+  return UuBodyEnd::kNoEnd;
 }
 
 // ---------------------------------------------------------------- LineDecoderHandler
@@ -216,13 +223,15 @@ bool LineDecoderHandler::Extract(const char* path, const char* outputFolder) {
   info.name = in.name;
   if (out.Begin(info)) {
     FillDecodeTable(decodeTable_);
-    bool ended;
+    UuBodyEnd ended;
     {
       ByteSink sink(out.Stream());
       ended = DecodeLengthPrefixedLines(reader, decodeTable_, in.line, SectionInput::kLineCapacity, sink);
       (void)sink.Flush();  // a failed write is the member output's to report
     }
-    out.End(ended ? MemberEnd::kComplete : MemberEnd::kTruncated);
+    out.End(ended == UuBodyEnd::kEnd     ? MemberEnd::kComplete
+            : ended == UuBodyEnd::kNoEnd ? MemberEnd::kTruncated
+                                         : MemberEnd::kDamaged);
   }
   return true;
 }

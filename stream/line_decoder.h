@@ -163,13 +163,23 @@ struct SectionInput {
 bool FindBeginLine(TextLineReader& reader, char* line, size_t capacity, char* name,
                    NameState* state);
 
+// How the body of a uuencoded section ended.
+enum class UuBodyEnd {
+  kEnd,      // a line with a count of 0 that is, or is followed by, "end"
+  kNoEnd,    // the input ended first, or no "end" line came: the text was cut
+  kDamaged,  // a line whose length does not fit its count: not a body line
+};
+
 // The body of a uuencoded section: each line starts with a character whose
 // table value is the count of bytes it carries; a count of 0 (the "end"
 // line, an empty line, a blank or grave accent) ends the body, and so does
-// the end of the input. Characters missing from a short line count as 0.
-// False when the input ended before a line with a count of 0.
-bool DecodeLengthPrefixedLines(TextLineReader& reader, const uint8_t table[128], char* line,
-                               size_t capacity, ByteSink& sink);
+// the end of the input. Characters missing from a short line count as 0
+// (encoders that drop trailing blanks make such lines); a line shorter by
+// more than three characters or longer by more than two (a check character
+// and a stray one) than its count needs is no body line: decoding stops
+// before it.
+UuBodyEnd DecodeLengthPrefixedLines(TextLineReader& reader, const uint8_t table[128], char* line,
+                                    size_t capacity, ByteSink& sink);
 
 }  // namespace text
 

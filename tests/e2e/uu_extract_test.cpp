@@ -43,6 +43,26 @@ TEST_F(UuExtract, BeginLineAsTheLastLineFails) {
   EXPECT_EQ(OutputFiles(), Files{});
 }
 
+TEST_F(UuExtract, CutOrNoisyTextIsNamedAndFails) {
+  const std::string whole = testutil::ReadFile(testutil::Fixture("lines/plain.uu"));
+  const std::string noise = "This line is ordinary text, not a uuencoded line\n";
+  const size_t lastData = whole.rfind("\n`\nend") + 1;
+  const struct {
+    std::string text;
+    const char* reason;
+  } rows[] = {
+      {whole.substr(0, whole.rfind("end\n")), "the archive ends inside this member"},  // no "end"
+      {whole.substr(0, lastData), "the archive ends inside this member"},
+      {whole.substr(0, whole.size() / 2), "the archive ends inside this member"},
+      {whole.substr(0, lastData) + noise + "`\nend\n", "damaged data"},
+      {"begin 644 data.bin\n" + noise + noise, "damaged data"},
+  };
+  for (const auto& row : rows) {
+    const testutil::RunResult r = Extract(Write("cut.uu", row.text));
+    EXPECT_EQ(r.err, std::string("data.bin: ") + row.reason + "; the output is incomplete\n" + kFailed);
+  }
+}
+
 TEST_F(UuExtract, NamesNeverLeaveTheOutputFolder) {
   // ".." components become "__" and land in folders below the output folder.
   for (const char* name : {"../../evil.bin", "..\\..\\evil.bin", "sub/../../evil.bin"})
