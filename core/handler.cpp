@@ -20,6 +20,8 @@ bool g_bOpenDir = false;
 
 bool FormatHandler::MatchesExtension(const char* extension) { return false; }
 
+bool FormatHandler::ProbeContent(const char* path, int32_t fileSize) { return false; }
+
 FormatHandler::~FormatHandler() {
   delete next;
   if (PasswordSlot != nullptr) LocalFree(PasswordSlot);
@@ -70,6 +72,13 @@ FormatHandler* SelectHandler(const char* path, int32_t size) {
   }
   for (FormatHandler* h = g_HandlerRegistry; h != nullptr; h = h->next) {
     if (h != excluded && h->Probe(path, size)) return h;
+  }
+  // A file whose extension no handler claims may still be text that only
+  // its content names ("post.txt", "mail.eml", a file without extension).
+  if (excluded == nullptr) {
+    for (FormatHandler* h = g_HandlerRegistry; h != nullptr; h = h->next) {
+      if (h->ProbeContent(path, size)) return h;
+    }
   }
   return nullptr;
 }

@@ -14,9 +14,18 @@ namespace {
 
 // Lines the probe may read before it gives up.
 constexpr long kProbeLineBudget = 100;
+// The second look reads further: real mail carries many header lines
+// before its attachments.
+constexpr long kContentLineBudget = 20000;
 constexpr long kExtractLineBudget = 1000000000;
 
 bool IsBase64FileExtension(const char* extension) { return EqualsNoCase(extension, "b64") == 0; }
+
+// The extensions Probe looks at.
+bool IsOwnExtension(const char* extension) {
+  return IsBase64FileExtension(extension) || EqualsNoCase(extension, "mim") == 0 ||
+         EqualsNoCase(extension, "mime") == 0;
+}
 
 // Decodes one body into the member named by the part (or the default
 // name). A part that is not written (a refused name or output) is still
@@ -64,15 +73,22 @@ void WritePart(TextLineReader& reader, const Base64Part& part, const char* path,
 bool Base64Handler::Probe(const char* path, int32_t fileSize) {
   const char* extension = ExtensionOf(path);
   const bool bare = IsBase64FileExtension(extension);
-  if (!bare && EqualsNoCase(extension, "mim") != 0 && EqualsNoCase(extension, "mime") != 0) {
-    return false;
-  }
+  if (!IsOwnExtension(extension)) return false;
   TextFile file(path);
   if (!file.IsOpen()) return false;
   Base64Part part;
   bool found = FindBase64Part(file.Reader(), &part, kProbeLineBudget);
   if (!found && bare && file.Rewind()) found = LooksLikeBareBase64(file.Reader(), kProbeLineBudget);
   return found;
+}
+
+bool Base64Handler::ProbeContent(const char* path, int32_t fileSize) {
+  // Files of its own extensions were judged by Probe already.
+  if (IsOwnExtension(ExtensionOf(path))) return false;
+  TextFile file(path);
+  if (!file.IsOpen()) return false;
+  Base64Part part;
+  return FindBase64Part(file.Reader(), &part, kContentLineBudget);
 }
 
 bool Base64Handler::Extract(const char* path, const char* outputFolder) {

@@ -133,6 +133,20 @@ bool FindBeginLine(TextLineReader& reader, char* line, size_t capacity, char* na
   }
 }
 
+namespace {
+
+// Characters a line of `count` bytes takes after its count character.
+size_t CharactersFor(unsigned count) { return (count + 2) / 3 * 4; }
+
+bool LengthFits(size_t needed, size_t length) { return length + 3 >= needed + 1 && length <= needed + 3; }
+
+}  // namespace
+
+bool FitsItsCount(const uint8_t table[128], const char* line, size_t length) {
+  const unsigned count = length == 0 ? 0 : table[static_cast<uint8_t>(line[0]) & 0x7F];
+  return count != 0 && LengthFits(CharactersFor(count), length);
+}
+
 UuBodyEnd DecodeLengthPrefixedLines(TextLineReader& reader, const uint8_t table[128], char* line,
                                     size_t capacity, ByteSink& sink) {
   // A count of at most 63 bytes needs 84 characters; a shorter line is
@@ -149,9 +163,9 @@ UuBodyEnd DecodeLengthPrefixedLines(TextLineReader& reader, const uint8_t table[
       (void)reader.ReadLine(line, capacity, &length);
       return strncmp(line, "end", 3) == 0 ? UuBodyEnd::kEnd : UuBodyEnd::kNoEnd;
     }
-    const size_t needed = (count + 2) / 3 * 4;
+    const size_t needed = CharactersFor(count);
     // A short last line without its line end was cut with the input.
-    if (length + 3 < needed + 1 || length > needed + 3) return delivered ? UuBodyEnd::kDamaged : UuBodyEnd::kNoEnd;
+    if (!LengthFits(needed, length)) return delivered ? UuBodyEnd::kDamaged : UuBodyEnd::kNoEnd;
     const uint8_t* src = reinterpret_cast<const uint8_t*>(line + 1);
     if (length - 1 < needed) {
       memset(padded, ' ', sizeof padded);
@@ -201,6 +215,38 @@ bool LineDecoderHandler::Probe(const char* path, int32_t fileSize) {
   const uint8_t* data = g_ReadAheadBuffer;
   return AnyLineStart(data, extent - 12,
                       [data](size_t at) { return memcmp(data + at, "begin", 5) == 0; });
+}
+
+bool LineDecoderHandler::ProbeContent(const char* path, int32_t fileSize) {
+  // Files of its own extensions were judged by Probe already.
+  if (IsOwnExtension(ExtensionOf(path))) return false;
+  const size_t extent = ProbeExtent(fileSize);
+  const char* data = reinterpret_cast<const char*>(g_ReadAheadBuffer);
+  FillDecodeTable(decodeTable_);
+  // The line at `at` (at most kLine - 1 bytes of it) as text.
+  constexpr size_t kLine = 300;
+  char line[kLine];
+  auto lineAt = [&](size_t at, size_t* length) {
+    size_t n = 0;
+    while (at + n < extent && n + 1 < kLine && data[at + n] != '\n' && data[at + n] != '\r' && data[at + n] != 0) ++n;
+    memcpy(line, data + at, n);
+    line[n] = '\0';
+    *length = n;
+    size_t next = at + n;
+    if (next < extent && data[next] == '\r') ++next;
+    if (next < extent && data[next] == '\n') ++next;
+    return next;
+  };
+  return AnyLineStart(g_ReadAheadBuffer, extent, [&](size_t at) {
+    if (extent - at < 6 || memcmp(data + at, "begin ", 6) != 0) return false;
+    size_t length = 0;
+    const size_t next = lineAt(at, &length);
+    const char* name = nullptr;
+    size_t nameLength = 0;
+    if (!ParseBeginLine(line, "begin", 8, &name, &nameLength)) return false;
+    (void)lineAt(next, &length);
+    return FitsItsCount(decodeTable_, line, length);
+  });
 }
 
 bool LineDecoderHandler::Extract(const char* path, const char* outputFolder) {

@@ -163,6 +163,10 @@ struct SectionInput {
 bool FindBeginLine(TextLineReader& reader, char* line, size_t capacity, char* name,
                    NameState* state);
 
+// True when a line of `length` characters fits the count its first
+// character gives (see DecodeLengthPrefixedLines); a count of 0 never fits.
+bool FitsItsCount(const uint8_t table[128], const char* line, size_t length);
+
 // How the body of a uuencoded section ended.
 enum class UuBodyEnd {
   kEnd,      // a line with a count of 0 that is, or is followed by, "end"
@@ -193,6 +197,8 @@ class LineDecoderHandler : public FormatHandler {
 
   bool MatchesExtension(const char* extension) override;
   bool Probe(const char* path, int32_t fileSize) override;
+  // Any file with a "begin <mode> <name>" line followed by an encoded line.
+  bool ProbeContent(const char* path, int32_t fileSize) override;
   bool Extract(const char* path, const char* outputFolder) override;
   virtual void FillDecodeTable(uint8_t table[128]) = 0;
 

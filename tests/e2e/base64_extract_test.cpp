@@ -53,10 +53,16 @@ TEST_F(Base64Extract, TextCutShortIsNamedAndFails) {
   }
 }
 
-TEST_F(Base64Extract, OnlyItsExtensionsAreClaimed) {
-  EXPECT_EQ(testutil::ReportOf(Extract(FromFixture("one.mim", "one.txt")).err), kUnsupported);
+TEST_F(Base64Extract, MessagesThatOnlyTheirContentNamesAreFoundByASecondLook) {
+  for (const char* name : {"mail.eml", "mail.msg", "mail.txt", "mail"}) {
+    ExtractCleanly(FromFixture("two.mime", name));
+    EXPECT_EQ(Output("data.bin"), Data()) << name;
+  }
+  ExtractCleanly(FromFixture("section.b64", "section.txt"));
+  EXPECT_EQ(Output("r.bin"), Data());
+  // Bare base64 text has nothing that names it.
   EXPECT_EQ(testutil::ReportOf(Extract(FromFixture("bare.b64", "bare.mim")).err), kUnsupported);
-  EXPECT_EQ(OutputFiles(), Files{});
+  EXPECT_EQ(testutil::ReportOf(Extract(FromFixture("bare.b64", "bare.txt")).err), kUnsupported);
 }
 
 TEST_F(Base64Extract, HeaderAfterLineOneHundredIsNotClaimed) {

@@ -22,12 +22,21 @@ TEST_F(UuExtract, BeginLineWithoutNameUsesTheArchiveName) {
   ExpectExtractsTo("noname.uu", "noname.UU", {"noname"});
 }
 
-TEST_F(UuExtract, OtherExtensionsAreNotClaimed) {
-  for (const char* name : {"plain.txt", "plain.uux", "plain.u", "plain.uuex", "plain.xxe"}) {
-    const testutil::RunResult r = Extract(FromFixture("plain.uu", name));
-    EXPECT_EQ(testutil::ReportOf(r.err), kUnsupported) << name;
+TEST_F(UuExtract, TextThatOnlyItsContentNamesIsFoundByASecondLook) {
+  // No handler claims these extensions: the content decides.
+  for (const char* name : {"post.txt", "plain.uux", "mail.eml", "mail.msg", "post"}) {
+    ExtractCleanly(FromFixture("plain.uu", name));
+    EXPECT_EQ(Output("data.bin"), Data()) << name;
   }
-  EXPECT_EQ(OutputFiles(), Files{});
+  // A "begin" line of ordinary text is not taken, nor one without an
+  // encoded line after it; an extension some handler claims gets no
+  // second look.
+  for (const auto& [name, text] : std::vector<std::pair<const char*, std::string>>{
+           {"notes.txt", "begin the day\nM is not the end\n"},
+           {"notes", "begin 644 x.bin\nplain words follow\n"},
+           {"data.zip", testutil::ReadFile(testutil::Fixture("lines/plain.uu"))}}) {
+    EXPECT_EQ(testutil::ReportOf(Extract(Write(name, text)).err), kUnsupported) << name;
+  }
 }
 
 TEST_F(UuExtract, NameEndsAtWhiteSpaceAndShortFilesAreNotClaimed) {
