@@ -11,6 +11,7 @@
 #include "platform/host.h"
 #include "shell/handler_list.h"
 #include "shell/main_dialog.h"
+#include "stream/text_parts.h"
 
 char g_NarrowPath[kTokenValueSize * 2];
 
@@ -131,6 +132,7 @@ int Entry(const WCHAR* commandLine) {
     } else {
       ProcessPlainPath(commandLine);
     }
+    text::FinishParts();
     status = ResultReport() ? 2 : 0;
   }
   EndProgram();
@@ -148,6 +150,7 @@ int EntryWithArguments(const WCHAR* const* arguments, int count) {
     return Entry(line.c_str());
   if (!StartProgram()) return 1;
   for (int i = 0; i < count; ++i) ProcessPlainPath(arguments[i]);
+  text::FinishParts();  // files posted in parts, gathered over all the files
   const int status = ResultReport() ? 2 : 0;
   EndProgram();
   return status;

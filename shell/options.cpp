@@ -13,6 +13,7 @@
 #include "core/prompt.h"
 #include "core/settings.h"
 #include "shell/command_line.h"
+#include "stream/text_parts.h"
 
 #ifndef DORVANE_VERSION
 #define DORVANE_VERSION "unknown"
@@ -232,6 +233,7 @@ int RunOptionsForm(int argc, char** argv) {
     const std::u16string path = ProgramPathOf(archive.c_str());
     (void)ProcessPlainPath(path.c_str());  // a path that is no file is named there
   }
+  text::FinishParts();  // files posted in parts, gathered over all the archives
   const int status = ResultReport() ? 2 : 0;
   SetGivenPassword(nullptr);
   EndProgram();
