@@ -167,6 +167,27 @@ bool FindBeginLine(TextLineReader& reader, char* line, size_t capacity, char* na
 // character gives (see DecodeLengthPrefixedLines); a count of 0 never fits.
 bool FitsItsCount(const uint8_t table[128], const char* line, size_t length);
 
+// Where a uuencoded text starts, and what marks it as one part of several.
+enum class UuStart {
+  kNone,   // no "begin" line before the last line, and no encoded line
+  kBegin,  // a "begin" line (its name taken)
+  kBody,   // an encoded line without "begin" before it (a later part); it is
+           // in the line buffer
+};
+struct UuPartMark {
+  unsigned number = 0;  // "_=_ Part 002 of 003 of file x.bin": 2 (0: no mark)
+  unsigned total = 0;
+  char name[kPathBufferSize] = "";
+  NameState state = NameState::kNone;
+};
+
+// Reads lines up to a "begin" line, or up to the first full encoded line
+// ('M', 45 bytes) when that follows a part mark, or is the first line read
+// and `atStart` says that is the input's first line. A part mark on the
+// way is taken into *mark.
+UuStart FindUuStart(TextLineReader& reader, const uint8_t table[128], char* line, size_t capacity, char* name,
+                    NameState* state, UuPartMark* mark, size_t* bodyLength, bool atStart);
+
 // How the body of a uuencoded section ended.
 enum class UuBodyEnd {
   kEnd,      // a line with a count of 0 that is, or is followed by, "end"
@@ -184,6 +205,9 @@ enum class UuBodyEnd {
 // before it.
 UuBodyEnd DecodeLengthPrefixedLines(TextLineReader& reader, const uint8_t table[128], char* line,
                                     size_t capacity, ByteSink& sink);
+// The same, with its first line already in `line` (`length` characters).
+UuBodyEnd DecodeLengthPrefixedLines(TextLineReader& reader, const uint8_t table[128], char* line,
+                                    size_t capacity, ByteSink& sink, size_t length);
 
 }  // namespace text
 
@@ -207,6 +231,13 @@ class LineDecoderHandler : public FormatHandler {
   [[nodiscard]] bool DefaultOutputName(char* out, const char* path) const;
   // True for the extension letters twice, optionally followed by 'e'/'E'.
   bool IsOwnExtension(const char* extension) const;
+
+ protected:
+  // Decodes one section whose start was found: a whole file is written, a
+  // part recorded for the end of the run. False when the file cannot go on.
+  bool ExtractSection(text::TextLineReader& reader, text::SectionInput& in, text::UuStart start,
+                      const text::UuPartMark& mark, size_t bodyLength, const char* path,
+                      const char* outputFolder);
 
  private:
   bool IsLetter(char c) const { return c == lowerLetter_ || c == upperLetter_; }

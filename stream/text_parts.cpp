@@ -54,8 +54,6 @@ void WriteWhole(const std::string& name, const std::string& folder, const std::v
     info.hasStoredChecksum = hasCrc;
     info.storedChecksum = crc;
     if (out.Begin(info)) {
-      FILE* spool = RunParts().spool;
-      static uint8_t buffer[64 * 1024];
       char reason[160];
       reason[0] = '\0';
       for (size_t i = 0; i < parts.size(); ++i) {
@@ -65,17 +63,10 @@ void WriteWhole(const std::string& name, const std::string& folder, const std::v
           snprintf(reason, sizeof reason, "part %u is cut short or damaged; not written", number);
           break;
         }
-        if (fseek(spool, part->spoolOffset, SEEK_SET) != 0) {
-          snprintf(reason, sizeof reason, "its collected parts cannot be read back; not written");
-          break;
-        }
         uint32_t partCrc = 0;
-        for (uint64_t left = part->length; left > 0;) {
-          const size_t n = fread(buffer, 1, std::min<uint64_t>(left, sizeof buffer), spool);
-          if (n == 0) break;
-          partCrc = Crc32Update(partCrc, buffer, n);
-          if (!out.Write(buffer, n)) break;
-          left -= n;
+        if (!CopyFromSpool(part->spoolOffset, part->length, out, &partCrc)) {
+          if (!out.Failed()) snprintf(reason, sizeof reason, "its collected parts cannot be read back; not written");
+          break;
         }
         if (part->hasPartCrc && partCrc != part->partCrc) {
           snprintf(reason, sizeof reason, "part %u: checksum error (stored %08" PRIx32 ", computed %08" PRIx32 "); not written",
@@ -200,15 +191,8 @@ void FinishSplit(const PartRecord& first, std::vector<PartRecord*>& pieces) {
       MemberInfo info;
       info.name = first.name.c_str();
       if (out.Begin(info)) {
-        FILE* spool = RunParts().spool;
-        static uint8_t buffer[64 * 1024];
-        if (fseek(spool, first.spoolOffset, SEEK_SET) == 0) {
-          for (uint64_t left = first.length; left > 0;) {
-            const size_t n = fread(buffer, 1, std::min<uint64_t>(left, sizeof buffer), spool);
-            if (n == 0 || !out.Write(buffer, n)) break;
-            left -= n;
-          }
-        }
+        uint32_t crc = 0;
+        (void)CopyFromSpool(first.spoolOffset, first.length, out, &crc);
         out.End(first.damaged ? MemberEnd::kDamaged : MemberEnd::kTruncated);
       }
     }
@@ -281,6 +265,22 @@ void AddPart(PartRecord record) {
 }
 
 PartRecord& LastPart() { return RunParts().records.back(); }
+
+void DropLastPart() { RunParts().records.pop_back(); }
+
+bool CopyFromSpool(long offset, uint64_t length, MemberOutput& out, uint32_t* crc) {
+  FILE* spool = RunParts().spool;
+  if (spool == nullptr || fseek(spool, offset, SEEK_SET) != 0) return false;
+  static uint8_t buffer[64 * 1024];
+  for (uint64_t left = length; left > 0;) {
+    const size_t n = fread(buffer, 1, std::min<uint64_t>(left, sizeof buffer), spool);
+    if (n == 0) return false;
+    *crc = Crc32Update(*crc, buffer, n);
+    if (!out.Write(buffer, n)) return false;
+    left -= n;
+  }
+  return true;
+}
 
 void FinishParts() {
   Parts& parts = RunParts();

@@ -9,6 +9,8 @@
 #include <cstdio>
 #include <string>
 
+class MemberOutput;
+
 namespace text {
 
 enum class PartKind {
@@ -47,6 +49,12 @@ FILE* PartSpool();
 void AddPart(PartRecord record);
 // The part recorded last.
 PartRecord& LastPart();
+// Forgets the part recorded last (its bytes stay in the spool, unused).
+void DropLastPart();
+
+// Hands `length` spooled bytes from `offset` on to the member output; their
+// CRC-32 into *crc. False when they cannot all be read back or written.
+bool CopyFromSpool(long offset, uint64_t length, MemberOutput& out, uint32_t* crc);
 
 // Puts together every file whose parts were recorded in this run and
 // writes it through a member output over its folder; a file with parts
