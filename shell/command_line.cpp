@@ -7,6 +7,8 @@
 
 #include "core/charset.h"
 #include "core/handler.h"
+#include "core/member_output.h"
+#include "core/messages.h"
 #include "core/settings.h"
 #include "platform/host.h"
 #include "shell/handler_list.h"
@@ -65,11 +67,18 @@ bool ResultReport() {
 }
 
 void NotAFile(const WCHAR* path, const char* reason) {
-  std::string shown = host::ToUtf8(path);
-  for (char& c : shown) {
-    if (c == '\\') c = '/';
+  // Named as every notice is; a path the code page cannot hold goes out as
+  // the host spells it.
+  if (char* narrow = ToNarrow(path)) {
+    MemberNotice(narrow, "%s", reason);
+    LocalFree(narrow);
+  } else {
+    std::string shown = host::ToUtf8(path);
+    for (char& c : shown) {
+      if (c == '\\') c = '/';
+    }
+    fprintf(stderr, "%s: %s\n", shown.c_str(), reason);
   }
-  fprintf(stderr, "%s: %s\n", shown.c_str(), reason);
   ++g_ResultCounters.notAFile;
 }
 

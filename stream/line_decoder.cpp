@@ -2,6 +2,7 @@
 
 #include <algorithm>
 #include <array>
+#include <cerrno>
 #include <cstdint>
 #include <cstdio>
 #include <cstring>
@@ -74,7 +75,10 @@ bool TextLineReader::ReadLine(char* line, size_t capacity, size_t* length) {
 
 bool ByteSink::Flush() {
   if (used_ != 0 && stream_ != nullptr && !failed_) {
-    if (fwrite(buffer_, 1, used_, stream_) != used_) failed_ = true;
+    if (fwrite(buffer_, 1, used_, stream_) != used_ || fflush(stream_) != 0) {
+      failed_ = true;
+      error_ = errno;
+    }
   }
   total_ += used_;
   used_ = 0;
@@ -369,14 +373,21 @@ bool LineDecoderHandler::ExtractSection(TextLineReader& reader, SectionInput& in
   PartRecord record;
   record.spoolOffset = ftell(spool);
   UuBodyEnd ended;
+  int spoolError = 0;
   {
     ByteSink sink(spool);
     ended = start == UuStart::kBody
                 ? DecodeLengthPrefixedLines(reader, decodeTable_, in.line, SectionInput::kLineCapacity, sink, bodyLength)
                 : DecodeLengthPrefixedLines(reader, decodeTable_, in.line, SectionInput::kLineCapacity, sink);
-    (void)sink.Flush();
+    if (!sink.Flush()) spoolError = sink.Error() != 0 ? sink.Error() : EIO;
   }
   if (!named) return true;
+  if (spoolError != 0) {
+    // Its bytes did not all reach the spool: nothing of it is written.
+    MemberNotice(piece ? BaseNameOf(path) : in.name, "cannot be written: %s", OutputErrorText(spoolError));
+    g_ArchiveOutcome.failed = true;
+    return false;
+  }
   record.kind = mark.number != 0 ? PartKind::kUuNumbered
                 : piece          ? PartKind::kUuPiece
                 : ended == UuBodyEnd::kNoEnd ? PartKind::kUuFirst

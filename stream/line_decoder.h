@@ -100,12 +100,15 @@ class ByteSink {
   // Writes what was collected. False once any write has failed.
   bool Flush();
   uint64_t Total() const { return total_ + used_; }
+  // The errno of the first failed write (0: none).
+  int Error() const { return error_; }
 
  private:
   FILE* stream_;
   size_t used_ = 0;
   uint64_t total_ = 0;  // bytes handed to the stream so far
   bool failed_ = false;
+  int error_ = 0;
   uint8_t buffer_[kSize];
 };
 

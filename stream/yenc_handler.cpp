@@ -1,5 +1,6 @@
 #include "stream/yenc_handler.h"
 
+#include <cerrno>
 #include <cstring>
 
 #include "core/charset.h"
@@ -43,13 +44,19 @@ void CollectPart(TextLineReader& reader, SectionInput& in, const YencHeader& hea
   PartRecord record;
   record.spoolOffset = spool != nullptr ? ftell(spool) : 0;
   YencTrailer trailer;
+  int spoolError = 0;
   {
     ByteSink sink(spool);
     trailer = DecodeYencBody(reader, in.line, SectionInput::kLineCapacity, sink);
-    (void)sink.Flush();
+    if (!sink.Flush()) spoolError = sink.Error() != 0 ? sink.Error() : EIO;
   }
   if (spool == nullptr) {
     RefuseMember(in.name, "its parts cannot be collected (no temporary file); skipped");
+    return;
+  }
+  if (spoolError != 0) {
+    MemberNotice(in.name, "cannot be written: %s", OutputErrorText(spoolError));
+    g_ArchiveOutcome.failed = true;
     return;
   }
   record.kind = PartKind::kYenc;
