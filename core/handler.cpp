@@ -1,5 +1,6 @@
 #include "core/handler.h"
 
+#include <cerrno>
 #include <climits>
 #include <cstdio>
 #include <cstring>
@@ -18,6 +19,8 @@ bool g_bMakeDir = false;
 bool g_bOpenDir = false;
 
 bool FormatHandler::MatchesExtension(const char* extension) { return false; }
+
+bool FormatHandler::ProbeContent(const char* path, int32_t fileSize) { return false; }
 
 FormatHandler::~FormatHandler() {
   delete next;
@@ -70,6 +73,13 @@ FormatHandler* SelectHandler(const char* path, int32_t size) {
   for (FormatHandler* h = g_HandlerRegistry; h != nullptr; h = h->next) {
     if (h != excluded && h->Probe(path, size)) return h;
   }
+  // A file whose extension no handler claims may still be text that only
+  // its content names ("post.txt", "mail.eml", a file without extension).
+  if (excluded == nullptr) {
+    for (FormatHandler* h = g_HandlerRegistry; h != nullptr; h = h->next) {
+      if (h->ProbeContent(path, size)) return h;
+    }
+  }
   return nullptr;
 }
 
@@ -92,6 +102,7 @@ bool FindArchiveName(const char* path, char* name, size_t size) {
 void ProcessArchive(const char* path) {
   FILE* file = OpenFileStream(path, "rb");
   if (file == nullptr) {
+    MemberNotice(path, "cannot be opened: %s", OutputErrorText(errno));
     ++g_ResultCounters.notAFile;
     return;
   }
@@ -106,10 +117,12 @@ void ProcessArchive(const char* path) {
 
   char archiveName[kPathBufferSize * 2];
   if (!FindArchiveName(path, archiveName, sizeof archiveName)) {
+    MemberNotice(path, "no such file");
     ++g_ResultCounters.notAFile;
     return;
   }
   if (chosen == nullptr) {
+    MemberNotice(path, size > 0 ? "not an archive this program reads" : "an empty file, not an archive");
     ++g_ResultCounters.unsupported;
     return;
   }

@@ -9,6 +9,7 @@
 
 #include "core/handler.h"
 #include "harness.h"
+#include "stream/text_parts.h"
 
 extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
   static const char* const kNames[] = {"a.tar", "a.tgz", "a.bz2", "a.Z",   "a.lzh", "a.zip",
@@ -22,8 +23,9 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
   try {
     ProcessArchive(fuzz::ProgramForm(input).c_str());
   } catch (const fuzz::FatalEnd&) {
-    // A missing next cabinet, say: the program would end here.
+    // A cabinet that cannot be read, say: the program would end here.
   }
+  text::FinishParts();  // parts are written at the end of a run
   fuzz::CheckAndClean();
   return 0;
 }

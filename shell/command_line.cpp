@@ -7,9 +7,13 @@
 
 #include "core/charset.h"
 #include "core/handler.h"
+#include "core/member_output.h"
+#include "core/messages.h"
 #include "core/settings.h"
+#include "platform/host.h"
 #include "shell/handler_list.h"
 #include "shell/main_dialog.h"
+#include "stream/text_parts.h"
 
 char g_NarrowPath[kTokenValueSize * 2];
 
@@ -62,9 +66,25 @@ bool ResultReport() {
   return true;
 }
 
+void NotAFile(const WCHAR* path, const char* reason) {
+  // Named as every notice is; a path the code page cannot hold goes out as
+  // the host spells it.
+  if (char* narrow = ToNarrow(path)) {
+    MemberNotice(narrow, "%s", reason);
+    LocalFree(narrow);
+  } else {
+    std::string shown = host::ToUtf8(path);
+    for (char& c : shown) {
+      if (c == '\\') c = '/';
+    }
+    fprintf(stderr, "%s: %s\n", shown.c_str(), reason);
+  }
+  ++g_ResultCounters.notAFile;
+}
+
 static void ProcessWidePath(const WCHAR* path) {
   if (!WideToNarrow(path, g_NarrowPath, sizeof g_NarrowPath)) {
-    ++g_ResultCounters.notAFile;  // a path the code page cannot hold is no file to us
+    NotAFile(path, "the name cannot be held in the code page");
     return;
   }
   ProcessArchive(g_NarrowPath);
@@ -73,7 +93,7 @@ static void ProcessWidePath(const WCHAR* path) {
 bool ProcessPlainPath(const WCHAR* path) {
   const DWORD attributes = GetFileAttributesW(path);
   if ((attributes & FILE_ATTRIBUTE_DIRECTORY) != 0) {  // also the failure value
-    ++g_ResultCounters.notAFile;
+    NotAFile(path, attributes == INVALID_FILE_ATTRIBUTES ? "no such file" : "is a folder");
     return false;
   }
   ProcessWidePath(path);
@@ -121,6 +141,7 @@ int Entry(const WCHAR* commandLine) {
     } else {
       ProcessPlainPath(commandLine);
     }
+    text::FinishParts();
     status = ResultReport() ? 2 : 0;
   }
   EndProgram();
@@ -138,6 +159,7 @@ int EntryWithArguments(const WCHAR* const* arguments, int count) {
     return Entry(line.c_str());
   if (!StartProgram()) return 1;
   for (int i = 0; i < count; ++i) ProcessPlainPath(arguments[i]);
+  text::FinishParts();  // files posted in parts, gathered over all the files
   const int status = ResultReport() ? 2 : 0;
   EndProgram();
   return status;

@@ -91,7 +91,7 @@ TEST_F(OptionsTest, SeveralArchivesWithOneMissing) {
   Put("core/lines.txt.bz2", "b.bz2");
   const auto r = Run({"-o", "out", "a.gz", "missing.gz", "b.bz2"});
   EXPECT_EQ(r.exitCode, 2);
-  EXPECT_EQ(r.err, "dorvane: missing.gz: no such file\n NOT_A_FILE: 1 times\nUNSUPPORTED: 0 times\n     FAILED: 0 times\n");
+  EXPECT_EQ(r.err, "missing.gz: no such file\n NOT_A_FILE: 1 times\nUNSUPPORTED: 0 times\n     FAILED: 0 times\n");
   EXPECT_EQ(ReadFile(work() + "/out/a"), ReadFile(Fixture(kLines)));
   EXPECT_EQ(ReadFile(work() + "/out/b"), ReadFile(Fixture(kLines)));
 }
@@ -198,7 +198,7 @@ TEST_F(OptionsTest, PlainFormDefaultsToTheCurrentFolder) {
   EXPECT_TRUE(testutil::FileExists(work() + "/hello.txt"));
   r = Run({"a.gz", "missing.gz"});
   EXPECT_EQ(r.exitCode, 2);
-  EXPECT_EQ(r.err, " NOT_A_FILE: 1 times\nUNSUPPORTED: 0 times\n     FAILED: 0 times\n");
+  EXPECT_EQ(r.err, "missing.gz: no such file\n NOT_A_FILE: 1 times\nUNSUPPORTED: 0 times\n     FAILED: 0 times\n");
 }
 
 }  // namespace

@@ -130,6 +130,8 @@ TEST_F(TmuxTest, ExtractionRoadWithTheKeyboard) {
   Keys("Enter");
   WaitFor("junk.bin ");
   Keys("Tab Tab Tab Tab Enter");
+  WaitFor("junk.bin: not an archive this program reads");  // the file is named first
+  Keys("Enter");
   const std::string report = WaitFor("UNSUPPORTED: 1 times");
   EXPECT_NE(report.find("NOT_A_FILE: 0 times"), std::string::npos);
   Keys("Enter");
@@ -303,9 +305,10 @@ TEST_F(TmuxTest, ProgressStatusLineOnlyOnATerminal) {
 // A program-ending error during an extraction: the "Error!" box, then the
 // program ends with status 1 and the terminal is given back.
 TEST_F(TmuxTest, TerminalIsRestoredAfterAProgramEndingError) {
-  testutil::System("mkdir -p '" + tmp_ / "in" + "' '" + tmp_ / "out" + "'");
+  // A set whose next cabinet is a folder: opened, but its reads fail.
+  testutil::System("mkdir -p '" + tmp_ / "in" + "' '" + tmp_ / "out" + "' '" + tmp_ / "in/next.cab" + "'");
   cabtest::Cabinet c;
-  c.flags = 2;  // a set whose next cabinet is missing
+  c.flags = 2;
   c.nextName = "Next.CAB";
   const std::vector<uint8_t> content(10, 'x');
   c.folders.push_back({0, cabtest::MakeBlocks(0, content)});
