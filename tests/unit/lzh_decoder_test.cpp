@@ -252,7 +252,7 @@ TEST(LzhStored, CopiesAndStopsAtTheEnd) {
 
 TEST(LzhDecode, UnknownMethodWritesNothing) {
   const std::vector<uint8_t> data(100, 0x55);
-  for (int m : {12, 13, 200, 255}) {
+  for (int m : {17, 18, 200, 255}) {
     Decoded d = Decode(static_cast<LzhMethod>(m), data, 50);
     EXPECT_EQ(d.result, LzhDecodeResult::UnknownMethod);
     EXPECT_TRUE(d.bytes.empty());
@@ -337,12 +337,15 @@ TEST(LzhBlock, SingleValueBlocksTakeNoBits) {
   EXPECT_EQ(d.bytes, std::string(1000, 'A'));
 }
 
-TEST(LzhBlock, MatchBeforeTheFirstByteCopiesSpacesAndRunsPastTheSize) {
+TEST(LzhBlock, MatchBeforeTheFirstByteCopiesSpacesAndIsCutAtTheSize) {
   // Single-value codes: a match of length 10 at distance 0 (the byte before
-  // the window start, a space); the unpacked size is 4 but all 10 are written.
+  // the window start, a space); the unpacked size is 4, so 4 are written
+  // (ARJ's methods write the whole match).
   const Bits b = SingleValueBlock(1, 256 + 7);
   Decoded d = Decode(LzhMethod::Lh5, b.bytes, 4);
   EXPECT_EQ(d.result, LzhDecodeResult::Ok);
+  EXPECT_EQ(d.bytes, std::string(4, ' '));
+  d = Decode(LzhMethod::Arj, b.bytes, 4);
   EXPECT_EQ(d.bytes, std::string(10, ' '));
 }
 
