@@ -16,6 +16,7 @@
 #include <mutex>
 
 #include "core/charset.h"
+#include "core/messages.h"
 #include "core/output.h"
 #include "platform/window.h"
 
@@ -198,8 +199,10 @@ char g_member[300];
 }  // namespace
 
 void SetProgressMember(const char* name) {
+  char shown[sizeof g_member];
+  DisplayName(shown, sizeof shown, name);
   std::lock_guard<std::mutex> lock(g_memberLock);
-  snprintf(g_member, sizeof g_member, "%s", name);
+  memcpy(g_member, shown, sizeof g_member);
 }
 
 void CurrentProgressMember(char* out, size_t size) {
@@ -212,10 +215,6 @@ void CurrentProgressMemberUtf8(char* out, size_t size) {
   char narrow[300];
   CurrentProgressMember(narrow, sizeof narrow);
   ToUtf8(narrow, out, size);
-  // 0x5C is never part of a longer UTF-8 sequence.
-  for (char* p = out; *p != '\0'; ++p) {
-    if (*p == '\\') *p = '/';
-  }
 }
 
 void SetProgressArchive(ProgressRecord* record, const char* path) {

@@ -87,5 +87,7 @@ class StatusLineGap {
 void SuspendStatusLine(bool suspended);
 
 // The member being written, for the progress display; any thread may ask.
+// It is kept as DisplayName shows it ("/" between folders, control
+// characters escaped).
 void SetProgressMember(const char* name);
 void CurrentProgressMember(char* out, size_t size);

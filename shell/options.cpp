@@ -9,6 +9,7 @@
 #include "core/charset.h"
 #include "core/handler.h"
 #include "core/member_output.h"
+#include "core/messages.h"
 #include "core/progress.h"
 #include "core/prompt.h"
 #include "core/settings.h"
@@ -232,8 +233,14 @@ int RunOptionsForm(int argc, char** argv) {
     const std::u16string path = ProgramPathOf(archive.c_str());
     if (!ProcessPlainPath(path.c_str())) {
       const DWORD attributes = GetFileAttributesW(path.c_str());
-      fprintf(stderr, "dorvane: %s: %s\n", archive.c_str(),
-              attributes == INVALID_FILE_ATTRIBUTES ? "no such file" : "is a folder");
+      // The name as typed, through the notices' escaping of control characters.
+      char narrow[kPathBufferSize * 4], line[kPathBufferSize * 4 + 64];
+      if (!WideToNarrow(path.c_str(), narrow, sizeof narrow)) strcpy(narrow, "?");
+      char shown[kPathBufferSize * 4];
+      DisplayName(shown, sizeof shown, narrow);
+      FormatMessageText(line, sizeof line, "dorvane: %s: %s", shown,
+                        attributes == INVALID_FILE_ATTRIBUTES ? "no such file" : "is a folder");
+      ShowMessage(line);
     }
   }
   const int status = ResultReport() ? 2 : 0;
