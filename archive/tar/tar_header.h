@@ -3,8 +3,8 @@
 //   offset size field     use
 //        0  100 name      member path, to the first 0x00 or the field's end
 //      100    8 mode      octal; 040000 marks a folder, 0200 owner write
-//      124   12 size      octal byte count of the data that follows
-//      136   12 mtime     octal seconds since 1970
+//      124   12 size      octal (or base-256) byte count of the data that follows
+//      136   12 mtime     octal (or base-256) seconds since 1970
 //      148    8 chksum    octal sum of the block, chksum counted as blanks
 //      156    1 typeflag
 //      257    6 magic     "ustar\0" for POSIX headers

@@ -248,8 +248,8 @@ bool Walk::TakeLongName(uint64_t size) {
 
 // POSIX extended header: its "path" record names the next member (the
 // header's own name field may hold a shortened form), in UTF-8 unless a
-// "hdrcharset=BINARY" record says its bytes are the archiver's own. Other
-// records are not used.
+// "hdrcharset=BINARY" record says its bytes are the archiver's own; its
+// "size" record gives the member's data size. Other records are not used.
 bool Walk::TakePaxHeader(uint64_t size) {
   pending_.state = PendingName::State::kNone;
   havePendingSize_ = false;
