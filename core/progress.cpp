@@ -199,10 +199,8 @@ char g_member[300];
 }  // namespace
 
 void SetProgressMember(const char* name) {
-  char shown[sizeof g_member];
-  DisplayName(shown, sizeof shown, name);
   std::lock_guard<std::mutex> lock(g_memberLock);
-  memcpy(g_member, shown, sizeof g_member);
+  snprintf(g_member, sizeof g_member, "%s", name);
 }
 
 void CurrentProgressMember(char* out, size_t size) {
@@ -212,9 +210,11 @@ void CurrentProgressMember(char* out, size_t size) {
 }
 
 void CurrentProgressMemberUtf8(char* out, size_t size) {
-  char narrow[300];
+  // Escaped here, at a redraw, rather than for every member set.
+  char narrow[300], shown[300];  // the status line is cut to the terminal anyway
   CurrentProgressMember(narrow, sizeof narrow);
-  ToUtf8(narrow, out, size);
+  DisplayName(shown, sizeof shown, narrow);
+  ToUtf8(shown, out, size);
 }
 
 void SetProgressArchive(ProgressRecord* record, const char* path) {

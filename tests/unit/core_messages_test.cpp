@@ -104,6 +104,10 @@ TEST(Messages, ControlCharactersAreShownAsEscapes) {
   EXPECT_STREQ(name, "docs/\\033[31m");
   DisplayName(name, 8, "ab\x1b\x1b");
   EXPECT_STREQ(name, "ab\\033");
+  SetProgressMember("docs\\\x1b[2K");  // and the status line's member
+  CurrentProgressMemberUtf8(name, sizeof name);
+  EXPECT_STREQ(name, "docs/\\033[2K");
+  SetProgressMember("");
   ::testing::internal::CaptureStderr();
   ShowMessage("a\x1b[2Kb: \r\n\n");
   EXPECT_EQ(::testing::internal::GetCapturedStderr(), "a\\033[2Kb: \\r\\n\n");
