@@ -11,6 +11,7 @@
 #include "core/output.h"
 #include "core/progress.h"
 #include "core/settings.h"
+#include "platform/output_file.h"
 
 uint8_t* g_ReadAheadBuffer = nullptr;
 ResultCounters g_ResultCounters;
@@ -97,6 +98,34 @@ bool FindArchiveName(const char* path, char* name, size_t size) {
   return WideToNarrow(found.cFileName, name, size) != 0;
 }
 
+// Makes the output folder; with MakeDir, the archive's own folder inside the
+// folder the user named (`root`) is made and opened as the members' folders
+// are, without following a link in its place. False, with a notice, when a
+// link stands there.
+bool MakeArchiveFolder(char* folder, const WCHAR* root) {
+  if (!g_bMakeDir) {
+    MakeOutputFolder(folder);
+    return true;
+  }
+  char* last = const_cast<char*>(LastOccurrence(folder, '\\'));
+  if (last == nullptr) return true;
+  *last = '\0';
+  MakeOutputFolder(folder);
+  *last = '\\';
+  WCHAR wide[kExtractPathNarrowSize * 2];
+  if (root[0] == 0 || !NarrowToWide(folder, wide, sizeof wide / sizeof wide[0])) return true;
+  OutputFolderCache cache;
+  OutputFileHandle file;
+  uint64_t id = 0;
+  int error = 0;
+  if (OpenOutputFolder(wide, u"", &cache, &file, &id, &error) != OutputOpenResult::kLinkInPath) return true;
+  char shown[kPathBufferSize * 4], line[kPathBufferSize * 4 + 100];
+  DisplayName(shown, sizeof shown, folder);
+  FormatMessageText(line, sizeof line, "%s: is a symbolic link; not followed, the archive is not extracted", shown);
+  ShowMessage(line);
+  return false;
+}
+
 }  // namespace
 
 void ProcessArchive(const char* path) {
@@ -138,6 +167,9 @@ void ProcessArchive(const char* path) {
     ++g_ResultCounters.failed;
     return;
   }
+  // The folder the user named: links are followed up to it, never below it.
+  WCHAR wideRoot[kExtractPathNarrowSize];
+  if (!NarrowToWide(folder, wideRoot, kExtractPathNarrowSize)) wideRoot[0] = 0;
   if (g_bMakeDir) {
     char* p = archiveName;
     while (*p != '\0' && *p != '.') p = CharNext(p);
@@ -150,12 +182,16 @@ void ProcessArchive(const char* path) {
   }
   // Testing and listing write nothing, not even the output folder.
   const RunMode mode = g_RunOptions.mode;
-  if (mode == RunMode::kExtract) MakeOutputFolder(folder);
+  SetOutputRoot(wideRoot);
+  if (mode == RunMode::kExtract && !MakeArchiveFolder(folder, wideRoot)) {
+    ++g_ResultCounters.failed;
+    return;
+  }
   ResetArchiveOutcome();
   if (mode == RunMode::kList) PrintListingHeader(archiveName, chosen->displayName);
 
   ProgressRecord progress;
-  FormatMessageText(progress.FileName, sizeof progress.FileName, "%s", archiveName);
+  DisplayName(progress.FileName, sizeof progress.FileName, archiveName);
   FormatMessageText(progress.Title, sizeof progress.Title, "Dorvane: %s", chosen->displayName);
   SetProgressArchive(&progress, path);
   OpenProgress(&progress);

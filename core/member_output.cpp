@@ -21,14 +21,6 @@ namespace {
 // Writes below this size are collected; larger ones go straight out.
 constexpr size_t kCollectSize = 256 * 1024;
 
-// A name for the screen: "/" separates its folders, as the user types them.
-void DisplayName(char* out, size_t size, const char* name) {
-  FormatMessageText(out, size, "%s", name);
-  for (char* p = out; *p != '\0'; p = CharNext(p)) {
-    if (*p == '\\') *p = '/';
-  }
-}
-
 // Narrow program text as UTF-8 for standard output.
 void PrintNarrow(FILE* out, const char* narrow) {
   char shown[kPathBufferSize * 2];

@@ -1,7 +1,7 @@
 // Files and folders created below an output folder without following
 // symbolic links: whatever an earlier run or another program left there, a
 // member's bytes, times and attributes land below the folder and nowhere
-// else. The output folder itself may be a link.
+// else. The output folder itself may be a link (see SetOutputRoot).
 #pragma once
 
 #include <cstddef>
@@ -30,6 +30,13 @@ struct OutputFolderCache {
   OutputFolderCache& operator=(const OutputFolderCache&) = delete;
   ~OutputFolderCache();
 };
+
+// The folder the user named for the output (a program path): it is opened
+// as named, and may be a link the user keeps; every folder below it on the
+// way to a member, an archive's own folder made after the archive's name
+// included, is walked without following links. Empty (the default): the
+// folder given to OpenOutputFolder is opened as named.
+void SetOutputRoot(LPCWSTR root);
 
 enum class OutputOpenResult {
   kOpened,      // the file is created (an existing file or link in its place was replaced)

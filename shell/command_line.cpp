@@ -123,6 +123,22 @@ bool IsTokenForm(const WCHAR* commandLine) {
   return FindNoCase(commandLine, u"#F(") != nullptr && FindNoCase(commandLine, u"#P(") != nullptr;
 }
 
+// The "#P" folder is stored for later runs and is this run's output folder
+// either way: a store that cannot be written must not send the archive into
+// the folder stored before.
+void UseAndStoreFolder(const WCHAR* folder) {
+  static char runFolder[kExtractPathNarrowSize];
+  const bool known = WideToNarrow(folder, runFolder, sizeof runFolder) != 0;
+  if (strcmp(runFolder, "\\") == 0) runFolder[0] = '\0';  // the root folder is empty text
+  if (known) g_RunOptions.outputFolder = runFolder;
+  if (WriteExtractPath(folder)) return;
+  char shown[kExtractPathNarrowSize * 4], line[kExtractPathNarrowSize * 4 + 100];
+  DisplayName(shown, sizeof shown, known ? (runFolder[0] != '\0' ? runFolder : "/") : "?");
+  FormatMessageText(line, sizeof line, "The settings could not be saved; this run extracts into %s all the same.",
+                    shown);
+  ShowMessage(line);
+}
+
 }  // namespace
 
 int Entry(const WCHAR* commandLine) {
@@ -136,8 +152,9 @@ int Entry(const WCHAR* commandLine) {
       WCHAR archive[kTokenValueSize];
       ParseToken(u"#P", commandLine, folder);
       ParseToken(u"#F", commandLine, archive);
-      WriteExtractPath(folder);
+      UseAndStoreFolder(folder);
       ProcessWidePath(archive);
+      g_RunOptions.outputFolder = nullptr;
     } else {
       ProcessPlainPath(commandLine);
     }

@@ -9,6 +9,7 @@
 #include "core/charset.h"
 #include "core/handler.h"
 #include "core/member_output.h"
+#include "core/messages.h"
 #include "core/progress.h"
 #include "core/prompt.h"
 #include "core/settings.h"

@@ -194,6 +194,8 @@ bool ZipHandler::Probe(const char* path, int32_t fileSize) {
 
 bool ZipHandler::Extract(const char* path, const char* outputFolder) {
   rememberedPassword_[0] = '\0';
+  passwordRefused_ = false;
+  archiveName_ = BaseNameOf(path);
   archive_ = OpenFileStream(path, "rb");
   if (archive_ == nullptr) return false;
   MemberOutput out(outputFolder);
@@ -325,10 +327,10 @@ ZipHandler::Next ZipHandler::ExtractMember(const ZipLocalHeader& header, MemberO
   const bool encrypted = (header.flags & kFlagEncrypted) != 0;
   if (encrypted) {
     if (!OpenEncrypted(header, &keys)) {
-      // Nothing of a member that could not be opened stays, and the rest of
-      // the archive is not tried.
-      out.Fail("no password given opens it; the rest of the archive is not extracted");
-      return Next::kEndArchive;
+      // Nothing of a member that could not be opened stays; the members
+      // after it are still extracted.
+      out.Fail("no password given opens it; skipped");
+      return Next::kMember;
     }
     compressedSize = compressedSize > kEncryptionHeaderSize ? compressedSize - kEncryptionHeaderSize : 0;
   }
@@ -382,12 +384,16 @@ ZipHandler::Next ZipHandler::ExtractMember(const ZipLocalHeader& header, MemberO
 
 bool ZipHandler::OpenEncrypted(const ZipLocalHeader& header, ZipKeys* keys) {
   if (rememberedPassword_[0] != '\0' && TryPassword(rememberedPassword_, header, keys)) return true;
+  // Once the tries for one member are used up nobody is asked again in this
+  // archive: every encrypted member the last answer does not open is skipped.
+  if (passwordRefused_) return false;
   for (int attempt = 0; attempt < kPasswordTries; ++attempt) {
-    const char* answer = PasswordPrompt(&PasswordSlot);
+    const char* answer = PasswordPrompt(&PasswordSlot, header.name, archiveName_, attempt > 0);
     strncpy(rememberedPassword_, answer != nullptr ? answer : "", sizeof rememberedPassword_ - 1);
     rememberedPassword_[sizeof rememberedPassword_ - 1] = '\0';
     if (TryPassword(rememberedPassword_, header, keys)) return true;
   }
+  passwordRefused_ = true;
   return false;
 }
 

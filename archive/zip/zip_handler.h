@@ -90,8 +90,10 @@ class ZipHandler : public FormatHandler {
   void WalkLocalHeaders(MemberOutput& out);
   [[nodiscard]] bool FindNextMember(ZipLocalHeader& header);
   Next ExtractMember(const ZipLocalHeader& header, MemberOutput& out, long long& dataEnd);
-  // Reads the encryption header with each password tried; the keys that
-  // open the member, or false.
+  // Reads the encryption header with each password tried (the last one
+  // that opened a member, then up to three answers to the prompt, which
+  // names the member and the archive); the keys that open the member, or
+  // false.
   [[nodiscard]] bool OpenEncrypted(const ZipLocalHeader& header, ZipKeys* keys);
   [[nodiscard]] bool TryPassword(const char* password, const ZipLocalHeader& header, ZipKeys* keys);
   MemberEnd CopyStored(ZipMemberData& data, uint64_t compressedSize);
@@ -108,4 +110,7 @@ class ZipHandler : public FormatHandler {
   FILE* archive_ = nullptr;
   // The password that opened the last encrypted member; lasts one Extract.
   char rememberedPassword_[128] = {};
+  // No answer opened a member: nobody is asked again in this Extract.
+  bool passwordRefused_ = false;
+  const char* archiveName_ = "";  // the archive's name without its folder, for the prompt
 };

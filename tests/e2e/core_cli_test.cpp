@@ -1,6 +1,7 @@
 // The program run as a process: command-line forms, the settings it stores,
 // the result report and the gzip and bzip2 handlers end to end.
 #include <gtest/gtest.h>
+#include <unistd.h>
 
 #include <cstdlib>
 #include <filesystem>
@@ -194,6 +195,27 @@ TEST_F(CliTest, MakeDirPutsEachArchiveInItsOwnFolder) {
   const auto r = Extract(Copy("core/noname.gz", "x.tar.gz"));
   EXPECT_EQ(r.exitCode, 0) << r.err;
   EXPECT_EQ(ReadFile(out() + "/x/x.tar"), ReadFile(Fixture("core/lines.txt")));
+}
+
+// A store that cannot be written (here its lock is a symbolic link, which is
+// not followed) still sends the archive into the "#P" folder, not into the
+// one stored before, and says that the settings were not saved.
+TEST_F(CliTest, TheGivenFolderIsUsedWhenTheSettingsCannotBeSaved) {
+  const std::string archive = Copy("core/noname.gz", "x.gz");
+  ASSERT_EQ(Extract(archive).exitCode, 0);
+  testutil::System("rm -rf '" + out() + "'");
+  unlink((tmp_ / "registry.reg.lock").c_str());
+  ASSERT_EQ(symlink((tmp_ / "victim").c_str(), (tmp_ / "registry.reg.lock").c_str()), 0);
+  const auto r = Run({"#P(" + tmp_ / "want" + ")#F(" + archive + ")"});
+  EXPECT_EQ(r.exitCode, 0) << r.err;
+  EXPECT_NE(r.err.find("The settings could not be saved; this run extracts into " + tmp_ / "want"),
+            std::string::npos) << r.err;
+  EXPECT_EQ(ReadFile(tmp_ / "want/x"), ReadFile(Fixture("core/lines.txt")));
+  EXPECT_FALSE(testutil::FileExists(out()));
+  EXPECT_FALSE(testutil::FileExists(tmp_ / "victim"));
+  std::string stored = out();
+  for (char& c : stored) if (c == '/') c = '\\';
+  EXPECT_EQ(StoredExtractPath(), stored);  // the earlier one stays
 }
 
 TEST_F(CliTest, TruncatedNamedHeaderWritesNothing) {

@@ -194,7 +194,7 @@ constexpr char kNumbersSha[] = "2e57c67a8bbe706a08d6638ec67da02b67b3743ae7d35948
 // the piped line.
 TEST_F(TmuxTest, PasswordPromptWithPipedStandardInput) {
   ExtractEncryptedArchive("echo wrong");
-  std::string s = WaitFor("Please Input Password");
+  std::string s = WaitFor("Password for numbers.txt in enc.zip:");
   EXPECT_NE(s.find("[x] Hide with '*'"), std::string::npos) << s;
   Keys("-l sec");
   s = WaitFor("***_");
@@ -207,22 +207,29 @@ TEST_F(TmuxTest, PasswordPromptWithPipedStandardInput) {
   WaitForFile(tmp_ / "out/empty.txt");
   EXPECT_TRUE(testutil::FileExists(tmp_ / "out/empty.txt"));
   EXPECT_EQ(testutil::Sha256Hex(ReadFile(tmp_ / "out/numbers.txt")), kNumbersSha);
-  WaitGone("Please Input Password");
+  WaitGone("Password for");
   Keys("Escape");
   WaitFor("EXIT=0");
 }
 
 TEST_F(TmuxTest, WrongPasswordThreeTimesLeavesNothing) {
   ExtractEncryptedArchive();
-  WaitFor("Please Input Password");
+  WaitFor("Password for numbers.txt in enc.zip:");
+  Keys("-l nope");
+  Keys("Enter");
+  // A wrong try says so in the next prompt.
+  WaitFor("Wrong password.");
   // Keys typed ahead reach each new prompt in turn.
-  for (int i = 0; i < 3; ++i) {
+  for (int i = 0; i < 2; ++i) {
     Keys("-l nope");
     Keys("Enter");
   }
-  WaitGone("Please Input Password");
-  // The member is named, then the archive is reported as failed.
-  WaitFor("no password given opens it");
+  WaitGone("Password for");
+  // Each encrypted member is named (nobody is asked again for the second),
+  // then the archive is reported as failed.
+  WaitFor("numbers.txt: no password given opens it");
+  Keys("Enter");
+  WaitFor("empty.txt: no password given opens it");
   Keys("Enter");
   WaitFor("FAILED: 1 times");
   Keys("Enter");
@@ -258,6 +265,7 @@ TEST_F(TmuxTest, CommandLinePasswordFromPipeOrTerminal) {
     if (!quiet) std::this_thread::sleep_for(std::chrono::milliseconds(50));
   }
   ASSERT_TRUE(quiet) << ReadFile(modes);
+  WaitFor("Password for numbers.txt in enc-stored.zip:");
   Keys("-l secret");
   Keys("Enter");
   const std::string s = WaitFor("EXIT=0");
