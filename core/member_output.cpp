@@ -386,6 +386,13 @@ void MemberOutput::ReportSizeError(uint64_t stored, uint64_t decoded) {
   g_ArchiveOutcome.failed = true;
 }
 
+void MemberOutput::ReportAuthenticationError() {
+  if (!open_ || failed_) return;
+  MemberNotice(name_, "the authentication code does not match: the data is damaged or was changed");
+  failed_ = true;  // the file stays, as with a checksum error
+  g_ArchiveOutcome.failed = true;
+}
+
 void MemberOutput::Fail(const char* reason) {
   if (!open_) return;
   if (stream_ != nullptr) fclose(stream_);

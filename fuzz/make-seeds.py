@@ -151,8 +151,8 @@ def library_seeds():
 
 def zip_seeds():
     # Read through the central directory: a member of each method of today,
-    # members written to a pipe.
-    for name in ["today.zip", "pipe.zip"]:
+    # members written to a pipe, WinZip AES.
+    for name in ["today.zip", "pipe.zip", "aes.zip"]:
         put("fuzz_zip", name, fixture("zipsets/" + name))
 
 

@@ -146,6 +146,7 @@ bool ReadZipLocalHeader(FILE* stream, ZipLocalHeader& header, NameMarking unmark
   uint8_t extra[0xFFFF];
   if (fread(extra, 1, extraLength, stream) != extraLength) return false;
   TakeZip64Sizes(extra, extraLength, header);
+  header.hasAes = header.method == kAesMethod && FindAesField(extra, extraLength, &header.aes);
 
   const uint8_t* unicode = nullptr;
   size_t unicodeLength = 0;
@@ -291,16 +292,27 @@ ZipHandler::Next ZipHandler::ExtractMember(const ZipLocalHeader& header, MemberO
   const bool sizesDeferred = described && header.compressedSize == 0 && !header.sizesFromDirectory;
   const bool toStreamEnd = header.method == 8 && sizesDeferred;
 
+  // An AES member names its method in its AES field.
+  const uint16_t method = header.hasAes ? header.aes.method : header.method;
+  char methodName[32];
+  if (header.hasAes) {
+    snprintf(methodName, sizeof methodName, "aes%u+%s", AesKeyBits(header.aes.strength), MethodName(method));
+  } else {
+    snprintf(methodName, sizeof methodName, "%s", MethodName(method));
+  }
+
   MemberInfo info;
   info.name = header.name;
   info.size = sizesDeferred && header.uncompressedSize == 0 ? kUnknownSize : header.uncompressedSize;
   info.packedSize = sizesDeferred ? kUnknownSize : header.compressedSize;
-  info.method = MethodName(header.method);
+  info.method = methodName;
   info.SetDosTime(header.dosDate, header.dosTime);
   info.checksum = ChecksumKind::kCrc32;
   // With flag bit 3 the header's CRC may be a placeholder: the descriptor
-  // behind the data gives it.
+  // behind the data gives it. AE-2 stores none: its authentication code
+  // stands for it.
   info.hasStoredChecksum = !described || (header.compressedSize != 0 && header.crc != 0);
+  if (header.hasAes && header.aes.version == 2) info.hasStoredChecksum = false;
   info.storedChecksum = header.crc;
   const long long dataStart = static_cast<long long>(ftello(archive_));
   // Skipped members (folders, listed or kept ones, refused paths) end here;
@@ -310,23 +322,37 @@ ZipHandler::Next ZipHandler::ExtractMember(const ZipLocalHeader& header, MemberO
 
   // A method this reader does not decode is named; the other members
   // still come out.
-  if (*UnsupportedMethodName(header.method) != '\0') {
+  if (header.method == kAesMethod && !header.hasAes) {
+    out.Fail("its AES encryption field is missing or damaged; skipped");
+    return Next::kMember;
+  }
+  if (*UnsupportedMethodName(method) != '\0') {
     char reason[128];
-    if (header.method == 99) {
-      snprintf(reason, sizeof reason, "WinZip AES encryption is not supported; skipped");
-    } else {
-      snprintf(reason, sizeof reason, "compression method %s is not supported; skipped",
-               UnsupportedMethodName(header.method));
-    }
+    snprintf(reason, sizeof reason, "compression method %s is not supported; skipped", UnsupportedMethodName(method));
     out.Fail(reason);
     return Next::kMember;
   }
 
   uint64_t compressedSize = header.compressedSize;
   ZipKeys keys{};
+  ZipAesDecryptor aes;
   const bool encrypted = (header.flags & kFlagEncrypted) != 0;
-  if (encrypted) {
-    if (!OpenEncrypted(header, &keys)) {
+  if (encrypted && header.hasAes) {
+    // Salt and password verifier in front of the data, the authentication
+    // code behind it.
+    const size_t saltSize = AesSaltSize(header.aes.strength);
+    uint8_t salt[16 + kAesVerifierSize];
+    const bool read = fread(salt, 1, saltSize + kAesVerifierSize, archive_) == saltSize + kAesVerifierSize;
+    if (!read || !OpenEncrypted(header, [&](const char* password) {
+          return aes.Start(password, header.aes.strength, salt, salt + saltSize);
+        })) {
+      out.Fail(read ? "no password given opens it; skipped" : "the archive ends inside this member; skipped");
+      return Next::kMember;
+    }
+    const uint64_t around = saltSize + kAesVerifierSize + kAesCodeSize;
+    compressedSize = compressedSize > around ? compressedSize - around : 0;
+  } else if (encrypted) {
+    if (!OpenEncrypted(header, [&](const char* password) { return TryPassword(password, header, &keys); })) {
       // Nothing of a member that could not be opened stays; the members
       // after it are still extracted.
       out.Fail("no password given opens it; skipped");
@@ -334,20 +360,22 @@ ZipHandler::Next ZipHandler::ExtractMember(const ZipLocalHeader& header, MemberO
     }
     compressedSize = compressedSize > kEncryptionHeaderSize ? compressedSize - kEncryptionHeaderSize : 0;
   }
+  const bool aesOpen = encrypted && header.hasAes;
   // The decoders read no further than the member's data, unless its size
   // comes only behind the data (flag bit 3 with sizes of 0).
-  ZipMemberData data(archive_, out, sizesDeferred ? UINT64_MAX : compressedSize, encrypted ? &keys : nullptr);
+  ZipMemberData data(archive_, out, sizesDeferred ? UINT64_MAX : compressedSize,
+                     encrypted && !aesOpen ? &keys : nullptr, aesOpen ? &aes : nullptr);
 
   void* work = g_ReadAheadBuffer;
   // Sizes above 32 bits come only with Zip64, which the legacy methods
   // predate; a larger size is clamped, never wrapped.
   const uint32_t size32 = static_cast<uint32_t>(std::min<uint64_t>(header.uncompressedSize, UINT32_MAX));
   MemberEnd end = MemberEnd::kComplete;
-  switch (header.method) {
+  switch (method) {
     case 0: end = CopyStored(data, compressedSize); break;
     case 1: end = FromDecodeResult(Unshrink(data, size32, work)); break;
     case 2: case 3: case 4: case 5:
-      end = FromDecodeResult(Expand(data, size32, header.method - 1, work));
+      end = FromDecodeResult(Expand(data, size32, method - 1, work));
       break;
     case 6:
       end = FromDecodeResult(
@@ -365,13 +393,23 @@ ZipHandler::Next ZipHandler::ExtractMember(const ZipLocalHeader& header, MemberO
     default: {
       // Each of these streams marks its own end too.
       size_t unused = 0;
-      end = DecodeLibraryMethod(header.method, header.flags, sizesDeferred ? UINT64_MAX : header.uncompressedSize,
-                                data, &unused);
+      end = DecodeLibraryMethod(method, header.flags, sizesDeferred ? UINT64_MAX : header.uncompressedSize, data,
+                                &unused);
       if (sizesDeferred) dataEnd = static_cast<long long>(ftello(archive_)) - static_cast<long long>(unused);
       break;
     }
   }
   if (end == MemberEnd::kTruncated && !data.ReadShort()) end = MemberEnd::kDamaged;
+  // The AES authentication code covers every byte of the encrypted data:
+  // the member counts as whole only when it matches.
+  if (aesOpen && end == MemberEnd::kComplete && !out.Failed()) {
+    uint8_t code[kAesCodeSize];
+    if (!data.Drain() || fread(code, 1, sizeof code, archive_) != sizeof code) {
+      end = MemberEnd::kTruncated;
+    } else if (!aes.Authentic(code)) {
+      out.ReportAuthenticationError();
+    }
+  }
   // A stream that ends on its own (deflate, stored data) can give another
   // size than the headers say while its CRC-32 holds.
   if (end == MemberEnd::kComplete && info.size != kUnknownSize && out.Written() != info.size)
@@ -382,8 +420,9 @@ ZipHandler::Next ZipHandler::ExtractMember(const ZipLocalHeader& header, MemberO
   return Next::kMember;
 }
 
-bool ZipHandler::OpenEncrypted(const ZipLocalHeader& header, ZipKeys* keys) {
-  if (rememberedPassword_[0] != '\0' && TryPassword(rememberedPassword_, header, keys)) return true;
+template <typename Opens>
+bool ZipHandler::OpenEncrypted(const ZipLocalHeader& header, Opens opens) {
+  if (rememberedPassword_[0] != '\0' && opens(rememberedPassword_)) return true;
   // Once the tries for one member are used up nobody is asked again in this
   // archive: every encrypted member the last answer does not open is skipped.
   if (passwordRefused_) return false;
@@ -391,7 +430,7 @@ bool ZipHandler::OpenEncrypted(const ZipLocalHeader& header, ZipKeys* keys) {
     const char* answer = PasswordPrompt(&PasswordSlot, header.name, archiveName_, attempt > 0);
     strncpy(rememberedPassword_, answer != nullptr ? answer : "", sizeof rememberedPassword_ - 1);
     rememberedPassword_[sizeof rememberedPassword_ - 1] = '\0';
-    if (TryPassword(rememberedPassword_, header, keys)) return true;
+    if (opens(rememberedPassword_)) return true;
   }
   passwordRefused_ = true;
   return false;
@@ -437,9 +476,18 @@ bool ZipHandler::TryPassword(const char* password, const ZipLocalHeader& header,
   return false;
 }
 
-zip::ZipMemberData::ZipMemberData(FILE* archive, MemberOutput& out, uint64_t limit, const ZipKeys* keys)
-    : archive_(archive), out_(out), remaining_(limit), encrypted_(keys != nullptr) {
+zip::ZipMemberData::ZipMemberData(FILE* archive, MemberOutput& out, uint64_t limit, const ZipKeys* keys,
+                                  ZipAesDecryptor* aes)
+    : archive_(archive), out_(out), remaining_(limit), encrypted_(keys != nullptr), aes_(aes) {
   if (keys != nullptr) keys_ = *keys;
+}
+
+bool zip::ZipMemberData::Drain() {
+  uint8_t scratch[4096];
+  while (remaining_ > 0) {
+    if (ReadMember(scratch, sizeof scratch) == 0) return false;
+  }
+  return true;
 }
 
 size_t zip::ZipMemberData::ReadMember(uint8_t* buffer, size_t count) {
@@ -449,6 +497,7 @@ size_t zip::ZipMemberData::ReadMember(uint8_t* buffer, size_t count) {
   if (n < want) readShort_ = true;
   remaining_ -= n;
   if (encrypted_) DecryptBytes(keys_, buffer, n);
+  if (aes_ != nullptr) aes_->Decrypt(buffer, n);
   return n;
 }
 

@@ -6,6 +6,7 @@
 #include <cstdio>
 
 #include "archive/zip/zip_bit_reader.h"
+#include "archive/zip/zip_aes.h"
 #include "archive/zip/zip_crypto.h"
 #include "archive/zip/zip_directory.h"
 #include "core/handler.h"
@@ -30,6 +31,8 @@ struct ZipLocalHeader {
   uint64_t uncompressedSize;
   bool zip64;                 // a Zip64 extra field came with it: a data descriptor has 8-byte sizes
   bool sizesFromDirectory = false;  // CRC-32 and sizes are the central directory's
+  bool hasAes = false;        // method 99 with its AES extra field (`aes`)
+  ZipAesField aes;
   bool nameFits;              // false: the decoded name is longer than a path buffer holds
                               // (`name` then holds what fits of it, only to name the member)
   char name[kPathBufferSize]; // program text, NUL-terminated, never containing a NUL itself
@@ -53,11 +56,18 @@ struct ZipLocalHeader {
 // writes go to the member output.
 class ZipMemberData final : public ZipMemberIo {
  public:
-  ZipMemberData(FILE* archive, MemberOutput& out, uint64_t limit, const ZipKeys* keys);
+  // Traditional encryption with `keys`, or AES through `aes` (either may be
+  // null).
+  ZipMemberData(FILE* archive, MemberOutput& out, uint64_t limit, const ZipKeys* keys,
+                ZipAesDecryptor* aes = nullptr);
   size_t ReadMember(uint8_t* buffer, size_t count) override;
   void WriteMember(const uint8_t* data, size_t count) override;
   // A read met the end of the archive before the limit.
   bool ReadShort() const { return readShort_; }
+  // Reads what is left up to the limit without handing it on (the AES
+  // authentication code covers all of the data); false when it is not all
+  // there.
+  bool Drain();
 
  private:
   FILE* archive_;
@@ -65,6 +75,7 @@ class ZipMemberData final : public ZipMemberIo {
   uint64_t remaining_;  // bytes left to the limit
   ZipKeys keys_{};
   bool encrypted_;
+  ZipAesDecryptor* aes_;
   bool readShort_ = false;
 };
 
@@ -94,7 +105,9 @@ class ZipHandler : public FormatHandler {
   // that opened a member, then up to three answers to the prompt, which
   // names the member and the archive); the keys that open the member, or
   // false.
-  [[nodiscard]] bool OpenEncrypted(const ZipLocalHeader& header, ZipKeys* keys);
+  // `opens` says whether a password opens the member.
+  template <typename Opens>
+  [[nodiscard]] bool OpenEncrypted(const ZipLocalHeader& header, Opens opens);
   [[nodiscard]] bool TryPassword(const char* password, const ZipLocalHeader& header, ZipKeys* keys);
   MemberEnd CopyStored(ZipMemberData& data, uint64_t compressedSize);
   // Inflates at most compressedSize bytes of input, or, with `toStreamEnd`,

@@ -101,4 +101,52 @@ TEST_F(ZipDirectory, Deflate64UsesItsWholeWindow) {
   EXPECT_TRUE(Out("wide.bin") == expected) << Out("wide.bin").size() << " bytes";
 }
 
+// WinZip AES (7zz, password "secret"): AE-2 (no CRC-32) and the same
+// archive marked AE-1; a wrong password, a flipped byte that the
+// authentication code catches, and an AE-1 CRC-32 that does not hold.
+TEST_F(ZipDirectory, WinZipAes) {
+  for (const char* archive : {"aes.zip", "aes-ae1.zip"}) {
+    SCOPED_TRACE(archive);
+    testutil::TempDir dir;
+    const std::string data = ReadFile(testutil::Fixture(std::string("zipsets/") + archive));
+    auto run = [&](const std::string& bytes, const std::vector<std::string>& options) {
+      testutil::WriteFile(dir / archive, bytes);
+      std::vector<std::string> args = options;
+      args.push_back(dir / archive);
+      return testutil::RunDorvane(args, {{"DORVANE_REGISTRY", dir / "reg"}});
+    };
+    auto r = run(data, {"-p", "secret", "-o", dir / "out"});
+    EXPECT_EQ(r.exitCode, 0) << r.err;
+    EXPECT_EQ(ReadFile(dir / "out/five.txt"), Lines(5000));
+    EXPECT_EQ(ReadFile(dir / "out/aes256.txt"), Lines(5000));
+    EXPECT_EQ(ReadFile(dir / "out/tiny.txt"), "tiny\n");
+
+    r = run(data, {"-p", "wrong", "-t"});
+    EXPECT_EQ(r.exitCode, 2);
+    EXPECT_NE(r.err.find("five.txt: no password given opens it; skipped"), std::string::npos) << r.err;
+
+    std::string flipped = data;
+    const size_t inside = data.find("five.txt") + 300;  // five.txt's local header, then its data
+    flipped[inside] = static_cast<char>(flipped[inside] ^ 0x20);
+    r = run(flipped, {"-p", "secret", "-t"});
+    EXPECT_EQ(r.exitCode, 2);
+    EXPECT_NE(r.err.find("five.txt: the authentication code does not match"), std::string::npos) << r.err;
+
+    r = run(data, {"-l"});
+    EXPECT_NE(r.out.find("aes128+deflate"), std::string::npos) << r.out;
+    EXPECT_NE(r.out.find("aes256+lzma"), std::string::npos) << r.out;
+  }
+  // AE-1 keeps the CRC-32, and it is checked: tiny.txt's, changed in both
+  // headers, no longer holds.
+  std::string ae1 = ReadFile(testutil::Fixture("zipsets/aes-ae1.zip"));
+  for (size_t at = ae1.find("tiny.txt"); at != std::string::npos; at = ae1.find("tiny.txt", at + 1)) {
+    const size_t crc = ae1.compare(at - 30, 4, "PK\3\4") == 0 ? at - 30 + 14 : at - 46 + 16;
+    ae1[crc] = static_cast<char>(ae1[crc] ^ 1);
+  }
+  testutil::WriteFile(tmp_ / "crc.zip", ae1);
+  const auto r = testutil::RunDorvane({"-p", "secret", "-t", tmp_ / "crc.zip"}, {{"DORVANE_REGISTRY", tmp_ / "reg"}});
+  EXPECT_EQ(r.exitCode, 2);
+  EXPECT_NE(r.err.find("tiny.txt: checksum error"), std::string::npos) << r.err;
+}
+
 }  // namespace
