@@ -372,7 +372,18 @@ ZipHandler::Next ZipHandler::ExtractMember(const ZipLocalHeader& header, MemberO
   const uint32_t size32 = static_cast<uint32_t>(std::min<uint64_t>(header.uncompressedSize, UINT32_MAX));
   MemberEnd end = MemberEnd::kComplete;
   switch (method) {
-    case 0: end = CopyStored(data, compressedSize); break;
+    case 0:
+      if (!sizesDeferred) {
+        end = CopyStored(data, compressedSize);
+      } else if (encrypted) {
+        // The descriptor is not encrypted, the data is: no search can tell
+        // one from the other.
+        out.Fail("encrypted stored data of unknown size (the archive has no central directory); skipped");
+        return Next::kMember;
+      } else {
+        end = CopyStoredToDescriptor(data, dataStart, &dataEnd);
+      }
+      break;
     case 1: end = FromDecodeResult(Unshrink(data, size32, work)); break;
     case 2: case 3: case 4: case 5:
       end = FromDecodeResult(Expand(data, size32, method - 1, work));
@@ -502,6 +513,51 @@ size_t zip::ZipMemberData::ReadMember(uint8_t* buffer, size_t count) {
 }
 
 void zip::ZipMemberData::WriteMember(const uint8_t* data, size_t count) { (void)out_.Write(data, count); }
+
+MemberEnd ZipHandler::CopyStoredToDescriptor(ZipMemberData& data, long long dataStart, long long* dataEnd) {
+  constexpr size_t kChunk = 1 << 16;
+  constexpr size_t kLongest = 24;  // signature, CRC-32 and two 8-byte sizes
+  std::vector<uint8_t> buffer(kChunk + kLongest);
+  size_t have = 0;
+  uint64_t passed = 0;  // data bytes before buffer[0]
+  uint32_t crc = 0;     // of those bytes
+  for (;;) {
+    const size_t n = data.ReadMember(buffer.data() + have, buffer.size() - have);
+    have += n;
+    const bool last = n == 0;
+    // Places a descriptor may start that its whole length is in hand for
+    // (at the end of the data, any that its short form fits).
+    const size_t scan = last ? (have >= 16 ? have - 15 : 0) : (have > kLongest ? have - kLongest : 0);
+    uint32_t crcHere = crc;
+    size_t crcAt = 0;
+    for (size_t i = 0; i < scan; ++i) {
+      const uint8_t* hit = static_cast<const uint8_t*>(memchr(buffer.data() + i, 'P', scan - i));
+      if (hit == nullptr) break;
+      i = static_cast<size_t>(hit - buffer.data());
+      if (LoadLe32(hit) != 0x08074B50) continue;
+      crcHere = Crc32Update(crcHere, buffer.data() + crcAt, i - crcAt);
+      crcAt = i;
+      const uint64_t size = passed + i;
+      const bool narrow = LoadLe32(hit + 4) == crcHere && LoadLe32(hit + 8) == size && LoadLe32(hit + 12) == size;
+      const bool wide = i + 24 <= have && LoadLe32(hit + 4) == crcHere && LoadLe64(hit + 8) == size &&
+                        LoadLe64(hit + 16) == size;
+      if (narrow || wide) {
+        data.WriteMember(buffer.data(), i);
+        *dataEnd = dataStart + static_cast<long long>(size);
+        return MemberEnd::kComplete;
+      }
+    }
+    data.WriteMember(buffer.data(), scan);
+    crc = Crc32Update(crc, buffer.data(), scan);
+    passed += scan;
+    memmove(buffer.data(), buffer.data() + scan, have - scan);
+    have -= scan;
+    if (last) {
+      data.WriteMember(buffer.data(), have);
+      return MemberEnd::kTruncated;
+    }
+  }
+}
 
 MemberEnd ZipHandler::CopyStored(ZipMemberData& data, uint64_t compressedSize) {
   for (uint64_t remaining = compressedSize; remaining > 0;) {

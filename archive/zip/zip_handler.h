@@ -110,6 +110,11 @@ class ZipHandler : public FormatHandler {
   [[nodiscard]] bool OpenEncrypted(const ZipLocalHeader& header, Opens opens);
   [[nodiscard]] bool TryPassword(const char* password, const ZipLocalHeader& header, ZipKeys* keys);
   MemberEnd CopyStored(ZipMemberData& data, uint64_t compressedSize);
+  // Stored data whose size comes only behind it (flag bit 3, no central
+  // directory): it ends at the first data descriptor whose signature,
+  // CRC-32 and sizes fit the bytes in front of it. *dataEnd: where that
+  // descriptor starts.
+  MemberEnd CopyStoredToDescriptor(ZipMemberData& data, long long dataStart, long long* dataEnd);
   // Inflates at most compressedSize bytes of input, or, with `toStreamEnd`,
   // as much as the deflate stream takes. *unused: the input bytes read but
   // not used.
