@@ -1,6 +1,8 @@
 #!/usr/bin/env bash
 # Whole-process time of extracting a 256 MiB TAR archive of many files
-# against GNU tar, bsdtar and 7-Zip, and of its .tar.gz against `tar -xzf`.
+# against GNU tar, bsdtar and 7-Zip, of its .tar.gz against `tar -xzf`, and
+# of its .tar.xz (xz -T2: several blocks) and .tar.zst against `tar -xJf`
+# and `tar --zstd -xf`.
 # Inputs are generated under /tmp.
 source "$(dirname "$0")/lib.sh"
 bench_setup
@@ -29,6 +31,8 @@ PY
   gzip -c data.tar > data.tar.gz
   rm -rf tree mixed.bin
 fi
+[ -f data.tar.xz ] || xz -T2 -6 -c data.tar > data.tar.xz
+[ -f data.tar.zst ] || zstd -q -T2 -c data.tar > data.tar.zst
 echo "input: $(du -h data.tar | cut -f1) tar, $(du -h data.tar.gz | cut -f1) tar.gz"
 
 clean="rm -rf $BENCH_DIR/out"
@@ -48,6 +52,12 @@ for how in aside removed; do
     "bsdtar -xzf=sh -c 'mkdir -p $BENCH_DIR/out && bsdtar -xzf $BENCH_DIR/data.tar.gz -C $BENCH_DIR/out'"
 done
 rm -rf "$BENCH_DIR/aside"
+for kind in xz:J zst:--zstd; do
+  ext=${kind%%:*} flag=${kind#*:}
+  [ "$flag" = J ] && flag=-J
+  compare_fastest "tar.$ext" "$clean" "$DORVANE -q -o $BENCH_DIR/out $BENCH_DIR/data.tar.$ext" \
+    "tar $flag -xf=tar $flag -xf $BENCH_DIR/data.tar.$ext --one-top-level=$BENCH_DIR/out"
+done
 ours="$DORVANE '#P($BENCH_DIR/out)#F($BENCH_DIR/data.tar)'"
 compare "tar vs tar -xf" "$clean" "$ours" "tar -xf $BENCH_DIR/data.tar --one-top-level=$BENCH_DIR/out"
 compare "tar vs bsdtar -xf" "$clean" "$ours" "sh -c 'mkdir -p $BENCH_DIR/out && bsdtar -xf $BENCH_DIR/data.tar -C $BENCH_DIR/out'"

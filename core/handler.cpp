@@ -1,5 +1,6 @@
 #include "core/handler.h"
 
+#include <cerrno>
 #include <climits>
 #include <cstdio>
 #include <cstring>
@@ -10,6 +11,7 @@
 #include "core/output.h"
 #include "core/progress.h"
 #include "core/settings.h"
+#include "platform/output_file.h"
 
 uint8_t* g_ReadAheadBuffer = nullptr;
 ResultCounters g_ResultCounters;
@@ -18,6 +20,8 @@ bool g_bMakeDir = false;
 bool g_bOpenDir = false;
 
 bool FormatHandler::MatchesExtension(const char* extension) { return false; }
+
+bool FormatHandler::ProbeContent(const char* path, int32_t fileSize) { return false; }
 
 FormatHandler::~FormatHandler() {
   delete next;
@@ -70,6 +74,13 @@ FormatHandler* SelectHandler(const char* path, int32_t size) {
   for (FormatHandler* h = g_HandlerRegistry; h != nullptr; h = h->next) {
     if (h != excluded && h->Probe(path, size)) return h;
   }
+  // A file whose extension no handler claims may still be text that only
+  // its content names ("post.txt", "mail.eml", a file without extension).
+  if (excluded == nullptr) {
+    for (FormatHandler* h = g_HandlerRegistry; h != nullptr; h = h->next) {
+      if (h->ProbeContent(path, size)) return h;
+    }
+  }
   return nullptr;
 }
 
@@ -87,11 +98,39 @@ bool FindArchiveName(const char* path, char* name, size_t size) {
   return WideToNarrow(found.cFileName, name, size) != 0;
 }
 
+// Makes the output folder; with MakeDir, the archive's own folder inside the
+// folder the user named (`root`) is made and opened as the members' folders
+// are, without following a link in its place. False, with a notice, when a
+// link stands there.
+bool MakeArchiveFolder(char* folder, const WCHAR* root) {
+  if (!g_bMakeDir) {
+    MakeOutputFolder(folder);
+    return true;
+  }
+  char* last = const_cast<char*>(LastOccurrence(folder, '\\'));
+  if (last == nullptr) return true;
+  *last = '\0';
+  MakeOutputFolder(folder);
+  *last = '\\';
+  WCHAR wide[kExtractPathNarrowSize * 2];
+  if (root[0] == 0 || !NarrowToWide(folder, wide, sizeof wide / sizeof wide[0])) return true;
+  OutputFolderCache cache;
+  OutputFileHandle file;
+  int error = 0;
+  if (OpenOutputFolder(wide, u"", &cache, &file, &error) != OutputOpenResult::kLinkInPath) return true;
+  char shown[kPathBufferSize * 4], line[kPathBufferSize * 4 + 100];
+  DisplayName(shown, sizeof shown, folder);
+  FormatMessageText(line, sizeof line, "%s: is a symbolic link; not followed, the archive is not extracted", shown);
+  ShowMessage(line);
+  return false;
+}
+
 }  // namespace
 
 void ProcessArchive(const char* path) {
   FILE* file = OpenFileStream(path, "rb");
   if (file == nullptr) {
+    MemberNotice(path, "cannot be opened: %s", OutputErrorText(errno));
     ++g_ResultCounters.notAFile;
     return;
   }
@@ -106,10 +145,12 @@ void ProcessArchive(const char* path) {
 
   char archiveName[kPathBufferSize * 2];
   if (!FindArchiveName(path, archiveName, sizeof archiveName)) {
+    MemberNotice(path, "no such file");
     ++g_ResultCounters.notAFile;
     return;
   }
   if (chosen == nullptr) {
+    MemberNotice(path, size > 0 ? "not an archive this program reads" : "an empty file, not an archive");
     ++g_ResultCounters.unsupported;
     return;
   }
@@ -125,6 +166,9 @@ void ProcessArchive(const char* path) {
     ++g_ResultCounters.failed;
     return;
   }
+  // The folder the user named: links are followed up to it, never below it.
+  WCHAR wideRoot[kExtractPathNarrowSize];
+  if (!NarrowToWide(folder, wideRoot, kExtractPathNarrowSize)) wideRoot[0] = 0;
   if (g_bMakeDir) {
     char* p = archiveName;
     while (*p != '\0' && *p != '.') p = CharNext(p);
@@ -137,12 +181,16 @@ void ProcessArchive(const char* path) {
   }
   // Testing and listing write nothing, not even the output folder.
   const RunMode mode = g_RunOptions.mode;
-  if (mode == RunMode::kExtract) MakeOutputFolder(folder);
+  SetOutputRoot(wideRoot);
+  if (mode == RunMode::kExtract && !MakeArchiveFolder(folder, wideRoot)) {
+    ++g_ResultCounters.failed;
+    return;
+  }
   ResetArchiveOutcome();
   if (mode == RunMode::kList) PrintListingHeader(archiveName, chosen->displayName);
 
   ProgressRecord progress;
-  FormatMessageText(progress.FileName, sizeof progress.FileName, "%s", archiveName);
+  DisplayName(progress.FileName, sizeof progress.FileName, archiveName);
   FormatMessageText(progress.Title, sizeof progress.Title, "Dorvane: %s", chosen->displayName);
   SetProgressArchive(&progress, path);
   OpenProgress(&progress);

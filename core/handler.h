@@ -44,6 +44,11 @@ class FormatHandler {
   virtual bool Extract(const char* path, const char* outputFolder) = 0;
   // Slot 3: destroys the next handler first, then releases PasswordSlot.
   virtual ~FormatHandler();
+  // A second look at a file that no handler claimed by its extension and
+  // none took by content: true when the content alone shows this handler's
+  // format, whatever the file is called (text encodings in mail and news
+  // files). The base looks no further.
+  virtual bool ProbeContent(const char* path, int32_t fileSize);
 
   const char* displayName;         // static text, never freed
   FormatHandler* next = nullptr;   // owning

@@ -32,14 +32,6 @@ bool g_reaping = false;
 constexpr uint64_t kHashBasis = 14695981039346656037ull;
 constexpr uint64_t kHashPrime = 1099511628211ull;
 
-// A name for the screen: "/" separates its folders, as the user types them.
-void DisplayName(char* out, size_t size, const char* name) {
-  FormatMessageText(out, size, "%s", name);
-  for (char* p = out; *p != '\0'; p = CharNext(p)) {
-    if (*p == '\\') *p = '/';
-  }
-}
-
 // Narrow program text as UTF-8 for standard output.
 void PrintNarrow(FILE* out, const char* narrow) {
   char shown[kPathBufferSize * 2];
@@ -458,6 +450,20 @@ void MemberOutput::ReportChecksumError(uint32_t stored, uint32_t computed) {
   if (!open_ || failed_) return;
   MemberNotice(name_, "checksum error (stored %08" PRIx32 ", computed %08" PRIx32 ")", stored, computed);
   failed_ = true;  // the file stays: its data may still be useful
+  g_ArchiveOutcome.failed = true;
+}
+
+void MemberOutput::ReportSizeError(uint64_t stored, uint64_t decoded) {
+  if (!open_ || failed_) return;
+  MemberNotice(name_, "size differs: stored %" PRIu64 ", got %" PRIu64, stored, decoded);
+  failed_ = true;  // the file stays, as with a checksum error
+  g_ArchiveOutcome.failed = true;
+}
+
+void MemberOutput::ReportAuthenticationError() {
+  if (!open_ || failed_) return;
+  MemberNotice(name_, "the authentication code does not match: the data is damaged or was changed");
+  failed_ = true;  // the file stays, as with a checksum error
   g_ArchiveOutcome.failed = true;
 }
 

@@ -129,6 +129,12 @@ class MemberOutput {
   // A checksum a library or the format reader checked itself and found
   // wrong: reported like a mismatch of the computed one.
   void ReportChecksumError(uint32_t stored, uint32_t computed);
+  // A member whose data decoded to another size than its headers give
+  // (a checksum may still match): reported like a checksum error.
+  void ReportSizeError(uint64_t stored, uint64_t decoded);
+  // An authentication code (AES) that does not match the data: reported
+  // like a checksum error.
+  void ReportAuthenticationError();
   // A member that cannot be decoded at all (e.g. a wrong password): named
   // with the reason and counted as a failure; its partial file is removed.
   void Fail(const char* reason);

@@ -4,6 +4,7 @@
 #include <cstdio>
 #include <cstdlib>
 #include <cstring>
+#include <string>
 
 #include "core/charset.h"
 #include "core/progress.h"
@@ -29,6 +30,74 @@ char* ToNarrow(const WCHAR* wide) {
   return narrow;
 }
 
+namespace {
+
+// The escape of one byte: a backslash and three octal digits.
+size_t OctalEscape(char* out, uint8_t byte) {
+  out[0] = '\\';
+  out[1] = static_cast<char>('0' + (byte >> 6));
+  out[2] = static_cast<char>('0' + ((byte >> 3) & 7));
+  out[3] = static_cast<char>('0' + (byte & 7));
+  return 4;
+}
+
+// The escape that shows the character at p (`length` bytes), or 0 when it is
+// shown as it is.
+size_t EscapeOf(const char* p, size_t length, char* escape) {
+  const auto b = static_cast<uint8_t>(*p);
+  if (length == 1 && (b < 0x20 || b == 0x7F)) {
+    if (b >= '\a' && b <= '\r') {
+      escape[0] = '\\';
+      escape[1] = "abtnvfr"[b - '\a'];
+      return 2;
+    }
+    return OctalEscape(escape, b);
+  }
+  if (b < 0x80) return 0;
+  // C1 controls and stray bytes are known only as wide characters: a C1
+  // control reaches the program text as a code of the code page's own (a
+  // user-defined code in Shift-JIS, C2 xx in UTF-8).
+  char one[8] = {};
+  if (length >= sizeof one) return 0;
+  memcpy(one, p, length);
+  WCHAR wide[4] = {};
+  if (!NarrowToWide(one, wide, 4) || wide[0] == 0 || wide[1] != 0) return 0;
+  const WCHAR c = wide[0];
+  if (c >= 0x80 && c <= 0x9F) {  // its UTF-8 form is C2 80 to C2 9F
+    const size_t n = OctalEscape(escape, 0xC2);
+    return n + OctalEscape(escape + n, static_cast<uint8_t>(c));
+  }
+  if (c >= 0xDC80 && c <= 0xDCFF) return OctalEscape(escape, static_cast<uint8_t>(c - 0xDC00));
+  return 0;
+}
+
+void Escape(char* out, size_t size, const char* text, bool slashes) {
+  if (size == 0) return;
+  size_t used = 0;
+  for (const char* p = text; *p != '\0';) {
+    const size_t length = CharLength(p);
+    char escape[16];
+    size_t n = EscapeOf(p, length, escape);
+    const char* piece = escape;
+    if (n == 0) {
+      piece = p;
+      n = length;
+      if (slashes && length == 1 && *p == '\\') piece = "/";
+    }
+    if (used + n + 1 > size) break;
+    memcpy(out + used, piece, n);
+    used += n;
+    p += length;
+  }
+  out[used] = '\0';
+}
+
+}  // namespace
+
+void EscapeControls(char* out, size_t size, const char* text) { Escape(out, size, text, false); }
+
+void DisplayName(char* out, size_t size, const char* name) { Escape(out, size, name, true); }
+
 static void (*g_beforeNotice)() = nullptr;
 
 void SetBeforeNoticeHook(void (*hook)()) { g_beforeNotice = hook; }
@@ -36,7 +105,16 @@ void SetBeforeNoticeHook(void (*hook)()) { g_beforeNotice = hook; }
 void ShowMessage(const char* text) {
   if (g_beforeNotice != nullptr) g_beforeNotice();
   StatusLineGap gap;  // a notice never lands behind the progress status line
-  WCHAR* wide = ToWide(text);
+  // One line end that ends the text is the notice's own; any other is shown
+  // as an escape, with every control character the text holds.
+  const size_t length = strlen(text);
+  const bool lineEnd = length > 0 && text[length - 1] == '\n';
+  std::string body(text, length - (lineEnd ? 1 : 0));
+  std::string shown(4 * body.size() + 2, '\0');
+  EscapeControls(&shown[0], shown.size() - 1, body.c_str());
+  shown.resize(strlen(shown.c_str()));
+  if (lineEnd) shown += '\n';
+  WCHAR* wide = ToWide(shown.c_str());
   static const WCHAR kEmpty[] = {0};
   MessageBoxW(nullptr, wide != nullptr ? wide : kEmpty, kEmpty, MB_OK);
   if (wide != nullptr) LocalFree(wide);
@@ -73,9 +151,10 @@ void FormatMessageText(char* buffer, size_t size, const char* format, ...) {
 [[noreturn]] void FatalError(const char* prefix, const char* text) {
   // The formatted text must fit a 256-character box; longer text is cut at a
   // whole character, keeping the closing line end.
-  char joined[1024];
+  char joined[1024], shown[1024];
   FormatMessageText(joined, sizeof joined, "Dorvane: %s%s", prefix, text);
-  WCHAR* wide = ToWide(joined);
+  EscapeControls(shown, sizeof shown, joined);
+  WCHAR* wide = ToWide(shown);
   WCHAR box[256];
   size_t n = 0;
   if (wide != nullptr) {

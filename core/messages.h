@@ -9,7 +9,8 @@
 WCHAR* ToWide(const char* narrow);
 char* ToNarrow(const WCHAR* wide);
 
-// A notice: a message box with an empty caption and OK. Texts longer than
+// A notice: a message box with an empty caption and OK. Its text is shown
+// through EscapeControls (a line end that ends it stays one). Texts longer than
 // the 1024-byte message buffer are cut at a character boundary by callers
 // that format into it (see FormatMessageText).
 void ShowMessage(const char* text);
@@ -32,6 +33,23 @@ void SetBeforeNoticeHook(void (*hook)());
 // its progress window on the way out.
 typedef void (*FatalErrorHandler)();
 void SetFatalErrorHandler(FatalErrorHandler handler);
+
+// Text for the screen, made from program text: every control character
+// (C0, DEL, and C1, U+0080 to U+009F) and every byte that is no character of
+// the code page is written as an escape, as GNU tar and bsdtar show names:
+// \a \b \t \n \v \f \r, or a backslash and three octal digits for each byte
+// of its UTF-8 form (ESC is \033, U+009B is \302\233, a stray byte 0x9B is
+// \233). Nothing else changes, so a name that holds none of them shows as it
+// is; the escapes are plain ASCII, so escaping twice changes nothing more.
+// Cut at a whole character or escape when it does not fit. Only what is
+// shown is escaped: files keep the names their archives give them.
+void EscapeControls(char* out, size_t size, const char* text);
+
+// A member or file name for the screen: "/" between its folders, as the
+// user types them, and escaped as EscapeControls says. Every name that a
+// notice, a listing line, the status line or the password prompt shows
+// goes through here (ShowMessage escapes the whole notice as well).
+void DisplayName(char* out, size_t size, const char* name);
 
 // printf into a narrow buffer, cut at a whole character when it does not fit.
 void FormatMessageText(char* buffer, size_t size, const char* format, ...)

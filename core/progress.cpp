@@ -16,6 +16,7 @@
 #include <mutex>
 
 #include "core/charset.h"
+#include "core/messages.h"
 #include "core/output.h"
 #include "platform/window.h"
 
@@ -217,13 +218,11 @@ void CurrentProgressMember(char* out, size_t size) {
 }
 
 void CurrentProgressMemberUtf8(char* out, size_t size) {
-  char narrow[300];
+  // Escaped here, at a redraw, rather than for every member set.
+  char narrow[300], shown[300];  // the status line is cut to the terminal anyway
   CurrentProgressMember(narrow, sizeof narrow);
-  ToUtf8(narrow, out, size);
-  // 0x5C is never part of a longer UTF-8 sequence.
-  for (char* p = out; *p != '\0'; ++p) {
-    if (*p == '\\') *p = '/';
-  }
+  DisplayName(shown, sizeof shown, narrow);
+  ToUtf8(shown, out, size);
 }
 
 void SetProgressArchive(ProgressRecord* record, const char* path) {

@@ -42,7 +42,8 @@ void MeasureProgress(const ProgressRecord& record, ProgressFigures* figures);
 void FormatProgressFigures(const ProgressFigures& figures, char* out, size_t size);
 // A bar of `cells` cells ("█" read, "░" to go) as UTF-8.
 void FormatProgressBar(const ProgressFigures& figures, int cells, char* out, size_t size);
-// The member being written as UTF-8 for the screen ("/" between folders).
+// The member being written as UTF-8 for the screen, as DisplayName shows
+// it ("/" between folders, control characters escaped).
 void CurrentProgressMemberUtf8(char* out, size_t size);
 
 // Shows the window (clears Done, starts the idle-priority thread); on a

@@ -5,9 +5,11 @@
 
 #include <cstdio>
 #include <cstring>
+#include <string>
 
 #include "core/interrupt.h"
 #include "core/messages.h"
+#include "core/output.h"
 #include "core/progress.h"
 #include "platform/windows.h"
 
@@ -26,13 +28,13 @@ void ReadLine(char* out, unsigned size) {
 }
 
 // The command-line prompt: on a terminal the typed text is not echoed.
-void TerminalReader(char* utf8, unsigned size) {
+void TerminalReader(const PasswordQuestion& question, char* utf8, unsigned size) {
   if (isatty(STDIN_FILENO)) {
     // Start on a clean line (the progress status line may stand there) and
     // keep the progress thread off it while the user types.
     SuspendStatusLine(true);
-    fputs(isatty(STDERR_FILENO) ? "\r\033[KPlease Input Password: " : "Please Input Password: ",
-          stderr);
+    fprintf(stderr, "%s%s%s ", isatty(STDERR_FILENO) ? "\r\033[K" : "",
+            question.wrongTry ? "Wrong password.\n" : "", question.prompt);
     fflush(stderr);
     termios saved;
     const bool haveTerm = tcgetattr(STDIN_FILENO, &saved) == 0;
@@ -68,7 +70,28 @@ void SetGivenPassword(const char* utf8) {
   snprintf(g_given, sizeof g_given, "%s", utf8 != nullptr ? utf8 : "");
 }
 
-char* PasswordPrompt(char** slot) {
+namespace {
+
+// Program text as UTF-8 for the asker, escaped as names are shown.
+std::string ShownUtf8(const char* narrow) {
+  char shown[kPathBufferSize * 4];
+  DisplayName(shown, sizeof shown, narrow);
+  std::string utf8;
+  if (WCHAR* wide = ToWide(shown)) {
+    const int n = WideCharToMultiByte(CP_UTF8, 0, wide, -1, nullptr, 0, nullptr, nullptr);
+    if (n > 0) {
+      utf8.resize(static_cast<size_t>(n));
+      WideCharToMultiByte(CP_UTF8, 0, wide, -1, &utf8[0], n, nullptr, nullptr);
+      utf8.resize(static_cast<size_t>(n - 1));
+    }
+    LocalFree(wide);
+  }
+  return utf8;
+}
+
+}  // namespace
+
+char* PasswordPrompt(char** slot, const char* member, const char* archive, bool wrongTry) {
   if (*slot != nullptr) {
     LocalFree(*slot);
     *slot = nullptr;
@@ -78,7 +101,8 @@ char* PasswordPrompt(char** slot) {
   if (g_haveGiven) {
     snprintf(utf8, sizeof utf8, "%s", g_given);
   } else {
-    g_reader(utf8, sizeof utf8);
+    const std::string prompt = "Password for " + ShownUtf8(member) + " in " + ShownUtf8(archive) + ":";
+    g_reader(PasswordQuestion{prompt.c_str(), wrongTry}, utf8, sizeof utf8);
   }
   // Typed text reaches the handler as narrow text in the active code page.
   char* answer = nullptr;

@@ -16,6 +16,7 @@
 #include "core/output.h"
 #include "harness.h"
 #include "stream/line_decoder.h"
+#include "stream/text_parts.h"
 
 namespace fuzz {
 
@@ -82,6 +83,7 @@ inline void RunHandler(FormatHandler& handler, const char* name, const uint8_t* 
   const std::string path = ProgramForm(input);
   (void)handler.Probe(path.c_str(), static_cast<int32_t>(size));
   (void)handler.Extract(path.c_str(), ProgramForm(out).c_str());
+  text::FinishParts();  // parts are written at the end of a run
   std::vector<std::string> files;
   ListFiles(ScratchFolder(), "", &files);
   for (const std::string& f : files) {

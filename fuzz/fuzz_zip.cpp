@@ -14,7 +14,7 @@
 extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
   fuzz::InitProgram();
   static ZipHandler* handler = [] {
-    SetPasswordReader([](char* utf8, unsigned size) { strncpy(utf8, "secret", size); });
+    SetPasswordReader([](const PasswordQuestion&, char* utf8, unsigned size) { strncpy(utf8, "secret", size); });
     return new ZipHandler();
   }();
   const std::string input = fuzz::WriteInput("a.zip", data, size);

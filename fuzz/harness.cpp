@@ -45,7 +45,7 @@ void InitProgram() {
   // The scratch folders go when the run ends.
   atexit([] { RemoveTree(g_parent, false); });
   // Encrypted members get a fixed answer instead of waiting for input.
-  SetPasswordReader([](char* utf8, unsigned size) { snprintf(utf8, size, "secret"); });
+  SetPasswordReader([](const PasswordQuestion&, char* utf8, unsigned size) { snprintf(utf8, size, "secret"); });
   // A program-ending error ends only this input.
   SetFatalErrorHandler([] { throw FatalEnd{}; });
   // Message boxes of a fuzz run go nowhere.

@@ -284,6 +284,41 @@ int OpenFolderBelow(int parent, const char* name, bool* isLink, bool* created, i
   return -1;
 }
 
+// The output root in host form (see SetOutputRoot); written only between
+// archives, on the thread that opens the folders.
+std::string g_outputRoot;
+
+// Opens the folder a member's walk starts from: as named, unless it lies
+// below the output root; then only the root is opened as named and the
+// folders from there on are walked without following links.
+int OpenWalkStart(const std::string& hostFolder, bool* isLink, int* error) {
+  *isLink = false;
+  const std::string& root = g_outputRoot;
+  const bool rootIsSlash = root == "/";
+  const bool below = !root.empty() && hostFolder.size() > root.size() &&
+                     hostFolder.compare(0, root.size(), root) == 0 &&
+                     (rootIsSlash || hostFolder[root.size()] == '/');
+  int current = open(below ? root.c_str() : hostFolder.c_str(), O_RDONLY | O_DIRECTORY | O_CLOEXEC);
+  if (current < 0) {
+    *error = errno;
+    return -1;
+  }
+  if (!below) return current;
+  for (size_t start = root.size(); start < hostFolder.size();) {
+    size_t slash = hostFolder.find('/', start);
+    if (slash == std::string::npos) slash = hostFolder.size();
+    const std::string component = hostFolder.substr(start, slash - start);
+    start = slash + 1;
+    if (component.empty() || component == ".") continue;
+    bool created = false;
+    const int next = OpenFolderBelow(current, component.c_str(), isLink, &created, error);
+    close(current);
+    if (next < 0) return -1;
+    current = next;
+  }
+  return current;
+}
+
 // Searches a folder that existed before for leftovers of a killed run, once
 // per cache.
 void SearchOnce(OutputFolderCache* cache, const std::string& path, int fd, bool created) {
@@ -307,6 +342,15 @@ OutputFolder::~OutputFolder() {
 }
 
 int OpenOutputFolderCount() { return g_openFolders.load(); }
+
+void SetOutputRoot(LPCWSTR root) {
+  g_outputRoot.clear();
+  if (root != nullptr && *root != 0 && host::ToHostPath(root, g_outputRoot)) {
+    while (g_outputRoot.size() > 1 && g_outputRoot.back() == '/') g_outputRoot.pop_back();
+  } else {
+    g_outputRoot.clear();
+  }
+}
 
 OutputOpenResult OpenOutputFolder(LPCWSTR folder, LPCWSTR relative, OutputFolderCache* cache,
                                   OutputFileHandle* file, int* error) {
@@ -335,12 +379,11 @@ OutputOpenResult OpenOutputFolder(LPCWSTR folder, LPCWSTR relative, OutputFolder
       return OutputOpenResult::kOpened;
     }
   }
-  // The output folder is opened as named: it may be a link the user keeps.
-  int current = open(hostFolder.c_str(), O_RDONLY | O_DIRECTORY | O_CLOEXEC);
-  if (current < 0) {
-    *error = errno;
-    return OutputOpenResult::kFailed;
-  }
+  // The output folder is opened as named (it may be a link the user
+  // keeps), or walked from the output root.
+  bool rootIsLink = false;
+  int current = OpenWalkStart(hostFolder, &rootIsLink, error);
+  if (current < 0) return rootIsLink ? OutputOpenResult::kLinkInPath : OutputOpenResult::kFailed;
   std::string searchKey = hostFolder + '\n';
   SearchOnce(cache, searchKey, current, false);
   // Walk the components; empty ones and "." are passed over.

@@ -1,7 +1,7 @@
 // Files and folders created below an output folder without following
 // symbolic links: whatever an earlier run or another program left there, a
 // member's bytes, times and attributes land below the folder and nowhere
-// else. The output folder itself may be a link.
+// else. The output folder itself may be a link (see SetOutputRoot).
 //
 // A member's file is written where no name points at it and put under its
 // name only when it is complete (CommitOutputFile): an anonymous file
@@ -52,6 +52,13 @@ struct OutputFolderCache {
   OutputFolderRef folder;
   std::unordered_set<std::string> searched;  // host paths of folders searched or made by us
 };
+
+// The folder the user named for the output (a program path): it is opened
+// as named, and may be a link the user keeps; every folder below it on the
+// way to a member, an archive's own folder made after the archive's name
+// included, is walked without following links. Empty (the default): the
+// folder given to OpenOutputFolder is opened as named.
+void SetOutputRoot(LPCWSTR root);
 
 enum class OutputOpenResult {
   kOpened,      // the folder is open, or the file is created (not yet under its name)

@@ -466,7 +466,9 @@ Store Load() {
 LONG Update(const std::function<LONG(Store& store, bool& changed)>& change) {
   std::string path = StorePath();
   MakeParents(path);
-  int lock = open((path + ".lock").c_str(), O_RDWR | O_CREAT | O_CLOEXEC, 0600);
+  // A link standing where the lock goes is not followed: the store is then
+  // not written.
+  int lock = open((path + ".lock").c_str(), O_RDWR | O_CREAT | O_NOFOLLOW | O_CLOEXEC, 0600);
   if (lock < 0) return static_cast<LONG>(host::ErrorFromErrno(errno));
   while (flock(lock, LOCK_EX) != 0 && errno == EINTR) {
   }

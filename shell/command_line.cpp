@@ -8,9 +8,13 @@
 #include "core/charset.h"
 #include "core/handler.h"
 #include "core/interrupt.h"
+#include "core/member_output.h"
+#include "core/messages.h"
 #include "core/settings.h"
+#include "platform/host.h"
 #include "shell/handler_list.h"
 #include "shell/main_dialog.h"
+#include "stream/text_parts.h"
 
 char g_NarrowPath[kTokenValueSize * 2];
 
@@ -63,9 +67,25 @@ bool ResultReport() {
   return true;
 }
 
+void NotAFile(const WCHAR* path, const char* reason) {
+  // Named as every notice is; a path the code page cannot hold goes out as
+  // the host spells it.
+  if (char* narrow = ToNarrow(path)) {
+    MemberNotice(narrow, "%s", reason);
+    LocalFree(narrow);
+  } else {
+    std::string shown = host::ToUtf8(path);
+    for (char& c : shown) {
+      if (c == '\\') c = '/';
+    }
+    fprintf(stderr, "%s: %s\n", shown.c_str(), reason);
+  }
+  ++g_ResultCounters.notAFile;
+}
+
 static void ProcessWidePath(const WCHAR* path) {
   if (!WideToNarrow(path, g_NarrowPath, sizeof g_NarrowPath)) {
-    ++g_ResultCounters.notAFile;  // a path the code page cannot hold is no file to us
+    NotAFile(path, "the name cannot be held in the code page");
     return;
   }
   ProcessArchive(g_NarrowPath);
@@ -74,7 +94,7 @@ static void ProcessWidePath(const WCHAR* path) {
 bool ProcessPlainPath(const WCHAR* path) {
   const DWORD attributes = GetFileAttributesW(path);
   if ((attributes & FILE_ATTRIBUTE_DIRECTORY) != 0) {  // also the failure value
-    ++g_ResultCounters.notAFile;
+    NotAFile(path, attributes == INVALID_FILE_ATTRIBUTES ? "no such file" : "is a folder");
     return false;
   }
   ProcessWidePath(path);
@@ -105,6 +125,22 @@ bool IsTokenForm(const WCHAR* commandLine) {
   return FindNoCase(commandLine, u"#F(") != nullptr && FindNoCase(commandLine, u"#P(") != nullptr;
 }
 
+// The "#P" folder is stored for later runs and is this run's output folder
+// either way: a store that cannot be written must not send the archive into
+// the folder stored before.
+void UseAndStoreFolder(const WCHAR* folder) {
+  static char runFolder[kExtractPathNarrowSize];
+  const bool known = WideToNarrow(folder, runFolder, sizeof runFolder) != 0;
+  if (strcmp(runFolder, "\\") == 0) runFolder[0] = '\0';  // the root folder is empty text
+  if (known) g_RunOptions.outputFolder = runFolder;
+  if (WriteExtractPath(folder)) return;
+  char shown[kExtractPathNarrowSize * 4], line[kExtractPathNarrowSize * 4 + 100];
+  DisplayName(shown, sizeof shown, known ? (runFolder[0] != '\0' ? runFolder : "/") : "?");
+  FormatMessageText(line, sizeof line, "The settings could not be saved; this run extracts into %s all the same.",
+                    shown);
+  ShowMessage(line);
+}
+
 }  // namespace
 
 int Entry(const WCHAR* commandLine) {
@@ -118,11 +154,13 @@ int Entry(const WCHAR* commandLine) {
       WCHAR archive[kTokenValueSize];
       ParseToken(u"#P", commandLine, folder);
       ParseToken(u"#F", commandLine, archive);
-      WriteExtractPath(folder);
+      UseAndStoreFolder(folder);
       ProcessWidePath(archive);
+      g_RunOptions.outputFolder = nullptr;
     } else {
       ProcessPlainPath(commandLine);
     }
+    text::FinishParts();
     status = ResultReport() ? 2 : 0;
   }
   EndProgram();
@@ -140,6 +178,7 @@ int EntryWithArguments(const WCHAR* const* arguments, int count) {
     return Entry(line.c_str());
   if (!StartProgram()) return 1;
   for (int i = 0; i < count; ++i) ProcessPlainPath(arguments[i]);
+  text::FinishParts();  // files posted in parts, gathered over all the files
   const int status = ResultReport() ? 2 : 0;
   EndProgram();
   return status;

@@ -39,6 +39,10 @@ int EntryWithArguments(const WCHAR* const* arguments, int count);
 bool StartProgram();
 void EndProgram();
 
+// Names a path that is no file to this program on standard error and counts
+// it as NOT_A_FILE.
+void NotAFile(const WCHAR* path, const char* reason);
+
 // The plain form's handling of one path: a folder or a missing path counts
 // as NOT_A_FILE (false), anything else goes to ProcessArchive (true).
 bool ProcessPlainPath(const WCHAR* path);

@@ -15,6 +15,7 @@
 #include "stream/compress_handler.h"
 #include "stream/bzip2_handler.h"
 #include "stream/gzip_handler.h"
+#include "stream/library_handler.h"
 #include "stream/uu_handler.h"
 #include "stream/yenc_handler.h"
 
@@ -36,5 +37,18 @@ FormatHandler* CreateHandlerRegistry() {
   AppendHandler(&head, new (std::nothrow) CabHandler());          // 12
   AppendHandler(&head, new (std::nothrow) Base64Handler());       // 13
   AppendHandler(&head, new (std::nothrow) UuHandler());           // 14
+  // The formats of today, read through their libraries, after all the
+  // others: TAR inside each, then the single streams (found by content
+  // once their TAR handler has refused the file).
+  AppendHandler(&head, new (std::nothrow) TarLibraryHandler(LibraryFormat::kXz, "Tar+Xz" EXTRACT_SUFFIX));      // "xz", "txz"
+  AppendHandler(&head, new (std::nothrow) TarLibraryHandler(LibraryFormat::kZstd, "Tar+Zstd" EXTRACT_SUFFIX));  // "zst", "tzst"
+  AppendHandler(&head, new (std::nothrow) TarLibraryHandler(LibraryFormat::kLzip, "Tar+Lzip" EXTRACT_SUFFIX));  // "lz", "tlz"
+  AppendHandler(&head, new (std::nothrow) TarLibraryHandler(LibraryFormat::kLzma, "Tar+Lzma" EXTRACT_SUFFIX));  // "lzma", "tlz"
+  AppendHandler(&head, new (std::nothrow) TarLibraryHandler(LibraryFormat::kLz4, "Tar+Lz4" EXTRACT_SUFFIX));    // "lz4", "tlz4"
+  AppendHandler(&head, new (std::nothrow) LibraryStreamHandler(LibraryFormat::kXz, "Xz" EXTRACT_SUFFIX));
+  AppendHandler(&head, new (std::nothrow) LibraryStreamHandler(LibraryFormat::kZstd, "Zstd" EXTRACT_SUFFIX));
+  AppendHandler(&head, new (std::nothrow) LibraryStreamHandler(LibraryFormat::kLzip, "Lzip" EXTRACT_SUFFIX));
+  AppendHandler(&head, new (std::nothrow) LibraryStreamHandler(LibraryFormat::kLzma, "Lzma" EXTRACT_SUFFIX));
+  AppendHandler(&head, new (std::nothrow) LibraryStreamHandler(LibraryFormat::kLz4, "Lz4" EXTRACT_SUFFIX));
   return head;
 }

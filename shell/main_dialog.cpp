@@ -16,6 +16,7 @@
 #include "shell/command_line.h"
 #include "shell/password_dialog.h"
 #include "shell/resources/resources.h"
+#include "stream/text_parts.h"
 
 WCHAR SelectedFile[MAX_PATH];
 
@@ -83,6 +84,7 @@ void OnPathButton(HWND dialog) {
 void OnExtract() {
   if (WideToNarrow(SelectedFile, g_NarrowPath, sizeof g_NarrowPath)) {
     ProcessArchive(g_NarrowPath);
+    text::FinishParts();
   } else {
     ++g_ResultCounters.notAFile;  // a path the code page cannot hold is no file to us
   }

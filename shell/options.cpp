@@ -9,10 +9,12 @@
 #include "core/charset.h"
 #include "core/handler.h"
 #include "core/member_output.h"
+#include "core/messages.h"
 #include "core/progress.h"
 #include "core/prompt.h"
 #include "core/settings.h"
 #include "shell/command_line.h"
+#include "stream/text_parts.h"
 
 #ifndef DORVANE_VERSION
 #define DORVANE_VERSION "unknown"
@@ -232,12 +234,9 @@ int RunOptionsForm(int argc, char** argv) {
 
   for (const std::string& archive : options.archives) {
     const std::u16string path = ProgramPathOf(archive.c_str());
-    if (!ProcessPlainPath(path.c_str())) {
-      const DWORD attributes = GetFileAttributesW(path.c_str());
-      fprintf(stderr, "dorvane: %s: %s\n", archive.c_str(),
-              attributes == INVALID_FILE_ATTRIBUTES ? "no such file" : "is a folder");
-    }
+    (void)ProcessPlainPath(path.c_str());  // a path that is no file is named there
   }
+  text::FinishParts();  // files posted in parts, gathered over all the archives
   const int status = ResultReport() ? 2 : 0;
   SetGivenPassword(nullptr);
   EndProgram();

@@ -1,5 +1,8 @@
 #include "shell/password_dialog.h"
 
+#include <string>
+
+#include "core/output.h"
 #include "shell/resources/resources.h"
 
 namespace {
@@ -36,6 +39,12 @@ INT_PTR PasswordDialogProc(HWND dialog, UINT message, WPARAM wParam, LPARAM lPar
   switch (message) {
     case WM_INITDIALOG:
       SetWindowLongW(dialog, GWL_USERDATA, lParam);
+      if (const auto* answer = reinterpret_cast<const PasswordAnswer*>(lParam);
+          answer != nullptr && answer->caption != nullptr && answer->caption[0] != '\0') {
+        WCHAR caption[kPathBufferSize * 2];
+        if (MultiByteToWideChar(CP_UTF8, 0, answer->caption, -1, caption, kPathBufferSize * 2) > 0)
+          SetWindowTextW(dialog, caption);
+      }
       CheckDlgButton(dialog, kHide, BST_CHECKED);
       SendDlgItemMessageW(dialog, kEdit, EM_SETPASSWORDCHAR, u'*', 0);
       SetFocus(GetDlgItem(dialog, kEdit));
@@ -66,8 +75,9 @@ INT_PTR PasswordDialogProc(HWND dialog, UINT message, WPARAM wParam, LPARAM lPar
   }
 }
 
-void DialogPasswordReader(char* utf8, unsigned size) {
-  PasswordAnswer answer{utf8, size};
+void DialogPasswordReader(const PasswordQuestion& question, char* utf8, unsigned size) {
+  const std::string caption = std::string(question.wrongTry ? "Wrong password. " : "") + question.prompt;
+  PasswordAnswer answer{utf8, size, caption.c_str()};
   if (size > 0) utf8[0] = '\0';
   DialogBoxIndirectParamW(g_hInstance, LoadDialogTemplate(103), nullptr, PasswordDialogProc,
                           reinterpret_cast<LPARAM>(&answer));

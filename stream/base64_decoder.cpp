@@ -247,6 +247,7 @@ bool ContinuesHeader(const char* line, size_t length) {
 bool FindBase64Part(TextLineReader& reader, Base64Part* part, long lineBudget) {
   part->name[0] = '\0';
   part->nameState = NameState::kNone;
+  part->beginLine = false;
   MimeHeader kind = MimeHeader::kNone;
   ExtendedName extended;
   bool seen = false;
@@ -259,6 +260,7 @@ bool FindBase64Part(TextLineReader& reader, Base64Part* part, long lineBudget) {
       if (ParseBeginLine(line, "begin-base64", 10, &name, &nameLength)) {
         part->nameState = CopyName(part->name, name, nameLength);
       }
+      part->beginLine = true;
       return true;
     }
     if (seen && length == 0) break;
@@ -273,6 +275,7 @@ bool FindBase64Part(TextLineReader& reader, Base64Part* part, long lineBudget) {
     if (kind == MimeHeader::kTransferEncoding) {
       if (FindNoCase(line, "base64") != nullptr) seen = true;
     } else {
+      if (kind == MimeHeader::kContentType && FindNoCase(line, "boundary=") != nullptr) part->multipart = true;
       TakeQuotedName(line, part);
       TakeExtendedName(line, &extended, part);
     }
@@ -332,16 +335,37 @@ bool DecodeBase64Line(const uint8_t* p, size_t n, Accumulator& acc, ByteSink& si
 
 }  // namespace
 
-void DecodeBase64Body(TextLineReader& reader, char* line, size_t capacity, ByteSink& sink) {
+Base64Body DecodeBase64Body(TextLineReader& reader, char* line, size_t capacity, ByteSink& sink) {
   Accumulator acc;
+  Base64Body body;
   size_t length = 0;
   for (;;) {
     // A last line without a line end is decoded too.
     const bool delivered = reader.ReadLine(line, capacity, &length);
-    if (line[0] == '-' && line[1] == '-') return;
-    if (DecodeBase64Line(reinterpret_cast<const uint8_t*>(line), length, acc, sink)) return;
-    if (!delivered) return;
+    if (line[0] == '-' && line[1] == '-') {
+      body.end = Base64BodyEnd::kBoundary;
+      break;
+    }
+    const bool atStart = acc.count == 0 && line[0] == '=';
+    if (DecodeBase64Line(reinterpret_cast<const uint8_t*>(line), length, acc, sink)) {
+      body.end = atStart ? Base64BodyEnd::kPaddingLine : Base64BodyEnd::kPadding;
+      return body;
+    }
+    if (!delivered) break;
   }
+  body.leftover = acc.count != 0;
+  return body;
+}
+
+bool SkipToClosingLine(TextLineReader& reader, char* line, size_t capacity, const char* closing) {
+  const size_t n = strlen(closing);
+  size_t length = 0;
+  while (!reader.AtEnd()) {
+    const bool delivered = reader.ReadLine(line, capacity, &length);
+    if (strncmp(line, closing, n) == 0) return true;
+    if (!delivered) break;
+  }
+  return false;
 }
 
 bool LooksLikeBareBase64(TextLineReader& reader, long lineBudget) {

@@ -12,6 +12,9 @@ class Base64Handler : public FormatHandler {
   // Only files named *.b64, *.mim or *.mime whose first 100 lines hold the
   // start of a base64 part (or, for *.b64, are bare base64 text).
   bool Probe(const char* path, int32_t fileSize) override;
+  // Any file whose first lines hold the start of a base64 part: a
+  // "begin-base64" line, or MIME headers naming the base64 encoding.
+  bool ProbeContent(const char* path, int32_t fileSize) override;
   // Every part in file order; false when the file cannot be opened or a
   // part could not be written.
   bool Extract(const char* path, const char* outputFolder) override;

@@ -1,9 +1,11 @@
 #include "stream/gzip_reader.h"
 
+#include <algorithm>
 #include <cstdio>
 #include <cstring>
 #include <initializer_list>
 #include <new>
+#include <vector>
 
 #include "core/byte_order.h"
 #include "core/checksum.h"
@@ -14,7 +16,10 @@ namespace gzip {
 namespace {
 
 constexpr size_t kInputSize = 256 * 1024;
-// Room in front of the file input for bytes the inflater hands back.
+// Room in front of the file input for bytes the inflater hands back at the
+// end of a member: ISA-L's bit buffer holds at most 8 whole bytes. More
+// than that (zlib took over a stream from ISA-L and hands back the unused
+// end of everything it was given) goes in front through `spare`.
 constexpr size_t kHeadroom = 8;
 
 constexpr uint8_t kFlagHeaderCrc = 0x02;
@@ -35,8 +40,11 @@ struct GzipReader {
   const uint8_t* memory = nullptr;
   size_t memorySize = 0;
   uint8_t* buffer = nullptr;  // file input, kHeadroom bytes into its allocation
+  size_t inputSize = kInputSize;  // the buffer's size behind the headroom
   const uint8_t* next = nullptr;
   size_t avail = 0;
+  std::vector<uint8_t> spare;  // handed-back input that did not fit in front
+  bool inSpare = false;        // `next` points into `spare`
 
   flate::Inflater inflater;
   Mode mode = Mode::kStart;
@@ -59,15 +67,45 @@ struct GzipReader {
       return avail >= n;
     }
     if (file == nullptr) return false;
+    // Asked only for a few bytes (a header field, the trailer): what is
+    // left fits in the buffer, also when it comes from `spare`.
     if (avail > 0 && next != buffer) memmove(buffer, next, avail);
     next = buffer;
+    inSpare = false;
     while (avail < n) {
-      const size_t got = fread(buffer + avail, 1, kInputSize - avail, file);
+      const size_t got = fread(buffer + avail, 1, inputSize - avail, file);
       if (got == 0) break;
       avail += got;
       fed += got;
     }
     return avail >= n;
+  }
+
+  // Puts `n` bytes the inflater took but did not use back in front of the
+  // input. In memory they are there already; from a file they are the last
+  // bytes taken, copied in front of `next` while the headroom and the
+  // bytes already passed in this buffer hold them. A longer tail may reach
+  // back past the buffer's present fill: it is joined with the rest in
+  // `spare`.
+  void PutBack(const uint8_t* back, size_t n) {
+    if (n == 0) return;  // `back` may be null then
+    if (file == nullptr) {
+      next -= n;
+      avail += n;
+      return;
+    }
+    if (!inSpare && static_cast<size_t>(next - buffer) + kHeadroom >= n) {
+      memcpy(const_cast<uint8_t*>(next) - n, back, n);
+      next -= n;
+      avail += n;
+      return;
+    }
+    std::vector<uint8_t> joined(back, back + n);
+    joined.insert(joined.end(), next, next + avail);
+    spare.swap(joined);
+    next = spare.data();
+    avail = spare.size();
+    inSpare = true;
   }
 
   // The next input byte (counted into the header check), or -1 at the end.
@@ -175,9 +213,7 @@ struct GzipReader {
             // in front of the rest: in memory it is there already.
             const uint8_t* back;
             const size_t n = inflater.Leftover(&back);
-            if (file != nullptr) memcpy(const_cast<uint8_t*>(next) - n, back, n);
-            next -= n;
-            avail += n;
+            PutBack(back, n);
             mode = Mode::kTrailer;
           } else if (made == 0 && avail == before && room > 0) {
             // No progress: the data ended early, or the decoder is stuck
@@ -257,8 +293,13 @@ GzipReader* NewReader(flate::InflateBackend backend) {
 GzipReader* GzipOpen(const char* path, flate::InflateBackend backend) {
   FILE* file = OpenFileStream(path, "rb");
   if (file == nullptr) return nullptr;
+  return GzipOpenStream(file, backend, kInputSize);
+}
+
+GzipReader* GzipOpenStream(FILE* file, flate::InflateBackend backend, size_t inputSize) {
+  inputSize = std::max(inputSize, kHeadroom);
   GzipReader* reader = NewReader(backend);
-  uint8_t* buffer = reader != nullptr ? new (std::nothrow) uint8_t[kHeadroom + kInputSize] : nullptr;
+  uint8_t* buffer = reader != nullptr ? new (std::nothrow) uint8_t[kHeadroom + inputSize] : nullptr;
   if (buffer == nullptr) {
     delete reader;
     fclose(file);
@@ -266,6 +307,7 @@ GzipReader* GzipOpen(const char* path, flate::InflateBackend backend) {
   }
   reader->file = file;
   reader->buffer = buffer + kHeadroom;
+  reader->inputSize = inputSize;
   return reader;
 }
 

@@ -17,6 +17,7 @@
 
 #include <cstddef>
 #include <cstdint>
+#include <cstdio>
 
 #include "stream/inflate.h"
 
@@ -26,6 +27,11 @@ struct GzipReader;
 
 // Opens the file for binary reading. Null only when it cannot be opened.
 [[nodiscard]] GzipReader* GzipOpen(const char* path, flate::InflateBackend backend = flate::DefaultInflateBackend());
+
+// The same over a stream already open (taken over: GzipClose closes it),
+// reading `inputSize` bytes at a time (at least 8): small sizes make every
+// member and trailer cross buffer fills (tests, fuzzing).
+[[nodiscard]] GzipReader* GzipOpenStream(FILE* file, flate::InflateBackend backend, size_t inputSize);
 
 // The same over bytes in memory (tests, fuzzing); they must stay valid
 // until GzipClose.

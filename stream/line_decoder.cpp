@@ -2,11 +2,15 @@
 
 #include <algorithm>
 #include <array>
+#include <cerrno>
+#include <cstdint>
+#include <cstdio>
 #include <cstring>
 
 #include "core/charset.h"
 #include "core/member_output.h"
 #include "core/names.h"
+#include "stream/text_parts.h"
 
 namespace text {
 
@@ -71,7 +75,10 @@ bool TextLineReader::ReadLine(char* line, size_t capacity, size_t* length) {
 
 bool ByteSink::Flush() {
   if (used_ != 0 && stream_ != nullptr && !failed_) {
-    if (fwrite(buffer_, 1, used_, stream_) != used_) failed_ = true;
+    if (fwrite(buffer_, 1, used_, stream_) != used_ || fflush(stream_) != 0) {
+      failed_ = true;
+      error_ = errno;
+    }
   }
   total_ += used_;
   used_ = 0;
@@ -113,6 +120,50 @@ NameState CopyName(char* out, const char* text, size_t length) {
 
 // ---------------------------------------------------------------- uuencoded body
 
+namespace {
+
+// "_=_ Part 002 of 003 of file x.bin", as uuenview marks its parts.
+bool ParsePartMark(const char* line, size_t length, UuPartMark* mark) {
+  unsigned number = 0, total = 0;
+  int nameAt = 0;
+  if (sscanf(line, "_=_ Part %u of %u of file %n", &number, &total, &nameAt) != 2 || nameAt == 0) return false;
+  if (number == 0 || total == 0 || number > total || total > 100000) return false;
+  size_t end = length;
+  while (end > size_t(nameAt) && IsBlank(line[end - 1])) --end;
+  if (end == size_t(nameAt)) return false;
+  mark->number = number;
+  mark->total = total;
+  mark->state = CopyName(mark->name, line + nameAt, end - size_t(nameAt));
+  return true;
+}
+
+}  // namespace
+
+UuStart FindUuStart(TextLineReader& reader, const uint8_t table[128], char* line, size_t capacity, char* name,
+                    NameState* state, UuPartMark* mark, size_t* bodyLength, bool atStart) {
+  name[0] = '\0';
+  *state = NameState::kNone;
+  bool first = atStart;
+  size_t length = 0;
+  for (;;) {
+    const bool delivered = reader.ReadLine(line, capacity, &length);
+    if (strncmp(line, "begin", 5) == 0) {
+      if (!delivered || !reader.MoreData()) return UuStart::kNone;
+      const char* text = nullptr;
+      size_t textLength = 0;
+      if (ParseBeginLine(line, "begin", 8, &text, &textLength)) *state = CopyName(name, text, textLength);
+      return UuStart::kBegin;
+    }
+    if (!ParsePartMark(line, length, mark) && (first || mark->number > 1) && line[0] == 'M' &&
+        FitsItsCount(table, line, length)) {
+      *bodyLength = length;
+      return UuStart::kBody;
+    }
+    first = false;
+    if (!delivered) return UuStart::kNone;
+  }
+}
+
 bool FindBeginLine(TextLineReader& reader, char* line, size_t capacity, char* name,
                    NameState* state) {
   name[0] = '\0';
@@ -133,18 +184,45 @@ bool FindBeginLine(TextLineReader& reader, char* line, size_t capacity, char* na
   }
 }
 
-bool DecodeLengthPrefixedLines(TextLineReader& reader, const uint8_t table[128], char* line,
-                               size_t capacity, ByteSink& sink) {
+namespace {
+
+// Characters a line of `count` bytes takes after its count character.
+size_t CharactersFor(unsigned count) { return (count + 2) / 3 * 4; }
+
+bool LengthFits(size_t needed, size_t length) { return length + 3 >= needed + 1 && length <= needed + 3; }
+
+}  // namespace
+
+bool FitsItsCount(const uint8_t table[128], const char* line, size_t length) {
+  const unsigned count = length == 0 ? 0 : table[static_cast<uint8_t>(line[0]) & 0x7F];
+  return count != 0 && LengthFits(CharactersFor(count), length);
+}
+
+UuBodyEnd DecodeLengthPrefixedLines(TextLineReader& reader, const uint8_t table[128], char* line,
+                                    size_t capacity, ByteSink& sink) {
+  return DecodeLengthPrefixedLines(reader, table, line, capacity, sink, SIZE_MAX);
+}
+
+UuBodyEnd DecodeLengthPrefixedLines(TextLineReader& reader, const uint8_t table[128], char* line,
+                                    size_t capacity, ByteSink& sink, size_t ready) {
   // A count of at most 63 bytes needs 84 characters; a shorter line is
   // padded with blanks (value 0), as encoders that strip trailing blanks
   // expect.
   char padded[88];
-  size_t length = 0;
-  while (!reader.AtEnd()) {
-    (void)reader.ReadLine(line, capacity, &length);
+  size_t length = ready;
+  while (ready != SIZE_MAX || !reader.AtEnd()) {
+    const bool delivered = ready != SIZE_MAX ? !reader.AtEnd() : reader.ReadLine(line, capacity, &length);
+    ready = SIZE_MAX;
     const unsigned count = table[static_cast<uint8_t>(line[0]) & 0x7F];
-    if (count == 0) return true;
-    const size_t needed = (count + 2) / 3 * 4;
+    if (count == 0) {
+      if (strncmp(line, "end", 3) == 0) return UuBodyEnd::kEnd;
+      if (reader.AtEnd()) return UuBodyEnd::kNoEnd;
+      (void)reader.ReadLine(line, capacity, &length);
+      return strncmp(line, "end", 3) == 0 ? UuBodyEnd::kEnd : UuBodyEnd::kNoEnd;
+    }
+    const size_t needed = CharactersFor(count);
+    // A short last line without its line end was cut with the input.
+    if (!LengthFits(needed, length)) return delivered ? UuBodyEnd::kDamaged : UuBodyEnd::kNoEnd;
     const uint8_t* src = reinterpret_cast<const uint8_t*>(line + 1);
     if (length - 1 < needed) {
       memset(padded, ' ', sizeof padded);
@@ -162,7 +240,7 @@ bool DecodeLengthPrefixedLines(TextLineReader& reader, const uint8_t table[128],
     }
     sink.Advance(count);
   }
-  return false;
+  return UuBodyEnd::kNoEnd;
 }
 
 // ---------------------------------------------------------------- LineDecoderHandler
@@ -196,33 +274,151 @@ bool LineDecoderHandler::Probe(const char* path, int32_t fileSize) {
                       [data](size_t at) { return memcmp(data + at, "begin", 5) == 0; });
 }
 
+bool LineDecoderHandler::ProbeContent(const char* path, int32_t fileSize) {
+  // Files of its own extensions were judged by Probe already.
+  if (IsOwnExtension(ExtensionOf(path))) return false;
+  const size_t extent = ProbeExtent(fileSize);
+  const char* data = reinterpret_cast<const char*>(g_ReadAheadBuffer);
+  FillDecodeTable(decodeTable_);
+  // The line at `at` (at most kLine - 1 bytes of it) as text.
+  constexpr size_t kLine = 300;
+  char line[kLine];
+  auto lineAt = [&](size_t at, size_t* length) {
+    size_t n = 0;
+    while (at + n < extent && n + 1 < kLine && data[at + n] != '\n' && data[at + n] != '\r' && data[at + n] != 0) ++n;
+    memcpy(line, data + at, n);
+    line[n] = '\0';
+    *length = n;
+    size_t next = at + n;
+    if (next < extent && data[next] == '\r') ++next;
+    if (next < extent && data[next] == '\n') ++next;
+    return next;
+  };
+  auto fullLine = [&](size_t at, size_t* next) {
+    size_t length = 0;
+    *next = lineAt(at, &length);
+    return line[0] == 'M' && FitsItsCount(decodeTable_, line, length);
+  };
+  // A later part of a split file: it starts with two full encoded lines.
+  size_t next = 0;
+  if (fullLine(0, &next) && fullLine(next, &next)) return true;
+  return AnyLineStart(g_ReadAheadBuffer, extent, [&](size_t at) {
+    size_t length = 0;
+    if (extent - at >= 9 && memcmp(data + at, "_=_ Part ", 9) == 0) {
+      // A part mark, with a full encoded line soon after it.
+      size_t p = lineAt(at, &length);
+      for (int i = 0; i < 5 && p < extent; ++i) {
+        if (fullLine(p, &p)) return true;
+      }
+      return false;
+    }
+    if (extent - at < 6 || memcmp(data + at, "begin ", 6) != 0) return false;
+    const size_t after = lineAt(at, &length);
+    const char* name = nullptr;
+    size_t nameLength = 0;
+    if (!ParseBeginLine(line, "begin", 8, &name, &nameLength)) return false;
+    (void)lineAt(after, &length);
+    return FitsItsCount(decodeTable_, line, length);
+  });
+}
+
 bool LineDecoderHandler::Extract(const char* path, const char* outputFolder) {
   SectionInput in(path);
   if (!in.file.IsOpen()) return false;
   TextLineReader& reader = in.file.Reader();
-  if (!FindBeginLine(reader, in.line, SectionInput::kLineCapacity, in.name, &in.state)) return false;
-  const bool named =
-      in.state == NameState::kFound || (in.state == NameState::kNone && DefaultOutputName(in.name, path));
+  FillDecodeTable(decodeTable_);
+  // Every section of the file: a whole file, or one part of several.
+  bool any = false;
+  while (!reader.AtEnd()) {
+    UuPartMark mark;
+    size_t bodyLength = 0;
+    const UuStart start = FindUuStart(reader, decodeTable_, in.line, SectionInput::kLineCapacity, in.name,
+                                      &in.state, &mark, &bodyLength, !any);
+    if (start == UuStart::kNone) break;
+    // After the first section only a proper "begin <mode> <name>" line
+    // starts another: ordinary text may begin with "begin" too.
+    if (any && start == UuStart::kBegin && in.state == NameState::kNone) continue;
+    any = true;
+    if (!ExtractSection(reader, in, start, mark, bodyLength, path, outputFolder)) break;
+  }
+  return any;
+}
+
+bool LineDecoderHandler::ExtractSection(TextLineReader& reader, SectionInput& in, UuStart start,
+                                        const UuPartMark& mark, size_t bodyLength, const char* path,
+                                        const char* outputFolder) {
+  // A numbered part is named by its mark when its own lines name nothing.
+  if (mark.number != 0 && in.state == NameState::kNone) {
+    memcpy(in.name, mark.name, sizeof in.name);
+    in.state = mark.state;
+  }
+  const bool piece = start == UuStart::kBody && mark.number == 0;
+  const bool named = piece || in.state == NameState::kFound ||
+                     (in.state == NameState::kNone && DefaultOutputName(in.name, path));
   if (!named) {
     if (in.state == NameState::kTooLong) {
       RefuseMember("(a section with a long name)", "the name is too long for an output path; skipped");
     } else {
       RefuseMember(BaseNameOf(path), "the output name is too long for an output path; skipped");
     }
-    return true;
   }
-  MemberOutput out(outputFolder);
-  MemberInfo info;
-  info.name = in.name;
-  if (out.Begin(info)) {
-    FillDecodeTable(decodeTable_);
-    bool ended;
-    {
-      ByteSink sink(out.Stream());
-      ended = DecodeLengthPrefixedLines(reader, decodeTable_, in.line, SectionInput::kLineCapacity, sink);
-      (void)sink.Flush();  // a failed write is the member output's to report
+  // The body goes to the run's spool first: whether it is a whole file or
+  // one part of several shows only at its end. An unnamed one is still
+  // read, so the sections after it come out.
+  FILE* spool = PartSpool();
+  if (spool == nullptr) {
+    if (named) RefuseMember(in.name, "no temporary file to decode into; skipped");
+    return false;
+  }
+  PartRecord record;
+  record.spoolOffset = ftell(spool);
+  UuBodyEnd ended;
+  int spoolError = 0;
+  {
+    ByteSink sink(spool);
+    ended = start == UuStart::kBody
+                ? DecodeLengthPrefixedLines(reader, decodeTable_, in.line, SectionInput::kLineCapacity, sink, bodyLength)
+                : DecodeLengthPrefixedLines(reader, decodeTable_, in.line, SectionInput::kLineCapacity, sink);
+    if (!sink.Flush()) spoolError = sink.Error() != 0 ? sink.Error() : EIO;
+  }
+  if (!named) return true;
+  if (spoolError != 0) {
+    // Its bytes did not all reach the spool: nothing of it is written.
+    MemberNotice(piece ? BaseNameOf(path) : in.name, "cannot be written: %s", OutputErrorText(spoolError));
+    g_ArchiveOutcome.failed = true;
+    return false;
+  }
+  record.kind = mark.number != 0 ? PartKind::kUuNumbered
+                : piece          ? PartKind::kUuPiece
+                : ended == UuBodyEnd::kNoEnd ? PartKind::kUuFirst
+                                             : PartKind::kUuNumbered;
+  record.name = piece ? "" : in.name;
+  record.folder = outputFolder;
+  record.path = path;
+  record.number = mark.number;
+  record.total = mark.total;
+  record.last = ended == UuBodyEnd::kEnd;
+  // The last numbered part holds the end line, unless it was cut.
+  record.damaged = ended == UuBodyEnd::kDamaged || (mark.number != 0 && mark.number == mark.total && !record.last);
+  AddPart(std::move(record));
+  if (mark.number != 0 || piece || ended == UuBodyEnd::kNoEnd) return true;  // put together at the run's end
+  // A whole file: written now.
+  const PartRecord& whole = LastPart();
+  bool ok = true;
+  {
+    MemberOutput out(outputFolder);
+    MemberInfo info;
+    info.name = in.name;
+    if (out.Begin(info)) {
+      uint32_t crc = 0;
+      if (!CopyFromSpool(whole.spoolOffset, whole.length, out, &crc) && !out.Failed()) {
+        out.Fail("its decoded bytes cannot be read back; skipped");
+      } else {
+        out.End(ended == UuBodyEnd::kEnd ? MemberEnd::kComplete : MemberEnd::kDamaged);
+      }
     }
-    out.End(ended ? MemberEnd::kComplete : MemberEnd::kTruncated);
+    ok = !out.ArchiveEnded();
   }
-  return true;
+  DropLastPart();
+  return ok;
 }

@@ -100,12 +100,15 @@ class ByteSink {
   // Writes what was collected. False once any write has failed.
   bool Flush();
   uint64_t Total() const { return total_ + used_; }
+  // The errno of the first failed write (0: none).
+  int Error() const { return error_; }
 
  private:
   FILE* stream_;
   size_t used_ = 0;
   uint64_t total_ = 0;  // bytes handed to the stream so far
   bool failed_ = false;
+  int error_ = 0;
   uint8_t buffer_[kSize];
 };
 
@@ -163,13 +166,51 @@ struct SectionInput {
 bool FindBeginLine(TextLineReader& reader, char* line, size_t capacity, char* name,
                    NameState* state);
 
+// True when a line of `length` characters fits the count its first
+// character gives (see DecodeLengthPrefixedLines); a count of 0 never fits.
+bool FitsItsCount(const uint8_t table[128], const char* line, size_t length);
+
+// Where a uuencoded text starts, and what marks it as one part of several.
+enum class UuStart {
+  kNone,   // no "begin" line before the last line, and no encoded line
+  kBegin,  // a "begin" line (its name taken)
+  kBody,   // an encoded line without "begin" before it (a later part); it is
+           // in the line buffer
+};
+struct UuPartMark {
+  unsigned number = 0;  // "_=_ Part 002 of 003 of file x.bin": 2 (0: no mark)
+  unsigned total = 0;
+  char name[kPathBufferSize] = "";
+  NameState state = NameState::kNone;
+};
+
+// Reads lines up to a "begin" line, or up to the first full encoded line
+// ('M', 45 bytes) when that follows a part mark, or is the first line read
+// and `atStart` says that is the input's first line. A part mark on the
+// way is taken into *mark.
+UuStart FindUuStart(TextLineReader& reader, const uint8_t table[128], char* line, size_t capacity, char* name,
+                    NameState* state, UuPartMark* mark, size_t* bodyLength, bool atStart);
+
+// How the body of a uuencoded section ended.
+enum class UuBodyEnd {
+  kEnd,      // a line with a count of 0 that is, or is followed by, "end"
+  kNoEnd,    // the input ended first, or no "end" line came: the text was cut
+  kDamaged,  // a line whose length does not fit its count: not a body line
+};
+
 // The body of a uuencoded section: each line starts with a character whose
 // table value is the count of bytes it carries; a count of 0 (the "end"
 // line, an empty line, a blank or grave accent) ends the body, and so does
-// the end of the input. Characters missing from a short line count as 0.
-// False when the input ended before a line with a count of 0.
-bool DecodeLengthPrefixedLines(TextLineReader& reader, const uint8_t table[128], char* line,
-                               size_t capacity, ByteSink& sink);
+// the end of the input. Characters missing from a short line count as 0
+// (encoders that drop trailing blanks make such lines); a line shorter by
+// more than three characters or longer by more than two (a check character
+// and a stray one) than its count needs is no body line: decoding stops
+// before it.
+UuBodyEnd DecodeLengthPrefixedLines(TextLineReader& reader, const uint8_t table[128], char* line,
+                                    size_t capacity, ByteSink& sink);
+// The same, with its first line already in `line` (`length` characters).
+UuBodyEnd DecodeLengthPrefixedLines(TextLineReader& reader, const uint8_t table[128], char* line,
+                                    size_t capacity, ByteSink& sink, size_t length);
 
 }  // namespace text
 
@@ -183,6 +224,8 @@ class LineDecoderHandler : public FormatHandler {
 
   bool MatchesExtension(const char* extension) override;
   bool Probe(const char* path, int32_t fileSize) override;
+  // Any file with a "begin <mode> <name>" line followed by an encoded line.
+  bool ProbeContent(const char* path, int32_t fileSize) override;
   bool Extract(const char* path, const char* outputFolder) override;
   virtual void FillDecodeTable(uint8_t table[128]) = 0;
 
@@ -191,6 +234,13 @@ class LineDecoderHandler : public FormatHandler {
   [[nodiscard]] bool DefaultOutputName(char* out, const char* path) const;
   // True for the extension letters twice, optionally followed by 'e'/'E'.
   bool IsOwnExtension(const char* extension) const;
+
+ protected:
+  // Decodes one section whose start was found: a whole file is written, a
+  // part recorded for the end of the run. False when the file cannot go on.
+  bool ExtractSection(text::TextLineReader& reader, text::SectionInput& in, text::UuStart start,
+                      const text::UuPartMark& mark, size_t bodyLength, const char* path,
+                      const char* outputFolder);
 
  private:
   bool IsLetter(char c) const { return c == lowerLetter_ || c == upperLetter_; }

@@ -52,6 +52,15 @@ bool KeyValue(const char* line, const char* key, int base, uint64_t* value) {
 
 }  // namespace
 
+YencHeader ParseYencHeader(const char* line) {
+  YencHeader header;
+  uint64_t value = 0;
+  if (KeyValue(line, " part=", 10, &value) && value <= 1000000) header.part = unsigned(value);
+  if (KeyValue(line, " total=", 10, &value) && value <= 1000000) header.total = unsigned(value);
+  if (KeyValue(line, " size=", 10, &value)) header.size = value;
+  return header;
+}
+
 void ParseYencTrailer(const char* line, YencTrailer* trailer) {
   uint64_t value = 0;
   if ((trailer->hasSize = KeyValue(line, " size=", 10, &value))) trailer->size = value;
@@ -77,6 +86,9 @@ YencTrailer DecodeYencBody(TextLineReader& reader, char* line, size_t capacity, 
     first = false;
     if (partHeader) {
       trailer.isPart = true;
+      uint64_t value = 0;
+      if (KeyValue(line, " begin=", 10, &value)) trailer.partBegin = value;
+      if (KeyValue(line, " end=", 10, &value)) trailer.partEnd = value;
       continue;
     }
     const uint8_t* p = reinterpret_cast<const uint8_t*>(line);

@@ -1,10 +1,12 @@
 #include "stream/yenc_handler.h"
 
+#include <cerrno>
 #include <cstring>
 
 #include "core/charset.h"
 #include "core/member_output.h"
 #include "core/output.h"
+#include "stream/text_parts.h"
 #include "stream/yenc_decoder.h"
 
 // The handler reads through the text decoders' names.
@@ -32,6 +34,54 @@ bool YencHandler::Probe(const char* path, int32_t fileSize) {
   });
 }
 
+namespace {
+
+// One part of a file posted in parts: decoded into the run's spool, put
+// together with the other parts at the end of the run.
+void CollectPart(TextLineReader& reader, SectionInput& in, const YencHeader& header, const char* path,
+                 const char* outputFolder) {
+  FILE* spool = PartSpool();
+  PartRecord record;
+  record.spoolOffset = spool != nullptr ? ftell(spool) : 0;
+  YencTrailer trailer;
+  int spoolError = 0;
+  {
+    ByteSink sink(spool);
+    trailer = DecodeYencBody(reader, in.line, SectionInput::kLineCapacity, sink);
+    if (!sink.Flush()) spoolError = sink.Error() != 0 ? sink.Error() : EIO;
+  }
+  if (spool == nullptr) {
+    RefuseMember(in.name, "its parts cannot be collected (no temporary file); skipped");
+    return;
+  }
+  if (spoolError != 0) {
+    MemberNotice(in.name, "cannot be written: %s", OutputErrorText(spoolError));
+    g_ArchiveOutcome.failed = true;
+    return;
+  }
+  record.kind = PartKind::kYenc;
+  record.name = in.name;
+  record.folder = outputFolder;
+  record.path = path;
+  record.number = header.part;
+  record.total = header.total;
+  record.fileSize = header.size;
+  record.begin = trailer.partBegin;
+  record.end = trailer.partEnd;
+  record.hasPartCrc = trailer.hasPartCrc;
+  record.partCrc = trailer.partCrc;
+  record.hasCrc = trailer.hasCrc;
+  record.crc = trailer.crc;
+  AddPart(std::move(record));
+  PartRecord& added = LastPart();
+  // A part that ended without "=yend", or whose size is not what its
+  // trailer says, cannot be trusted.
+  added.damaged = !trailer.ended || (trailer.hasSize && trailer.size != added.length) ||
+                  (added.end >= added.begin && added.end - added.begin + 1 != added.length);
+}
+
+}  // namespace
+
 bool YencHandler::Extract(const char* path, const char* outputFolder) {
   SectionInput in(path);
   if (!in.file.IsOpen()) return false;
@@ -39,6 +89,11 @@ bool YencHandler::Extract(const char* path, const char* outputFolder) {
   MemberOutput out(outputFolder);
   while (!reader.AtEnd() &&
          FindYencSection(reader, in.line, SectionInput::kLineCapacity, in.name, &in.state)) {
+    const YencHeader header = ParseYencHeader(in.line);
+    if (header.part != 0 && in.state == NameState::kFound) {
+      CollectPart(reader, in, header, path, outputFolder);
+      continue;
+    }
     MemberInfo info;
     info.name = in.name;
     info.checksum = ChecksumKind::kCrc32;

@@ -2,6 +2,7 @@
 
 #include <cstring>
 #include <new>
+#include <string>
 
 #include "archive/arj/arj_method4.h"
 #include "archive/lzh/lzh_member.h"
@@ -93,6 +94,7 @@ ArjHeaderResult ReadArjHeader(FILE* stream, ArjHeader* header) {
   h.uncompressedSize = LoadLe32(basic + 16);
   h.dataCrc = LoadLe32(basic + 20);
   h.accessMode = LoadLe16(basic + 26);
+  h.extPosition = (h.flags & kArjFlagExtFile) != 0 && h.firstHeaderSize >= 34 && size >= 34 ? LoadLe32(basic + 30) : 0;
 
   size_t nameAt = h.firstHeaderSize;
   if (nameAt > size) nameAt = size;  // points at the zeroed tail: empty name
@@ -126,6 +128,27 @@ bool IsArjMemberSupported(const ArjHeader& h) {
   if (h.method > 4) return false;
   if (h.method == 4 && h.archiverVersion == 1) return false;
   return h.fileType == kArjBinary || h.fileType == kArjText;
+}
+
+bool ArjVolumeName(const char* path, unsigned number, char* out, size_t size) {
+  const char* dot = strrchr(path, '.');
+  const char* separator = strrchr(path, '\\');
+  const size_t stem = dot != nullptr && (separator == nullptr || dot > separator) ? size_t(dot - path) : strlen(path);
+  const int n = number < 100 ? snprintf(out, size, "%.*s.a%02u", int(stem), path, number)
+                             : snprintf(out, size, "%.*s.%03u", int(stem), path, number);
+  return n > 0 && size_t(n) < size && number < 1000;
+}
+
+unsigned ArjVolumeNumber(const char* path) {
+  const char* extension = ExtensionOf(path);
+  const char* digits = (extension[0] == 'a' || extension[0] == 'A') ? extension + 1 : extension;
+  if (strlen(extension) != 3 || digits[0] == '\0') return 0;
+  unsigned n = 0;
+  for (const char* p = digits; *p != '\0'; ++p) {
+    if (*p < '0' || *p > '9') return 0;
+    n = n * 10 + unsigned(*p - '0');
+  }
+  return n;
 }
 
 uint32_t ArjAttributes(const ArjHeader& h) {
@@ -169,21 +192,60 @@ bool ArjHandler::Extract(const char* path, const char* outputFolder) {
     Finish(archive);
     return false;
   }
+  path_ = path;
+  volume_ = ArjVolumeNumber(path);
+  mainFlags_ = header_.flags;
+  skipContinued_ = false;
   MemberOutput out(outputFolder);
-  while (ReadArjHeader(archive, &header_) == ArjHeaderResult::kRead) {
-    if (!ExtractMember(archive, out) || out.ArchiveEnded()) break;
+  for (;;) {
+    const ArjHeaderResult r = ReadArjHeader(archive, &header_);
+    if (r == ArjHeaderResult::kRead) {
+      if (!ExtractMember(archive, out) || out.ArchiveEnded()) break;
+    } else if (r == ArjHeaderResult::kEnd && (mainFlags_ & kArjFlagVolume) != 0) {
+      // The archive goes on in the next volume.
+      if (!OpenNextVolume(archive)) break;
+    } else {
+      break;
+    }
   }
   Finish(archive);
   return true;
 }
 
+bool ArjHandler::OpenNextVolume(FILE*& archive) {
+  if (archive != nullptr) fclose(archive);
+  archive = nullptr;
+  char next[kPathBufferSize * 2];
+  if (!ArjVolumeName(path_, ++volume_, next, sizeof next)) {
+    RefuseMember(path_, "too many volumes; the rest is not read");
+    return false;
+  }
+  const char* shown = strrchr(next, '\\') != nullptr ? strrchr(next, '\\') + 1 : next;
+  archive = OpenFileStream(next, "rb");
+  if (archive == nullptr) {
+    RefuseMember(path_, (std::string("the next volume ") + shown + " is missing").c_str());
+    return false;
+  }
+  const size_t got = fread(g_ReadAheadBuffer, 1, kArjSearchBytes, archive);
+  const long found = ArjHeaderSearch(g_ReadAheadBuffer, got, got);
+  if (found < 0 || fseek(archive, found, SEEK_SET) != 0 ||
+      ReadArjHeader(archive, &header_) != ArjHeaderResult::kRead) {
+    RefuseMember(path_, (std::string("the next volume ") + shown + " is not an ARJ volume").c_str());
+    fclose(archive);
+    archive = nullptr;
+    return false;
+  }
+  mainFlags_ = header_.flags;
+  return true;
+}
+
 void ArjHandler::Finish(FILE* archive) {
-  fclose(archive);
+  if (archive != nullptr) fclose(archive);
   delete lzhState_;
   lzhState_ = nullptr;
 }
 
-bool ArjHandler::ExtractMember(FILE* archive, MemberOutput& out) {
+bool ArjHandler::ExtractMember(FILE*& archive, MemberOutput& out) {
   const ArjHeader& h = header_;
   // The next header follows the packed bytes. Decoders may stop short of
   // them (a member cut off by a hostile header) or read ahead inside them,
@@ -213,8 +275,28 @@ bool ArjHandler::ExtractMember(FILE* archive, MemberOutput& out) {
   info.checksum = ChecksumKind::kCrc32;
   info.hasStoredChecksum = true;
   info.storedChecksum = h.dataCrc;
+  const bool goesOn = (h.flags & kArjFlagVolume) != 0 && !folder;
+  if ((h.flags & kArjFlagExtFile) != 0 && !folder) {
+    // A later piece of a member whose start was not read here.
+    if (!skipContinued_) RefuseMember(h.name, "begins in an earlier volume, which was not read; skipped");
+    skipContinued_ = goesOn;
+    return moveOn();
+  }
+  if (goesOn) {
+    // Each piece carries its own size and CRC-32; the whole size is known
+    // only at the end.
+    info.size = kUnknownSize;
+    info.packedSize = kUnknownSize;
+    info.checksum = ChecksumKind::kNone;
+    info.hasStoredChecksum = false;
+  }
+  skipContinued_ = goesOn;
   if (!out.Begin(info)) return moveOn();
 
+  if (goesOn && IsArjMemberSupported(h)) {
+    skipContinued_ = false;
+    return ExtractPieces(archive, out);
+  }
   if (!IsArjMemberSupported(h)) {
     out.Fail((h.flags & 0x01) != 0 ? "garbled with a password, which is not supported; skipped"
                                     : "made with a method or version this reader does not support; skipped");
@@ -229,4 +311,82 @@ bool ArjHandler::ExtractMember(FILE* archive, MemberOutput& out) {
     });
   }
   return moveOn();
+}
+
+namespace {
+
+// A piece's bytes on their way to the member output, with their CRC-32.
+struct PieceSink {
+  MemberOutput* out;
+  uint32_t crc = 0;
+};
+
+ssize_t PieceWrite(void* cookie, const char* data, size_t size) {
+  auto* sink = static_cast<PieceSink*>(cookie);
+  sink->crc = Crc32Update(sink->crc, data, size);
+  return sink->out->Write(data, size) ? static_cast<ssize_t>(size) : 0;
+}
+
+}  // namespace
+
+bool ArjHandler::ExtractPieces(FILE*& archive, MemberOutput& out) {
+  char name[sizeof header_.name];
+  memcpy(name, header_.name, sizeof name);
+  uint64_t done = 0;  // bytes of the member before this piece
+  for (;;) {
+    const ArjHeader& h = header_;
+    const long dataStart = ftell(archive);
+    if (dataStart < 0) {
+      out.Fail("its volume cannot be read");
+      return false;
+    }
+    PieceSink sink{&out};
+    cookie_io_functions_t io{};
+    io.write = PieceWrite;
+    FILE* piece = fopencookie(&sink, "w", io);
+    if (piece == nullptr) {
+      out.Fail("not enough memory for the output");
+      return false;
+    }
+    LzhDecodeResult result = LzhDecodeResult::UnknownMethod;
+    if (IsArjMemberSupported(h)) {
+      result = h.method == 4 ? DecodeArjMethod4(*lzhState_, archive, h.compressedSize, piece, h.uncompressedSize)
+                             : DecodeMember(*lzhState_, h.method == 0 ? LzhMethod::Lh0 : LzhMethod::Arj, archive,
+                                            h.compressedSize, piece, h.uncompressedSize);
+    }
+    fclose(piece);  // its last bytes go through PieceWrite
+    char reason[160];
+    reason[0] = '\0';
+    if (result == LzhDecodeResult::InputEnded) {
+      snprintf(reason, sizeof reason, "its piece in volume %u is cut short; not written", volume_);
+    } else if (result != LzhDecodeResult::Ok && !out.Failed()) {
+      snprintf(reason, sizeof reason, "its piece in volume %u cannot be decoded; not written", volume_);
+    } else if (result == LzhDecodeResult::Ok && sink.crc != h.dataCrc) {
+      snprintf(reason, sizeof reason, "checksum error in its piece in volume %u (stored %08x, computed %08x); not written",
+               volume_, unsigned(h.dataCrc), unsigned(sink.crc));
+    }
+    if (reason[0] != '\0' || out.Failed()) {
+      out.Fail(reason[0] != '\0' ? reason : "cannot be written");
+      return fseek(archive, dataStart + long(h.compressedSize), SEEK_SET) == 0;
+    }
+    done += h.uncompressedSize;
+    if (fseek(archive, dataStart + long(h.compressedSize), SEEK_SET) != 0) {
+      out.Fail("its volume cannot be read");
+      return false;
+    }
+    if ((h.flags & kArjFlagVolume) == 0) {
+      out.End(MemberEnd::kComplete);
+      return true;
+    }
+    // The member goes on at the first member of the next volume.
+    if (!OpenNextVolume(archive)) {
+      out.Fail("goes on in a volume that cannot be read; not written");
+      return false;
+    }
+    if (ReadArjHeader(archive, &header_) != ArjHeaderResult::kRead || (header_.flags & kArjFlagExtFile) == 0 ||
+        strcmp(header_.name, name) != 0 || header_.extPosition != done) {
+      out.Fail("the next volume does not go on with it; not written");
+      return false;
+    }
+  }
 }

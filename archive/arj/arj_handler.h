@@ -20,7 +20,15 @@
 //   12 u32 compressed size          16 u32 uncompressed size
 //   20 u32 CRC-32 of the data       24 u16 entry name position
 //   26 u16 file access mode         28 u16 host data
+//   30 u32 with flag 0x08 (and F at least 34): where this piece of a file
+//          split over volumes starts in the file
 //    F     name, NUL-terminated, then a comment
+//
+// Multi-volume archives (.arj, then .a01, .a02, ... beside it) are whole
+// archives each. Flag 0x04 in the main header: the archive goes on in the
+// next volume; in a member header: the member does. Flag 0x08 in a member
+// header: this piece continues a member from the volume before. Every piece
+// has its own method, sizes and CRC-32.
 #pragma once
 
 #include <cstddef>
@@ -44,6 +52,10 @@ constexpr uint8_t kArjHostWin95 = 10;
 // access modes as Unix permission bits.
 constexpr uint8_t kArjHostUnix = 2;
 
+constexpr uint8_t kArjFlagGarbled = 0x01;
+constexpr uint8_t kArjFlagVolume = 0x04;   // goes on in the next volume
+constexpr uint8_t kArjFlagExtFile = 0x08;  // continues from the volume before
+
 struct ArjHeader {
   uint8_t firstHeaderSize = 0;
   uint8_t archiverVersion = 0;
@@ -57,6 +69,7 @@ struct ArjHeader {
   uint32_t uncompressedSize = 0;
   uint32_t dataCrc = 0;
   uint16_t accessMode = 0;
+  uint32_t extPosition = 0;  // with kArjFlagExtFile: where this piece starts in the file
   uint32_t headerCrc = 0;  // the stored CRC-32 of the basic header
   char name[512] = {};     // the decoded name; empty when it did not fit
 };
@@ -81,6 +94,14 @@ enum class ArjHeaderResult {
 // not garbled, method 0..4 (4 not from archiver version 1), binary or text.
 bool IsArjMemberSupported(const ArjHeader& header);
 
+// The name of volume `number` (1 and on) of the archive at `path`: its
+// extension replaced by "a01" .. "a99", then "100" and on. False when it
+// does not fit.
+bool ArjVolumeName(const char* path, unsigned number, char* out, size_t size);
+// The number of the volume at `path` by its extension: "a01" is 1, "100"
+// is 100; any other (the first volume's "arj") is 0.
+unsigned ArjVolumeNumber(const char* path);
+
 // MS-DOS attribute bits for the member's access mode: the stored bits as
 // they are, or, for a Unix host, archive plus read-only when the owner may
 // not write.
@@ -98,11 +119,23 @@ class ArjHandler : public FormatHandler {
  private:
   // Hands the member whose header was just read to the output (or skips
   // it) and puts the stream at the next header; false when that is
-  // impossible.
-  bool ExtractMember(FILE* archive, MemberOutput& out);
+  // impossible. A member that goes on in later volumes is read across
+  // them; `archive` is then the volume where it ends.
+  bool ExtractMember(FILE*& archive, MemberOutput& out);
+  // The pieces of a member split over volumes, from the one whose header
+  // was just read; the member has begun.
+  bool ExtractPieces(FILE*& archive, MemberOutput& out);
+  // Replaces `archive` by the next volume, at its first member header.
+  // False (`archive` closed and null) when it is missing or unreadable;
+  // the notice is given here.
+  bool OpenNextVolume(FILE*& archive);
   // Closes the archive and releases the decoder state.
   void Finish(FILE* archive);
 
   arj::ArjHeader header_;
   lzh::LzhDecoderState* lzhState_ = nullptr;  // one per Extract call
+  const char* path_ = nullptr;     // the first volume, as given
+  unsigned volume_ = 0;            // the volume being read (0: the first)
+  uint8_t mainFlags_ = 0;          // the flags of its main header
+  bool skipContinued_ = false;     // the member going on in the next volume is not wanted
 };

@@ -327,21 +327,35 @@ bool PlausibleHeader(const uint8_t* at, int64_t offset, int64_t fileLength) {
   return offset + cabinetLength <= fileLength && firstFile < static_cast<int32_t>(cabinetLength);
 }
 
-FILE* OpenCabinet(Run& run, char* path) {
+namespace {
+
+FILE* OpenCabinetOrLowerCase(char* path) {
   FILE* f = OpenFileStream(path, "rb");
   if (f == nullptr) {
     char* from = LastSeparator(path);
     LowerFrom(from != nullptr ? from : path);
     f = OpenFileStream(path, "rb");
   }
+  return f;
+}
+
+}  // namespace
+
+FILE* OpenCabinet(Run& run, char* path) {
+  FILE* f = OpenCabinetOrLowerCase(path);
   if (f == nullptr) Fail(run, path);
   return f;
 }
 
-CabinetRecord* LoadCabinet(Run& run, char* path) {
+CabinetRecord* LoadCabinet(Run& run, char* path, bool* missing) {
   auto* cab = new (std::nothrow) CabinetRecord;
   if (cab == nullptr) return nullptr;
-  FILE* f = OpenCabinet(run, path);
+  FILE* f = missing != nullptr ? OpenCabinetOrLowerCase(path) : OpenCabinet(run, path);
+  if (f == nullptr && missing != nullptr) {
+    *missing = true;
+    delete cab;
+    return nullptr;
+  }
   cab->path = CopyString(path);
   if (cab->path == nullptr) {
     if (f != nullptr) fclose(f);

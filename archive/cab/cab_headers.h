@@ -187,8 +187,9 @@ bool PlausibleHeader(const uint8_t* at, int64_t offset, int64_t fileLength);
 // changes `path` itself); null (and fatal) when neither opens.
 FILE* OpenCabinet(Run& run, char* path);
 // Loads one cabinet's headers; null when it is not loaded (or the run must
-// end). Its folders join run.ownedFolders.
-CabinetRecord* LoadCabinet(Run& run, char* path);
+// end). Its folders join run.ownedFolders. With `missing`, a cabinet that
+// cannot be opened is not fatal: *missing is set and null comes back.
+CabinetRecord* LoadCabinet(Run& run, char* path, bool* missing = nullptr);
 void FreeCabinet(CabinetRecord* cab);
 void FreeFolders(Run& run);
 

@@ -240,13 +240,32 @@ void LoadSet(Run& run, CabinetRecord* first, const char* path, const CabOptions&
     }
     // A set that leads back into itself ends at the cabinet already loaded.
     if (InChain(first, cab->nextName) || ++chain > kMaxChain) return;
-    CabinetRecord* next = LoadCabinet(run, cab->nextName);
+    bool missing = false;
+    CabinetRecord* next = LoadCabinet(run, cab->nextName, &missing);
     if (next == nullptr) {
-      if (!run.fatal->set) Show("%s: can't read next cabinet %s\n", path, cab->nextName);
+      if (missing) {
+        const char* slash = LastSeparator(cab->nextName);
+        Show("%s: the next cabinet %s is missing\n", path, slash != nullptr ? slash + 1 : cab->nextName);
+      } else if (!run.fatal->set) {
+        Show("%s: can't read next cabinet %s\n", path, cab->nextName);
+      }
       return;
     }
     cab->next = next;
     next->previous = cab;
+  }
+}
+
+// A set whose next cabinet could not be loaded is incomplete: the files
+// that run into it are named and the archive fails.
+void RefuseCutOffFiles(CabinetRecord* first) {
+  CabinetRecord* last = first;
+  while (last->next != nullptr) last = last->next;
+  if ((last->flags & CabinetHeader::kFlagNext) == 0) return;
+  g_ArchiveOutcome.failed = true;
+  for (FileRecord* file = last->files; file != nullptr; file = file->next) {
+    if (file->folderIndex == FileEntry::kToNext || file->folderIndex == FileEntry::kPreviousAndNext)
+      RefuseMember(file->name, "continues into the next cabinet, which cannot be read; skipped");
   }
 }
 
@@ -294,6 +313,7 @@ int ExtractCabinet(const char* path, const char* outputFolder, const CabOptions&
     FileRecord* files = LinkFolders(run, first);
     DropFolder();
     ProcessFiles(run, files, outputFolder, options);
+    if (!options.listOnly && !fatal->set) RefuseCutOffFiles(first);
   }
   DropFolder();
   for (CabinetRecord* cab = first; cab != nullptr;) {
@@ -323,7 +343,9 @@ bool CabHandler::Probe(const char* path, int32_t fileSize) {
 
 bool CabHandler::Extract(const char* path, const char* outputFolder) {
   CabFatal fatal;
-  ExtractCabinet(path, outputFolder, CabOptions{}, &fatal);
+  // A first cabinet that cannot be read (cut short in its headers, no
+  // folders or files) has been named; its members are lost.
+  const int result = ExtractCabinet(path, outputFolder, CabOptions{}, &fatal);
   if (fatal.set) ProgramError(fatal.text);
-  return true;
+  return result == 0;
 }

@@ -13,7 +13,8 @@ class CabHandler : public FormatHandler {
   // A file of at least 4 bytes that starts with "MSCF", or whose buffered
   // bytes hold a plausible cabinet header behind a self-extracting stub.
   bool Probe(const char* path, int32_t fileSize) override;
-  // Always true; a program-ending condition ends the program here.
+  // False when the first cabinet cannot be read; a program-ending condition
+  // ends the program here.
   bool Extract(const char* path, const char* outputFolder) override;
 };
 

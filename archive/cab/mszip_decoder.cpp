@@ -1,5 +1,6 @@
-// MSZIP block decoder: the program's own Deflate decoder, writing straight
-// into the cabinet reader's output buffer, which doubles as the history.
+// MSZIP block decoder: the program's own Deflate decoder (its codes from
+// codec/deflate_codes.h), writing straight into the cabinet reader's output
+// buffer, which doubles as the history.
 #include "archive/cab/mszip_decoder.h"
 
 #include <cstring>
@@ -14,211 +15,6 @@ using namespace codec;
 
 namespace {
 
-// RFC 1951 length codes 257..285 and distance codes 0..29.
-constexpr uint16_t kLengthBase[29] = {3,  4,  5,  6,  7,  8,  9,  10, 11,  13,  15,  17,  19,  23, 27,
-                                      31, 35, 43, 51, 59, 67, 83, 99, 115, 131, 163, 195, 227, 258};
-constexpr uint8_t kLengthExtra[29] = {0, 0, 0, 0, 0, 0, 0, 0, 1, 1, 1, 1, 2, 2, 2,
-                                      2, 3, 3, 3, 3, 4, 4, 4, 4, 5, 5, 5, 5, 0};
-constexpr uint16_t kDistBase[30] = {1,    2,    3,    4,    5,    7,     9,     13,    17,  25,
-                                    33,   49,   65,   97,   129,  193,   257,   385,   513, 769,
-                                    1025, 1537, 2049, 3073, 4097, 6145, 8193, 12289, 16385, 24577};
-constexpr uint8_t kDistExtra[30] = {0, 0, 0, 0, 1, 1, 2, 2,  3,  3,  4,  4,  5,  5,  6,
-                                    6, 7, 7, 8, 8, 9, 9, 10, 10, 11, 11, 12, 12, 13, 13};
-// Order in which the code-length code lengths are stored.
-constexpr uint8_t kLenOrder[19] = {16, 17, 18, 0, 8, 7, 9, 6, 10, 5, 11, 4, 12, 3, 13, 2, 14, 1, 15};
-
-constexpr unsigned kMaxCodeBits = 15;
-
-inline uint32_t MakeEntry(uint32_t kind, uint32_t consume, uint32_t extra, uint32_t value) {
-  return consume | (kind << 4) | (extra << 8) | (value << 16);
-}
-inline unsigned EntryBits(uint32_t e) { return e & 15; }
-inline uint32_t EntryKind(uint32_t e) { return (e >> 4) & 7; }
-inline unsigned EntryExtra(uint32_t e) { return (e >> 8) & 0xFF; }
-inline unsigned EntryValue(uint32_t e) { return e >> 16; }
-
-// What a symbol of each alphabet decodes to (kind, extra bits, value).
-enum class Alphabet { LitLen, Dist, CodeLen };
-
-uint32_t SymbolEntry(Alphabet alphabet, unsigned symbol, unsigned consume) {
-  switch (alphabet) {
-    case Alphabet::LitLen:
-      if (symbol < 256) return MakeEntry(kMszipLiteral, consume, 0, symbol);
-      if (symbol == 256) return MakeEntry(kMszipEnd, consume, 0, 0);
-      if (symbol <= 285)
-        return MakeEntry(kMszipBase, consume, kLengthExtra[symbol - 257], kLengthBase[symbol - 257]);
-      return MakeEntry(kMszipBad, consume, 0, 0);
-    case Alphabet::Dist:
-      if (symbol < 30) return MakeEntry(kMszipBase, consume, kDistExtra[symbol], kDistBase[symbol]);
-      return MakeEntry(kMszipBad, consume, 0, 0);
-    case Alphabet::CodeLen:
-      return MakeEntry(kMszipLiteral, consume, 0, symbol);
-  }
-  return MakeEntry(kMszipBad, consume, 0, 0);
-}
-
-// Bit order reversal of bytes, for the codes Deflate sends low bit first.
-struct ReverseTable {
-  uint8_t v[256];
-};
-constexpr ReverseTable MakeReverseTable() {
-  ReverseTable t{};
-  for (unsigned i = 0; i < 256; ++i) {
-    unsigned r = 0;
-    for (unsigned b = 0; b < 8; ++b) r |= ((i >> b) & 1) << (7 - b);
-    t.v[i] = static_cast<uint8_t>(r);
-  }
-  return t;
-}
-constexpr ReverseTable kReverse = MakeReverseTable();
-
-inline unsigned Reverse(unsigned code, unsigned bits) {  // bits <= 16
-  unsigned r = (unsigned{kReverse.v[code & 0xFF]} << 8) | kReverse.v[(code >> 8) & 0xFF];
-  return r >> (16 - bits);
-}
-
-// Builds a canonical decode table for `count` code lengths: `direct` bits are
-// looked up at once, longer codes go through one sub-table per direct entry.
-// Fails on an over-subscribed set, on an incomplete one unless allowed, and
-// (never for valid lengths, see the sizes in the header) on lack of room.
-bool BuildTable(const uint8_t* lengths, unsigned count, Alphabet alphabet, unsigned direct,
-                bool allowIncomplete, uint32_t* table, size_t capacity) {
-  unsigned lengthCount[kMaxCodeBits + 1] = {};
-  for (unsigned s = 0; s < count; ++s) lengthCount[lengths[s]]++;
-  lengthCount[0] = 0;
-  int left = 1;
-  for (unsigned len = 1; len <= kMaxCodeBits; ++len) {
-    left = (left << 1) - static_cast<int>(lengthCount[len]);
-    if (left < 0) return false;  // over-subscribed
-  }
-  if (left > 0 && !allowIncomplete) return false;
-
-  unsigned nextCode[kMaxCodeBits + 2] = {};
-  for (unsigned len = 1, code = 0; len <= kMaxCodeBits; ++len) {
-    code = (code + lengthCount[len - 1]) << 1;
-    nextCode[len] = code;
-  }
-  nextCode[1] = 0;
-  // Longest code under each direct entry, to size its sub-table; the
-  // entries that get one, in order of first use.
-  uint8_t longest[1u << kMszipLitBits] = {};
-  uint16_t prefixes[320];
-  unsigned prefixCount = 0;
-  unsigned codes[320];
-  const uint32_t directMask = (1u << direct) - 1;
-  for (unsigned s = 0; s < count; ++s) {
-    unsigned len = lengths[s];
-    if (len == 0) continue;
-    codes[s] = Reverse(nextCode[len]++, len);
-    if (len > direct) {
-      unsigned prefix = codes[s] & directMask;
-      if (longest[prefix] == 0) prefixes[prefixCount++] = static_cast<uint16_t>(prefix);
-      if (longest[prefix] < len) longest[prefix] = static_cast<uint8_t>(len);
-    }
-  }
-  // A complete code covers every entry; only an incomplete one leaves gaps.
-  const uint32_t bad = MakeEntry(kMszipBad, 1, 0, 0);
-  const bool gaps = left > 0;
-  if (gaps)
-    for (uint32_t i = 0; i <= directMask; ++i) table[i] = bad;
-  size_t used = size_t{1} << direct;
-  for (unsigned k = 0; k < prefixCount; ++k) {
-    unsigned prefix = prefixes[k];
-    unsigned subBits = longest[prefix] - direct;
-    if (used + (size_t{1} << subBits) > capacity) return false;
-    table[prefix] = MakeEntry(kMszipLink, direct, subBits, static_cast<uint32_t>(used));
-    if (gaps)
-      for (size_t i = 0; i < (size_t{1} << subBits); ++i) table[used + i] = bad;
-    used += size_t{1} << subBits;
-  }
-  // The code is prefix-free (not over-subscribed), so no two symbols share
-  // an entry and the order of writing does not matter.
-  for (unsigned s = 0; s < count; ++s) {
-    unsigned len = lengths[s];
-    if (len == 0) continue;
-    unsigned code = codes[s];
-    if (len <= direct) {
-      uint32_t e = SymbolEntry(alphabet, s, len);
-      for (uint32_t i = code; i <= directMask; i += 1u << len) table[i] = e;
-      continue;
-    }
-    uint32_t link = table[code & directMask];
-    uint32_t* sub = table + EntryValue(link);
-    unsigned subBits = EntryExtra(link);
-    uint32_t e = SymbolEntry(alphabet, s, len - direct);
-    for (uint32_t i = code >> direct; i < (1u << subBits); i += 1u << (len - direct)) sub[i] = e;
-  }
-  return true;
-}
-
-// Looks an entry up, following a sub-table link. Needs 15 loaded bits.
-inline uint32_t Lookup(const uint32_t* table, unsigned direct, BitCursor& bits) {
-  uint32_t e = table[PeekLsb(bits, static_cast<int>(direct))];
-  if (EntryKind(e) == kMszipLink) {
-    DropLsb(bits, static_cast<int>(direct));
-    e = table[EntryValue(e) + PeekLsb(bits, static_cast<int>(EntryExtra(e)))];
-  }
-  DropLsb(bits, static_cast<int>(EntryBits(e)));
-  return e;
-}
-
-bool ReadDynamicTables(MszipState& s, BitReader& bits) {
-  EnsureLsb(bits, kLsbRefillBits);
-  unsigned nlit = TakeLsb(bits, 5) + 257;
-  unsigned ndist = TakeLsb(bits, 5) + 1;
-  unsigned nlen = TakeLsb(bits, 4) + 4;
-  uint8_t lengths[320] = {};
-  for (unsigned i = 0; i < nlen; ++i) {
-    EnsureLsb(bits, kLsbRefillBits);
-    lengths[kLenOrder[i]] = static_cast<uint8_t>(TakeLsb(bits, 3));
-  }
-  if (!BuildTable(lengths, 19, Alphabet::CodeLen, kMszipLenBits, false, s.lenTable,
-                  kMszipLenTableSize))
-    return false;
-  std::memset(lengths, 0, sizeof lengths);
-  unsigned total = nlit + ndist;
-  for (unsigned i = 0; i < total;) {
-    EnsureLsb(bits, kLsbRefillBits);
-    uint32_t e = Lookup(s.lenTable, kMszipLenBits, bits);
-    if (EntryKind(e) != kMszipLiteral) return false;
-    unsigned symbol = EntryValue(e);
-    if (symbol < 16) {
-      lengths[i++] = static_cast<uint8_t>(symbol);
-      continue;
-    }
-    unsigned repeat;
-    uint8_t value = 0;
-    if (symbol == 16) {
-      if (i == 0) return false;
-      value = lengths[i - 1];
-      repeat = 3 + TakeLsb(bits, 2);
-    } else if (symbol == 17) {
-      repeat = 3 + TakeLsb(bits, 3);
-    } else {
-      repeat = 11 + TakeLsb(bits, 7);
-    }
-    if (i + repeat > total) return false;
-    while (repeat--) lengths[i++] = value;
-  }
-  if (RanDry(bits)) return false;
-  if (!BuildTable(lengths, nlit, Alphabet::LitLen, kMszipLitBits, false, s.litTable,
-                  kMszipLitTableSize))
-    return false;
-  return BuildTable(lengths + nlit, ndist, Alphabet::Dist, kMszipDistBits, true, s.distTable,
-                    kMszipDistTableSize);
-}
-
-void BuildFixedTables(MszipState& s) {
-  uint8_t lengths[288];
-  for (unsigned i = 0; i < 288; ++i) lengths[i] = i < 144 ? 8 : i < 256 ? 9 : i < 280 ? 7 : 8;
-  bool ok = BuildTable(lengths, 288, Alphabet::LitLen, kMszipLitBits, false, s.fixedLit,
-                       kMszipLitTableSize);
-  std::memset(lengths, 5, 30);
-  ok = BuildTable(lengths, 30, Alphabet::Dist, kMszipDistBits, true, s.fixedDist,
-                  kMszipDistTableSize) && ok;
-  s.fixedBuilt = ok;
-}
-
 // Decodes codes until the end-of-block symbol. `pos` is the output position.
 // The bit cursor lives in a local copy here: the byte stores into `out`
 // could alias the reader and would force it through memory on every symbol.
@@ -232,23 +28,23 @@ bool DecodeCodes(const uint32_t* lit, const uint32_t* dist, BitReader& reader, u
   bool ok = false;
   for (;;) {
     TopUpLocalLsb(local, reader);
-    uint32_t e = Lookup(lit, kMszipLitBits, bits);
+    uint32_t e = LookupDeflate(lit, kDeflateLitBits, bits);
     // Runs of literals: each takes at most 15 bits.
-    while (EntryKind(e) == kMszipLiteral) {
+    while (EntryKind(e) == kDeflateLiteral) {
       if (o >= kCabOutputSize) goto done;
       out[o++] = static_cast<uint8_t>(EntryValue(e));
-      EnsureLocalLsb(local, reader, kMaxCodeBits);
-      e = Lookup(lit, kMszipLitBits, bits);
+      EnsureLocalLsb(local, reader, kDeflateMaxCodeBits);
+      e = LookupDeflate(lit, kDeflateLitBits, bits);
     }
-    if (EntryKind(e) == kMszipEnd) {
+    if (EntryKind(e) == kDeflateEnd) {
       ok = true;
       goto done;
     }
-    if (EntryKind(e) != kMszipBase) goto done;
+    if (EntryKind(e) != kDeflateBase) goto done;
     EnsureLocalLsb(local, reader, 5 + 15 + 13);
     size_t length = EntryValue(e) + TakeLsb(bits, static_cast<int>(EntryExtra(e)));
-    e = Lookup(dist, kMszipDistBits, bits);
-    if (EntryKind(e) != kMszipBase) goto done;
+    e = LookupDeflate(dist, kDeflateDistBits, bits);
+    if (EntryKind(e) != kDeflateBase) goto done;
     size_t distance = EntryValue(e) + TakeLsb(bits, static_cast<int>(EntryExtra(e)));
     if (o + length > kCabOutputSize) goto done;
     // A distance beyond the output so far reaches into what the previous
@@ -296,11 +92,12 @@ CabResult MszipDecodeBlock(MszipState& s, const uint8_t* in, size_t inLength, ui
     }
     bool ok;
     if (type == 1) {
-      if (!s.fixedBuilt) BuildFixedTables(s);
+      if (!s.fixedBuilt) s.fixedBuilt = BuildFixedDeflateTables(s.fixed, DeflateVariant::kDeflate);
       if (!s.fixedBuilt) return CabResult::Corrupt;
-      ok = DecodeCodes(s.fixedLit, s.fixedDist, bits, out, pos);
+      ok = DecodeCodes(s.fixed.lit, s.fixed.dist, bits, out, pos);
     } else if (type == 2) {
-      ok = ReadDynamicTables(s, bits) && DecodeCodes(s.litTable, s.distTable, bits, out, pos);
+      ok = ReadDynamicDeflateTables(s.dynamic, bits, DeflateVariant::kDeflate) &&
+           DecodeCodes(s.dynamic.lit, s.dynamic.dist, bits, out, pos);
     } else {
       return CabResult::Corrupt;
     }

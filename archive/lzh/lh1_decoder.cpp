@@ -265,7 +265,7 @@ class AdaptiveDecoder {
 }  // namespace
 
 LzhDecodeResult DecodeAdaptive(LzhDecoderState& s, const LzhMethodInfo& method,
-                               LzhWindow& window, uint32_t unpackedSize) {
+                               LzhWindow& window, uint64_t unpackedSize) {
   const bool lh2 = method.method == LzhMethod::Lh2;
   AdaptiveTree& t = s.adaptive;
   StartLiteralTree(t, lh2 ? kLh2Leaves : kLh1Leaves, lh2);

@@ -44,6 +44,6 @@ struct AdaptiveTree {
 
 // Decodes one -lh1- or -lh2- member (the caller has allocated the window).
 LzhDecodeResult DecodeAdaptive(LzhDecoderState& s, const LzhMethodInfo& method,
-                               LzhWindow& window, uint32_t unpackedSize);
+                               LzhWindow& window, uint64_t unpackedSize);
 
 }  // namespace lzh

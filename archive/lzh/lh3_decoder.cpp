@@ -85,7 +85,7 @@ class Lh3Decoder : public ReaderMethod {
 }  // namespace
 
 LzhDecodeResult DecodeLh3(LzhDecoderState& s, const LzhMethodInfo&, LzhWindow& window,
-                          uint32_t unpackedSize) {
+                          uint64_t unpackedSize) {
   return RunMethod<Lh3Decoder>(s, window, unpackedSize);
 }
 

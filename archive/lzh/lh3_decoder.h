@@ -7,6 +7,6 @@
 namespace lzh {
 
 LzhDecodeResult DecodeLh3(LzhDecoderState& s, const LzhMethodInfo& method, LzhWindow& window,
-                          uint32_t unpackedSize);
+                          uint64_t unpackedSize);
 
 }  // namespace lzh

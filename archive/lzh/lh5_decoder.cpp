@@ -51,20 +51,22 @@ void InstallLengths(LzhDecoderState& s, const CodeSlot& slot, const uint8_t* len
   }
 }
 
-// The literal/length lengths of a block, coded with the code-length code.
-void ReadLiteralLengths(LzhDecoderState& s) {
+// The literal/length lengths of a block (n symbols), coded with the
+// code-length code.
+void ReadLiteralLengths(LzhDecoderState& s, int n) {
   BitReader& r = s.reader;
-  const uint32_t k = ReadLengthCount(r, LiteralSlot(s), kLzhLiteralSymbols, kLiteralCountBits);
+  const uint32_t k = ReadLengthCount(r, LiteralSlot(s), n, kLiteralCountBits);
   if (k == 0) return;
   uint8_t lengths[kLzhLiteralSymbols] = {};
-  bool valid = k <= static_cast<uint32_t>(kLzhLiteralSymbols);
+  const uint32_t symbols = static_cast<uint32_t>(n);
+  bool valid = k <= symbols;
   uint32_t i = 0;
   while (i < k) {
     Refill(r);
     const uint32_t x = DecodeHuffman<kLzhPositionTableBits>(r, s.positionTable, s.positionLengths,
                                                            s.tree, kCodeLengthSymbols);
     if (x >= 3) {
-      if (i < static_cast<uint32_t>(kLzhLiteralSymbols)) lengths[i] = static_cast<uint8_t>(x - 2);
+      if (i < symbols) lengths[i] = static_cast<uint8_t>(x - 2);
       ++i;
       continue;
     }
@@ -72,23 +74,38 @@ void ReadLiteralLengths(LzhDecoderState& s) {
     // A run past the symbol count spoils the list; lengths are 0 already.
     i += zeros;
   }
-  if (i > static_cast<uint32_t>(kLzhLiteralSymbols)) valid = false;
-  if (valid) InstallLengths(s, LiteralSlot(s), lengths, kLzhLiteralSymbols);
+  if (i > symbols) valid = false;
+  if (valid) InstallLengths(s, LiteralSlot(s), lengths, n);
 }
 
-void ReadBlockHeader(LzhDecoderState& s) {
+void ReadBlockHeader(LzhDecoderState& s, int literalSymbols) {
   s.blockCount = GetBits(s.reader, 16);
   ReadPositionLengths(s, kCodeLengthSymbols, kCodeLengthCountBits, kCodeLengthSpecial);
-  ReadLiteralLengths(s);
+  ReadLiteralLengths(s, literalSymbols);
   ReadPositionLengths(s, s.positionSymbols, s.positionBits, -1);
 }
+
+// The two codings of a block method's codes. The common one (-lh4- to
+// -lhx-, ARJ): 510 literal/length symbols, symbol 256 + n a match of n + 3
+// bytes; position symbol j > 1 stands for 2^(j-1) plus j - 1 further bits.
+// LHARK's (-lk7-): 289 literal/length symbols, where 256..263 are lengths
+// 3..10, 264..287 carry (s - 260) / 4 further bits over a base of
+// (4 + s % 4) << those bits, plus 3, and 288 is 514; position symbol j >= 4
+// stands for (2 + j % 2) << (j - 2) / 2 plus (j - 2) / 2 further bits.
+enum class BlockCoding { kCommon, kLhark };
+
+constexpr int kLharkLiteralSymbols = 289;
+constexpr uint32_t kLharkLongestMatch = 514;
 
 // Reads through local copies of the bit cursor (see LocalBits) and the
 // block count, which the state gets back around the block header and at
 // the end.
+template <BlockCoding kCoding>
 class BlockDecoder {
  public:
   static constexpr uint32_t kLengthBase = 253;
+  static constexpr int kLiteralSymbols =
+      kCoding == BlockCoding::kLhark ? kLharkLiteralSymbols : kLzhLiteralSymbols;
 
   explicit BlockDecoder(LzhDecoderState& s) : s_(s) { Load(); }
   ~BlockDecoder() { Store(); }
@@ -98,24 +115,42 @@ class BlockDecoder {
   __attribute__((always_inline)) uint32_t Code() {
     if (blockCount_ == 0) {
       Store();
-      ReadBlockHeader(s_);
+      ReadBlockHeader(s_, kLiteralSymbols);
       Load();
     }
     // A block count of 0 stands for 65,536 codes.
     blockCount_ = (blockCount_ - 1) & 0xFFFF;
     // One refill serves the code and, for a match, its position code and
-    // extra bits: 16 + 16 + 15 bits, below the 56 a refill guarantees.
+    // extra bits: 16 + 16 + 18 bits (-lhx-), or 16 + 6 + 16 + 14 (LHARK),
+    // below the 56 a refill guarantees.
     RefillLocal(b_, s_.reader);
-    return DecodeHuffman<kLzhLiteralTableBits>(b_.c, s_.literalTable, s_.literalLengths, s_.tree,
-                                              kLzhLiteralSymbols);
+    const uint32_t c = DecodeHuffman<kLzhLiteralTableBits>(b_.c, s_.literalTable, s_.literalLengths,
+                                                          s_.tree, kLiteralSymbols);
+    if constexpr (kCoding == BlockCoding::kLhark) {
+      if (c < 264) return c;
+      if (c == 288) return kLengthBase + kLharkLongestMatch;
+      const int n = static_cast<int>(c - 260) / 4;
+      const uint32_t extra = PeekBits(b_.c, n);
+      DropBits(b_.c, n);
+      return kLengthBase + ((4 + c % 4) << n) + extra + 3;
+    }
+    return c;
   }
 
   __attribute__((always_inline)) uint32_t Distance(uint64_t, uint32_t) {
     const uint32_t j = DecodeHuffman<kLzhPositionTableBits>(
         b_.c, s_.positionTable, s_.positionLengths, s_.tree,
         static_cast<uint32_t>(s_.positionSymbols));
+    if constexpr (kCoding == BlockCoding::kLhark) {
+      if (j < 4) return j;
+      // j <= 31 here (np is 32).
+      const int n = static_cast<int>(j - 2) / 2;
+      const uint32_t extra = PeekBits(b_.c, n);
+      DropBits(b_.c, n);
+      return ((2 + j % 2) << n) + extra;
+    }
     if (j <= 1) return j;
-    // j <= 16 here (np is at most 17).
+    // j <= 19 here (np is at most 20).
     const uint32_t extra = PeekBits(b_.c, static_cast<int>(j - 1));
     DropBits(b_.c, static_cast<int>(j - 1));
     return (1u << (j - 1)) + extra;
@@ -138,14 +173,26 @@ class BlockDecoder {
   uint32_t blockCount_;
 };
 
+template <BlockCoding kCoding>
+LzhDecodeResult RunBlockMethod(LzhDecoderState& s, const LzhMethodInfo& method, LzhWindow& window,
+                               uint64_t unpackedSize) {
+  s.positionSymbols = method.positionSymbols;
+  s.positionBits = method.positionBits;
+  s.blockCount = 0;
+  BlockDecoder<kCoding> decoder(s);
+  // ARJ's window is not a power of two.
+  if ((window.size & (window.size - 1)) != 0) return RunWindowLoop<false>(decoder, window, unpackedSize);
+  return RunWindowLoop<true>(decoder, window, unpackedSize);
+}
+
 }  // namespace
 
 void ReadPositionLengths(LzhDecoderState& s, int n, int countBits, int special) {
   BitReader& r = s.reader;
   const uint32_t k = ReadLengthCount(r, PositionSlot(s), n, countBits);
   if (k == 0) return;
-  // k < 32 and at most 3 zeros follow the special index, so indices stay
-  // below 35 (the scratch holds 128).
+  // k < 64 and at most 3 zeros follow the special index, so indices stay
+  // below 67 (the scratch holds 128).
   uint8_t lengths[kLzhPositionLengths] = {};
   uint32_t i = 0;
   while (i < k) {
@@ -177,14 +224,13 @@ void ReadPositionLengths(LzhDecoderState& s, int n, int countBits, int special) 
 }
 
 LzhDecodeResult DecodeBlockMethod(LzhDecoderState& s, const LzhMethodInfo& method,
-                                  LzhWindow& window, uint32_t unpackedSize) {
-  s.positionSymbols = method.positionSymbols;
-  s.positionBits = method.positionBits;
-  s.blockCount = 0;
-  BlockDecoder decoder(s);
-  // ARJ's window is not a power of two.
-  if ((window.size & (window.size - 1)) != 0) return RunWindowLoop<false>(decoder, window, unpackedSize);
-  return RunWindowLoop<true>(decoder, window, unpackedSize);
+                                  LzhWindow& window, uint64_t unpackedSize) {
+  return RunBlockMethod<BlockCoding::kCommon>(s, method, window, unpackedSize);
+}
+
+LzhDecodeResult DecodeLharkMethod(LzhDecoderState& s, const LzhMethodInfo& method,
+                                  LzhWindow& window, uint64_t unpackedSize) {
+  return RunBlockMethod<BlockCoding::kLhark>(s, method, window, unpackedSize);
 }
 
 }  // namespace lzh

@@ -61,7 +61,7 @@ class Lz5Decoder {
 }  // namespace
 
 LzhDecodeResult DecodeLz5(LzhDecoderState& s, const LzhMethodInfo&, LzhWindow& window,
-                          uint32_t unpackedSize) {
+                          uint64_t unpackedSize) {
   // 18 zeros, 13 copies of each byte value, then 0..255, then 255..0, then
   // 128 zeros; the last 110 bytes stay spaces. LArc's own members copy
   // from all of it.

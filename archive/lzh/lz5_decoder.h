@@ -8,6 +8,6 @@ namespace lzh {
 // Fills the start of the window with the runs and ramps early matches may
 // copy, then decodes.
 LzhDecodeResult DecodeLz5(LzhDecoderState& s, const LzhMethodInfo& method, LzhWindow& window,
-                          uint32_t unpackedSize);
+                          uint64_t unpackedSize);
 
 }  // namespace lzh

@@ -15,15 +15,15 @@ namespace {
 // Stored members are copied in pieces of this size.
 constexpr uint32_t kCopyPiece = 32768;
 
-LzhDecodeResult CopyStored(FILE* archive, uint32_t packedSize, FILE* output) {
+LzhDecodeResult CopyStored(FILE* archive, uint64_t packedSize, FILE* output) {
   uint8_t piece[kCopyPiece];
-  uint32_t left = packedSize;
+  uint64_t left = packedSize;
   while (left > 0) {
     const size_t want = left < kCopyPiece ? left : kCopyPiece;
     const size_t got = std::fread(piece, 1, want, archive);
     if (got == 0) return LzhDecodeResult::InputEnded;
     if (std::fwrite(piece, 1, got, output) != got) return LzhDecodeResult::WriteFailed;
-    left -= static_cast<uint32_t>(got);
+    left -= got;
   }
   return LzhDecodeResult::Ok;
 }
@@ -43,12 +43,14 @@ void ResetTables(LzhDecoderState& s) {
 
 bool FlushWindow(LzhWindow& window, uint32_t count) {
   if (window.writeFailed) return false;
-  if (std::fwrite(window.data, 1, count, window.output) != count) window.writeFailed = true;
+  const size_t n = count < window.room ? count : static_cast<size_t>(window.room);
+  window.room -= n;
+  if (std::fwrite(window.data, 1, n, window.output) != n) window.writeFailed = true;
   return !window.writeFailed;
 }
 
 LzhDecodeResult DecodeMember(LzhDecoderState& s, LzhMethod method, FILE* archive,
-                             uint32_t packedSize, FILE* output, uint32_t unpackedSize) {
+                             uint64_t packedSize, FILE* output, uint64_t unpackedSize) {
   const LzhMethodInfo& m = LzhMethodInfoOf(method);
   if (m.stored) return CopyStored(archive, packedSize, output);
   if (m.decode == nullptr) return LzhDecodeResult::UnknownMethod;
@@ -57,6 +59,7 @@ LzhDecodeResult DecodeMember(LzhDecoderState& s, LzhMethod method, FILE* archive
   if (data == nullptr) return LzhDecodeResult::NoMemory;
   std::memset(data, ' ', m.windowSize);
   LzhWindow window{data, m.windowSize, output, false};
+  if (method != LzhMethod::Arj) window.room = unpackedSize;
   ResetTables(s);
   // Bit readers load their first bits when first asked; -lz5- reads bytes.
   s.input.Start(archive, packedSize);

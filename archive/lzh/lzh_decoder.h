@@ -10,6 +10,7 @@
 #include <cstdio>
 
 #include "archive/lzh/lh1_decoder.h"
+#include "archive/lzh/pmarc_decoder.h"
 #include "codec/msb_bit_reader.h"
 #include "archive/lzh/lzh_table.h"
 
@@ -29,7 +30,12 @@ enum class LzhMethod : uint8_t {
   Lh6 = 9,    // "-lh6-": block static Huffman, 32 KiB window
   Lh7 = 10,   // "-lh7-": block static Huffman, 64 KiB window
   Arj = 11,   // ARJ methods 1 to 3: block static Huffman, 26,624-byte window
-  None = 12,  // anything else (folders, unknown ids): nothing is written
+  Lhx = 12,   // "-lhx-": block static Huffman, 512 KiB window
+  Lk7 = 13,   // "-lk7-": LHARK's block method (its "-lh7-"), 64 KiB window
+  Pm0 = 14,   // "-pm0-": PMarc, stored
+  Pm1 = 15,   // "-pm1-": PMarc, static codes over a move-to-front list, 16 KiB window
+  Pm2 = 16,   // "-pm2-": PMarc, sent codes over a move-to-front list, 8 KiB window
+  None = 17,  // anything else (folders, unknown ids): nothing is written
 };
 
 enum class LzhDecodeResult : uint8_t {
@@ -61,6 +67,8 @@ struct LzhDecoderState {
   uint32_t flagsLeft;
   // -lh1- and -lh2-.
   AdaptiveTree adaptive;
+  // -pm1- and -pm2-.
+  PmarcState pmarc;
 };
 
 // The sliding window of one member and the output it is flushed to.
@@ -69,6 +77,9 @@ struct LzhWindow {
   uint32_t size;
   FILE* output;
   bool writeFailed;
+  // Bytes the output may still take: a last match that runs past the
+  // member's size is cut there (ARJ's decoders write it whole).
+  uint64_t room = UINT64_MAX;
 };
 
 struct LzhMethodInfo;
@@ -77,7 +88,7 @@ struct LzhMethodInfo;
 // allocated with the method's size and filled with spaces, reading through
 // the state's reader, which is positioned on the packed data.
 using LzhDecodeFn = LzhDecodeResult (*)(LzhDecoderState& s, const LzhMethodInfo& method,
-                                        LzhWindow& window, uint32_t unpackedSize);
+                                        LzhWindow& window, uint64_t unpackedSize);
 
 // What a method number stands for; the rows are in lzh_methods.h.
 struct LzhMethodInfo {
@@ -92,12 +103,13 @@ struct LzhMethodInfo {
 
 // Decodes `packedSize` bytes of member data into `unpackedSize` bytes.
 // Leaves the archive stream wherever decoding stopped (at most packedSize
-// bytes on); the caller repositions it. For the stored numbers (1 and 3) a
-// packed size of 0xFFFFFFFF copies up to the end of the input.
+// bytes on); the caller repositions it. The stored numbers copy the packed
+// size, or up to the end of the input when it ends first.
 LzhDecodeResult DecodeMember(LzhDecoderState& state, LzhMethod method, FILE* archive,
-                             uint32_t packedSize, FILE* output, uint32_t unpackedSize);
+                             uint64_t packedSize, FILE* output, uint64_t unpackedSize);
 
-// Writes the first `count` window bytes to the output; false on failure.
+// Writes the first `count` window bytes to the output, as far as there is
+// room; false on failure.
 bool FlushWindow(LzhWindow& window, uint32_t count);
 
 }  // namespace lzh

@@ -1,5 +1,6 @@
 #include "archive/lzh/lzh_handler.h"
 
+#include <climits>
 #include <cstdlib>
 #include <cstring>
 #include <memory>
@@ -8,6 +9,7 @@
 #include "archive/lzh/lzh_decoder.h"
 #include "archive/lzh/lzh_methods.h"
 #include "archive/lzh/lzh_member.h"
+#include "archive/lzh/macbinary.h"
 #include "core/byte_order.h"
 #include "core/charset.h"
 #include "core/checksum.h"
@@ -22,7 +24,12 @@ namespace {
 // Header bytes common to all levels, read before the level is known.
 constexpr size_t kCommonHeader = 21;
 constexpr size_t kLevel2BaseHeader = 26;
-// Extended headers are at most 65,535 bytes long.
+constexpr size_t kLevel3BaseHeader = 32;
+// Level 3 sizes its header fields in words of this many bytes (the first
+// field says so); no writer used another width.
+constexpr uint16_t kLevel3WordSize = 4;
+// Extended headers larger than this are not read (the scratch area). Levels
+// 1 and 2 cannot write larger ones; level 3 writers never did.
 constexpr size_t kScratchSize = 65536;
 // Name fields longer than this are refused, never cut: no longer stored
 // name fits a path buffer once decoded.
@@ -30,6 +37,11 @@ constexpr size_t kMaxNameField = kStoredNameSize;
 // The OS byte of archives made on MS-DOS or Windows: their names are
 // legacy text.
 constexpr uint8_t kOsMsdos = 'M';
+// MacLHA, whose members may carry a MacBinary header.
+constexpr uint8_t kOsMac = 'm';
+// LHARK writes its own coding under the id "-lh7-", in level-1 headers
+// with this OS byte; it is read as "-lk7-".
+constexpr uint8_t kOsLhark = ' ';
 
 // The OS-9/68k port stores a level-2 header size two bytes short of the
 // header it writes.
@@ -40,6 +52,13 @@ constexpr uint8_t kExtCrc = 0x00;
 constexpr uint8_t kExtFileName = 0x01;
 constexpr uint8_t kExtDirectory = 0x02;
 constexpr uint8_t kExtAttribute = 0x40;
+constexpr uint8_t kExtSizes = 0x42;  // 64-bit packed and unpacked sizes
+
+constexpr uint16_t kAttrFolder = 0x10;
+
+// A self-extracting stub may carry a member of its own (the Amiga stub its
+// usage text), ended by an end mark and padded before the archive proper.
+constexpr size_t kStubPadding = 16;
 
 // Level-2 folder names separate their parts with 0xFF. It is neither a
 // byte of UTF-8 nor the second byte of a Shift-JIS character, so every
@@ -60,12 +79,21 @@ bool CopyNameField(char* dst, const uint8_t* src, size_t length) {
   return fits;
 }
 
+// A method id of the families read here: "-lh?-", "-lz?-", "-lk?-" or
+// "-pm?-" (not PMarc's "-pms-", which marks its self-extractor).
+bool LooksLikeMethodId(const uint8_t* id) {
+  if (id[0] != '-' || id[4] != '-') return false;
+  if (id[1] == 'l') return id[2] == 'h' || id[2] == 'z' || id[2] == 'k';
+  return id[1] == 'p' && id[2] == 'm' && id[3] != 's';
+}
+
 // The tests of ReadMemberHeader that the bytes in memory can answer: the
-// level, the size byte and, for levels 0 and 1 when the base header is in
+// level, the size field and, for levels 0 and 1 when the base header is in
 // memory, its checksum. Saves reading the file for most false candidates.
 bool Plausible(const uint8_t* p, size_t available) {
   const uint8_t level = p[20];
-  if (level > 2 || p[0] == 0) return false;
+  if (level > 3 || p[0] == 0) return false;
+  if (level == 3) return LoadLe16(p) == kLevel3WordSize;
   if (level == 2) return true;
   const size_t baseSize = static_cast<uint8_t>(p[0] + 2);
   if (baseSize < kCommonHeader) return false;
@@ -73,6 +101,12 @@ bool Plausible(const uint8_t* p, size_t available) {
   uint8_t sum = 0;
   for (size_t k = 2; k < baseSize; ++k) sum = static_cast<uint8_t>(sum + p[k]);
   return sum == p[1];
+}
+
+// Whether the method id names a stored method.
+bool IsStoredId(const char* id) {
+  return std::memcmp(id, "-lh0-", 5) == 0 || std::memcmp(id, "-lz4-", 5) == 0 ||
+         std::memcmp(id, "-pm0-", 5) == 0;
 }
 
 }  // namespace
@@ -108,13 +142,13 @@ bool LzhHandler::HeaderSearch(const char* path, const uint8_t* buffer, size_t le
   FILE* saved = archive_;
   archive_ = nullptr;
   bool found = false;
+  // The archive starts at the first header whose checksum (or header CRC)
+  // holds, past any self-extracting stub, unless it is the stub's own.
   for (size_t i = 0; i + 20 < length && !found; ++i) {
-    if (buffer[i + 2] != '-' || buffer[i + 3] != 'l' || (buffer[i + 4] != 'h' && buffer[i + 4] != 'z')) {
-      continue;
-    }
-    if (!Plausible(buffer + i, length - i)) continue;
+    if (!LooksLikeMethodId(buffer + i + 2) || !Plausible(buffer + i, length - i)) continue;
     if (archive_ == nullptr && (archive_ = OpenFileStream(path, "rb")) == nullptr) break;
-    if (std::fseek(archive_, static_cast<long>(i), SEEK_SET) == 0 && ReadMemberHeader(scratch.get())) {
+    if (std::fseek(archive_, static_cast<long>(i), SEEK_SET) == 0 && ReadMemberHeader(scratch.get()) &&
+        !StubsOwnMember(scratch.get())) {
       *offset = static_cast<long>(i);
       found = true;
     }
@@ -124,10 +158,24 @@ bool LzhHandler::HeaderSearch(const char* path, const uint8_t* buffer, size_t le
   return found;
 }
 
+bool LzhHandler::StubsOwnMember(uint8_t* scratch) {
+  const long dataStart = std::ftell(archive_);
+  if (dataStart < 0 || header_.packedSize > static_cast<uint64_t>(LONG_MAX - dataStart)) return false;
+  const long next = dataStart + static_cast<long>(header_.packedSize);
+  if (std::fseek(archive_, next, SEEK_SET) != 0 || std::fgetc(archive_) != 0) return false;
+  for (size_t k = 1; k <= kStubPadding; ++k) {
+    if (std::fseek(archive_, next + static_cast<long>(k), SEEK_SET) == 0 && ReadMemberHeader(scratch)) {
+      return true;
+    }
+  }
+  return false;
+}
+
 bool LzhHandler::ReadMemberHeader(uint8_t* scratch) {
   LzhMemberHeader& h = header_;
   h.name[0] = '\0';
   h.nameTooLong = false;
+  h.fileNameLength = 0;
   headerCrc_ = 0;
   headerChecksum_ = 0;
 
@@ -139,15 +187,21 @@ bool LzhHandler::ReadMemberHeader(uint8_t* scratch) {
   //   the base header)
   // Level 2 (26 bytes): 0 total header size (2) | 2..14 as above | 15 Unix time
   //   19 reserved | 20 level | 21 data CRC-16 | 23 OS id | 24 first extended size
-  // A level-2 header is exactly its total size: extended headers, then any
-  // padding (writers add a byte where the size's low byte would be 0, the
-  // end mark), all of it under the header CRC.
+  // Level 3 (32 bytes): 0 word size (2, always 4) | 2..23 as level 2
+  //   24 total header size (4) | 28 first extended size (4)
+  // A level-2 or level-3 header is exactly its total size: extended headers,
+  // then any padding (writers add a byte where the size's low byte would be
+  // 0, the end mark), all of it under the header CRC. Extended headers end
+  // with the size of the next one, a word of 4 bytes at level 3, else 2.
   uint8_t base[258];
   if (ReadHeaderBytes(base, kCommonHeader) != kCommonHeader) return false;
   headerChecksum_ = static_cast<uint8_t>(headerChecksum_ - base[0] - base[1]);
   h.level = base[20];
-  if (h.level > 2) return false;
-  const size_t baseSize = h.level == 2 ? kLevel2BaseHeader : static_cast<uint8_t>(base[0] + 2);
+  if (h.level > 3) return false;
+  if (h.level == 3 && LoadLe16(base) != kLevel3WordSize) return false;
+  const size_t baseSize = h.level == 3   ? kLevel3BaseHeader
+                          : h.level == 2 ? kLevel2BaseHeader
+                                         : static_cast<uint8_t>(base[0] + 2);
   // A zero size byte is the end mark; 254 and 255 wrap below the minimum.
   if (baseSize < kCommonHeader || base[0] == 0) return false;
   std::memcpy(h.methodId, base + 2, 5);
@@ -156,80 +210,109 @@ bool LzhHandler::ReadMemberHeader(uint8_t* scratch) {
   h.unpackedSize = LoadLe32(base + 11);
   h.timeStamp = LoadLe32(base + 15);
   h.attribute = base[19];
-  if (h.methodId[0] != '-' || h.methodId[1] != 'l') return false;
+  if (h.methodId[0] != '-' || (h.methodId[1] != 'l' && h.methodId[1] != 'p')) return false;
   const size_t rest = baseSize - kCommonHeader;
   if (ReadHeaderBytes(base + kCommonHeader, rest) != rest) return false;
 
   char directory[kMaxNameField + 1] = "";
   char fileName[kMaxNameField + 1] = "";
-  uint8_t os = 0;  // none in level 0 headers without an extension area
+  size_t fileNameLength = 0;
+  h.os = 0;  // none in level 0 headers without an extension area
   if (h.level < 2) {
     if (headerChecksum_ != base[1]) return false;
     const size_t nameLength = base[21];
     if (nameLength + 24 > baseSize) return false;
     // At most 233 bytes: always fits.
     (void)CopyNameField(fileName, base + 22, nameLength);
+    fileNameLength = nameLength;
     h.dataCrc = LoadLe16(base + 22 + nameLength);
     // After the name and the data CRC-16, the OS byte.
-    if (nameLength + 25 <= baseSize) os = base[22 + nameLength + 2];
+    if (nameLength + 25 <= baseSize) h.os = base[22 + nameLength + 2];
   } else {
     h.dataCrc = LoadLe16(base + 21);
-    os = base[23];
+    h.os = base[23];
   }
-  size_t totalSize = LoadLe16(base);
-  if (h.level == 2 && os == kOsOs9) totalSize += kOs9SizeShortfall;
-  if (h.level == 2 && totalSize < kLevel2BaseHeader) return false;
+  const size_t word = h.level == 3 ? kLevel3WordSize : 2;
+  uint64_t totalSize = h.level == 3 ? LoadLe32(base + 24) : LoadLe16(base);
+  if (h.level == 2 && h.os == kOsOs9) totalSize += kOs9SizeShortfall;
+  if (h.level >= 2 && totalSize < baseSize) return false;
 
   bool haveCrc = false;
   uint16_t storedCrc = 0;
+  bool haveSizes = false;
+  uint64_t packed64 = 0;
+  uint64_t unpacked64 = 0;
+  uint64_t extendedTotal = 0;
   if (h.level >= 1) {
-    size_t size = LoadLe16(base + baseSize - 2);
-    size_t headerSize = baseSize;
-    while (size > 2) {
-      // A chain of extended headers beyond a level-2 header's size is
+    uint64_t size = word == 4 ? LoadLe32(base + baseSize - 4) : LoadLe16(base + baseSize - 2);
+    uint64_t headerSize = baseSize;
+    while (size > word) {
+      // A chain of extended headers beyond the header's own size is
       // damage, not a header.
       headerSize += size;
-      if (h.level == 2 && headerSize > totalSize) return false;
+      extendedTotal += size;
+      if (h.level >= 2 && headerSize > totalSize) return false;
+      if (size > kScratchSize) return false;
       const uint16_t crcBefore = headerCrc_;
       if (ReadHeaderBytes(scratch, size) != size) return false;
-      if (h.level == 1) {
-        // A level-1 packed size counts the extended headers.
-        if (h.packedSize < size) return false;
-        h.packedSize -= static_cast<uint32_t>(size);
-      }
-      const size_t dataLength = size - 3;
+      const size_t dataLength = size - 1 - word;
+      const uint8_t* data = scratch + 1;
       switch (scratch[0]) {
         case kExtCrc:
-          if (size >= 5 && !haveCrc) {
+          if (dataLength >= 2 && !haveCrc) {
             // The CRC covers the whole header with its own field as zero.
             haveCrc = true;
-            storedCrc = LoadLe16(scratch + 1);
+            storedCrc = LoadLe16(data);
             scratch[1] = scratch[2] = 0;
             headerCrc_ = crcBefore;
             headerCrc_ = Crc16Update(headerCrc_, scratch, size);
           }
           break;
         case kExtFileName:
-          if (!CopyNameField(fileName, scratch + 1, dataLength)) h.nameTooLong = true;
+          if (!CopyNameField(fileName, data, dataLength)) h.nameTooLong = true;
+          fileNameLength = dataLength;
           break;
         case kExtDirectory:
-          if (!CopyNameField(directory, scratch + 1, dataLength)) h.nameTooLong = true;
+          if (!CopyNameField(directory, data, dataLength)) h.nameTooLong = true;
           break;
         case kExtAttribute:
-          if (size >= 5) h.attribute = LoadLe16(scratch + 1);
+          if (dataLength >= 2) h.attribute = LoadLe16(data);
+          break;
+        case kExtSizes:
+          if (dataLength >= 16) {
+            haveSizes = true;
+            packed64 = LoadLe64(data);
+            unpacked64 = LoadLe64(data + 8);
+          }
           break;
         default:
           break;
       }
-      size = LoadLe16(scratch + size - 2);
+      size = word == 4 ? LoadLe32(scratch + size - 4) : LoadLe16(scratch + size - 2);
     }
-    if (h.level == 2) {
-      const size_t padding = totalSize - headerSize;
-      if (ReadHeaderBytes(scratch, padding) != padding) return false;
+    if (h.level >= 2) {
+      // Padding, read a piece at a time.
+      for (uint64_t left = totalSize - headerSize; left > 0;) {
+        const size_t piece = left < kScratchSize ? static_cast<size_t>(left) : kScratchSize;
+        if (ReadHeaderBytes(scratch, piece) != piece) return false;
+        left -= piece;
+      }
     }
   }
   if (haveCrc && storedCrc != headerCrc_) return false;
+  if (haveSizes) {
+    // The 64-bit sizes are the data's own, at every level.
+    h.packedSize = packed64;
+    h.unpackedSize = unpacked64;
+  } else if (h.level == 1) {
+    // A level-1 packed size counts the extended headers.
+    if (h.packedSize < extendedTotal) return false;
+    h.packedSize -= extendedTotal;
+  }
+  if (h.level == 1 && h.os == kOsLhark && std::memcmp(h.methodId, "-lh7-", 5) == 0) h.methodId[2] = 'k';
 
+  h.fileNameLength = fileNameLength < sizeof h.fileName ? fileNameLength : sizeof h.fileName;
+  std::memcpy(h.fileName, fileName, h.fileNameLength);
   // A NUL inside a name field ends the name there.
   TurnFfIntoSeparators(directory);
   TurnFfIntoSeparators(fileName);
@@ -242,7 +325,7 @@ bool LzhHandler::ReadMemberHeader(uint8_t* scratch) {
   // the member that is skipped.
   const size_t storedLength = std::strlen(stored);
   if (!DecodeStoredName(reinterpret_cast<const uint8_t*>(stored), storedLength,
-                        os == kOsMsdos ? NameMarking::kLegacy : NameMarking::kUnmarked, h.name,
+                        h.os == kOsMsdos ? NameMarking::kLegacy : NameMarking::kUnmarked, h.name,
                         sizeof h.name))
     (void)CopyNameField(h.name, reinterpret_cast<const uint8_t*>(stored), kPathBufferSize - 1);
   if (storedLength > kMaxNameField || std::strlen(h.name) > kPathBufferSize - 1) h.nameTooLong = true;
@@ -280,25 +363,48 @@ bool LzhHandler::Extract(const char* path, const char* outputFolder) {
       info.size = h.unpackedSize;
       info.packedSize = h.packedSize;
       info.method = h.methodId;
-      info.isFolder = std::memcmp(h.methodId, "-lhd-", 5) == 0;
-      if (h.level == 2) {
+      // Amiga archivers store some folders as empty stored members.
+      info.isFolder = std::memcmp(h.methodId, "-lhd-", 5) == 0 ||
+                      (IsStoredId(h.methodId) && h.unpackedSize == 0 && (h.attribute & kAttrFolder) != 0);
+      if (h.level >= 2) {
         info.SetUnixTime(h.timeStamp);
       } else {
         info.SetDosTime(static_cast<uint16_t>(h.timeStamp >> 16), static_cast<uint16_t>(h.timeStamp & 0xFFFF));
       }
       info.readOnly = (h.attribute & 0x01) != 0;
-      info.checksum = ChecksumKind::kCrc16;
-      info.hasStoredChecksum = true;
+      // A MacLHA member may lose its MacBinary header on the way out, so
+      // its CRC-16 is taken here, over all of its decoded bytes.
+      const bool macBinary = h.os == kOsMac && h.unpackedSize >= kMacBinaryHeader;
+      info.checksum = macBinary ? ChecksumKind::kNone : ChecksumKind::kCrc16;
+      info.hasStoredChecksum = !macBinary;
       info.storedChecksum = h.dataCrc;
       if (out.Begin(info)) {
         LzhDecoderState& s = *state;
-        DecodeInto(out, [&](FILE* output) {
-          return DecodeMember(s, LzhMethodOfId(h.methodId), archive_, h.packedSize, output, h.unpackedSize);
-        });
+        const LzhMethod method = LzhMethodOfId(h.methodId);
+        if (macBinary) {
+          MacBinaryFilter filter(out, h.unpackedSize, h.fileName, h.fileNameLength);
+          FILE* stream = filter.Stream();
+          LzhDecodeResult result = LzhDecodeResult::NoMemory;
+          if (stream != nullptr) {
+            result = DecodeMember(s, method, archive_, h.packedSize, stream, h.unpackedSize);
+            if (!filter.Close() && result == LzhDecodeResult::Ok) result = LzhDecodeResult::WriteFailed;
+          }
+          if (result == LzhDecodeResult::Ok && filter.Crc() != h.dataCrc) {
+            out.ReportChecksumError(h.dataCrc, filter.Crc());
+          }
+          EndDecodedMember(out, result);
+        } else {
+          DecodeInto(out, [&](FILE* output) {
+            return DecodeMember(s, method, archive_, h.packedSize, output, h.unpackedSize);
+          });
+        }
       }
       if (out.ArchiveEnded()) break;
     }
-    if (std::fseek(archive_, dataStart + static_cast<long>(h.packedSize), SEEK_SET) != 0) break;
+    if (h.packedSize > static_cast<uint64_t>(LONG_MAX - dataStart) ||
+        std::fseek(archive_, dataStart + static_cast<long>(h.packedSize), SEEK_SET) != 0) {
+      break;
+    }
   }
   std::fclose(archive_);
   archive_ = nullptr;

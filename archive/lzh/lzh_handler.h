@@ -1,5 +1,5 @@
-// LZH archives (header levels 0, 1 and 2), plain or behind a self-extracting
-// program stub.
+// LZH archives (header levels 0 to 3) of the LHA family, LArc, LHARK and
+// PMarc, plain or behind a self-extracting program stub.
 #pragma once
 
 #include <cstdint>
@@ -25,11 +25,16 @@ class LzhHandler : public FormatHandler {
     char name[520];        // directory part + file name, decoded, separators as "\"
     bool nameTooLong;      // the name does not fit a path buffer: skip the member
     char methodId[6];
-    uint32_t packedSize;   // level 1: less the extended headers
-    uint32_t unpackedSize;
+    uint64_t packedSize;   // level 1: less the extended headers
+    uint64_t unpackedSize;
     uint16_t attribute;
-    uint32_t timeStamp;    // levels 0, 1: DOS date << 16 | time; level 2: Unix seconds
+    uint32_t timeStamp;    // levels 0, 1: DOS date << 16 | time; levels 2, 3: Unix seconds
     uint16_t dataCrc;      // CRC-16 of the member's data
+    uint8_t os;            // the archiver's system id (0 when the header has none)
+    // The stored file name (without folders), as far as a MacBinary header
+    // can repeat it.
+    uint8_t fileName[64];
+    size_t fileNameLength;
   };
 
   // Offset of the first member header among the first `length` bytes of the
@@ -40,6 +45,10 @@ class LzhHandler : public FormatHandler {
   bool ReadMemberHeader(uint8_t* scratch);
   // Reads n header bytes, adding them to the header CRC and checksum.
   size_t ReadHeaderBytes(uint8_t* dst, size_t n);
+  // Whether the member just read, at the stream's position, is one that a
+  // self-extracting stub carries for itself: its data is followed by an end
+  // mark, and a member header follows that within a few bytes.
+  bool StubsOwnMember(uint8_t* scratch);
 
   uint16_t headerCrc_ = 0;
   uint8_t headerChecksum_ = 0;

@@ -1,6 +1,6 @@
 // The LZH method table: every method number with its header id, window
-// size, position code and decoder, in one place; ARJ's methods 1 to 3 are a
-// row of their own.
+// size, position code and decoder, in one place: LHA's, LArc's, UNLHA32's
+// -lhx-, LHARK's and PMarc's; ARJ's methods 1 to 3 are a row of their own.
 #pragma once
 
 #include <cstring>
@@ -11,6 +11,7 @@
 #include "archive/lzh/lz5_decoder.h"
 #include "archive/lzh/lzh_decoder.h"
 #include "archive/lzh/lzs_decoder.h"
+#include "archive/lzh/pmarc_decoder.h"
 
 namespace lzh {
 
@@ -29,6 +30,11 @@ inline constexpr LzhMethodInfo kLzhMethods[] = {
     {LzhMethod::Lh6, "-lh6-", false, 32768, 16, 5, DecodeBlockMethod},
     {LzhMethod::Lh7, "-lh7-", false, 65536, 17, 5, DecodeBlockMethod},
     {LzhMethod::Arj, nullptr, false, 26624, 17, 5, DecodeBlockMethod},  // ARJ methods 1 to 3
+    {LzhMethod::Lhx, "-lhx-", false, 524288, 20, 5, DecodeBlockMethod},  // UNLHA32's
+    {LzhMethod::Lk7, "-lk7-", false, 65536, 32, 6, DecodeLharkMethod},   // LHARK's "-lh7-"
+    {LzhMethod::Pm0, "-pm0-", true, 0, 0, 0, nullptr},                   // PMarc
+    {LzhMethod::Pm1, "-pm1-", false, 16384, 0, 0, DecodePm1},
+    {LzhMethod::Pm2, "-pm2-", false, 8192, 0, 0, DecodePm2},
     {LzhMethod::None, nullptr, false, 0, 0, 0, nullptr},  // folders, unknown ids
 };
 

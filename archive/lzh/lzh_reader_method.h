@@ -32,7 +32,7 @@ class ReaderMethod {
 
 // Runs a `Method` over the state through the window loop.
 template <class Method>
-LzhDecodeResult RunMethod(LzhDecoderState& s, LzhWindow& window, uint32_t unpackedSize) {
+LzhDecodeResult RunMethod(LzhDecoderState& s, LzhWindow& window, uint64_t unpackedSize) {
   Method method(s);
   return RunWindowLoop<true>(method, window, unpackedSize);
 }

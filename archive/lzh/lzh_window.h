@@ -19,7 +19,7 @@ namespace lzh {
 //   bool Dry();                              true once the input ran out
 // kPowerOfTwo: the window size is a power of two (mask instead of modulo).
 template <bool kPowerOfTwo, class Method>
-LzhDecodeResult RunWindowLoop(Method& method, LzhWindow& window, uint32_t unpackedSize) {
+LzhDecodeResult RunWindowLoop(Method& method, LzhWindow& window, uint64_t unpackedSize) {
   static_assert(Method::kLengthBase <= 254, "CopyMatch needs matches of 2 bytes or more");
   uint8_t* const win = window.data;
   const uint32_t size = window.size;

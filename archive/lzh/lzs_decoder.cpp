@@ -34,7 +34,7 @@ class LzsDecoder : public ReaderMethod {
 }  // namespace
 
 LzhDecodeResult DecodeLzs(LzhDecoderState& s, const LzhMethodInfo&, LzhWindow& window,
-                          uint32_t unpackedSize) {
+                          uint64_t unpackedSize) {
   return RunMethod<LzsDecoder>(s, window, unpackedSize);
 }
 

@@ -6,6 +6,6 @@
 namespace lzh {
 
 LzhDecodeResult DecodeLzs(LzhDecoderState& s, const LzhMethodInfo& method, LzhWindow& window,
-                          uint32_t unpackedSize);
+                          uint64_t unpackedSize);
 
 }  // namespace lzh

@@ -36,3 +36,8 @@ bool TarBzip2Handler::MatchesExtension(const char* extension) {
 bool TarCompressHandler::MatchesExtension(const char* extension) {
   return strcmp(extension, "Z") == 0 || strcmp(extension, "taZ") == 0;
 }
+
+bool TarLibraryHandler::MatchesExtension(const char* extension) {
+  const LibraryFormatInfo& format = InfoOf(format_);
+  return EqualsNoCase(extension, format.extension) == 0 || EqualsNoCase(extension, format.tarExtension) == 0;
+}

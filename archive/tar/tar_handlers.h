@@ -7,6 +7,7 @@
 
 #include "core/handler.h"
 #include "stream/byte_source.h"
+#include "stream/library_source.h"
 #include "stream/stream_sources.h"
 
 // Probe and Extract through the handler's source, which the TAR walk opens
@@ -86,4 +87,17 @@ class TarCompressHandler final : public TarArchiveHandler {
   static constexpr uint8_t kSeconds[] = {0x9D};
   CompressSource compress_;
   MagicChecked checked_{compress_, 0x1F, kSeconds, sizeof kSeconds};
+};
+
+// TAR inside a stream of a library format (xz, lzma, lzip, Zstandard, lz4):
+// claims the format's extension and its short TAR extension ("txz").
+class TarLibraryHandler final : public TarArchiveHandler {
+ public:
+  TarLibraryHandler(LibraryFormat format, const char* displayName)
+      : TarArchiveHandler(displayName, source_), source_(format), format_(format) {}
+  bool MatchesExtension(const char* extension) override;
+
+ private:
+  LibrarySource source_;
+  LibraryFormat format_;
 };

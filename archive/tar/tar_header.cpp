@@ -15,13 +15,32 @@ uint64_t ParseTarOctal(const uint8_t* field, size_t width) {
   return value;
 }
 
+bool ParseTarNumber(const uint8_t* field, size_t width, uint64_t* value) {
+  if (width == 0 || (field[0] & 0x80) == 0) {
+    *value = ParseTarOctal(field, width);
+    return true;
+  }
+  // Base-256: bit 6 of the first byte is the sign, its low six bits and the
+  // bytes after it the number.
+  if ((field[0] & 0x40) != 0) return false;
+  uint64_t number = field[0] & 0x3F;
+  for (size_t i = 1; i < width; ++i) {
+    if (number >> 55 != 0) return false;
+    number = number << 8 | field[i];
+  }
+  *value = number;
+  return true;
+}
+
 bool TarChecksumMatches(const uint8_t* block) {
-  uint64_t sum = 8 * ' ';
+  int64_t sum = 8 * ' ', signedSum = 8 * ' ';
   for (size_t i = 0; i < kTarBlock; ++i) {
     if (i >= kTarChksumOffset && i < kTarChksumOffset + kTarChksumSize) continue;
     sum += block[i];
+    signedSum += static_cast<int8_t>(block[i]);
   }
-  return sum == ParseTarOctal(block + kTarChksumOffset, kTarChksumSize);
+  const uint64_t stored = ParseTarOctal(block + kTarChksumOffset, kTarChksumSize);
+  return static_cast<uint64_t>(sum) == stored || (signedSum >= 0 && static_cast<uint64_t>(signedSum) == stored);
 }
 
 bool IsZeroBlock(const uint8_t* block) {
@@ -81,12 +100,9 @@ bool TarHeaderName(const uint8_t* block, char* out, size_t size) {
   return true;
 }
 
-bool PaxPath(const uint8_t* data, size_t size, char* out, size_t outSize, bool* tooLong,
-             bool* binary) {
-  *tooLong = false;
-  *binary = false;
-  const uint8_t* path = nullptr;
-  size_t pathLength = 0;
+PaxRecords ReadPaxRecords(const uint8_t* data, size_t size, char* path, size_t pathSize) {
+  PaxRecords records;
+  if (pathSize > 0) path[0] = '\0';
   size_t pos = 0;
   while (pos < size && data[pos] != 0) {
     // "<length> ": the length counts the whole record, newline included.
@@ -105,23 +121,30 @@ bool PaxPath(const uint8_t* data, size_t size, char* out, size_t outSize, bool* 
     const uint8_t* value = eq + 1;
     const size_t valueLength = static_cast<size_t>(end - 1 - value);
     if (eq - key == 4 && memcmp(key, "path", 4) == 0) {
-      path = value;
-      pathLength = valueLength;
+      // An empty path, or one holding a NUL, names nothing.
+      records.havePath = false;
+      records.pathTooLong = valueLength + 1 > pathSize;
+      if (valueLength > 0 && !records.pathTooLong && memchr(value, 0, valueLength) == nullptr) {
+        memcpy(path, value, valueLength);
+        path[valueLength] = '\0';
+        records.havePath = true;
+      }
+    } else if (eq - key == 4 && memcmp(key, "size", 4) == 0) {
+      // Decimal digits only; anything else leaves the header's size.
+      uint64_t number = 0;
+      size_t digits = 0;
+      while (digits < valueLength && value[digits] >= '0' && value[digits] <= '9' && number <= (UINT64_MAX >> 4)) {
+        number = number * 10 + (value[digits] - '0');
+        ++digits;
+      }
+      records.haveSize = digits > 0 && digits == valueLength && number < (uint64_t{1} << 62);
+      records.size = records.haveSize ? number : 0;
     } else if (eq - key == 10 && memcmp(key, "hdrcharset", 10) == 0) {
-      *binary = valueLength == 6 && memcmp(value, "BINARY", 6) == 0;
+      records.binary = valueLength == 6 && memcmp(value, "BINARY", 6) == 0;
     }
     pos += length;
   }
-  // Records up to a malformed one count; a later "path" record replaces an
-  // earlier one, as later records do in extended headers.
-  if (path == nullptr || memchr(path, 0, pathLength) != nullptr) return false;
-  if (pathLength + 1 > outSize) {
-    *tooLong = true;
-    return false;
-  }
-  memcpy(out, path, pathLength);
-  out[pathLength] = '\0';
-  return pathLength > 0;
+  return records;
 }
 
 }  // namespace tar

@@ -3,8 +3,8 @@
 //   offset size field     use
 //        0  100 name      member path, to the first 0x00 or the field's end
 //      100    8 mode      octal; 040000 marks a folder, 0200 owner write
-//      124   12 size      octal byte count of the data that follows
-//      136   12 mtime     octal seconds since 1970
+//      124   12 size      octal (or base-256) byte count of the data that follows
+//      136   12 mtime     octal (or base-256) seconds since 1970
 //      148    8 chksum    octal sum of the block, chksum counted as blanks
 //      156    1 typeflag
 //      257    6 magic     "ustar\0" for POSIX headers
@@ -38,8 +38,15 @@ constexpr uint32_t kTarModeOwnerWrite = 0200;
 // ends the number. An empty or blank field is 0.
 uint64_t ParseTarOctal(const uint8_t* field, size_t width);
 
-// The unsigned sum of the block with the chksum field counted as eight
-// blanks equals the field's octal value.
+// A numeric field (size, mtime): octal as ParseTarOctal reads it, or, when
+// its first byte has the high bit set, GNU's base-256 form (the remaining
+// bits, big-endian), which GNU tar writes for sizes of 8 GiB and more.
+// False for a negative base-256 number or one past 63 bits.
+[[nodiscard]] bool ParseTarNumber(const uint8_t* field, size_t width, uint64_t* value);
+
+// The sum of the block with the chksum field counted as eight blanks equals
+// the field's octal value. The bytes are summed unsigned, or signed as some
+// old archivers did.
 bool TarChecksumMatches(const uint8_t* block);
 
 bool IsZeroBlock(const uint8_t* block);
@@ -63,13 +70,17 @@ TarEntryKind ClassifyTarType(uint8_t typeflag);
 // `out` empty) when it does not fit in `size` bytes.
 [[nodiscard]] bool TarHeaderName(const uint8_t* block, char* out, size_t size);
 
-// The value of the "path" record of POSIX extended header data
-// ("<length> <key>=<value>\n" records), and whether a "hdrcharset" record
-// says BINARY (the path is the archiver's raw bytes, not UTF-8). False when
-// there is none, a record is malformed, or the value does not fit in
-// `size` bytes with its terminator; a path that does not fit is reported
-// through `tooLong`.
-[[nodiscard]] bool PaxPath(const uint8_t* data, size_t size, char* out, size_t outSize,
-                           bool* tooLong, bool* binary);
+// What POSIX extended header data ("<length> <key>=<value>\n" records)
+// says about the next member. Records up to a malformed one count; a later
+// record replaces an earlier one of the same key.
+struct PaxRecords {
+  bool havePath = false;  // a "path" record whose value fits the caller's buffer
+  bool pathTooLong = false;
+  bool binary = false;    // "hdrcharset=BINARY": the path is the archiver's raw bytes, not UTF-8
+  bool haveSize = false;  // a "size" record: the member's data size, in place of its header's
+  uint64_t size = 0;
+};
+// Reads the records; the path's value goes to path[pathSize] (terminated).
+PaxRecords ReadPaxRecords(const uint8_t* data, size_t size, char* path, size_t pathSize);
 
 }  // namespace tar

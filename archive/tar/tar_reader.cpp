@@ -6,6 +6,7 @@
 #include "archive/tar/tar_header.h"
 #include "core/charset.h"
 #include "core/member_output.h"
+#include "core/messages.h"
 #include "core/names.h"
 #include "core/output.h"
 
@@ -49,11 +50,28 @@ class Walk {
   void Run();
 
  private:
-  size_t Read(uint8_t* buffer, size_t count) { return ReadFull(source_, buffer, count, &damaged_); }
+  size_t Read(uint8_t* buffer, size_t count) {
+    const size_t got = ReadFull(source_, buffer, count, &damaged_);
+    offset_ += got;
+    return got;
+  }
+  // The header's data size (its pax "size" record's when one came), or
+  // false when the header is damaged: a wrong checksum or a size field that
+  // is no size.
+  [[nodiscard]] bool CheckHeader(const uint8_t* header, TarEntryKind kind, uint64_t* size);
+  // After a damaged header: names it and reads on, block by block, to the
+  // next block that is a valid header (into `header`). False when none
+  // comes before the end of the input.
+  [[nodiscard]] bool Resync(uint8_t* header);
+  // Skips a member's data; a cut there names the member.
+  [[nodiscard]] bool SkipData(const char* name, uint64_t blocks);
   // A header block; false at the end of the input. A block cut short or
   // bad data there is named as the archive's own failure.
   bool ReadHeaderBlock(uint8_t* block);
   bool ReadBlock(uint8_t* block) { return Read(block, kTarBlock) == kTarBlock; }
+  // Names the archive as cut inside a header (or its long name or extended
+  // records), unless bad data is the cause; always false.
+  bool EndsInsideAHeader();
   [[nodiscard]] bool SkipBlocks(uint64_t blocks);
   [[nodiscard]] bool TakeLongName(uint64_t size);
   [[nodiscard]] bool TakePaxHeader(uint64_t size);
@@ -66,6 +84,9 @@ class Walk {
   uint8_t* work_;
   size_t workSize_;
   PendingName pending_;
+  bool havePendingSize_ = false;  // a pax "size" record for the next member
+  uint64_t pendingSize_ = 0;
+  uint64_t offset_ = 0;    // bytes read from the archive so far
   bool damaged_ = false;   // the source reported bad data
   bool reported_ = false;  // a member's notice already told of it
 };
@@ -75,8 +96,12 @@ void Walk::Run() {
   if (!ReadHeaderBlock(header)) return;
   bool endMarker = false;
   while (!(endMarker = IsZeroBlock(header))) {
-    const uint64_t size = ParseTarOctal(header + kTarSizeOffset, kTarSizeSize);
     const TarEntryKind kind = ClassifyTarType(header[kTarTypeOffset]);
+    uint64_t size = 0;
+    if (!CheckHeader(header, kind, &size)) {
+      if (!Resync(header)) break;
+      continue;
+    }
     bool more;
     switch (kind) {
       case TarEntryKind::kLongName:
@@ -85,10 +110,13 @@ void Walk::Run() {
       case TarEntryKind::kPax:
         more = TakePaxHeader(size);
         break;
-      case TarEntryKind::kSkip:
+      case TarEntryKind::kSkip: {
         pending_.state = PendingName::State::kNone;
-        more = SkipBlocks(TarBlocksFor(size));
+        char name[kPathBufferSize];
+        if (!TarHeaderName(header, name, sizeof name) || name[0] == '\0') strcpy(name, "(a member with a long name)");
+        more = SkipData(name, TarBlocksFor(size));
         break;
+      }
       default:
         more = ExtractMember(header, kind, size);
         pending_.state = PendingName::State::kNone;
@@ -107,10 +135,72 @@ void Walk::Run() {
   if (damaged_ && !reported_) RefuseMember(BaseNameOf(path_), "damaged data; the rest of the archive is lost");
 }
 
+bool Walk::CheckHeader(const uint8_t* header, TarEntryKind kind, uint64_t* size) {
+  if (!TarChecksumMatches(header) || !ParseTarNumber(header + kTarSizeOffset, kTarSizeSize, size)) {
+    havePendingSize_ = false;
+    pending_.state = PendingName::State::kNone;
+    return false;
+  }
+  // A pax "size" record stands for the size of the member it describes
+  // (GNU and pax archives of members of 8 GiB and more carry one).
+  if (kind != TarEntryKind::kPax && kind != TarEntryKind::kLongName && havePendingSize_) {
+    *size = pendingSize_;
+    havePendingSize_ = false;
+  }
+  return true;
+}
+
+bool Walk::Resync(uint8_t* header) {
+  const uint64_t badAt = offset_ - kTarBlock;
+  char stored[kPathBufferSize], name[kPathBufferSize], about[kPathBufferSize + 32] = "";
+  if (TarHeaderName(header, stored, sizeof stored) && stored[0] != '\0' &&
+      DecodeStoredName(reinterpret_cast<const uint8_t*>(stored), strlen(stored), NameMarking::kUnmarked, name,
+                       sizeof name)) {
+    FormatMessageText(about, sizeof about, " (member \"%s\")", name);
+  }
+  uint64_t skipped = 0;
+  bool found = false;
+  while (Read(header, kTarBlock) == kTarBlock) {
+    // Every valid header's numbers are read as the walk reads them.
+    uint64_t size = 0;
+    if (!IsZeroBlock(header) && TarChecksumMatches(header) &&
+        ParseTarNumber(header + kTarSizeOffset, kTarSizeSize, &size)) {
+      found = true;
+      break;
+    }
+    skipped += kTarBlock;
+  }
+  char text[kPathBufferSize + 200];
+  if (found) {
+    FormatMessageText(text, sizeof text,
+                      "damaged header at byte %llu%s; skipped %llu bytes to the next valid header",
+                      static_cast<unsigned long long>(badAt), about, static_cast<unsigned long long>(skipped));
+  } else {
+    FormatMessageText(text, sizeof text, "damaged header at byte %llu%s; no valid header follows",
+                      static_cast<unsigned long long>(badAt), about);
+  }
+  RefuseMember(BaseNameOf(path_), text);
+  return found;
+}
+
+bool Walk::SkipData(const char* name, uint64_t blocks) {
+  if (SkipBlocks(blocks)) return true;
+  if (!damaged_) {
+    RefuseMember(name, "the archive ends inside this member");
+    reported_ = true;
+  }
+  return false;
+}
+
 bool Walk::ReadHeaderBlock(uint8_t* block) {
   const size_t got = Read(block, kTarBlock);
   if (got == kTarBlock) return true;
-  if (got != 0 && !damaged_) {
+  if (got != 0) (void)EndsInsideAHeader();
+  return false;
+}
+
+bool Walk::EndsInsideAHeader() {
+  if (!damaged_) {
     RefuseMember(BaseNameOf(path_), "the archive ends inside a header");
     reported_ = true;
   }
@@ -139,7 +229,7 @@ bool Walk::TakeLongName(uint64_t size) {
   if (readBlocks > blocks) readBlocks = blocks;
   if (readBlocks * kTarBlock > workSize_) readBlocks = 1;
   const size_t readBytes = static_cast<size_t>(readBlocks) * kTarBlock;
-  if (Read(work_, readBytes) != readBytes) return false;
+  if (Read(work_, readBytes) != readBytes) return EndsInsideAHeader();
   const size_t inRead = size < readBytes ? static_cast<size_t>(size) : readBytes;
   const void* nul = memchr(work_, 0, inRead);
   const size_t length = nul != nullptr ? static_cast<size_t>(static_cast<const uint8_t*>(nul) - work_)
@@ -153,27 +243,29 @@ bool Walk::TakeLongName(uint64_t size) {
   } else {
     pending_.state = PendingName::State::kRefused;
   }
-  return SkipBlocks(blocks - readBlocks);
+  return SkipBlocks(blocks - readBlocks) || EndsInsideAHeader();
 }
 
 // POSIX extended header: its "path" record names the next member (the
 // header's own name field may hold a shortened form), in UTF-8 unless a
-// "hdrcharset=BINARY" record says its bytes are the archiver's own. Other
-// records are not used.
+// "hdrcharset=BINARY" record says its bytes are the archiver's own; its
+// "size" record gives the member's data size. Other records are not used.
 bool Walk::TakePaxHeader(uint64_t size) {
   pending_.state = PendingName::State::kNone;
+  havePendingSize_ = false;
   const uint64_t blocks = TarBlocksFor(size);
-  if (blocks * kTarBlock > workSize_) return SkipBlocks(blocks);
+  if (blocks * kTarBlock > workSize_) return SkipBlocks(blocks) || EndsInsideAHeader();
   const size_t bytes = static_cast<size_t>(blocks * kTarBlock);
-  if (Read(work_, bytes) != bytes) return false;
-  bool tooLong = false, binary = false;
-  if (PaxPath(work_, static_cast<size_t>(size), pending_.text, sizeof pending_.text, &tooLong,
-              &binary)) {
+  if (Read(work_, bytes) != bytes) return EndsInsideAHeader();
+  const PaxRecords records = ReadPaxRecords(work_, static_cast<size_t>(size), pending_.text, sizeof pending_.text);
+  if (records.havePath) {
     pending_.state = PendingName::State::kSet;
-    pending_.marking = binary ? NameMarking::kUnmarked : NameMarking::kUtf8;
-  } else if (tooLong) {
+    pending_.marking = records.binary ? NameMarking::kUnmarked : NameMarking::kUtf8;
+  } else if (records.pathTooLong) {
     pending_.state = PendingName::State::kRefused;
   }
+  havePendingSize_ = records.haveSize;
+  pendingSize_ = records.size;
   return true;
 }
 
@@ -190,18 +282,18 @@ bool Walk::ExtractMember(const uint8_t* header, TarEntryKind kind, uint64_t size
       // Named by the header's own (shortened) name, when it has one.
       if (!TarHeaderName(header, name, sizeof name) || name[0] == '\0') strcpy(name, "(a member with a long name)");
       RefuseMember(name, "the name is too long for an output path; skipped");
-      return SkipBlocks(blocks);
+      return SkipData(name, blocks);
     default: {
       // ustar and GNU headers carry no mark of their names' character set.
       char stored[kPathBufferSize];
       if (!TarHeaderName(header, stored, sizeof stored)) {
         RefuseMember("(a member with a long name)", "the name is too long for an output path; skipped");
-        return SkipBlocks(blocks);
+        return SkipData("(a member with a long name)", blocks);
       }
       if (!DecodeStoredName(reinterpret_cast<const uint8_t*>(stored), strlen(stored),
                             NameMarking::kUnmarked, name, sizeof name)) {
         RefuseMember(stored, "the name is too long for an output path; skipped");
-        return SkipBlocks(blocks);
+        return SkipData(stored, blocks);
       }
       break;
     }
@@ -212,9 +304,11 @@ bool Walk::ExtractMember(const uint8_t* header, TarEntryKind kind, uint64_t size
   info.size = size;
   // A name without a trailing separator still names a folder.
   info.isFolder = kind == TarEntryKind::kFolder || (mode & kTarModeFolder) != 0;
-  info.SetUnixTime(static_cast<uint32_t>(ParseTarOctal(header + kTarMtimeOffset, kTarMtimeSize)));
+  uint64_t mtime = 0;
+  if (!ParseTarNumber(header + kTarMtimeOffset, kTarMtimeSize, &mtime)) mtime = 0;  // before 1970
+  info.SetUnixTime(static_cast<uint32_t>(mtime < UINT32_MAX ? mtime : UINT32_MAX));
   info.readOnly = (mode & kTarModeOwnerWrite) == 0;
-  if (!out_.Begin(info)) return SkipBlocks(blocks);
+  if (!out_.Begin(info)) return SkipData(name, blocks);
   const MemberEnd end = CopyData(size);
   if (end == MemberEnd::kDamaged) reported_ = true;
   out_.End(end);

@@ -19,7 +19,9 @@ bool TarProbe(ByteSource& source, const char* path);
 // through it in pieces of up to `workSize` bytes, whole blocks) is the work
 // buffer. False only when the source does not open. A short read ends the
 // walk: the files written stay, a member cut short keeps the bytes that
-// arrived but gets no time stamp or attributes.
+// arrived but gets no time stamp or attributes, and is named. A header
+// whose checksum is wrong is named and the walk reads on to the next valid
+// header; the archive then counts as failed.
 bool TarExtract(ByteSource& source, const char* path, const char* outputFolder, uint8_t* work,
                 size_t workSize);
 

@@ -3,9 +3,13 @@
 #include <algorithm>
 #include <cstring>
 
+#include "archive/zip/deflate64.h"
 #include "archive/zip/expand.h"
 #include "archive/zip/explode.h"
 #include "archive/zip/unshrink.h"
+#include "archive/zip/zip_directory.h"
+#include "archive/zip/zip_library_methods.h"
+#include "archive/zip/zip_segments.h"
 #include "core/byte_order.h"
 #include "core/charset.h"
 #include "core/checksum.h"
@@ -28,17 +32,13 @@ constexpr uint16_t kFlagDataDescriptor = 0x0008;
 constexpr uint16_t kFlagUtf8 = 0x0800;  // name (and comment) in UTF-8
 
 constexpr uint16_t kUnicodePathId = 0x7075;
-constexpr uint32_t kDirectorySignature = 0x02014B50;  // "PK\1\2"
-constexpr size_t kDirectoryEntrySize = 46;
-constexpr uint32_t kEndSignature = 0x06054B50;        // "PK\5\6"
-constexpr size_t kEndRecordSize = 22;
 
 // Inflate splits the read-ahead buffer: output in the first half, input in
 // the second.
 constexpr size_t kInflateHalf = kReadAheadSize / 2;
 
 static_assert(sizeof(UnshrinkWork) <= kReadAheadSize && sizeof(ExpandWork) <= kReadAheadSize &&
-                  sizeof(ExplodeWork) <= kReadAheadSize,
+                  sizeof(ExplodeWork) <= kReadAheadSize && sizeof(Deflate64Work) <= kReadAheadSize,
               "the legacy decoders work inside the read-ahead buffer");
 
 
@@ -104,13 +104,6 @@ bool FindUnicodePath(const uint8_t* extra, size_t length, uint32_t storedCrc, co
   return false;
 }
 
-// The method's short name for the listing.
-const char* MethodName(uint16_t method) {
-  static const char* const kNames[] = {"stored", "shrunk", "reduce1", "reduce2", "reduce3",
-                                       "reduce4", "implode", "", "deflate"};
-  return method < sizeof kNames / sizeof kNames[0] ? kNames[method] : "";
-}
-
 MemberEnd FromDecodeResult(ZipDecodeResult result) {
   switch (result) {
     case ZipDecodeResult::kComplete: return MemberEnd::kComplete;
@@ -133,6 +126,7 @@ bool ReadZipLocalHeader(FILE* stream, ZipLocalHeader& header, NameMarking unmark
   header.compressedSize = LoadLe32(h + 14);
   header.uncompressedSize = LoadLe32(h + 18);
   header.zip64 = false;
+  header.sizesFromDirectory = false;
   const size_t nameLength = LoadLe16(h + 22);
   const size_t extraLength = LoadLe16(h + 24);
 
@@ -148,10 +142,11 @@ bool ReadZipLocalHeader(FILE* stream, ZipLocalHeader& header, NameMarking unmark
     return false;
   uint32_t storedCrc = Crc32Update(0, stored, kept);
   if (!SkipBytes(stream, nameLength - kept, &storedCrc)) return false;
-  if (header.method > 8 || header.method == 7) return false;
+  if (!IsKnownMethod(header.method)) return false;
   uint8_t extra[0xFFFF];
   if (fread(extra, 1, extraLength, stream) != extraLength) return false;
   TakeZip64Sizes(extra, extraLength, header);
+  header.hasAes = header.method == kAesMethod && FindAesField(extra, extraLength, &header.aes);
 
   const uint8_t* unicode = nullptr;
   size_t unicodeLength = 0;
@@ -172,55 +167,6 @@ bool ReadZipLocalHeader(FILE* stream, ZipLocalHeader& header, NameMarking unmark
   return true;
 }
 
-void ZipHostMarkings::Load(FILE* stream) {
-  legacy_.clear();
-  const off_t start = ftello(stream);
-  if (start < 0 || fseeko(stream, 0, SEEK_END) != 0) return;
-  const off_t fileSize = ftello(stream);
-  if (fileSize < 0) {
-    (void)fseeko(stream, start, SEEK_SET);
-    return;
-  }
-  // The end record (22 bytes) sits behind the directory, followed only by
-  // a comment of at most 65,535 bytes.
-  std::vector<uint8_t> tail(static_cast<size_t>(std::min<off_t>(fileSize, kEndRecordSize + 0xFFFF)));
-  const off_t tailStart = fileSize - static_cast<off_t>(tail.size());
-  if (tail.size() >= kEndRecordSize && fseeko(stream, tailStart, SEEK_SET) == 0 &&
-      fread(tail.data(), 1, tail.size(), stream) == tail.size()) {
-    for (size_t i = tail.size() - kEndRecordSize + 1; i-- > 0;) {
-      if (LoadLe32(tail.data() + i) != kEndSignature) continue;
-      //  end record: 0 signature | 10 entries | 12 directory size | 16 directory offset
-      const uint8_t* end = tail.data() + i;
-      const uint64_t size = LoadLe32(end + 12), offset = LoadLe32(end + 16);
-      if (offset + size <= static_cast<uint64_t>(tailStart) + i) ReadDirectory(stream, offset, size);
-      break;
-    }
-  }
-  std::sort(legacy_.begin(), legacy_.end());
-  (void)fseeko(stream, start, SEEK_SET);
-}
-
-void ZipHostMarkings::ReadDirectory(FILE* stream, uint64_t offset, uint64_t size) {
-  if (fseeko(stream, static_cast<off_t>(offset), SEEK_SET) != 0) return;
-  // Directory entry: 0 signature | 4 version made by (5: host) | 28 name
-  // length | 30 extra length | 32 comment length | 42 local header offset
-  uint8_t entry[kDirectoryEntrySize];
-  for (uint64_t used = 0; used + sizeof entry <= size;) {
-    if (fread(entry, 1, sizeof entry, stream) != sizeof entry) return;
-    if (LoadLe32(entry) != kDirectorySignature) return;
-    const uint8_t host = entry[5];
-    if (host == 0 || host == 10) legacy_.push_back(LoadLe32(entry + 42));
-    const uint64_t variable = uint64_t{LoadLe16(entry + 28)} + LoadLe16(entry + 30) + LoadLe16(entry + 32);
-    if (!SkipBytes(stream, static_cast<size_t>(variable))) return;
-    used += sizeof entry + variable;
-  }
-}
-
-NameMarking ZipHostMarkings::At(uint64_t localHeaderOffset) const {
-  return std::binary_search(legacy_.begin(), legacy_.end(), localHeaderOffset) ? NameMarking::kLegacy
-                                                                              : NameMarking::kUnmarked;
-}
-
 }  // namespace zip
 
 // The handler's methods use the ZIP reader's names above.
@@ -234,25 +180,53 @@ bool ZipHandler::Probe(const char* path, int32_t fileSize) {
   const uint8_t* b = g_ReadAheadBuffer;
   size_t i = 0;
   for (; i + 30 < n; ++i) {
-    if (LoadLe32(b + i) == kLocalSignature && LoadLe16(b + i + 8) <= 12 && LoadLe16(b + i + 26) != 0) break;
+    if (LoadLe32(b + i) == kLocalSignature && IsKnownMethod(LoadLe16(b + i + 8)) && LoadLe16(b + i + 26) != 0) break;
   }
-  if (i + 30 >= n) return false;
-
-  // Only the first such place is tried.
   FILE* stream = OpenFileStream(path, "rb");
   if (stream == nullptr) return false;
+  // Only the first such place is tried. The last segment of a split set
+  // may hold no local header at all: its end record says it is one.
   ZipLocalHeader header;
-  const bool ok = fseek(stream, static_cast<long>(i + 4), SEEK_SET) == 0 && ReadZipLocalHeader(stream, header);
+  const bool ok = i + 30 < n ? fseek(stream, static_cast<long>(i + 4), SEEK_SET) == 0 && ReadZipLocalHeader(stream, header)
+                             : ZipDirectory::SegmentCount(stream) > 1;
   fclose(stream);
   return ok;
 }
 
 bool ZipHandler::Extract(const char* path, const char* outputFolder) {
   rememberedPassword_[0] = '\0';
+  passwordRefused_ = false;
+  archiveName_ = BaseNameOf(path);
   archive_ = OpenFileStream(path, "rb");
   if (archive_ == nullptr) return false;
-  hosts_.Load(archive_);
   MemberOutput out(outputFolder);
+  // A split set is read as one stream of all its segments.
+  std::vector<uint64_t> starts;
+  const uint32_t segments = ZipDirectory::SegmentCount(archive_);
+  if (segments > 1) {
+    std::vector<std::string> missing;
+    FILE* joined = OpenZipSegments(path, segments, &starts, &missing);
+    if (joined != nullptr) {
+      fclose(archive_);
+      archive_ = joined;
+    }
+    for (const std::string& name : missing) {
+      MemberNotice(BaseNameOf(path), "the segment %s of this split archive is missing", name.c_str());
+      g_ArchiveOutcome.failed = true;
+    }
+  }
+  if (directory_.Load(archive_, starts)) {
+    WalkDirectory(out);
+  } else {
+    WalkLocalHeaders(out);
+  }
+  fclose(archive_);
+  archive_ = nullptr;
+  return true;
+}
+
+void ZipHandler::WalkLocalHeaders(MemberOutput& out) {
+  if (fseeko(archive_, 0, SEEK_SET) != 0) return;
   ZipLocalHeader header;
   while (FindNextMember(header)) {
     // The member's data end, taken before any password check.
@@ -260,9 +234,33 @@ bool ZipHandler::Extract(const char* path, const char* outputFolder) {
     if (ExtractMember(header, out, dataEnd) == Next::kEndArchive || out.ArchiveEnded()) break;
     if (fseeko(archive_, static_cast<off_t>(dataEnd), SEEK_SET) != 0) break;
   }
-  fclose(archive_);
-  archive_ = nullptr;
-  return true;
+}
+
+void ZipHandler::WalkDirectory(MemberOutput& out) {
+  for (const ZipDirectoryEntry& entry : directory_.entries()) {
+    ZipLocalHeader header;
+    uint8_t signature[4];
+    if (fseeko(archive_, static_cast<off_t>(entry.localOffset), SEEK_SET) != 0 ||
+        fread(signature, 1, sizeof signature, archive_) != sizeof signature || LoadLe32(signature) != kLocalSignature ||
+        !ReadZipLocalHeader(archive_, header, directory_.MarkingAt(entry.localOffset))) {
+      char name[kPathBufferSize];
+      const auto* stored = reinterpret_cast<const uint8_t*>(entry.storedName.data());
+      if (!DecodeStoredName(stored, entry.storedName.size(),
+                            (entry.flags & kFlagUtf8) ? NameMarking::kUtf8 : directory_.MarkingAt(entry.localOffset),
+                            name, sizeof name))
+        snprintf(name, sizeof name, "(a member at byte %llu)", static_cast<unsigned long long>(entry.localOffset));
+      RefuseMember(name, "its local header is damaged or missing; skipped");
+      continue;
+    }
+    // The directory's CRC-32 and sizes stand: a member written to a stream
+    // has zeros in its local header.
+    header.crc = entry.crc;
+    header.compressedSize = entry.compressedSize;
+    header.uncompressedSize = entry.uncompressedSize;
+    header.sizesFromDirectory = true;
+    long long dataEnd = static_cast<long long>(ftello(archive_)) + static_cast<long long>(header.compressedSize);
+    if (ExtractMember(header, out, dataEnd) == Next::kEndArchive || out.ArchiveEnded()) break;
+  }
 }
 
 bool ZipHandler::FindNextMember(ZipLocalHeader& header) {
@@ -273,7 +271,7 @@ bool ZipHandler::FindNextMember(ZipLocalHeader& header) {
     // A damaged header is skipped: the scan goes on after its signature.
     // No suffix of the signature begins another one, so the window restarts.
     const off_t after = ftello(archive_);
-    if (ReadZipLocalHeader(archive_, header, hosts_.At(static_cast<uint64_t>(after) - 4))) return true;
+    if (ReadZipLocalHeader(archive_, header, directory_.MarkingAt(static_cast<uint64_t>(after) - 4))) return true;
     if (fseeko(archive_, after, SEEK_SET) != 0) return false;
     window = 0;
   }
@@ -291,19 +289,30 @@ ZipHandler::Next ZipHandler::ExtractMember(const ZipLocalHeader& header, MemberO
   // end, so such a member is inflated to that end, and the scan resumes
   // right behind it.
   const bool described = (header.flags & kFlagDataDescriptor) != 0;
-  const bool toStreamEnd = header.method == 8 && described && header.compressedSize == 0;
-  const bool sizesDeferred = described && header.compressedSize == 0;
+  const bool sizesDeferred = described && header.compressedSize == 0 && !header.sizesFromDirectory;
+  const bool toStreamEnd = header.method == 8 && sizesDeferred;
+
+  // An AES member names its method in its AES field.
+  const uint16_t method = header.hasAes ? header.aes.method : header.method;
+  char methodName[32];
+  if (header.hasAes) {
+    snprintf(methodName, sizeof methodName, "aes%u+%s", AesKeyBits(header.aes.strength), MethodName(method));
+  } else {
+    snprintf(methodName, sizeof methodName, "%s", MethodName(method));
+  }
 
   MemberInfo info;
   info.name = header.name;
   info.size = sizesDeferred && header.uncompressedSize == 0 ? kUnknownSize : header.uncompressedSize;
   info.packedSize = sizesDeferred ? kUnknownSize : header.compressedSize;
-  info.method = MethodName(header.method);
+  info.method = methodName;
   info.SetDosTime(header.dosDate, header.dosTime);
   info.checksum = ChecksumKind::kCrc32;
   // With flag bit 3 the header's CRC may be a placeholder: the descriptor
-  // behind the data gives it.
+  // behind the data gives it. AE-2 stores none: its authentication code
+  // stands for it.
   info.hasStoredChecksum = !described || (header.compressedSize != 0 && header.crc != 0);
+  if (header.hasAes && header.aes.version == 2) info.hasStoredChecksum = false;
   info.storedChecksum = header.crc;
   const long long dataStart = static_cast<long long>(ftello(archive_));
   // Skipped members (folders, listed or kept ones, refused paths) end here;
@@ -311,32 +320,73 @@ ZipHandler::Next ZipHandler::ExtractMember(const ZipLocalHeader& header, MemberO
   // not known.
   if (!out.Begin(info)) return Next::kMember;
 
+  // A method this reader does not decode is named; the other members
+  // still come out.
+  if (header.method == kAesMethod && !header.hasAes) {
+    out.Fail("its AES encryption field is missing or damaged; skipped");
+    return Next::kMember;
+  }
+  if (*UnsupportedMethodName(method) != '\0') {
+    char reason[128];
+    snprintf(reason, sizeof reason, "compression method %s is not supported; skipped", UnsupportedMethodName(method));
+    out.Fail(reason);
+    return Next::kMember;
+  }
+
   uint64_t compressedSize = header.compressedSize;
   ZipKeys keys{};
+  ZipAesDecryptor aes;
   const bool encrypted = (header.flags & kFlagEncrypted) != 0;
-  if (encrypted) {
-    if (!OpenEncrypted(header, &keys)) {
-      // Nothing of a member that could not be opened stays, and the rest of
-      // the archive is not tried.
-      out.Fail("no password given opens it; the rest of the archive is not extracted");
-      return Next::kEndArchive;
+  if (encrypted && header.hasAes) {
+    // Salt and password verifier in front of the data, the authentication
+    // code behind it.
+    const size_t saltSize = AesSaltSize(header.aes.strength);
+    uint8_t salt[16 + kAesVerifierSize];
+    const bool read = fread(salt, 1, saltSize + kAesVerifierSize, archive_) == saltSize + kAesVerifierSize;
+    if (!read || !OpenEncrypted(header, [&](const char* password) {
+          return aes.Start(password, header.aes.strength, salt, salt + saltSize);
+        })) {
+      out.Fail(read ? "no password given opens it; skipped" : "the archive ends inside this member; skipped");
+      return Next::kMember;
+    }
+    const uint64_t around = saltSize + kAesVerifierSize + kAesCodeSize;
+    compressedSize = compressedSize > around ? compressedSize - around : 0;
+  } else if (encrypted) {
+    if (!OpenEncrypted(header, [&](const char* password) { return TryPassword(password, header, &keys); })) {
+      // Nothing of a member that could not be opened stays; the members
+      // after it are still extracted.
+      out.Fail("no password given opens it; skipped");
+      return Next::kMember;
     }
     compressedSize = compressedSize > kEncryptionHeaderSize ? compressedSize - kEncryptionHeaderSize : 0;
   }
+  const bool aesOpen = encrypted && header.hasAes;
   // The decoders read no further than the member's data, unless its size
   // comes only behind the data (flag bit 3 with sizes of 0).
-  ZipMemberData data(archive_, out, sizesDeferred ? UINT64_MAX : compressedSize, encrypted ? &keys : nullptr);
+  ZipMemberData data(archive_, out, sizesDeferred ? UINT64_MAX : compressedSize,
+                     encrypted && !aesOpen ? &keys : nullptr, aesOpen ? &aes : nullptr);
 
   void* work = g_ReadAheadBuffer;
   // Sizes above 32 bits come only with Zip64, which the legacy methods
   // predate; a larger size is clamped, never wrapped.
   const uint32_t size32 = static_cast<uint32_t>(std::min<uint64_t>(header.uncompressedSize, UINT32_MAX));
   MemberEnd end = MemberEnd::kComplete;
-  switch (header.method) {
-    case 0: end = CopyStored(data, compressedSize); break;
+  switch (method) {
+    case 0:
+      if (!sizesDeferred) {
+        end = CopyStored(data, compressedSize);
+      } else if (encrypted) {
+        // The descriptor is not encrypted, the data is: no search can tell
+        // one from the other.
+        out.Fail("encrypted stored data of unknown size (the archive has no central directory); skipped");
+        return Next::kMember;
+      } else {
+        end = CopyStoredToDescriptor(data, dataStart, &dataEnd);
+      }
+      break;
     case 1: end = FromDecodeResult(Unshrink(data, size32, work)); break;
     case 2: case 3: case 4: case 5:
-      end = FromDecodeResult(Expand(data, size32, header.method - 1, work));
+      end = FromDecodeResult(Expand(data, size32, method - 1, work));
       break;
     case 6:
       end = FromDecodeResult(
@@ -348,22 +398,52 @@ ZipHandler::Next ZipHandler::ExtractMember(const ZipLocalHeader& header, MemberO
       if (toStreamEnd) dataEnd = static_cast<long long>(ftello(archive_)) - static_cast<long long>(unused);
       break;
     }
+    case 9:
+      end = FromDecodeResult(Deflate64(data, work));
+      break;
+    default: {
+      // Each of these streams marks its own end too.
+      size_t unused = 0;
+      end = DecodeLibraryMethod(method, header.flags, sizesDeferred ? UINT64_MAX : header.uncompressedSize, data,
+                                &unused);
+      if (sizesDeferred) dataEnd = static_cast<long long>(ftello(archive_)) - static_cast<long long>(unused);
+      break;
+    }
   }
   if (end == MemberEnd::kTruncated && !data.ReadShort()) end = MemberEnd::kDamaged;
+  // The AES authentication code covers every byte of the encrypted data:
+  // the member counts as whole only when it matches.
+  if (aesOpen && end == MemberEnd::kComplete && !out.Failed()) {
+    uint8_t code[kAesCodeSize];
+    if (!data.Drain() || fread(code, 1, sizeof code, archive_) != sizeof code) {
+      end = MemberEnd::kTruncated;
+    } else if (!aes.Authentic(code)) {
+      out.ReportAuthenticationError();
+    }
+  }
+  // A stream that ends on its own (deflate, stored data) can give another
+  // size than the headers say while its CRC-32 holds.
+  if (end == MemberEnd::kComplete && info.size != kUnknownSize && out.Written() != info.size)
+    out.ReportSizeError(info.size, out.Written());
   if (described && end == MemberEnd::kComplete && fseeko(archive_, static_cast<off_t>(dataEnd), SEEK_SET) == 0)
     (void)ReadDataDescriptor(header, static_cast<uint64_t>(dataEnd - dataStart), out, &dataEnd);
   out.End(end);
   return Next::kMember;
 }
 
-bool ZipHandler::OpenEncrypted(const ZipLocalHeader& header, ZipKeys* keys) {
-  if (rememberedPassword_[0] != '\0' && TryPassword(rememberedPassword_, header, keys)) return true;
+template <typename Opens>
+bool ZipHandler::OpenEncrypted(const ZipLocalHeader& header, Opens opens) {
+  if (rememberedPassword_[0] != '\0' && opens(rememberedPassword_)) return true;
+  // Once the tries for one member are used up nobody is asked again in this
+  // archive: every encrypted member the last answer does not open is skipped.
+  if (passwordRefused_) return false;
   for (int attempt = 0; attempt < kPasswordTries; ++attempt) {
-    const char* answer = PasswordPrompt(&PasswordSlot);
+    const char* answer = PasswordPrompt(&PasswordSlot, header.name, archiveName_, attempt > 0);
     strncpy(rememberedPassword_, answer != nullptr ? answer : "", sizeof rememberedPassword_ - 1);
     rememberedPassword_[sizeof rememberedPassword_ - 1] = '\0';
-    if (TryPassword(rememberedPassword_, header, keys)) return true;
+    if (opens(rememberedPassword_)) return true;
   }
+  passwordRefused_ = true;
   return false;
 }
 
@@ -407,9 +487,18 @@ bool ZipHandler::TryPassword(const char* password, const ZipLocalHeader& header,
   return false;
 }
 
-zip::ZipMemberData::ZipMemberData(FILE* archive, MemberOutput& out, uint64_t limit, const ZipKeys* keys)
-    : archive_(archive), out_(out), remaining_(limit), encrypted_(keys != nullptr) {
+zip::ZipMemberData::ZipMemberData(FILE* archive, MemberOutput& out, uint64_t limit, const ZipKeys* keys,
+                                  ZipAesDecryptor* aes)
+    : archive_(archive), out_(out), remaining_(limit), encrypted_(keys != nullptr), aes_(aes) {
   if (keys != nullptr) keys_ = *keys;
+}
+
+bool zip::ZipMemberData::Drain() {
+  uint8_t scratch[4096];
+  while (remaining_ > 0) {
+    if (ReadMember(scratch, sizeof scratch) == 0) return false;
+  }
+  return true;
 }
 
 size_t zip::ZipMemberData::ReadMember(uint8_t* buffer, size_t count) {
@@ -419,10 +508,56 @@ size_t zip::ZipMemberData::ReadMember(uint8_t* buffer, size_t count) {
   if (n < want) readShort_ = true;
   remaining_ -= n;
   if (encrypted_) DecryptBytes(keys_, buffer, n);
+  if (aes_ != nullptr) aes_->Decrypt(buffer, n);
   return n;
 }
 
 void zip::ZipMemberData::WriteMember(const uint8_t* data, size_t count) { (void)out_.Write(data, count); }
+
+MemberEnd ZipHandler::CopyStoredToDescriptor(ZipMemberData& data, long long dataStart, long long* dataEnd) {
+  constexpr size_t kChunk = 1 << 16;
+  constexpr size_t kLongest = 24;  // signature, CRC-32 and two 8-byte sizes
+  std::vector<uint8_t> buffer(kChunk + kLongest);
+  size_t have = 0;
+  uint64_t passed = 0;  // data bytes before buffer[0]
+  uint32_t crc = 0;     // of those bytes
+  for (;;) {
+    const size_t n = data.ReadMember(buffer.data() + have, buffer.size() - have);
+    have += n;
+    const bool last = n == 0;
+    // Places a descriptor may start that its whole length is in hand for
+    // (at the end of the data, any that its short form fits).
+    const size_t scan = last ? (have >= 16 ? have - 15 : 0) : (have > kLongest ? have - kLongest : 0);
+    uint32_t crcHere = crc;
+    size_t crcAt = 0;
+    for (size_t i = 0; i < scan; ++i) {
+      const uint8_t* hit = static_cast<const uint8_t*>(memchr(buffer.data() + i, 'P', scan - i));
+      if (hit == nullptr) break;
+      i = static_cast<size_t>(hit - buffer.data());
+      if (LoadLe32(hit) != 0x08074B50) continue;
+      crcHere = Crc32Update(crcHere, buffer.data() + crcAt, i - crcAt);
+      crcAt = i;
+      const uint64_t size = passed + i;
+      const bool narrow = LoadLe32(hit + 4) == crcHere && LoadLe32(hit + 8) == size && LoadLe32(hit + 12) == size;
+      const bool wide = i + 24 <= have && LoadLe32(hit + 4) == crcHere && LoadLe64(hit + 8) == size &&
+                        LoadLe64(hit + 16) == size;
+      if (narrow || wide) {
+        data.WriteMember(buffer.data(), i);
+        *dataEnd = dataStart + static_cast<long long>(size);
+        return MemberEnd::kComplete;
+      }
+    }
+    data.WriteMember(buffer.data(), scan);
+    crc = Crc32Update(crc, buffer.data(), scan);
+    passed += scan;
+    memmove(buffer.data(), buffer.data() + scan, have - scan);
+    have -= scan;
+    if (last) {
+      data.WriteMember(buffer.data(), have);
+      return MemberEnd::kTruncated;
+    }
+  }
+}
 
 MemberEnd ZipHandler::CopyStored(ZipMemberData& data, uint64_t compressedSize) {
   for (uint64_t remaining = compressedSize; remaining > 0;) {

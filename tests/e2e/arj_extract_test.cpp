@@ -81,6 +81,40 @@ TEST_F(ArjExtract, EveryMethodDecodes) {
   }
 }
 
+// vol.arj, vol.a01, vol.a02: noise.bin runs from the first volume into the
+// second, text.txt from the second into the third.
+TEST_F(ArjExtract, MembersAreReadAcrossVolumes) {
+  const struct {
+    std::vector<std::string> present;  // volumes copied beside vol.arj
+    std::string named;                 // "": both members whole
+    std::vector<std::string> whole;    // members that still come out
+  } rows[] = {
+      {{"vol.a01", "vol.a02"}, "", {"noise.bin", "text.txt"}},
+      {{"vol.a02"}, "vol.arj: the next volume vol.a01 is missing\nnoise.bin: goes on in a volume", {}},
+      {{"vol.a01"}, "vol.arj: the next volume vol.a02 is missing\ntext.txt: goes on in a volume", {"noise.bin"}},
+  };
+  for (const auto& row : rows) {
+    const TempDir dir;
+    testutil::WriteFile(dir / "vol.arj", ReadFile(Fixture("arj/vol.arj")));
+    for (const std::string& v : row.present) testutil::WriteFile(dir / v, ReadFile(Fixture("arj/" + v)));
+    const auto r = Extract(dir / "vol.arj");
+    EXPECT_EQ(r.exitCode, row.named.empty() ? 0 : 2) << r.err;
+    if (!row.named.empty()) {
+      EXPECT_NE(r.err.find(row.named), std::string::npos) << r.err;
+      EXPECT_EQ(testutil::ReportOf(r.err), kFailedOnce);
+    }
+    EXPECT_EQ(ListFiles(out()), row.whole) << r.err;
+    for (const std::string& name : row.whole) EXPECT_EQ(Sha(name), sums_[name]) << name;
+    testutil::System("rm -rf '" + out() + "'");
+  }
+  // Started at a later volume: the member begun before it is named.
+  testutil::WriteFile(tmp_ / "vol.a01", ReadFile(Fixture("arj/vol.a01")));
+  testutil::WriteFile(tmp_ / "vol.a02", ReadFile(Fixture("arj/vol.a02")));
+  const auto r = Extract(tmp_ / "vol.a01");
+  EXPECT_NE(r.err.find("noise.bin: begins in an earlier volume"), std::string::npos) << r.err;
+  EXPECT_EQ(Sha("text.txt"), sums_["text.txt"]);
+}
+
 // Made on a Unix host: seconds since 1970 and permission bits.
 TEST_F(ArjExtract, FoldersTimeStampsAndAttributes) {
   auto r = ExtractFixture("tree.arj", "TREE.ARJ");

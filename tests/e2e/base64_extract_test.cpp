@@ -30,17 +30,46 @@ TEST_F(Base64Extract, PartWithoutNameGetsTheSuffix) {
   ExpectExtractsTo("noname.mime", "noname.mime", {"noname.mime.b64dec"});
 }
 
-TEST_F(Base64Extract, OnlyItsExtensionsAreClaimed) {
-  EXPECT_EQ(Extract(FromFixture("one.mim", "one.txt")).err, kUnsupported);
-  EXPECT_EQ(Extract(FromFixture("bare.b64", "bare.mim")).err, kUnsupported);
-  EXPECT_EQ(OutputFiles(), Files{});
+TEST_F(Base64Extract, TextCutShortIsNamedAndFails) {
+  // Each fixture cut before the line that closes its body, or in the middle.
+  const struct {
+    const char* fixture;
+    std::string cutBefore;  // cut before the last occurrence; "" cuts in the middle of a line
+    const char* member;
+  } rows[] = {
+      {"section.b64", "\n====\n", "r.bin"},                    // "begin-base64" without "===="
+      {"two.mime", "\n--==UUD_=_1796765892--", "text.txt"},   // without the closing boundary
+      {"one.mim", "\n-----", "data.bin"},
+      {"one.mim", "", "data.bin"},
+  };
+  for (const auto& row : rows) {
+    std::string text = testutil::ReadFile(testutil::Fixture(std::string("lines/") + row.fixture));
+    text.resize(row.cutBefore.empty() ? text.size() / 2 + 1 : text.rfind(row.cutBefore) + 1);
+    const testutil::RunResult r = Extract(Write(row.fixture, text));
+    EXPECT_EQ(r.exitCode, 2) << row.fixture;
+    EXPECT_NE(r.err.find(std::string(row.member) + ": the archive ends inside this member"), std::string::npos)
+        << row.fixture << r.err;
+    EXPECT_EQ(testutil::ReportOf(r.err), kFailed);
+  }
+}
+
+TEST_F(Base64Extract, MessagesThatOnlyTheirContentNamesAreFoundByASecondLook) {
+  for (const char* name : {"mail.eml", "mail.msg", "mail.txt", "mail"}) {
+    ExtractCleanly(FromFixture("two.mime", name));
+    EXPECT_EQ(Output("data.bin"), Data()) << name;
+  }
+  ExtractCleanly(FromFixture("section.b64", "section.txt"));
+  EXPECT_EQ(Output("r.bin"), Data());
+  // Bare base64 text has nothing that names it.
+  EXPECT_EQ(testutil::ReportOf(Extract(FromFixture("bare.b64", "bare.mim")).err), kUnsupported);
+  EXPECT_EQ(testutil::ReportOf(Extract(FromFixture("bare.b64", "bare.txt")).err), kUnsupported);
 }
 
 TEST_F(Base64Extract, HeaderAfterLineOneHundredIsNotClaimed) {
   std::string message;
   for (int i = 0; i < 100; ++i) message += "X-Filler: line\n";
   message += "Content-Transfer-Encoding: base64\n\nQUJD\n";
-  EXPECT_EQ(Extract(Write("late.b64", message)).err, kUnsupported);
+  EXPECT_EQ(testutil::ReportOf(Extract(Write("late.b64", message)).err), kUnsupported);
 }
 
 TEST_F(Base64Extract, FoldedHeaderKeepsTheName) {

@@ -56,18 +56,34 @@ TEST_F(CabCli, FindsAnLzxCabinetBehindAStub) {
   EXPECT_EQ(ReadFile(out() + "/dir/data.bin"), std::string(content.begin(), content.end()));
 }
 
-TEST_F(CabCli, MissingNextCabinetEndsTheProgram) {
+TEST_F(CabCli, MissingNextCabinetIsNamedAndTheRunGoesOn) {
   cabtest::Cabinet c;
   c.flags = 2;
   c.nextName = "Next.CAB";
-  std::vector<uint8_t> content = Content(10);
+  std::vector<uint8_t> content = Content(30);
   c.folders.push_back({0, cabtest::MakeBlocks(0, content)});
-  c.files.push_back({"a", 10, 0, 0});
-  auto r = Extract(Write("first.cab", cabtest::Build(c)));
-  EXPECT_EQ(r.exitCode, 1);
-  EXPECT_NE(r.err.find("Dorvane: program error "), std::string::npos) << r.err;
-  EXPECT_NE(r.err.find("next.cab"), std::string::npos) << r.err;
-  EXPECT_FALSE(testutil::FileExists(out() + "/a"));
+  c.files = {{"a", 10, 0, 0}, {"x", 20, 10, 0xFFFE}};
+  const std::string first = Write("first.cab", cabtest::Build(c));
+  auto r = testutil::RunDorvane({"-o", out(), first, testutil::Fixture("cab/stored.cab")},
+                      {{"DORVANE_REGISTRY", tmp_ / "registry.reg"}});
+  EXPECT_EQ(r.exitCode, 2);
+  EXPECT_NE(r.err.find("first.cab: the next cabinet next.cab is missing\n"), std::string::npos) << r.err;
+  EXPECT_NE(r.err.find("x: continues into the next cabinet"), std::string::npos) << r.err;
+  EXPECT_NE(r.err.find("FAILED: 1 times"), std::string::npos) << r.err;
+  EXPECT_EQ(ReadFile(out() + "/a"), std::string(content.begin(), content.begin() + 10));
+  EXPECT_FALSE(testutil::FileExists(out() + "/x"));
+  EXPECT_GT(testutil::ListFiles(out()).size(), 1u);  // the next archive was extracted
+}
+
+TEST_F(CabCli, CabinetCutShortFails) {
+  const std::string whole = ReadFile(testutil::Fixture("cab/mszip.cab"));
+  for (size_t cut : {size_t{30}, size_t{90}, whole.size() / 2}) {
+    testutil::WriteFile(tmp_ / "cut.cab", whole.substr(0, cut));
+    auto r = Extract(tmp_ / "cut.cab");
+    EXPECT_EQ(r.exitCode, 2) << cut;
+    EXPECT_NE(r.err.find("cut.cab: WARNING; cabinet is truncated"), std::string::npos) << cut << r.err;
+    EXPECT_NE(r.err.find("FAILED: 1 times"), std::string::npos) << cut << r.err;
+  }
 }
 
 TEST_F(CabCli, QuantumIsReportedForEachFileAndTheRunGoesOnAndFails) {

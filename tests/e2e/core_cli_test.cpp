@@ -1,6 +1,7 @@
 // The program run as a process: command-line forms, the settings it stores,
 // the result report and the gzip and bzip2 handlers end to end.
 #include <gtest/gtest.h>
+#include <unistd.h>
 
 #include <cstdlib>
 #include <filesystem>
@@ -83,20 +84,21 @@ TEST_F(CliTest, ArgumentsAreJoinedWithBlanks) {
 }
 
 TEST_F(CliTest, ReportsWhatIsNotAFile) {
-  auto r = Run({tmp_ / "missing.gz"});
-  EXPECT_EQ(r.exitCode, 2);
-  EXPECT_EQ(r.err, kNotAFile);
-  r = Run({tmp_.path()});  // a folder
-  EXPECT_EQ(r.exitCode, 2);
-  EXPECT_EQ(r.err, kNotAFile);
   const std::string archive = Copy("core/noname.gz", "q.gz");
-  r = Run({"\"" + archive + "\""});  // quotes are part of the path
-  EXPECT_EQ(r.exitCode, 2);
-  EXPECT_EQ(r.err, kNotAFile);
-  // Only "#F(": the whole line is taken as a path.
-  r = Run({"#F(" + archive + ")"});
-  EXPECT_EQ(r.exitCode, 2);
-  EXPECT_EQ(r.err, kNotAFile);
+  const struct {
+    std::string arg, named;
+  } rows[] = {
+      {tmp_ / "missing.gz", tmp_ / "missing.gz: no such file"},
+      {tmp_.path(), tmp_.path() + ": is a folder"},
+      {"\"" + archive + "\"", "\"" + archive + "\": no such file"},  // quotes are part of the path
+      // Only "#F(": the whole line is taken as a path.
+      {"#F(" + archive + ")", "#F(" + archive + "): no such file"},
+  };
+  for (const auto& row : rows) {
+    const auto r = Run({row.arg});
+    EXPECT_EQ(r.exitCode, 2);
+    EXPECT_EQ(r.err, row.named + "\n" + kNotAFile);
+  }
 }
 
 TEST_F(CliTest, UnclosedFolderTokenStoresTheRoot) {
@@ -104,23 +106,27 @@ TEST_F(CliTest, UnclosedFolderTokenStoresTheRoot) {
   ASSERT_NE(StoredExtractPath(), "");
   const auto r = Run({"#F(" + tmp_ / "missing.gz" + ")#P(" + out()});
   EXPECT_EQ(r.exitCode, 2);
-  EXPECT_EQ(r.err, kNotAFile);
+  EXPECT_EQ(testutil::ReportOf(r.err), kNotAFile);
   EXPECT_EQ(StoredExtractPath(), "");
 }
 
-TEST_F(CliTest, EmptyAndUnknownFilesAreUnsupported) {
+TEST_F(CliTest, EmptyAndUnknownFilesAreNamedAndUnsupported) {
   testutil::WriteFile(tmp_ / "empty.gz", "");
   auto r = Extract(tmp_ / "empty.gz");
   EXPECT_EQ(r.exitCode, 2);
-  EXPECT_EQ(r.err, kUnsupported);
+  EXPECT_EQ(r.err, tmp_ / "empty.gz: an empty file, not an archive\n" + kUnsupported);
   EXPECT_FALSE(testutil::FileExists(out()));  // no folder for an unsupported file
-  testutil::WriteFile(tmp_ / "text.dat", "just some text, no archive\n");
-  r = Extract(tmp_ / "text.dat");
-  EXPECT_EQ(r.err, kUnsupported);
+  testutil::WriteFile(tmp_ / "notes.doc", "just some text, no archive\n");
+  r = Extract(tmp_ / "notes.doc");
+  EXPECT_EQ(r.err, tmp_ / "notes.doc: not an archive this program reads\n" + kUnsupported);
   // Nine bytes that start like gzip are too short to be taken.
   testutil::WriteFile(tmp_ / "short.gz", std::string("\x1F\x8B\x08\0\0\0\0\0\0", 9));
   r = Extract(tmp_ / "short.gz");
-  EXPECT_EQ(r.err, kUnsupported);
+  EXPECT_EQ(testutil::ReportOf(r.err), kUnsupported);
+  // Several files: each is named, in order, before the one report.
+  r = Run({tmp_ / "notes.doc", tmp_ / "missing.gz"});
+  EXPECT_EQ(r.err, tmp_ / "notes.doc: not an archive this program reads\n" + tmp_ / "missing.gz: no such file\n" +
+                       " NOT_A_FILE: 1 times\nUNSUPPORTED: 1 times\n     FAILED: 0 times\n");
 }
 
 TEST_F(CliTest, CorruptBzip2IsNotTaken) {
@@ -129,7 +135,7 @@ TEST_F(CliTest, CorruptBzip2IsNotTaken) {
   testutil::WriteFile(tmp_ / "bad.bz2", data);
   const auto r = Extract(tmp_ / "bad.bz2");
   EXPECT_EQ(r.exitCode, 2);
-  EXPECT_EQ(r.err, kUnsupported);
+  EXPECT_EQ(testutil::ReportOf(r.err), kUnsupported);
 }
 
 TEST_F(CliTest, GzipOutputNames) {
@@ -189,6 +195,27 @@ TEST_F(CliTest, MakeDirPutsEachArchiveInItsOwnFolder) {
   const auto r = Extract(Copy("core/noname.gz", "x.tar.gz"));
   EXPECT_EQ(r.exitCode, 0) << r.err;
   EXPECT_EQ(ReadFile(out() + "/x/x.tar"), ReadFile(Fixture("core/lines.txt")));
+}
+
+// A store that cannot be written (here its lock is a symbolic link, which is
+// not followed) still sends the archive into the "#P" folder, not into the
+// one stored before, and says that the settings were not saved.
+TEST_F(CliTest, TheGivenFolderIsUsedWhenTheSettingsCannotBeSaved) {
+  const std::string archive = Copy("core/noname.gz", "x.gz");
+  ASSERT_EQ(Extract(archive).exitCode, 0);
+  testutil::System("rm -rf '" + out() + "'");
+  unlink((tmp_ / "registry.reg.lock").c_str());
+  ASSERT_EQ(symlink((tmp_ / "victim").c_str(), (tmp_ / "registry.reg.lock").c_str()), 0);
+  const auto r = Run({"#P(" + tmp_ / "want" + ")#F(" + archive + ")"});
+  EXPECT_EQ(r.exitCode, 0) << r.err;
+  EXPECT_NE(r.err.find("The settings could not be saved; this run extracts into " + tmp_ / "want"),
+            std::string::npos) << r.err;
+  EXPECT_EQ(ReadFile(tmp_ / "want/x"), ReadFile(Fixture("core/lines.txt")));
+  EXPECT_FALSE(testutil::FileExists(out()));
+  EXPECT_FALSE(testutil::FileExists(tmp_ / "victim"));
+  std::string stored = out();
+  for (char& c : stored) if (c == '/') c = '\\';
+  EXPECT_EQ(StoredExtractPath(), stored);  // the earlier one stays
 }
 
 TEST_F(CliTest, TruncatedNamedHeaderWritesNothing) {

@@ -63,7 +63,9 @@ TEST(Install, LaysDownTheProgramAndItsFiles) {
   for (const char* type : {"application/x-tar;", "application/x-compressed-tar;", "application/x-bzip-compressed-tar;",
                            "application/x-tarz;", "application/x-lha;", "application/zip;", "application/x-arj;",
                            "application/vnd.ms-cab-compressed;", "application/gzip;", "application/x-bzip;",
-                           "application/x-compress;", "text/x-uuencode;", "message/rfc822;", "text/x-yenc;"}) {
+                           "application/x-compress;", "text/x-uuencode;", "message/rfc822;", "text/x-yenc;",
+                           "application/x-xz;", "application/x-lzma;", "application/x-lzip;", "application/zstd;",
+                           "application/x-lz4;"}) {
     EXPECT_NE(desktop.find(type), std::string::npos) << type;
   }
 }

@@ -2,6 +2,7 @@
 // their own: output folder, list, test, keep, password, verbose, several
 // archives, help, and command lines that are refused.
 #include <gtest/gtest.h>
+#include <unistd.h>
 
 #include <regex>
 #include <string>
@@ -86,12 +87,44 @@ TEST_F(OptionsTest, OutputFolderAndFolderPerArchive) {
   EXPECT_EQ(ReadFile(tmp_ / "registry.reg").find("ExtractPath"), std::string::npos);
 }
 
+// A symbolic link standing where the archive's own folder goes (-f) is
+// refused as a link deeper down is: nothing is written through it.
+TEST_F(OptionsTest, FolderPerArchiveIsNeverALink) {
+  Put("core/noname.gz", "x.tar.gz");
+  testutil::System("mkdir -p '" + tmp_ / "out" + "' '" + tmp_ / "elsewhere" + "'");
+  ASSERT_EQ(symlink((tmp_ / "elsewhere").c_str(), (tmp_ / "out/x").c_str()), 0);
+  const auto r = Run({"-f", "-o", tmp_ / "out", "x.tar.gz"});
+  EXPECT_EQ(r.exitCode, 2);
+  EXPECT_NE(r.err.find("out/x: is a symbolic link; not followed"), std::string::npos) << r.err;
+  EXPECT_TRUE(ListFiles(tmp_ / "elsewhere").empty());
+}
+
+// Names reach the terminal with their control characters escaped, in the
+// listing, the -v lines and the notices; the file keeps its own name.
+TEST_F(OptionsTest, ControlCharactersInNamesAreShownEscaped) {
+  const std::string name = "a\x1b]0;t\x07\x1b[2K\rok.txt";
+  // A gzip file whose stored name is `name`: header, raw deflate of "hi", CRC-32 and size.
+  std::string gz("\x1f\x8b\x08\x08\0\0\0\0\0\x03", 10);
+  gz += name + '\0' + std::string("\xcb\xc8\x04\x00", 4) + std::string("\xac\x2a\x93\xd8\x02\0\0\0", 8);
+  testutil::WriteFile(work() + "/n.gz", gz);
+  const std::string shown = "a\\033]0;t\\a\\033[2K\\rok.txt";
+  auto r = Run({"-l", "n.gz"});
+  EXPECT_NE(r.out.find("  " + shown + "\n"), std::string::npos) << r.out;
+  r = Run({"-v", "n.gz"});
+  EXPECT_EQ(r.exitCode, 0) << r.err;
+  EXPECT_EQ(r.out, shown + "\n");
+  EXPECT_EQ(ListFiles(work()).size(), 2u);  // n.gz and the member's file
+  r = Run({"-k", "n.gz"});
+  EXPECT_NE(r.err.find(shown + ": exists; kept"), std::string::npos) << r.err;
+  EXPECT_EQ(r.err.find('\x1b'), std::string::npos) << r.err;
+}
+
 TEST_F(OptionsTest, SeveralArchivesWithOneMissing) {
   Put("core/noname.gz", "a.gz");
   Put("core/lines.txt.bz2", "b.bz2");
   const auto r = Run({"-o", "out", "a.gz", "missing.gz", "b.bz2"});
   EXPECT_EQ(r.exitCode, 2);
-  EXPECT_EQ(r.err, "dorvane: missing.gz: no such file\n NOT_A_FILE: 1 times\nUNSUPPORTED: 0 times\n     FAILED: 0 times\n");
+  EXPECT_EQ(r.err, "missing.gz: no such file\n NOT_A_FILE: 1 times\nUNSUPPORTED: 0 times\n     FAILED: 0 times\n");
   EXPECT_EQ(ReadFile(work() + "/out/a"), ReadFile(Fixture(kLines)));
   EXPECT_EQ(ReadFile(work() + "/out/b"), ReadFile(Fixture(kLines)));
 }
@@ -198,7 +231,7 @@ TEST_F(OptionsTest, PlainFormDefaultsToTheCurrentFolder) {
   EXPECT_TRUE(testutil::FileExists(work() + "/hello.txt"));
   r = Run({"a.gz", "missing.gz"});
   EXPECT_EQ(r.exitCode, 2);
-  EXPECT_EQ(r.err, " NOT_A_FILE: 1 times\nUNSUPPORTED: 0 times\n     FAILED: 0 times\n");
+  EXPECT_EQ(r.err, "missing.gz: no such file\n NOT_A_FILE: 1 times\nUNSUPPORTED: 0 times\n     FAILED: 0 times\n");
 }
 
 }  // namespace

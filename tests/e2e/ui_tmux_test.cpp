@@ -2,8 +2,6 @@
 // screen. Skipped when tmux is not installed.
 #include <gtest/gtest.h>
 
-#include <unistd.h>
-
 #include <chrono>
 #include <regex>
 #include <string>
@@ -21,17 +19,19 @@ class TmuxTest : public ::testing::Test {
  protected:
   void SetUp() override {
     if (!testutil::HaveTool("tmux")) GTEST_SKIP() << "tmux is not installed";
-    socket_ = "dorvane-ui-" + std::to_string(getpid());
+    socket_ = tmp_ / "tmux-0";
   }
   void TearDown() override {
     if (!socket_.empty()) Tmux("kill-server 2>/dev/null");
   }
-  int Tmux(const std::string& args) { return testutil::System("tmux -L " + socket_ + " " + args); }
+  // The server's socket lives in the test's own folder, so nothing is left
+  // behind in tmux's shared socket folder whatever becomes of the server.
+  int Tmux(const std::string& args) { return testutil::System("tmux -S '" + socket_ + "' " + args); }
   // Ends the server and moves to a socket of its own for the next session: a
   // new session on the old socket can meet the old server still exiting.
   void NewServer() {
     Tmux("kill-server 2>/dev/null");
-    socket_ = "dorvane-ui-" + std::to_string(getpid()) + "-" + std::to_string(++servers_);
+    socket_ = tmp_ / ("tmux-" + std::to_string(++servers_));
   }
   // Runs the program in a new session; `setup` runs before it, `pipe` (a
   // shell command) feeds its standard input, `args` are its arguments.
@@ -148,6 +148,8 @@ TEST_F(TmuxTest, ExtractionRoadWithTheKeyboard) {
   Keys("Enter");
   WaitFor("junk.bin ");
   Keys("Tab Tab Tab Tab Enter");
+  WaitFor("junk.bin: not an archive this program reads");  // the file is named first
+  Keys("Enter");
   const std::string report = WaitFor("UNSUPPORTED: 1 times");
   EXPECT_NE(report.find("NOT_A_FILE: 0 times"), std::string::npos);
   Keys("Enter");
@@ -210,7 +212,7 @@ constexpr char kNumbersSha[] = "2e57c67a8bbe706a08d6638ec67da02b67b3743ae7d35948
 // the piped line.
 TEST_F(TmuxTest, PasswordPromptWithPipedStandardInput) {
   ExtractEncryptedArchive("echo wrong");
-  std::string s = WaitFor("Please Input Password");
+  std::string s = WaitFor("Password for numbers.txt in enc.zip:");
   EXPECT_NE(s.find("[x] Hide with '*'"), std::string::npos) << s;
   Keys("-l sec");
   s = WaitFor("***_");
@@ -223,22 +225,29 @@ TEST_F(TmuxTest, PasswordPromptWithPipedStandardInput) {
   WaitForFile(tmp_ / "out/empty.txt");
   EXPECT_TRUE(testutil::FileExists(tmp_ / "out/empty.txt"));
   EXPECT_EQ(testutil::Sha256Hex(ReadFile(tmp_ / "out/numbers.txt")), kNumbersSha);
-  WaitGone("Please Input Password");
+  WaitGone("Password for");
   Keys("Escape");
   WaitFor("EXIT=0");
 }
 
 TEST_F(TmuxTest, WrongPasswordThreeTimesLeavesNothing) {
   ExtractEncryptedArchive();
-  WaitFor("Please Input Password");
+  WaitFor("Password for numbers.txt in enc.zip:");
+  Keys("-l nope");
+  Keys("Enter");
+  // A wrong try says so in the next prompt.
+  WaitFor("Wrong password.");
   // Keys typed ahead reach each new prompt in turn.
-  for (int i = 0; i < 3; ++i) {
+  for (int i = 0; i < 2; ++i) {
     Keys("-l nope");
     Keys("Enter");
   }
-  WaitGone("Please Input Password");
-  // The member is named, then the archive is reported as failed.
-  WaitFor("no password given opens it");
+  WaitGone("Password for");
+  // Each encrypted member is named (nobody is asked again for the second),
+  // then the archive is reported as failed.
+  WaitFor("numbers.txt: no password given opens it");
+  Keys("Enter");
+  WaitFor("empty.txt: no password given opens it");
   Keys("Enter");
   WaitFor("FAILED: 1 times");
   Keys("Enter");
@@ -264,6 +273,7 @@ TEST_F(TmuxTest, CommandLinePasswordFromPipeOrTerminal) {
   // The prompt reads once the terminal's echo is off (the progress status
   // line, drawn by its own thread, may stand over the prompt's text).
   ASSERT_TRUE(WaitForEchoOff()) << TerminalModes();
+  WaitFor("Password for numbers.txt in enc-stored.zip:");
   Keys("-l secret");
   Keys("Enter");
   const std::string s = WaitFor("EXIT=0");
@@ -311,9 +321,10 @@ TEST_F(TmuxTest, ProgressStatusLineOnlyOnATerminal) {
 // A program-ending error during an extraction: the "Error!" box, then the
 // program ends with status 1 and the terminal is given back.
 TEST_F(TmuxTest, TerminalIsRestoredAfterAProgramEndingError) {
-  testutil::System("mkdir -p '" + tmp_ / "in" + "' '" + tmp_ / "out" + "'");
+  // A set whose next cabinet is a folder: opened, but its reads fail.
+  testutil::System("mkdir -p '" + tmp_ / "in" + "' '" + tmp_ / "out" + "' '" + tmp_ / "in/next.cab" + "'");
   cabtest::Cabinet c;
-  c.flags = 2;  // a set whose next cabinet is missing
+  c.flags = 2;
   c.nextName = "Next.CAB";
   const std::vector<uint8_t> content(10, 'x');
   c.folders.push_back({0, cabtest::MakeBlocks(0, content)});

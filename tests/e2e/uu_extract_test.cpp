@@ -22,25 +22,54 @@ TEST_F(UuExtract, BeginLineWithoutNameUsesTheArchiveName) {
   ExpectExtractsTo("noname.uu", "noname.UU", {"noname"});
 }
 
-TEST_F(UuExtract, OtherExtensionsAreNotClaimed) {
-  for (const char* name : {"plain.txt", "plain.uux", "plain.u", "plain.uuex", "plain.xxe"}) {
-    const testutil::RunResult r = Extract(FromFixture("plain.uu", name));
-    EXPECT_EQ(r.err, kUnsupported) << name;
+TEST_F(UuExtract, TextThatOnlyItsContentNamesIsFoundByASecondLook) {
+  // No handler claims these extensions: the content decides.
+  for (const char* name : {"post.txt", "plain.uux", "mail.eml", "mail.msg", "post"}) {
+    ExtractCleanly(FromFixture("plain.uu", name));
+    EXPECT_EQ(Output("data.bin"), Data()) << name;
   }
-  EXPECT_EQ(OutputFiles(), Files{});
+  // A "begin" line of ordinary text is not taken, nor one without an
+  // encoded line after it; an extension some handler claims gets no
+  // second look.
+  for (const auto& [name, text] : std::vector<std::pair<const char*, std::string>>{
+           {"notes.txt", "begin the day\nM is not the end\n"},
+           {"notes", "begin 644 x.bin\nplain words follow\n"},
+           {"data.zip", testutil::ReadFile(testutil::Fixture("lines/plain.uu"))}}) {
+    EXPECT_EQ(testutil::ReportOf(Extract(Write(name, text)).err), kUnsupported) << name;
+  }
 }
 
 TEST_F(UuExtract, NameEndsAtWhiteSpaceAndShortFilesAreNotClaimed) {
   ExtractCleanly(Write("blank.uu", "begin 644 my file.bin\n#86)C\n`\nend\n"));
   EXPECT_EQ(OutputFiles(), Files{"my"});
   EXPECT_EQ(Output("my"), "abc");
-  EXPECT_EQ(Extract(Write("tiny.uu", "begin 644 x\n")).err, kUnsupported);  // 12 bytes
+  EXPECT_EQ(testutil::ReportOf(Extract(Write("tiny.uu", "begin 644 x\n")).err), kUnsupported);  // 12 bytes
 }
 
 TEST_F(UuExtract, BeginLineAsTheLastLineFails) {
   const testutil::RunResult r = Extract(Write("last.uu", "some text here\nbegin 644 x.bin\n"));
   EXPECT_EQ(r.err, kFailed);
   EXPECT_EQ(OutputFiles(), Files{});
+}
+
+TEST_F(UuExtract, CutOrNoisyTextIsNamedAndFails) {
+  const std::string whole = testutil::ReadFile(testutil::Fixture("lines/plain.uu"));
+  const std::string noise = "This line is ordinary text, not a uuencoded line\n";
+  const size_t lastData = whole.rfind("\n`\nend") + 1;
+  const struct {
+    std::string text;
+    const char* reason;
+  } rows[] = {
+      {whole.substr(0, whole.rfind("end\n")), "the archive ends inside this member"},  // no "end"
+      {whole.substr(0, lastData), "the archive ends inside this member"},
+      {whole.substr(0, whole.size() / 2), "the archive ends inside this member"},
+      {whole.substr(0, lastData) + noise + "`\nend\n", "damaged data"},
+      {"begin 644 data.bin\n" + noise + noise, "damaged data"},
+  };
+  for (const auto& row : rows) {
+    const testutil::RunResult r = Extract(Write("cut.uu", row.text));
+    EXPECT_EQ(r.err, std::string("data.bin: ") + row.reason + "; the output is incomplete\n" + kFailed);
+  }
 }
 
 TEST_F(UuExtract, NamesNeverLeaveTheOutputFolder) {

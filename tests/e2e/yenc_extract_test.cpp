@@ -19,9 +19,9 @@ TEST_F(YencExtract, RecognisedByContent) {
 }
 
 TEST_F(YencExtract, NtxWithoutSectionIsNotClaimed) {
-  EXPECT_EQ(Extract(Write("a.ntx", "no yEnc text in here at all\n")).err, kUnsupported);
+  EXPECT_EQ(testutil::ReportOf(Extract(Write("a.ntx", "no yEnc text in here at all\n")).err), kUnsupported);
   // Two blanks before name= are not the header the probe looks for.
-  EXPECT_EQ(Extract(Write("b.ntx", "=ybegin size=1  name=x.bin\n\x6B\n=yend\n")).err,
+  EXPECT_EQ(testutil::ReportOf(Extract(Write("b.ntx", "=ybegin size=1  name=x.bin\n\x6B\n=yend\n")).err),
             kUnsupported);
 }
 

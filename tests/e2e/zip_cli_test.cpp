@@ -4,6 +4,7 @@
 #include <gtest/gtest.h>
 #include <sys/stat.h>
 #include <zlib.h>
+#include <zstd.h>
 
 #include <algorithm>
 #include <fstream>
@@ -103,17 +104,37 @@ TEST_F(ZipCli, ArchivesFromZipAnd7zzExtractWhole) {
   }
 }
 
-TEST_F(ZipCli, WrongPasswordsLeaveNothingAndEndTheArchive) {
-  const std::string archive = testutil::Fixture("zip/enc-deflate.zip");
-  auto r = Extract(archive, "wrong\nalso wrong\nstill wrong\nsecret\n");
+// A wrong password skips only the encrypted members: after three wrong
+// answers nobody is asked again in that archive, and every other member is
+// still extracted.
+TEST_F(ZipCli, WrongPasswordsSkipOnlyTheEncryptedMembers) {
+  auto member = [](const std::string& name, const std::string& text, const std::string& password) {
+    ZipMember m;
+    m.name = name, m.plain = m.data = ToBytes(text);
+    if (!password.empty()) {
+      m.flags = 0x1;
+      const uint32_t crc = static_cast<uint32_t>(crc32(0, m.plain.data(), static_cast<uInt>(m.plain.size())));
+      m.data = zipenc::Encrypt(m.plain, password, static_cast<uint16_t>(crc >> 16));
+    }
+    return m;
+  };
+  const std::string archive = Write("mixed.zip", zipenc::LocalHeaders({member("first.txt", "one", ""),
+                                                                      member("secret.txt", "hidden", "pw"),
+                                                                      member("middle.txt", "two", ""),
+                                                                      member("later.txt", "also hidden", "pw"),
+                                                                      member("last.txt", "three", "")}));
+  auto r = Extract(archive, "wrong\nalso wrong\nstill wrong\npw\n");
   EXPECT_EQ(r.exitCode, 2);
-  EXPECT_NE(r.err.find("numbers.txt: no password given opens it"), std::string::npos) << r.err;
-  EXPECT_TRUE(Files().empty());
+  EXPECT_NE(r.err.find("secret.txt: no password given opens it; skipped"), std::string::npos) << r.err;
+  EXPECT_NE(r.err.find("later.txt: no password given opens it; skipped"), std::string::npos) << r.err;
+  EXPECT_EQ(Files(), (std::vector<std::string>{"first.txt", "last.txt", "middle.txt"}));
 
   // A right answer within three tries opens it, and is kept for the rest.
-  r = Extract(archive, "wrong\nsecret\n");
-  EXPECT_EQ(r.exitCode, 0);
-  EXPECT_EQ(Files().size(), 3u);
+  testutil::System("rm -rf '" + out() + "'");
+  r = Extract(archive, "wrong\npw\n");
+  EXPECT_EQ(r.exitCode, 0) << r.err;
+  EXPECT_EQ(Files().size(), 5u);
+  EXPECT_EQ(ReadFile(out() + "/later.txt"), "also hidden");
 }
 
 TEST_F(ZipCli, LegacyMethodsAndEncryptionThroughTheHandler) {
@@ -210,10 +231,12 @@ TEST_F(ZipCli, DamagedHeadersAreSkippedAndTheScanGoesOn) {
   noName.name = "";
   ZipMember nulName = first;
   nulName.name = std::string("nu\0l.txt", 8);
-  ZipMember method7 = first, method9 = first;
+  // A method number no archiver writes makes no header; one that is
+  // written but not decoded here is a member, named.
+  ZipMember method7 = first, method200 = first;
   method7.name = "seven.txt", method7.method = 7;
-  method9.name = "nine.txt", method9.method = 9;
-  Bytes archive = zipenc::LocalHeaders({first, noName, nulName, method7, method9});
+  method200.name = "unknown.txt", method200.method = 200;
+  Bytes archive = zipenc::LocalHeaders({first, noName, nulName, method7, method200});
   archive.push_back('P');  // a signature right after a 0x50 byte
   const Bytes tail = zipenc::LocalHeaders({last});
   archive.insert(archive.end(), tail.begin(), tail.end());
@@ -222,6 +245,8 @@ TEST_F(ZipCli, DamagedHeadersAreSkippedAndTheScanGoesOn) {
   // as lost.
   EXPECT_EQ(r.exitCode, 2);
   EXPECT_NE(r.err.find("without a name"), std::string::npos) << r.err;
+  EXPECT_NE(r.err.find("seven.txt: compression method tokenizing (7) is not supported"), std::string::npos) << r.err;
+  EXPECT_EQ(r.err.find("unknown.txt"), std::string::npos) << r.err;
   EXPECT_EQ(Files(), (std::vector<std::string>{"first.txt", "last.txt"}));
   EXPECT_EQ(ReadFile(out() + "/last.txt"), "last data");
 }
@@ -246,23 +271,29 @@ TEST_F(ZipCli, ProbeNeedsANamedLocalHeader) {
 
 TEST_F(ZipCli, DamagedDataIsNamedAndOnlyAChecksumErrorKeepsItsFile) {
   const Bytes text = zipenc::SampleData(20000, 3);
-  ZipMember stored, deflated, truncated;
+  ZipMember stored, deflated, sized, truncated;
   stored.name = "stored.txt", stored.plain = stored.data = text;
   stored.data[100] ^= 0xFF;
   deflated.name = "deflated.txt", deflated.method = 8, deflated.plain = text, deflated.data = Deflate(text);
   deflated.data[deflated.data.size() / 2] ^= 0x55;  // an error in the middle of the stream
+  // The right CRC-32, but a size one byte more than the stream gives.
+  sized.name = "sized.txt", sized.method = 8, sized.plain = text, sized.plain.push_back('x');
+  sized.crc = static_cast<uint32_t>(crc32(0, text.data(), static_cast<uInt>(text.size())));
+  sized.data = Deflate(text);
   truncated.name = "cut.txt", truncated.method = 8, truncated.plain = text, truncated.data = Deflate(text);
-  Bytes archive = zipenc::LocalHeaders({stored, deflated, truncated});
+  Bytes archive = zipenc::LocalHeaders({stored, deflated, sized, truncated});
   archive.resize(archive.size() - truncated.data.size() / 2);
   const auto r = Extract(Write("bad.zip", archive));
   EXPECT_EQ(r.exitCode, 2);
-  for (const char* name : {"stored.txt: checksum error", "deflated.txt: ", "cut.txt: the archive ends"}) {
+  for (const char* name : {"stored.txt: checksum error", "deflated.txt: ", "sized.txt: size differs: stored 20001, got 20000",
+                           "cut.txt: the archive ends"}) {
     EXPECT_NE(r.err.find(name), std::string::npos) << r.err;
   }
-  // A checksum error keeps the file (the flipped deflate byte still gives a
-  // whole stream); data cut short leaves nothing under the member's name.
+  // A checksum or size error keeps the file (the flipped deflate byte still
+  // gives a whole stream); data cut short leaves nothing under the name.
+  for (const char* name : {"stored.txt", "deflated.txt", "sized.txt"})
+    EXPECT_TRUE(testutil::FileExists(out() + "/" + name)) << name << r.err;
   EXPECT_EQ(ReadFile(out() + "/stored.txt").size(), text.size());
-  EXPECT_TRUE(testutil::FileExists(out() + "/deflated.txt")) << r.err;
   EXPECT_FALSE(testutil::FileExists(out() + "/cut.txt")) << r.err;
 }
 
@@ -280,6 +311,26 @@ TEST_F(ZipCli, SharedShrunkAndImplodedArchives) {
       EXPECT_EQ(testutil::Sha256Hex(ReadFile(out() + "/" + row.member)), row.sha256) << row.member;
     testutil::System("rm -rf '" + out() + "'");
   }
+}
+
+// A Zstandard member (method 93) written to a stream: no sizes in its
+// header, no directory; the frame's end and the data descriptor behind it
+// delimit it, and the member after it is found.
+TEST_F(ZipCli, StreamedZstandardMemberEndsAtItsFrame) {
+  const Bytes text = zipenc::SampleData(50000, 5);
+  Bytes frame(ZSTD_compressBound(text.size()));
+  frame.resize(ZSTD_compress(frame.data(), frame.size(), text.data(), text.size(), 3));
+  ZipMember zstd, after;
+  zstd.name = "z.bin", zstd.method = 93, zstd.flags = 0x08, zstd.plain = text, zstd.compressedSize = 0;
+  zstd.data = frame;
+  const uint32_t crc = static_cast<uint32_t>(crc32(0, text.data(), static_cast<uInt>(text.size())));
+  for (uint32_t v : {0x08074B50u, crc, static_cast<uint32_t>(frame.size()), static_cast<uint32_t>(text.size())})
+    for (int i = 0; i < 4; ++i) zstd.data.push_back(static_cast<uint8_t>(v >> (8 * i)));
+  after.name = "after.txt", after.plain = after.data = ToBytes("behind it\n");
+  const auto r = Extract(Write("zstd.zip", zipenc::LocalHeaders({zstd, after})));
+  EXPECT_EQ(r.exitCode, 0) << r.err;
+  EXPECT_TRUE(ReadFile(out() + "/z.bin") == ToString(text));
+  EXPECT_EQ(ReadFile(out() + "/after.txt"), "behind it\n");
 }
 
 }  // namespace

@@ -307,4 +307,9 @@ std::vector<ManifestRow> ReadManifest(const std::string& path, bool header) {
   return rows;
 }
 
+std::string ReportOf(const std::string& err) {
+  const size_t at = err.rfind(" NOT_A_FILE: ");
+  return at == std::string::npos ? err : err.substr(at);
+}
+
 }  // namespace testutil

@@ -40,6 +40,9 @@ struct RunResult {
   std::string out;    // standard output
   std::string err;    // standard error
 };
+// The result report at the end of standard error (from its " NOT_A_FILE"
+// line on), without the notices before it.
+std::string ReportOf(const std::string& err);
 // Runs build/dorvane with the arguments and extra environment (standard
 // input from `input`, not a terminal). DORVANE_REGISTRY must be given by the
 // caller through `env` so that no test touches the user's store. A

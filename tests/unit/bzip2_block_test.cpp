@@ -2,6 +2,7 @@
 
 #include <gtest/gtest.h>
 
+#include <functional>
 #include <ostream>
 #include <random>
 #include <string>
@@ -59,10 +60,12 @@ std::vector<uint64_t> Magics(const Bytes& file) {
   return at;
 }
 
+// A row says how to make its file and text; they are made inside the test,
+// so listing the tests compresses nothing and runs no tool.
 struct Case {
   const char* name;
-  Bytes file;
-  Bytes text;                    // what libbzip2 decodes the file to
+  std::function<Bytes()> file;
+  std::function<Bytes()> text;   // what libbzip2 decodes the file to
   bool accepted = true;          // every block decodes here
   size_t outputLimit = 64 << 20;
 };
@@ -75,16 +78,17 @@ class Bzip2BlockTest : public ::testing::TestWithParam<Case> {};
 // tests show that libbzip2 then decides as it always did).
 TEST_P(Bzip2BlockTest, DecodesAsLibbzip2OrRefuses) {
   const Case& c = GetParam();
-  if (c.file.empty()) GTEST_SKIP() << "lbzip2 is not installed";
-  const std::vector<uint64_t> magics = Magics(c.file);
+  const Bytes file = c.file();
+  if (file.empty()) GTEST_SKIP() << "lbzip2 is not installed";
+  const std::vector<uint64_t> magics = Magics(file);
   ASSERT_GE(magics.size(), 2u);
   BlockScratch scratch;
   std::vector<uint8_t> out;
   Bytes all;
   bool accepted = true;
   for (size_t i = 0; i + 1 < magics.size(); ++i) {
-    const BlockBits block{reinterpret_cast<const uint8_t*>(c.file.data()), c.file.size(), magics[i], magics[i + 1],
-                          c.file[3] - '0'};
+    const BlockBits block{reinterpret_cast<const uint8_t*>(file.data()), file.size(), magics[i], magics[i + 1],
+                          file[3] - '0'};
     size_t produced = 0;
     const bool ok = DecodeBlockBits(scratch, block, c.outputLimit, out, produced);
     accepted = accepted && ok;
@@ -92,40 +96,50 @@ TEST_P(Bzip2BlockTest, DecodesAsLibbzip2OrRefuses) {
   }
   EXPECT_EQ(accepted, c.accepted);
   if (c.accepted) {
-    EXPECT_TRUE(all == c.text) << all.size() << " bytes for " << c.text.size();
+    const Bytes text = c.text();
+    EXPECT_TRUE(all == text) << all.size() << " bytes for " << text.size();
   }
 }
 
-const Bytes kText = Data(250000, 1, 0, 0);
-const Bytes kNoise = Data(300000, 2, 256, 0);
-const Bytes kRepeated = kNoise + kNoise + kNoise;  // one block of three equal thirds
-const Bytes kRuns = Data(400000, 3, 20, 50);
-const Bytes kSame(2 << 20, 'q');
+// The texts, each made once per process at the first row that needs it.
+const Bytes& TextOf() {
+  static const Bytes text = Data(250000, 1, 0, 0);
+  return text;
+}
+Bytes Noise() { return Data(300000, 2, 256, 0); }
+Bytes Repeated() { return Noise() + Noise() + Noise(); }  // one block of three equal thirds
+Bytes Runs() { return Data(400000, 3, 20, 50); }
+Bytes Same() { return Bytes(2 << 20, 'q'); }
 // Four equal bytes with a zero count, then all 256 byte values.
-const Bytes kEdges = [] {
+Bytes Edges() {
   Bytes s = "abbbbc";
   for (int i = 0; i < 256; ++i) s += static_cast<char>(i);
   return s;
-}();
-const Bytes kTextFile = Bzip2(kText, 1);
+}
+Bytes BigNoise() { return Data(1800000, 4, 256, 0); }
 
 Bytes FlipMiddle(Bytes s) {
   s[s.size() / 2] = static_cast<char>(s[s.size() / 2] ^ 0x04);
   return s;
 }
 
+// A row whose file is `text` compressed by `compress` at `level`.
+Case Row(const char* name, Bytes (*compress)(const Bytes&, int), Bytes (*text)(), int level) {
+  return Case{name, [=] { return compress(text(), level); }, text};
+}
+Bytes TextRef() { return TextOf(); }
+
 INSTANTIATE_TEST_SUITE_P(
     Blocks, Bzip2BlockTest,
-    ::testing::Values(Case{"TextLevel1", kTextFile, kText}, Case{"TextLevel9", Bzip2(kText, 9), kText},
-                      Case{"NoiseLevel9", Bzip2(kNoise, 9), kNoise}, Case{"LongRuns", Bzip2(kRuns, 9), kRuns},
-                      Case{"AllOneByte", Bzip2(kSame, 9), kSame}, Case{"Tiny", Bzip2("z", 9), "z"},
-                      Case{"RunsAndEveryByte", Bzip2(kEdges, 1), kEdges},
-                      Case{"Lbzip2Text", Lbzip2(kText, 9), kText},
-                      Case{"RepeatedPiece", Bzip2(kRepeated, 9), kRepeated},
+    ::testing::Values(Row("TextLevel1", Bzip2, TextRef, 1), Row("TextLevel9", Bzip2, TextRef, 9),
+                      Row("NoiseLevel9", Bzip2, Noise, 9), Row("LongRuns", Bzip2, Runs, 9),
+                      Row("AllOneByte", Bzip2, Same, 9), Row("Tiny", Bzip2, [] { return Bytes("z"); }, 9),
+                      Row("RunsAndEveryByte", Bzip2, Edges, 1), Row("Lbzip2Text", Lbzip2, TextRef, 9),
+                      Row("RepeatedPiece", Bzip2, Repeated, 9),
                       // lbzip2 writes more selectors than such blocks use.
-                      Case{"Lbzip2Noise", Lbzip2(Data(1800000, 4, 256, 0), 9), Data(1800000, 4, 256, 0)},
-                      Case{"Damaged", FlipMiddle(kTextFile), "", false},
-                      Case{"OverTheOutputCap", Bzip2(kSame, 9), "", false, 1 << 20}),
+                      Row("Lbzip2Noise", Lbzip2, BigNoise, 9),
+                      Case{"Damaged", [] { return FlipMiddle(Bzip2(TextOf(), 1)); }, [] { return Bytes(); }, false},
+                      Case{"OverTheOutputCap", [] { return Bzip2(Same(), 9); }, [] { return Bytes(); }, false, 1 << 20}),
     [](const ::testing::TestParamInfo<Case>& info) { return std::string(info.param.name); });
 
 }  // namespace

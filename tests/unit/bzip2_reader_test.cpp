@@ -3,6 +3,7 @@
 #include <bzlib.h>
 #include <gtest/gtest.h>
 
+#include <functional>
 #include <ostream>
 #include <string>
 #include <vector>
@@ -56,10 +57,12 @@ Trace Collect(Read read, int piece) {
 // How a file's reads end.
 enum class Ending { kEnd, kTrailing, kDamaged, kTruncated };
 
+// A row says how to make its file and text; they are made inside the test,
+// so listing the tests compresses nothing.
 struct Case {
   const char* name;
-  Bytes file;
-  Bytes text;             // what the file decodes to (the sound part of it)
+  std::function<Bytes()> file;
+  std::function<Bytes()> text;  // what the file decodes to (the sound part of it)
   Ending ending;
   bool parallelToTheEnd;  // the pool decodes all of it
   size_t blockOutputLimit = 0;
@@ -96,9 +99,10 @@ class Bzip2ReaderTest : public ::testing::TestWithParam<Case> {};
 // reads it.
 TEST_P(Bzip2ReaderTest, ReadsEveryStreamAsTheSerialPathDoes) {
   const Case& c = GetParam();
+  const Bytes file = c.file(), text = c.text();
   testutil::TempDir tmp;
   const std::string path = tmp / "in.bz2";
-  testutil::WriteFile(path, c.file);
+  testutil::WriteFile(path, file);
   for (int piece : {1 << 20, 4096, 100000 - 19}) {
     SCOPED_TRACE(piece);
     bool serialWent, wentSerial, serialTruncated, truncated;
@@ -120,12 +124,12 @@ TEST_P(Bzip2ReaderTest, ReadsEveryStreamAsTheSerialPathDoes) {
     const bool damaged = c.ending == Ending::kDamaged || c.ending == Ending::kTruncated;
     EXPECT_EQ(expected.back().first, damaged ? -1 : 0);
     EXPECT_EQ(serialTruncated, c.ending == Ending::kTruncated);
-    EXPECT_EQ(serialTrailing, c.ending == Ending::kTrailing ? static_cast<int64_t>(c.file.size() - c.tail) : -1);
+    EXPECT_EQ(serialTrailing, c.ending == Ending::kTrailing ? static_cast<int64_t>(file.size() - c.tail) : -1);
     if (damaged) {
       EXPECT_GE(all.size(), c.kept);
-      EXPECT_TRUE(all.substr(0, c.kept) == c.text.substr(0, c.kept));
+      EXPECT_TRUE(all.substr(0, c.kept) == text.substr(0, c.kept));
     } else {
-      EXPECT_TRUE(all == c.text) << all.size() << " bytes for " << c.text.size();
+      EXPECT_TRUE(all == text) << all.size() << " bytes for " << text.size();
     }
     if (!damaged && c.streams == 1) {
       BZFILE* bz = BZ2_bzopen(path.c_str(), "rb");
@@ -136,40 +140,50 @@ TEST_P(Bzip2ReaderTest, ReadsEveryStreamAsTheSerialPathDoes) {
   }
 }
 
-const Bytes kText = Text(450000, 1);
-const Bytes kFive = Bzip2(kText);  // five blocks
-// Bit 12 of the stream is inside the first block's magic; the second
-// block's stored CRC is somewhere in the middle: flipping a byte there
-// damages that block (data or CRC) while leaving the first intact.
-const size_t kMiddle = kFive.size() / 2;
-const Bytes kSmall = Text(1000, 3);
-const Bytes kRuns = Text(300000, 4, true);
-const Bytes kLater = Text(300000, 5);
+constexpr size_t kTextSize = 450000;
+// Made once per process, at the first row that needs them.
+const Bytes& TextOf() {
+  static const Bytes text = Text(kTextSize, 1);
+  return text;
+}
+const Bytes& Five() {  // five blocks
+  static const Bytes file = Bzip2(TextOf());
+  return file;
+}
+Bytes Small() { return Text(1000, 3); }
+Bytes Runs() { return Text(300000, 4, true); }
+Bytes Later() { return Text(300000, 5); }
 
 INSTANTIATE_TEST_SUITE_P(
     Files, Bzip2ReaderTest,
     ::testing::Values(
-        Case{"SeveralBlocks", kFive, kText, Ending::kEnd, true},
-        Case{"OneBlock", Bzip2(kSmall, 9), kSmall, Ending::kEnd, true},
-        Case{"EmptyStream", Bzip2(""), "", Ending::kEnd, true},
+        Case{"SeveralBlocks", Five, TextOf, Ending::kEnd, true},
+        Case{"OneBlock", [] { return Bzip2(Small(), 9); }, Small, Ending::kEnd, true},
+        Case{"EmptyStream", [] { return Bzip2(""); }, [] { return Bytes(); }, Ending::kEnd, true},
         // Streams of other levels, an empty one among them.
-        Case{"SeveralStreams", kFive + Bzip2("") + Bzip2(kSmall, 9) + kFive, kText + kSmall + kText, Ending::kEnd,
-             true, 0, 0, 0, 4},
-        Case{"TrailingGarbage", kFive + "garbage", kText, Ending::kTrailing, true, 0, 0, 7},
-        Case{"TrailingDataLikeAHeader", kFive + Bzip2(kSmall) + "BZh0", kText + kSmall, Ending::kTrailing, true, 0, 0,
-             4, 3},
-        Case{"NextHeaderCutShort", kFive + "BZ", kText, Ending::kTruncated, false, 0, kText.size(), 0, 2},
-        Case{"NextStreamDamaged", kFive + Flip(Bzip2(kLater), 30000, 0x10), kText + kLater, Ending::kDamaged, false,
-             0, kText.size(), 0, 2},
+        Case{"SeveralStreams", [] { return Five() + Bzip2("") + Bzip2(Small(), 9) + Five(); },
+             [] { return TextOf() + Small() + TextOf(); }, Ending::kEnd, true, 0, 0, 0, 4},
+        Case{"TrailingGarbage", [] { return Five() + "garbage"; }, TextOf, Ending::kTrailing, true, 0, 0, 7},
+        Case{"TrailingDataLikeAHeader", [] { return Five() + Bzip2(Small()) + "BZh0"; },
+             [] { return TextOf() + Small(); }, Ending::kTrailing, true, 0, 0, 4, 3},
+        Case{"NextHeaderCutShort", [] { return Five() + "BZ"; }, TextOf, Ending::kTruncated, false, 0, kTextSize, 0, 2},
+        Case{"NextStreamDamaged", [] { return Five() + Flip(Bzip2(Later()), 30000, 0x10); },
+             [] { return TextOf() + Later(); }, Ending::kDamaged, false, 0, kTextSize, 0, 2},
         // Every byte before the damage comes out: here the two blocks before
         // the damaged one, all blocks, the four whole blocks (a block of
-        // level 1 holds more than 99,000 bytes of this text).
-        Case{"BlockDamaged", Flip(kFive, kMiddle, 0x10), kText, Ending::kDamaged, false, 0, 2 * 99000},
-        Case{"StreamCrcWrong", Flip(kFive, kFive.size() - 2, 0x01), kText, Ending::kDamaged, false, 0, kText.size()},
-        Case{"Truncated", kFive.substr(0, kFive.size() - 3000), kText, Ending::kTruncated, false, 0, 4 * 99000},
-        Case{"HeaderWrong", Flip(kFive, 3, 0x0F), kText, Ending::kDamaged, false},
-        Case{"BlocksOverTheOutputCap", Bzip2(kRuns), kRuns, Ending::kEnd, false, 64 * 1024},
-        Case{"RunsWithinTheCap", Bzip2(kRuns), kRuns, Ending::kEnd, true}),
+        // level 1 holds more than 99,000 bytes of this text). Bit 12 of the
+        // stream is inside the first block's magic; the second block's
+        // stored CRC is somewhere in the middle: flipping a byte there
+        // damages that block (data or CRC) while leaving the first intact.
+        Case{"BlockDamaged", [] { return Flip(Five(), Five().size() / 2, 0x10); }, TextOf, Ending::kDamaged, false, 0,
+             2 * 99000},
+        Case{"StreamCrcWrong", [] { return Flip(Five(), Five().size() - 2, 0x01); }, TextOf, Ending::kDamaged, false,
+             0, kTextSize},
+        Case{"Truncated", [] { return Five().substr(0, Five().size() - 3000); }, TextOf, Ending::kTruncated, false, 0,
+             4 * 99000},
+        Case{"HeaderWrong", [] { return Flip(Five(), 3, 0x0F); }, TextOf, Ending::kDamaged, false},
+        Case{"BlocksOverTheOutputCap", [] { return Bzip2(Runs()); }, Runs, Ending::kEnd, false, 64 * 1024},
+        Case{"RunsWithinTheCap", [] { return Bzip2(Runs()); }, Runs, Ending::kEnd, true}),
     [](const ::testing::TestParamInfo<Case>& info) { return std::string(info.param.name); });
 
 }  // namespace

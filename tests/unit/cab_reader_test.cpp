@@ -271,11 +271,16 @@ TEST_F(CabReader, SetMessagesAndEnds) {
   std::vector<uint8_t> content = Bytes(3 * 32768, 6);
   std::vector<Cabinet> set = SplitSet(content, 1, {1});
   std::string first = Write("part1.cab", set[0]);
-  // The next cabinet is missing: the program ends naming the path, its
-  // name lower-cased after the lower-case retry.
+  // The next cabinet is missing: named (lower-cased after the lower-case
+  // retry); the first cabinet's own files come out, the one running into
+  // the missing cabinet is named and the archive fails.
+  ResetArchiveOutcome();
   ASSERT_EQ(Extract(first), 0);
-  EXPECT_TRUE(fatal_.set);
-  EXPECT_EQ(std::string(fatal_.text), tmp_ / "part2.cab");
+  EXPECT_FALSE(fatal_.set);
+  EXPECT_TRUE(Shown(first + ": the next cabinet part2.cab is missing\n"));
+  EXPECT_EQ(Out("head"), Str(content, 0, 1000));
+  EXPECT_FALSE(testutil::FileExists(out() + "/x"));
+  EXPECT_TRUE(g_ArchiveOutcome.failed);
   // A next cabinet with no signature: not a cabinet, can't read next; the
   // first cabinet's own files are still extracted.
   testutil::WriteFile(tmp_ / "part2.cab", std::string(100, 'z'));

@@ -74,4 +74,43 @@ TEST(Messages, FormatMessageTextCutsAtACharacter) {
   LocalFree(narrow);
 }
 
+// Control characters (C0, DEL, C1) and stray bytes are shown as escapes;
+// everything else, Japanese text and the escapes themselves included, as it
+// is. A notice keeps the one line end that ends it.
+TEST(Messages, ControlCharactersAreShownAsEscapes) {
+  unsetenv("DORVANE_CODEPAGE");
+  BuildLeadByteTable();
+  char c1[8];  // U+009B (CSI) as program text: a code of its own in Shift-JIS
+  ASSERT_TRUE(WideToNarrow(u"\u009B", c1, sizeof c1));
+  struct Row {
+    std::string in, shown;
+  };
+  const Row rows[] = {
+      {"\x1b]0;title\a\x1b[2K\rall fine", "\\033]0;title\\a\\033[2K\\rall fine"},
+      {"tab\there\nnew\x7f\x01", "tab\\there\\nnew\\177\\001"},
+      {std::string("c1") + c1, "c1\\302\\233"},
+      {"stray\xa0", "stray\\240"},                 // no character in Shift-JIS
+      {"\x93\x57\x8A\x4A dir\\a.txt", "\x93\x57\x8A\x4A dir\\a.txt"},  // "\" is no control
+      {"\\033 stays", "\\033 stays"},
+  };
+  for (const Row& row : rows) {
+    char out[256];
+    EscapeControls(out, sizeof out, row.in.c_str());
+    EXPECT_EQ(std::string(out), row.shown) << row.in;
+  }
+  // Names also show "/" between their folders; a cut never splits an escape.
+  char name[16];
+  DisplayName(name, sizeof name, "docs\\\x1b[31m");
+  EXPECT_STREQ(name, "docs/\\033[31m");
+  DisplayName(name, 8, "ab\x1b\x1b");
+  EXPECT_STREQ(name, "ab\\033");
+  SetProgressMember("docs\\\x1b[2K");  // and the status line's member
+  CurrentProgressMemberUtf8(name, sizeof name);
+  EXPECT_STREQ(name, "docs/\\033[2K");
+  SetProgressMember("");
+  ::testing::internal::CaptureStderr();
+  ShowMessage("a\x1b[2Kb: \r\n\n");
+  EXPECT_EQ(::testing::internal::GetCapturedStderr(), "a\\033[2Kb: \\r\\n\n");
+}
+
 }  // namespace

@@ -91,11 +91,39 @@ struct Token {
   uint32_t distance;  // copy starts distance + 1 bytes back
 };
 
+// LHARK's coding of a match length (3..514) and a distance: the symbol and
+// its extra bits (count, value).
+struct Coded {
+  uint32_t symbol;
+  int bits;
+  uint32_t extra;
+};
+Coded LharkLength(uint32_t length) {
+  if (length <= 10) return {length + 253, 0, 0};
+  if (length == 514) return {288, 0, 0};
+  for (uint32_t c = 264; c < 288; ++c) {
+    const int n = static_cast<int>(c - 260) / 4;
+    const uint32_t base = ((4 + c % 4) << n) + 3;
+    if (length >= base && length < base + (1u << n)) return {c, n, length - base};
+  }
+  return {0, 0, 0};
+}
+Coded LharkDistance(uint32_t d) {
+  if (d < 4) return {d, 0, 0};
+  for (uint32_t j = 4; j < 32; ++j) {
+    const int n = static_cast<int>(j - 2) / 2;
+    const uint32_t base = (2 + j % 2) << n;
+    if (d >= base && d < base + (1u << n)) return {j, n, d - base};
+  }
+  return {0, 0, 0};
+}
+
 // One block of a block method: the code-length code gives symbols 0..12
-// four bits and 13..18 five; literal lengths are sent one by one.
+// four bits and 13..18 five; literal lengths are sent one by one. With
+// `lhark`, lengths and distances take LHARK's coding.
 std::vector<uint8_t> EncodeBlock(const std::vector<uint8_t>& literalLengths,
                                  const std::vector<uint8_t>& positionLengths, int positionBits,
-                                 const std::vector<Token>& tokens) {
+                                 const std::vector<Token>& tokens, bool lhark = false) {
   Bits b;
   b.Put(static_cast<uint32_t>(tokens.size()), 16);
   std::vector<uint8_t> cl(19);
@@ -106,8 +134,8 @@ std::vector<uint8_t> EncodeBlock(const std::vector<uint8_t>& literalLengths,
     if (i == 2) b.Put(0, 2);
   }
   const auto clCodes = CanonicalCodes(cl);
-  b.Put(510, 9);
-  for (int i = 0; i < 510; ++i) {
+  b.Put(static_cast<uint32_t>(literalLengths.size()), 9);
+  for (size_t i = 0; i < literalLengths.size(); ++i) {
     const int x = literalLengths[i] == 0 ? 0 : literalLengths[i] + 2;
     b.Put(clCodes[x], cl[x]);
   }
@@ -116,6 +144,16 @@ std::vector<uint8_t> EncodeBlock(const std::vector<uint8_t>& literalLengths,
   const auto litCodes = CanonicalCodes(literalLengths);
   const auto posCodes = CanonicalCodes(positionLengths);
   for (const Token& t : tokens) {
+    if (lhark) {
+      const Coded c = t.literal >= 0 ? Coded{static_cast<uint32_t>(t.literal), 0, 0} : LharkLength(t.length);
+      b.Put(litCodes[c.symbol], literalLengths[c.symbol]);
+      b.Put(c.extra, c.bits);
+      if (t.literal >= 0) continue;
+      const Coded d = LharkDistance(t.distance);
+      b.Put(posCodes[d.symbol], positionLengths[d.symbol]);
+      b.Put(d.extra, d.bits);
+      continue;
+    }
     const uint32_t c = t.literal >= 0 ? static_cast<uint32_t>(t.literal) : t.length + 253;
     b.Put(litCodes[c], literalLengths[c]);
     if (t.literal >= 0) continue;
@@ -127,10 +165,11 @@ std::vector<uint8_t> EncodeBlock(const std::vector<uint8_t>& literalLengths,
   return b.bytes;
 }
 
-// A literal/length code using every symbol: 2 of 8 bits, 508 of 9.
-std::vector<uint8_t> FlatLiteralLengths() {
-  std::vector<uint8_t> l(510, 9);
-  l[0] = l[1] = 8;
+// A literal/length code using every symbol: 2 of 8 bits, 508 of 9 (LHARK's
+// 289: 223 of 8 bits, 66 of 9).
+std::vector<uint8_t> FlatLiteralLengths(size_t n = 510) {
+  std::vector<uint8_t> l(n, 9);
+  for (size_t i = 0; i < 512 - n; ++i) l[i] = 8;
   return l;
 }
 
@@ -252,7 +291,7 @@ TEST(LzhStored, CopiesAndStopsAtTheEnd) {
 
 TEST(LzhDecode, UnknownMethodWritesNothing) {
   const std::vector<uint8_t> data(100, 0x55);
-  for (int m : {12, 13, 200, 255}) {
+  for (int m : {17, 18, 200, 255}) {
     Decoded d = Decode(static_cast<LzhMethod>(m), data, 50);
     EXPECT_EQ(d.result, LzhDecodeResult::UnknownMethod);
     EXPECT_TRUE(d.bytes.empty());
@@ -261,12 +300,14 @@ TEST(LzhDecode, UnknownMethodWritesNothing) {
 
 TEST(LzhBlock, DecodesEveryWindowSize) {
   // 40,000 bytes: literals, then matches with every distance class, then a
-  // long run that crosses the 4 KiB, 8 KiB, 26 KiB and 32 KiB window ends.
+  // long run that crosses the 4 KiB, 8 KiB, 26 KiB and 32 KiB window ends;
+  // LHARK's coding with lengths up to 514.
   struct Case {
     LzhMethod method;
     int np, pbit;
   } cases[] = {{LzhMethod::Lh4, 14, 4}, {LzhMethod::Lh5, 14, 4}, {LzhMethod::Lh6, 16, 5},
-               {LzhMethod::Lh7, 17, 5}, {LzhMethod::Arj, 17, 5}};
+               {LzhMethod::Lh7, 17, 5}, {LzhMethod::Arj, 17, 5},  {LzhMethod::Lhx, 20, 5},
+               {LzhMethod::Lk7, 32, 6}};
   for (const Case& c : cases) {
     std::vector<Token> tokens;
     std::string expected;
@@ -276,16 +317,18 @@ TEST(LzhBlock, DecodesEveryWindowSize) {
       tokens.push_back({lit, 0, 0});
       expected += static_cast<char>(lit);
     }
-    const uint32_t maxDistance = (1u << (c.np - 2)) - 1;
+    const bool lhark = c.method == LzhMethod::Lk7;
+    const uint32_t maxDistance = lhark ? 65535 : (1u << (c.np - 2)) - 1;
     while (expected.size() < 40000) {
-      const uint32_t length = 3 + rng() % 254;
+      const uint32_t length = 3 + rng() % (lhark ? 512 : 254);
       uint32_t distance = rng() % std::min<uint32_t>(maxDistance, static_cast<uint32_t>(expected.size()) - 1);
       if (c.method == LzhMethod::Arj) distance %= 26000;
       if (c.method == LzhMethod::Lh4) distance %= 4000;
       tokens.push_back({-1, length, distance});
       for (uint32_t k = 0; k < length; ++k) expected += expected[expected.size() - distance - 1];
     }
-    const auto packed = EncodeBlock(FlatLiteralLengths(), FlatPositionLengths(c.np), c.pbit, tokens);
+    const auto packed = EncodeBlock(FlatLiteralLengths(lhark ? 289 : 510), FlatPositionLengths(c.np),
+                                    c.pbit, tokens, lhark);
     Decoded d = Decode(c.method, packed, static_cast<uint32_t>(expected.size()));
     EXPECT_EQ(d.result, LzhDecodeResult::Ok) << static_cast<int>(c.method);
     EXPECT_TRUE(d.bytes == expected) << "method " << static_cast<int>(c.method);
@@ -337,12 +380,15 @@ TEST(LzhBlock, SingleValueBlocksTakeNoBits) {
   EXPECT_EQ(d.bytes, std::string(1000, 'A'));
 }
 
-TEST(LzhBlock, MatchBeforeTheFirstByteCopiesSpacesAndRunsPastTheSize) {
+TEST(LzhBlock, MatchBeforeTheFirstByteCopiesSpacesAndIsCutAtTheSize) {
   // Single-value codes: a match of length 10 at distance 0 (the byte before
-  // the window start, a space); the unpacked size is 4 but all 10 are written.
+  // the window start, a space); the unpacked size is 4, so 4 are written
+  // (ARJ's methods write the whole match).
   const Bits b = SingleValueBlock(1, 256 + 7);
   Decoded d = Decode(LzhMethod::Lh5, b.bytes, 4);
   EXPECT_EQ(d.result, LzhDecodeResult::Ok);
+  EXPECT_EQ(d.bytes, std::string(4, ' '));
+  d = Decode(LzhMethod::Arj, b.bytes, 4);
   EXPECT_EQ(d.bytes, std::string(10, ' '));
 }
 
@@ -360,6 +406,26 @@ TEST(LzhBlock, TruncatedStreamEndsEarlyAndSaysSo) {
   ASSERT_LT(d.bytes.size(), 5000u);
   EXPECT_GT(d.bytes.size(), 1000u);
   EXPECT_EQ(d.bytes, expected.substr(0, d.bytes.size()));
+}
+
+// -pm1- with no code for the literal ranges (choice 31: every literal is
+// 4 bits into the move-to-front list): a run of three literals, a two-byte
+// copy, then one literal, whose place shows that the copied bytes moved
+// to the front too.
+TEST(LzhPm1, CopiedBytesMoveToTheFrontOfTheList) {
+  Bits b;
+  b.Put(31, 5);
+  b.Put(1, 1);  // a run
+  b.Put(2, 2);  // of 3
+  for (int i = 0; i < 3; ++i) b.Put(3, 4);  // '#', '"', '!' (the list starts " !\"#")
+  b.Put(0, 1);  // a two-byte copy (the longer kinds need more output first)
+  b.Put(2, 6);  // from 3 back: '#', '"'
+  b.Put(1, 1);  // a run
+  b.Put(0, 2);  // of 1
+  b.Put(1, 4);  // place 1: '#' (behind the copied '"')
+  Decoded d = Decode(LzhMethod::Pm1, b.bytes, 6);
+  EXPECT_EQ(d.result, LzhDecodeResult::Ok);
+  EXPECT_EQ(d.bytes, "#\"!#\"#");
 }
 
 TEST(LzhLh3, EscapedLengthsGiveOneSymbolPerBlock) {
@@ -445,7 +511,7 @@ TEST(LzhDecode, GarbageStaysInBounds) {
   // Random input for every method: no crash (the sanitizer build checks
   // memory), and never more than the unpacked size plus one match.
   std::mt19937 rng(1234);
-  for (int m = 0; m <= 11; ++m) {
+  for (int m = 0; m <= 16; ++m) {
     for (int round = 0; round < 40; ++round) {
       std::vector<uint8_t> data(1 + rng() % 600);
       for (auto& byte : data) byte = static_cast<uint8_t>(rng());

@@ -36,7 +36,9 @@ TEST(HandlerRegistry, OrderAndDisplayNames) {
       "Tar" EXTRACT,  "Tar+Gzip" EXTRACT, "Tar+Bzip2" EXTRACT, "Tar+Compress" EXTRACT,
       "Lzh" DECOMPRESS, "Zip" EXTRACT,    "Arj" EXTRACT,       "Gzip" EXTRACT,
       "Bzip2" EXTRACT, "Compress" EXTRACT, "yDecode",          "CAB",
-      "Base64 Decode", "UUDecode"};
+      "Base64 Decode", "UUDecode",
+      "Tar+Xz" EXTRACT, "Tar+Zstd" EXTRACT, "Tar+Lzip" EXTRACT, "Tar+Lzma" EXTRACT, "Tar+Lz4" EXTRACT,
+      "Xz" EXTRACT, "Zstd" EXTRACT, "Lzip" EXTRACT, "Lzma" EXTRACT, "Lz4" EXTRACT};
   EXPECT_EQ(names, expected);
 }
 
@@ -56,6 +58,12 @@ TEST(HandlerRegistry, ClaimedExtensions) {
   EXPECT_EQ(r.Claimant("ZIP"), "Zip" EXTRACT);
   EXPECT_EQ(r.Claimant("arj"), "Arj" EXTRACT);
   EXPECT_EQ(r.Claimant("NTX"), "yDecode");
+  // The library formats: the TAR handler first, for both extensions; .tlz
+  // is tried as lzip first (lzma by content when it is not).
+  const std::pair<const char*, const char*> library[] = {
+      {"xz", "Tar+Xz"}, {"TXZ", "Tar+Xz"}, {"zst", "Tar+Zstd"}, {"tzst", "Tar+Zstd"}, {"lz", "Tar+Lzip"},
+      {"tlz", "Tar+Lzip"}, {"lzma", "Tar+Lzma"}, {"lz4", "Tar+Lz4"}, {"tlz4", "Tar+Lz4"}};
+  for (const auto& [ext, name] : library) EXPECT_EQ(r.Claimant(ext), std::string(name) + EXTRACT) << ext;
   // Found by content only.
   for (const char* ext : {"cab", "b64", "mim", "uu", "uue", "exe", ""}) EXPECT_EQ(r.Claimant(ext), "") << ext;
 }

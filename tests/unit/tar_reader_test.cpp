@@ -11,6 +11,7 @@
 #include "archive/tar/tar_header.h"
 #include "archive/tar/tar_reader.h"
 #include "core/charset.h"
+#include "core/member_output.h"
 #include "support/testutil.h"
 
 using namespace tar;
@@ -96,6 +97,15 @@ TEST(TarHeader, OctalFields) {
   EXPECT_EQ(octal("        ", 8), 0u);          // blank field
   EXPECT_EQ(octal("\x80\0\0\0\0\0\0\x10", 8), 0u);  // not octal at all
   EXPECT_EQ(octal("7777777777777", 12), 077777777777ull * 8 + 7);  // width bounds it
+  // Numbers (sizes, times) may also be base-256.
+  auto number = [](const std::string& text) {
+    uint64_t value = 0;
+    return ParseTarNumber(reinterpret_cast<const uint8_t*>(text.data()), text.size(), &value) ? value : ~0ull;
+  };
+  EXPECT_EQ(number("0000644\0"), 0644u);
+  EXPECT_EQ(number(std::string("\x80\0\0\0\0\0\0\x02\x40\0\0\0", 12)), 9ull << 30);
+  EXPECT_EQ(number(std::string("\xff\xff\xff\xff\xff\xff\xff\xff\xff\xff\xff\xfe", 12)), ~0ull);  // negative
+  EXPECT_EQ(number(std::string("\x80\x01\0\0\0\0\0\0\0\0\0\0", 12)), ~0ull);  // past 63 bits
 }
 
 TEST(TarHeader, ChecksumAndProbe) {
@@ -200,15 +210,44 @@ TEST_F(TarWalk, TruncatedArchiveKeepsWhatWasComplete) {
   EXPECT_EQ(testutil::ListFiles(other.path()), std::vector<std::string>{"one"});
 }
 
-TEST_F(TarWalk, DamagedHeadersAreUsedAsTheyStand) {
-  Member junkSize{"junk-size", ""};
-  junkSize.sizeField = "zzzzzzzzzzz";  // not octal: size 0, no data blocks
-  std::string tar = Archive({{"first", "1"}, junkSize, {"last", "L"}});
-  tar[2 * kTarBlock + kTarChksumOffset] = '7';  // wrong checksum after the first
+// Every header's checksum is checked: a header with a flipped size digit is
+// named, the walk reads on to the next valid header (the member's data
+// blocks are no headers), and the archive fails.
+TEST_F(TarWalk, DamagedHeaderIsNamedAndTheWalkResyncs) {
+  std::string tar = Archive({{"first", "1"}, {"victim", Bytes(1500, 9)}, {"last", "L"}});
+  tar[2 * kTarBlock + kTarSizeOffset + 8] ^= 1;  // one size digit of "victim"
+  ResetArchiveOutcome();
+  ::testing::internal::CaptureStderr();
   ASSERT_TRUE(Extract(tar));
-  EXPECT_EQ(ReadFile(Out("junk-size")), "");
-  EXPECT_TRUE(FileExists(Out("junk-size")));
+  const std::string err = ::testing::internal::GetCapturedStderr();
+  EXPECT_NE(err.find(": damaged header at byte 1024 (member \"victim\"); skipped 1536 bytes to the next valid header"),
+            std::string::npos) << err;
+  EXPECT_TRUE(g_ArchiveOutcome.failed);
+  EXPECT_EQ(testutil::ListFiles(dir_.path()), (std::vector<std::string>{"first", "last"}));
   EXPECT_EQ(ReadFile(Out("last")), "L");
+}
+
+// Sizes beyond the octal field: GNU base-256 and a pax "size" record are
+// used; a member that claims 9 GiB and is cut short is named, not written as
+// an empty file.
+TEST_F(TarWalk, Base256AndPaxSizes) {
+  Member paxSized{"pax-sized", Bytes(5000, 3)};
+  paxSized.sizeField = "00000000001";  // the header's own size is a placeholder
+  const std::string pax = "13 size=5000\n";
+  ResetArchiveOutcome();
+  ASSERT_TRUE(Extract(Archive({{"PaxHeaders/x", pax, 'x'}, paxSized, {"next", "n"}})));
+  EXPECT_EQ(ReadFile(Out("pax-sized")), Bytes(5000, 3));
+  EXPECT_EQ(ReadFile(Out("next")), "n");
+  EXPECT_FALSE(g_ArchiveOutcome.failed);
+
+  Member big{"big", "abc"};
+  big.sizeField = std::string("\x80\0\0\0\0\0\0\x02\x40\0\0\0", 12);  // 9 GiB
+  ::testing::internal::CaptureStderr();
+  ASSERT_TRUE(Extract(Header(big) + "abc"));
+  const std::string err = ::testing::internal::GetCapturedStderr();
+  EXPECT_NE(err.find("big: the archive ends inside this member"), std::string::npos) << err;
+  EXPECT_TRUE(g_ArchiveOutcome.failed);
+  EXPECT_EQ(ReadFile(Out("big")), "abc");
 }
 
 TEST_F(TarWalk, MemberThatCannotBeCreatedIsSkipped) {

@@ -180,8 +180,9 @@ TEST_F(MainDialogTest, ExtractReportsTheTotalsSinceStartUp) {
     Command(d, 1002);
   }, Choose(u"", &boxes));
   const std::u16string once = u" NOT_A_FILE: 0 times\nUNSUPPORTED: 1 times\n     FAILED: 0 times";
-  // The second, successful extraction still shows the totals.
-  EXPECT_EQ(boxes, (std::vector<std::u16string>{once, once}));
+  const std::u16string named = uitest::Wide(tmp_ / "junk.bin: not an archive this program reads");
+  // The file is named first; the second, successful extraction still shows the totals.
+  EXPECT_EQ(boxes, (std::vector<std::u16string>{named, once, once}));
   EXPECT_EQ(testutil::ReadFile(tmp_ / "out/data"), testutil::ReadFile(testutil::Fixture("core/lines.txt")));
 }
 
@@ -258,7 +259,7 @@ TEST_F(MainDialogTest, ProgressWindowLiesOnTheMainDialogWhileExtracting) {
   WriteExtractPath(uitest::ProgramPath(tmp_.path()).c_str());
   static std::string screen;
   screen.clear();
-  SetPasswordReader([](char* utf8, unsigned size) {
+  SetPasswordReader([](const PasswordQuestion&, char* utf8, unsigned size) {
     char text[8192] = "";
     for (int i = 0; i < 200; ++i) {
       SnapshotScreen(text, sizeof text);
@@ -305,7 +306,7 @@ TEST_F(PasswordTest, HidesTheTextUntilTheBoxIsCleared) {
     return true;
   };
   char utf8[64];
-  DialogPasswordReader(utf8, sizeof utf8);
+  DialogPasswordReader(PasswordQuestion{"", false}, utf8, sizeof utf8);
   EXPECT_STREQ(utf8, "s3cr\xc3\xa9t");
 }
 
@@ -327,28 +328,35 @@ TEST_F(PasswordTest, StaysOverAProgressWindowMadeLater) {
     return true;
   };
   char utf8[16];
-  DialogPasswordReader(utf8, sizeof utf8);
+  DialogPasswordReader(PasswordQuestion{"", false}, utf8, sizeof utf8);
   EXPECT_NE(screen.find("[x] Hide with '*'"), std::string::npos) << screen;
   EXPECT_NE(screen.find("OK"), std::string::npos) << screen;
 }
 
+// The caption names the member and the archive (their control characters
+// escaped), and after a wrong try says so.
 TEST_F(PasswordTest, FillsTheSlotAndAcceptsEmptyText) {
-  script_ = [](HWND d) {
+  std::u16string caption;
+  script_ = [&](HWND d) {
+    caption = uitest::Caption(d);
     Command(d, IDOK);
     return true;
   };
   char* slot = static_cast<char*>(LocalAlloc(LPTR, 4));
   strcpy(slot, "old");
-  char* answer = PasswordPrompt(&slot);
+  char* answer = PasswordPrompt(&slot, "docs\\se\x1b[2Kcret.txt", "a.zip", false);
   EXPECT_EQ(answer, slot);
   EXPECT_STREQ(answer, "");
-  script_ = [](HWND d) {
+  EXPECT_EQ(caption, u"Password for docs/se\\033[2Kcret.txt in a.zip:");
+  script_ = [&](HWND d) {
+    caption = uitest::Caption(d);
     uitest::Type(d, u"pw");
     Command(d, IDOK);
     return true;
   };
-  PasswordPrompt(&slot);
+  PasswordPrompt(&slot, "b.txt", "a.zip", true);
   EXPECT_STREQ(slot, "pw");
+  EXPECT_EQ(caption, u"Wrong password. Password for b.txt in a.zip:");
   LocalFree(slot);
 }
 
@@ -359,7 +367,7 @@ TEST_F(PasswordTest, TheFieldTakesOnlyWhatFitsItsWidth) {
     return true;
   };
   char utf8[256];
-  DialogPasswordReader(utf8, sizeof utf8);
+  DialogPasswordReader(PasswordQuestion{"", false}, utf8, sizeof utf8);
   const size_t n = strlen(utf8);
   EXPECT_GT(n, 30u);
   EXPECT_LT(n, 50u);
