@@ -68,7 +68,8 @@ TEST_F(UuExtract, CutOrNoisyTextIsNamedAndFails) {
   };
   for (const auto& row : rows) {
     const testutil::RunResult r = Extract(Write("cut.uu", row.text));
-    EXPECT_EQ(r.err, std::string("data.bin: ") + row.reason + "; the output is incomplete\n" + kFailed);
+    EXPECT_EQ(r.err, std::string("data.bin: ") + row.reason + "; not extracted\n" + kFailed);
+    EXPECT_EQ(OutputFiles(), Files{});  // nothing under the name of a member cut short or damaged
   }
 }
 

@@ -247,7 +247,7 @@ TEST_F(TarWalk, Base256AndPaxSizes) {
   const std::string err = ::testing::internal::GetCapturedStderr();
   EXPECT_NE(err.find("big: the archive ends inside this member"), std::string::npos) << err;
   EXPECT_TRUE(g_ArchiveOutcome.failed);
-  EXPECT_EQ(ReadFile(Out("big")), "abc");
+  EXPECT_FALSE(FileExists(Out("big")));  // cut short: nothing under its name
 }
 
 TEST_F(TarWalk, MemberThatCannotBeCreatedIsSkipped) {
