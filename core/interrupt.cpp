@@ -1,6 +1,7 @@
 #include "core/interrupt.h"
 
 #include <signal.h>
+#include <sys/syscall.h>
 #include <unistd.h>
 
 #include <atomic>
@@ -13,6 +14,10 @@ namespace {
 constexpr int kSignals[] = {SIGINT, SIGTERM, SIGHUP};
 
 std::atomic<bool> g_ending{false};
+// The thread that installed the handlers, the one that writes members: the
+// handler runs there, so no member of it is put in place while the
+// program ends.
+std::atomic<long> g_mainThread{0};
 std::atomic<int> g_promptFd{-1};
 termios g_promptModes;
 
@@ -23,6 +28,14 @@ void Say(const char* text, size_t length) {
 
 // Async-signal-safe calls only.
 void OnInterrupt(int sig) {
+  // Delivered to another thread (a worker, a library's thread), the signal
+  // goes on to the main thread: meanwhile that thread could finish the
+  // member in progress and put it under its name.
+  const long main = g_mainThread.load();
+  if (main != 0 && syscall(SYS_gettid) != main) {
+    syscall(SYS_tgkill, getpid(), main, sig);
+    return;
+  }
   // A second signal, on another thread, waits for the first to end the
   // program.
   if (g_ending.exchange(true)) {
@@ -51,6 +64,7 @@ void OnInterrupt(int sig) {
 }  // namespace
 
 void InstallInterruptHandlers() {
+  g_mainThread.store(syscall(SYS_gettid));
   for (int sig : kSignals) {
     struct sigaction previous;
     if (sigaction(sig, nullptr, &previous) != 0 || previous.sa_handler == SIG_IGN) continue;

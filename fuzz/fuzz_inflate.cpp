@@ -138,8 +138,11 @@ void CompareGzip(const std::vector<uint8_t>& file, int32_t piece, size_t fill) {
   const std::vector<int32_t> isal = GzipTrace(InflateBackend::kIsal, file, piece, 0, a);
   const bool same = isal == GzipTrace(InflateBackend::kZlib, file, piece, 0, b) && a == b;
   if (!same && !(RefusedCodeSet(file.data(), file.size(), 31) && CommonPrefixAgrees(a, b))) abort();
-  // The file road reads what the memory road reads.
-  if (GzipTrace(InflateBackend::kIsal, file, piece, fill, c) != isal || c != a) abort();
+  // The file road reads what the memory road reads; past a code set zlib
+  // refuses, ISA-L's reading depends on how its input comes, and the two
+  // need only agree on the bytes both gave.
+  const bool road = GzipTrace(InflateBackend::kIsal, file, piece, fill, c) == isal && c == a;
+  if (!road && !(RefusedCodeSet(file.data(), file.size(), 31) && CommonPrefixAgrees(a, c))) abort();
 }
 
 }  // namespace
