@@ -5,6 +5,8 @@
 
 #include <cerrno>
 
+#include "platform/signal_mask.h"
+
 namespace {
 
 constexpr unsigned kMaxWorkers = 4;
@@ -25,18 +27,12 @@ OutputPool::OutputPool() : folderBudget_(FolderBudget()) {
   if (count > kMaxWorkers) count = kMaxWorkers;
   // The workers leave the interrupting signals to the main thread, whose
   // handler removes what is being written (see core/interrupt.h).
-  sigset_t block, previous;
-  sigemptyset(&block);
-  sigaddset(&block, SIGINT);
-  sigaddset(&block, SIGTERM);
-  sigaddset(&block, SIGHUP);
-  pthread_sigmask(SIG_BLOCK, &block, &previous);
+  InterruptsBlocked blocked;
   for (unsigned i = 0; i < count; ++i) {
     workers_.push_back(std::make_unique<Worker>());
     Worker* worker = workers_.back().get();
     worker->thread = std::thread([this, worker] { Run(worker); });
   }
-  pthread_sigmask(SIG_SETMASK, &previous, nullptr);
 }
 
 OutputPool::~OutputPool() {

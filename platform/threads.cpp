@@ -16,6 +16,7 @@
 #include <mutex>
 
 #include "platform/host.h"
+#include "platform/signal_mask.h"
 
 namespace {
 
@@ -112,6 +113,7 @@ HANDLE CreateThread(SECURITY_ATTRIBUTES*, size_t, LPTHREAD_START_ROUTINE start, 
   int err = pthread_attr_init(&attributes);
   if (err == 0) {
     pthread_attr_setdetachstate(&attributes, PTHREAD_CREATE_DETACHED);
+    InterruptsBlocked blocked;  // the thread leaves them to the main thread
     err = pthread_create(&native, &attributes, Run, thread);
     pthread_attr_destroy(&attributes);
   }

@@ -14,6 +14,7 @@
 #include <vector>
 
 #include "core/output.h"
+#include "platform/signal_mask.h"
 #include "stream/bzip2_block.h"
 
 namespace bzip2 {
@@ -94,6 +95,7 @@ void DecodeBlock(Job& job, BlockScratch& scratch) {
 class Pool {
  public:
   explicit Pool(int threads) {
+    InterruptsBlocked blocked;  // the workers leave them to the main thread
     for (int i = 0; i < threads; ++i) workers_.emplace_back([this] { Work(); });
   }
   ~Pool() {

@@ -13,6 +13,7 @@
 
 #include "core/byte_order.h"
 #include "core/output.h"
+#include "platform/signal_mask.h"
 
 namespace {
 
@@ -164,7 +165,12 @@ struct LibrarySource::State {
     lzma.avail_in = available;
     lzma.next_out = out;
     lzma.avail_out = room;
-    const lzma_ret r = lzma_code(&lzma, last ? LZMA_FINISH : LZMA_RUN);
+    // liblzma makes its decoder threads inside this call.
+    lzma_ret r;
+    {
+      InterruptsBlocked blocked;
+      r = lzma_code(&lzma, last ? LZMA_FINISH : LZMA_RUN);
+    }
     inPos += available - lzma.avail_in;
     made = room - lzma.avail_out;
     switch (r) {
