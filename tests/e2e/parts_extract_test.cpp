@@ -38,15 +38,15 @@ class PartsExtract : public ::testing::Test {
   }
   // A fixture, or several joined into one file ("a+b"), copied in; a path
   // as it is.
-  std::string In(const std::string& spec) {
-    if (spec[0] == '/') return spec;
+  std::string In(const std::string& source) {
+    if (source[0] == '/') return source;
     std::string content, name;
-    for (size_t at = 0; at <= spec.size();) {
-      const size_t plus = spec.find('+', at);
-      const std::string part = spec.substr(at, plus == std::string::npos ? std::string::npos : plus - at);
+    for (size_t at = 0; at <= source.size();) {
+      const size_t plus = source.find('+', at);
+      const std::string part = source.substr(at, plus == std::string::npos ? std::string::npos : plus - at);
       content += testutil::ReadFile(testutil::Fixture("parts/" + part));
       name += (name.empty() ? "" : "-") + part;
-      at = plus == std::string::npos ? spec.size() + 1 : plus + 1;
+      at = plus == std::string::npos ? source.size() + 1 : plus + 1;
     }
     testutil::WriteFile(tmp_ / name, content);
     return tmp_ / name;
