@@ -27,6 +27,7 @@ constexpr size_t kTarSizeOffset = 124, kTarSizeSize = 12;
 constexpr size_t kTarMtimeOffset = 136, kTarMtimeSize = 12;
 constexpr size_t kTarChksumOffset = 148, kTarChksumSize = 8;
 constexpr size_t kTarTypeOffset = 156;
+constexpr size_t kTarLinkNameOffset = 157, kTarLinkNameSize = 100;
 constexpr size_t kTarMagicOffset = 257;
 constexpr size_t kTarPrefixOffset = 345, kTarPrefixSize = 155;
 

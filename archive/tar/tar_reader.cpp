@@ -76,6 +76,10 @@ class Walk {
   [[nodiscard]] bool TakeLongName(uint64_t size);
   [[nodiscard]] bool TakePaxHeader(uint64_t size);
   [[nodiscard]] bool ExtractMember(const uint8_t* header, TarEntryKind kind, uint64_t size);
+  // A member of a kind that makes no file here is listed, and otherwise
+  // named: a link, which stands for a file the user wants, fails the
+  // archive; a FIFO or a device is only named.
+  void NameUncreated(const uint8_t* header, const char* name);
   [[nodiscard]] MemberEnd CopyData(uint64_t size);
 
   ByteSource& source_;
@@ -111,9 +115,15 @@ void Walk::Run() {
         more = TakePaxHeader(size);
         break;
       case TarEntryKind::kSkip: {
-        pending_.state = PendingName::State::kNone;
         char name[kPathBufferSize];
-        if (!TarHeaderName(header, name, sizeof name) || name[0] == '\0') strcpy(name, "(a member with a long name)");
+        if (pending_.state != PendingName::State::kSet ||
+            !DecodeStoredName(reinterpret_cast<const uint8_t*>(pending_.text), strlen(pending_.text),
+                              pending_.marking, name, sizeof name)) {
+          if (!TarHeaderName(header, name, sizeof name) || name[0] == '\0')
+            strcpy(name, "(a member with a long name)");
+        }
+        pending_.state = PendingName::State::kNone;
+        NameUncreated(header, name);
         more = SkipData(name, TarBlocksFor(size));
         break;
       }
@@ -313,6 +323,34 @@ bool Walk::ExtractMember(const uint8_t* header, TarEntryKind kind, uint64_t size
   if (end == MemberEnd::kDamaged) reported_ = true;
   out_.End(end);
   return end == MemberEnd::kComplete;
+}
+
+void Walk::NameUncreated(const uint8_t* header, const char* name) {
+  const uint8_t type = header[kTarTypeOffset];
+  const char* what = type == '1' ? "hard link" : type == '2' ? "symbolic link" : type == '6' ? "FIFO"
+                   : type == '3' || type == '4' ? "device" : nullptr;
+  if (what == nullptr) return;  // labels, multi-volume and sparse pieces, global records
+  if (g_RunOptions.mode == RunMode::kList) {
+    MemberInfo info;
+    info.name = name;
+    info.size = 0;
+    // A short kind in the method column.
+    info.method = type == '1' ? "link" : type == '2' ? "symlink" : type == '6' ? "fifo" : "device";
+    (void)out_.Begin(info);  // lists it; nothing to decode
+    return;
+  }
+  if (type == '1' || type == '2') {
+    // The stored target, as far as the header holds it (a longer one
+    // comes in records not read here).
+    char target[kTarLinkNameSize + 1];
+    memcpy(target, header + kTarLinkNameOffset, kTarLinkNameSize);
+    target[kTarLinkNameSize] = '\0';
+    char reason[kTarLinkNameSize + 80];
+    snprintf(reason, sizeof reason, "a %s to %s; links are not created, skipped", what, target);
+    RefuseMember(name, reason);
+  } else {
+    MemberNotice(name, "a %s; not created", what);
+  }
 }
 
 // Copies the member's data in pieces of whole blocks, handing out only the

@@ -174,7 +174,9 @@ TEST(OutputFailures, AnArchiveCutInsideAMemberLeavesNothingUnderItsName) {
     Format f{};
     f.fixture = row.fixture;
     Extraction complete;
-    ASSERT_EQ(complete(f, whole).exitCode, 0);
+    // The whole archive gives the member (TAR's links are named beside it).
+    const auto reference = complete(f, whole);
+    ASSERT_TRUE(testutil::FileExists(complete.out() + "/" + row.member)) << reference.err;
     Extraction run;
     const auto r = run(f, whole.substr(0, whole.size() * row.percent / 100));
     EXPECT_EQ(r.exitCode, 2) << r.err;
