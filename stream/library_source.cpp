@@ -26,10 +26,6 @@ constexpr LibraryFormatInfo kFormats[] = {
 };
 
 constexpr size_t kInputSize = 1 << 20;
-// What one liblzma decoder may take: the largest dictionary the encoders
-// write (1.5 GiB) and room beside it. A hostile header asking for more is
-// refused as damage instead of being allocated.
-constexpr uint64_t kLzmaMemoryLimit = (uint64_t{7} << 30) / 4;
 
 constexpr uint32_t kZstdMagic = 0xFD2FB528;
 constexpr uint32_t kLz4Magic = 0x184D2204;

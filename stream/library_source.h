@@ -9,6 +9,11 @@
 
 #include "stream/byte_source.h"
 
+// What one liblzma decoder may take: the largest dictionary the encoders
+// write (1.5 GiB) and room beside it. A hostile header asking for more is
+// refused as damage instead of being allocated.
+constexpr uint64_t kLzmaMemoryLimit = (uint64_t{7} << 30) / 4;
+
 enum class LibraryFormat : uint8_t { kXz, kLzma, kLzip, kZstd, kLz4 };
 
 struct LibraryFormatInfo {

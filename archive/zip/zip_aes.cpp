@@ -7,6 +7,7 @@
 #include <cstring>
 #include <new>
 
+#include "archive/zip/zip_directory.h"
 #include "core/byte_order.h"
 
 namespace zip {
@@ -31,19 +32,13 @@ const nettle_cipher* CipherFor(uint8_t strength) {
 
 // The field: vendor version (2 bytes), "AE", strength (1 byte), method (2).
 bool FindAesField(const uint8_t* extra, size_t length, ZipAesField* field) {
-  for (size_t at = 0; at + 4 <= length;) {
-    const uint16_t id = LoadLe16(extra + at);
-    const size_t size = LoadLe16(extra + at + 2);
-    if (size > length - at - 4) return false;
-    const uint8_t* f = extra + at + 4;
-    if (id == kAesFieldId) {
-      if (size < 7 || f[2] != 'A' || f[3] != 'E') return false;
-      field->version = LoadLe16(f);
-      field->strength = f[4];
-      field->method = LoadLe16(f + 5);
-      return (field->version == 1 || field->version == 2) && CipherFor(field->strength) != nullptr;
-    }
-    at += 4 + size;
+  for (ExtraFields f(extra, length); f.Next();) {
+    if (f.id != kAesFieldId) continue;
+    if (f.size < 7 || f.data[2] != 'A' || f.data[3] != 'E') return false;
+    field->version = LoadLe16(f.data);
+    field->strength = f.data[4];
+    field->method = LoadLe16(f.data + 5);
+    return (field->version == 1 || field->version == 2) && CipherFor(field->strength) != nullptr;
   }
   return false;
 }

@@ -81,27 +81,31 @@ bool FindEnd(FILE* stream, End& end) {
 // size, the compressed size, the local header's offset and its disk, each
 // present only when its field in the entry is all ones.
 void TakeZip64(const uint8_t* extra, size_t length, ZipDirectoryEntry& entry, uint32_t& disk) {
-  for (size_t at = 0; at + 4 <= length;) {
-    const uint16_t id = LoadLe16(extra + at);
-    const size_t size = LoadLe16(extra + at + 2);
-    if (size > length - at - 4) return;
-    if (id == 0x0001) {
-      const uint8_t* field = extra + at + 4;
-      size_t used = 0;
-      for (uint64_t* value : {&entry.uncompressedSize, &entry.compressedSize, &entry.localOffset}) {
-        if (*value == 0xFFFFFFFF && used + 8 <= size) {
-          *value = LoadLe64(field + used);
-          used += 8;
-        }
+  for (ExtraFields f(extra, length); f.Next();) {
+    if (f.id != 0x0001) continue;
+    size_t used = 0;
+    for (uint64_t* value : {&entry.uncompressedSize, &entry.compressedSize, &entry.localOffset}) {
+      if (*value == 0xFFFFFFFF && used + 8 <= f.size) {
+        *value = LoadLe64(f.data + used);
+        used += 8;
       }
-      if (disk == 0xFFFF && used + 4 <= size) disk = LoadLe32(field + used);
-      return;
     }
-    at += 4 + size;
+    if (disk == 0xFFFF && used + 4 <= f.size) disk = LoadLe32(f.data + used);
+    return;
   }
 }
 
 }  // namespace
+
+bool ExtraFields::Next() {
+  if (at_ + 4 > length_) return false;
+  id = LoadLe16(extra_ + at_);
+  size = LoadLe16(extra_ + at_ + 2);
+  if (size > length_ - at_ - 4) return false;
+  data = extra_ + at_ + 4;
+  at_ += 4 + size;
+  return true;
+}
 
 uint32_t ZipDirectory::SegmentCount(FILE* stream) {
   End end;

@@ -49,6 +49,22 @@ class ZipDirectory {
   std::vector<uint64_t> legacy_;  // sorted local offsets of MS-DOS/NTFS members
 };
 
+// Walks the fields of an extra-field area (a 2-byte id, a 2-byte size,
+// that many bytes), stopping at the end or at a field that runs past it:
+//   for (ExtraFields f(extra, length); f.Next();) if (f.id == ...) ...
+struct ExtraFields {
+  ExtraFields(const uint8_t* extra, size_t length) : extra_(extra), length_(length) {}
+  bool Next();
+  uint16_t id = 0;
+  const uint8_t* data = nullptr;
+  size_t size = 0;
+
+ private:
+  const uint8_t* extra_;
+  size_t length_;
+  size_t at_ = 0;
+};
+
 // The methods archivers write: a header with another number is no header.
 bool IsKnownMethod(uint16_t method);
 // The short name of a method for the listing ("deflate", "lzma"); "" for a

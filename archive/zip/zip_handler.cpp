@@ -60,24 +60,18 @@ bool SkipBytes(FILE* stream, size_t count, uint32_t* crc = nullptr) {
 // header is 0xFFFFFFFF. Its presence also widens the data descriptor's
 // sizes to 8 bytes.
 void TakeZip64Sizes(const uint8_t* extra, size_t length, ZipLocalHeader& header) {
-  for (size_t at = 0; at + 4 <= length;) {
-    const uint16_t id = LoadLe16(extra + at);
-    const size_t size = LoadLe16(extra + at + 2);
-    const uint8_t* field = extra + at + 4;
-    if (size > length - at - 4) return;
-    if (id == 0x0001) {
-      header.zip64 = true;
-      size_t used = 0;
-      if (header.uncompressedSize == 0xFFFFFFFF && used + 8 <= size) {
-        header.uncompressedSize = LoadLe64(field + used);
-        used += 8;
-      }
-      if (header.compressedSize == 0xFFFFFFFF && used + 8 <= size) header.compressedSize = LoadLe64(field + used);
-      // No file reaches 2^62 bytes; the clamp keeps offsets from wrapping.
-      header.compressedSize = std::min<uint64_t>(header.compressedSize, uint64_t{1} << 62);
-      return;
+  for (ExtraFields f(extra, length); f.Next();) {
+    if (f.id != 0x0001) continue;
+    header.zip64 = true;
+    size_t used = 0;
+    if (header.uncompressedSize == 0xFFFFFFFF && used + 8 <= f.size) {
+      header.uncompressedSize = LoadLe64(f.data + used);
+      used += 8;
     }
-    at += 4 + size;
+    if (header.compressedSize == 0xFFFFFFFF && used + 8 <= f.size) header.compressedSize = LoadLe64(f.data + used);
+    // No file reaches 2^62 bytes; the clamp keeps offsets from wrapping.
+    header.compressedSize = std::min<uint64_t>(header.compressedSize, uint64_t{1} << 62);
+    return;
   }
 }
 
@@ -88,18 +82,13 @@ void TakeZip64Sizes(const uint8_t* extra, size_t length, ZipLocalHeader& header)
 // True with the name's place and length when there is one that counts.
 bool FindUnicodePath(const uint8_t* extra, size_t length, uint32_t storedCrc, const uint8_t** name,
                      size_t* nameLength) {
-  for (size_t at = 0; at + 4 <= length;) {
-    const uint16_t id = LoadLe16(extra + at);
-    const size_t size = LoadLe16(extra + at + 2);
-    const uint8_t* field = extra + at + 4;
-    if (size > length - at - 4) return false;
-    if (id == kUnicodePathId && size > 5 && field[0] == 1 && LoadLe32(field + 1) == storedCrc &&
-        memchr(field + 5, 0, size - 5) == nullptr) {
-      *name = field + 5;
-      *nameLength = size - 5;
+  for (ExtraFields f(extra, length); f.Next();) {
+    if (f.id == kUnicodePathId && f.size > 5 && f.data[0] == 1 && LoadLe32(f.data + 1) == storedCrc &&
+        memchr(f.data + 5, 0, f.size - 5) == nullptr) {
+      *name = f.data + 5;
+      *nameLength = f.size - 5;
       return true;
     }
-    at += 4 + size;
   }
   return false;
 }
@@ -294,18 +283,14 @@ ZipHandler::Next ZipHandler::ExtractMember(const ZipLocalHeader& header, MemberO
 
   // An AES member names its method in its AES field.
   const uint16_t method = header.hasAes ? header.aes.method : header.method;
-  char methodName[32];
-  if (header.hasAes) {
-    snprintf(methodName, sizeof methodName, "aes%u+%s", AesKeyBits(header.aes.strength), MethodName(method));
-  } else {
-    snprintf(methodName, sizeof methodName, "%s", MethodName(method));
-  }
+  char aesName[32];
+  if (header.hasAes) snprintf(aesName, sizeof aesName, "aes%u+%s", AesKeyBits(header.aes.strength), MethodName(method));
 
   MemberInfo info;
   info.name = header.name;
   info.size = sizesDeferred && header.uncompressedSize == 0 ? kUnknownSize : header.uncompressedSize;
   info.packedSize = sizesDeferred ? kUnknownSize : header.compressedSize;
-  info.method = methodName;
+  info.method = header.hasAes ? aesName : MethodName(method);
   info.SetDosTime(header.dosDate, header.dosTime);
   info.checksum = ChecksumKind::kCrc32;
   // With flag bit 3 the header's CRC may be a placeholder: the descriptor

@@ -9,13 +9,13 @@
 
 #include "core/byte_order.h"
 #include "core/handler.h"
+#include "stream/library_source.h"
 
 namespace zip {
 namespace {
 
 // Input in the second half of the read-ahead buffer, output in the first.
 constexpr size_t kHalf = kReadAheadSize / 2;
-constexpr uint64_t kLzmaMemoryLimit = (uint64_t{7} << 30) / 4;  // the largest dictionary writers use, and room
 
 enum class Step { kMore, kEnd, kDamaged };
 

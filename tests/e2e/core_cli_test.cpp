@@ -269,8 +269,7 @@ TEST_P(SeveralStreams, DecodesEveryStream) {
   } else {
     EXPECT_NE(r.err.find(c.notice), std::string::npos) << r.err;
   }
-  std::string lines;
-  for (int i = 1; i <= c.lines; ++i) lines += std::to_string(i) + "\n";
+  const std::string lines = testutil::NumberLines(c.lines);
   const std::string name = c.fixture;
   const std::string got = ReadFile(out() + "/" + name.substr(0, name.rfind('.')));
   if (c.exitCode == 0) {

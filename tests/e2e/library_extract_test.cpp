@@ -13,11 +13,7 @@ namespace {
 
 using testutil::ReadFile;
 
-std::string Lines(int n) {
-  std::string s;
-  for (int i = 1; i <= n; ++i) s += std::to_string(i) + "\n";
-  return s;
-}
+using testutil::NumberLines;
 
 // How a row's file is changed before it is extracted.
 enum class Harm { kNone, kFlipped, kCut };
@@ -49,7 +45,7 @@ TEST_P(LibraryStreams, DecodeWholeOrNamed) {
   const std::string got = ReadFile(tmp_ / ("out/" + std::string(row.output)));
   if (row.harm == Harm::kNone) {
     EXPECT_EQ(r.exitCode, 0) << r.err;
-    EXPECT_TRUE(got == Lines(20000)) << got.size() << " bytes";
+    EXPECT_TRUE(got == NumberLines(20000)) << got.size() << " bytes";
   } else {
     EXPECT_EQ(r.exitCode, 2) << r.err;
     const char* says = row.harm == Harm::kCut ? ": the archive ends inside this member" : ": damaged data";
@@ -57,7 +53,7 @@ TEST_P(LibraryStreams, DecodeWholeOrNamed) {
     // Cut short, every byte given is right (damaged data may be given
     // before the check that catches it).
     if (row.harm == Harm::kCut) {
-      EXPECT_TRUE(Lines(20000).compare(0, got.size(), got) == 0) << "bytes differ";
+      EXPECT_TRUE(NumberLines(20000).compare(0, got.size(), got) == 0) << "bytes differ";
     }
   }
 }
@@ -102,7 +98,7 @@ TEST(LibraryTar, EveryFormatHoldsTheTree) {
       const auto r = testutil::RunDorvane({"-o", tmp / "out", tmp / name}, {{"DORVANE_REGISTRY", tmp / "reg"}});
       EXPECT_EQ(r.exitCode, 0) << r.err;
       EXPECT_EQ(ReadFile(tmp / "out/tree/docs/readme.txt"), "hello from a library format\n") << name;
-      EXPECT_EQ(ReadFile(tmp / "out/tree/numbers.txt"), Lines(3000)) << name;
+      EXPECT_EQ(ReadFile(tmp / "out/tree/numbers.txt"), NumberLines(3000)) << name;
     }
   }
 }

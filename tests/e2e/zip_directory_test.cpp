@@ -12,11 +12,7 @@ namespace {
 
 using testutil::ReadFile;
 
-std::string Lines(int n) {
-  std::string s;
-  for (int i = 1; i <= n; ++i) s += std::to_string(i) + "\n";
-  return s;
-}
+using testutil::NumberLines;
 
 // noise.bin: 120,000 bytes of Python's random with seed 7.
 constexpr char kNoiseSha[] = "793c7e7408320d870195fc2dd4871fd326b3ba6afb2ac9fd0b1909c069250214";
@@ -47,8 +43,8 @@ TEST_F(ZipDirectory, MembersWrittenToAPipe) {
     testutil::WriteFile(dir / "pipe.zip", archive);
     const auto r = testutil::RunDorvane({"-o", dir / "out", dir / "pipe.zip"}, {{"DORVANE_REGISTRY", dir / "reg"}});
     EXPECT_EQ(r.exitCode, 0) << r.err;
-    EXPECT_EQ(ReadFile(dir / "out/stored.txt"), Lines(1000));
-    EXPECT_EQ(ReadFile(dir / "out/deflated.txt"), Lines(30000));
+    EXPECT_EQ(ReadFile(dir / "out/stored.txt"), NumberLines(1000));
+    EXPECT_EQ(ReadFile(dir / "out/deflated.txt"), NumberLines(30000));
     EXPECT_EQ(testutil::Sha256Hex(ReadFile(dir / "out/noise.bin")), kNoiseSha);
   }
 }
@@ -58,9 +54,9 @@ TEST_F(ZipDirectory, MembersWrittenToAPipe) {
 TEST_F(ZipDirectory, SplitSets) {
   auto r = Run({"split.z01", "split.z02", "split.zip"}, {"-o", out()});
   EXPECT_EQ(r.exitCode, 0) << r.err;
-  EXPECT_EQ(Out("lines.txt"), Lines(30000));
+  EXPECT_EQ(Out("lines.txt"), NumberLines(30000));
   EXPECT_EQ(testutil::Sha256Hex(Out("noise.bin")), kNoiseSha);
-  EXPECT_EQ(Out("small.txt"), Lines(1000));
+  EXPECT_EQ(Out("small.txt"), NumberLines(1000));
 
   testutil::TempDir other;
   for (const char* f : {"split.z01", "split.zip"})
@@ -69,7 +65,7 @@ TEST_F(ZipDirectory, SplitSets) {
   EXPECT_EQ(r.exitCode, 2) << r.err;
   EXPECT_NE(r.err.find("split.zip: the segment split.z02 of this split archive is missing"), std::string::npos)
       << r.err;
-  EXPECT_EQ(ReadFile(other / "out/small.txt"), Lines(1000));  // wholly in the last segment
+  EXPECT_EQ(ReadFile(other / "out/small.txt"), NumberLines(1000));  // wholly in the last segment
   EXPECT_NE(r.err.find("noise.bin: "), std::string::npos) << r.err;
 }
 
@@ -81,7 +77,7 @@ TEST_F(ZipDirectory, MethodsOfTodaysArchivers) {
   EXPECT_EQ(r.exitCode, 2) << r.err;
   for (const char* name :
        {"lzma.txt", "lzma-eos.txt", "xz.txt", "bzip2.txt", "deflate64.txt", "zip-bzip2.txt", "last.txt"})
-    EXPECT_EQ(Out(name), Lines(5000)) << name;
+    EXPECT_EQ(Out(name), NumberLines(5000)) << name;
   EXPECT_NE(r.err.find("ppmd.txt: compression method PPMd (98) is not supported; skipped"), std::string::npos)
       << r.err;
   EXPECT_FALSE(testutil::FileExists(out() + "/ppmd.txt"));
@@ -124,8 +120,8 @@ TEST_F(ZipDirectory, WinZipAes) {
     };
     auto r = run(data, {"-p", "secret", "-o", dir / "out"});
     EXPECT_EQ(r.exitCode, 0) << r.err;
-    EXPECT_EQ(ReadFile(dir / "out/five.txt"), Lines(5000));
-    EXPECT_EQ(ReadFile(dir / "out/aes256.txt"), Lines(5000));
+    EXPECT_EQ(ReadFile(dir / "out/five.txt"), NumberLines(5000));
+    EXPECT_EQ(ReadFile(dir / "out/aes256.txt"), NumberLines(5000));
     EXPECT_EQ(ReadFile(dir / "out/tiny.txt"), "tiny\n");
 
     r = run(data, {"-p", "wrong", "-t"});

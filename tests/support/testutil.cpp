@@ -62,6 +62,12 @@ void WriteFile(const std::string& path, const std::vector<uint8_t>& data) {
   WriteFile(path, std::string(data.begin(), data.end()));
 }
 
+std::string NumberLines(int n) {
+  std::string s;
+  for (int i = 1; i <= n; ++i) s += std::to_string(i) + "\n";
+  return s;
+}
+
 std::vector<std::string> ListFiles(const std::string& root) {
   std::vector<std::string> result;
   std::function<void(const std::string&)> walk = [&](const std::string& rel) {

@@ -32,6 +32,10 @@ void WriteFile(const std::string& path, const std::vector<uint8_t>& data);
 // Every regular file below `root`, as "/"-separated paths relative to it.
 std::vector<std::string> ListFiles(const std::string& root);
 
+// The numbers 1 to n, one per line, as `seq n` writes them (the content of
+// many fixtures made by the scripts).
+std::string NumberLines(int n);
+
 std::string Sha256Hex(const std::string& data);
 std::string Sha256Hex(const uint8_t* data, size_t size);
 
