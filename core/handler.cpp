@@ -127,7 +127,17 @@ bool MakeArchiveFolder(char* folder, const WCHAR* root) {
 
 }  // namespace
 
-void ProcessArchive(const char* path) {
+void ProcessArchive(const char* path, const char* shown) {
+  char shownPath[kPathBufferSize * 4];
+  if (shown == nullptr) {
+    DisplayName(shownPath, sizeof shownPath, path);
+    shown = shownPath;
+  }
+  SetNoticeArchive(path, shown, g_RunOptions.nameArchives);
+  struct ForgetOnExit {
+    ~ForgetOnExit() { SetNoticeArchive(nullptr, nullptr, false); }
+  } forgetOnExit;
+
   FILE* file = OpenFileStream(path, "rb");
   if (file == nullptr) {
     MemberNotice(path, "cannot be opened: %s", OutputErrorText(errno));

@@ -68,7 +68,9 @@ void AppendHandler(FormatHandler** head, FormatHandler* handler);
 
 // Runs the whole procedure for one file (narrow path in the active code
 // page); its outcome shows only in g_ResultCounters and the output folder.
-void ProcessArchive(const char* path);
+// Notices name the archive as `shown` (screen text) when given, else by
+// its path.
+void ProcessArchive(const char* path, const char* shown = nullptr);
 
 // Creates every level of the output folder; failures are ignored.
 void MakeOutputFolder(char* folder);

@@ -99,7 +99,11 @@ void MemberNotice(const char* name, const char* format, ...) {
   vsnprintf(text, sizeof text, format, args);
   va_end(args);
   char shown[kPathBufferSize * 2];
-  DisplayName(shown, sizeof shown, name);
+  if (const char* archive = NoticeArchiveShownFor(name)) {
+    snprintf(shown, sizeof shown, "%s", archive);
+  } else {
+    DisplayName(shown, sizeof shown, name);
+  }
   char line[1024];
   FormatMessageText(line, sizeof line, "%s: %s", shown, text);
   ShowMessage(line);

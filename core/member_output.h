@@ -39,6 +39,11 @@ struct RunOptions {
   // The run's own output folder (narrow program path, never stored), or
   // null: the settings decide (see ReadOutputFolder).
   const char* outputFolder = nullptr;
+  // The options form's habits (the other forms and the dialogs keep none):
+  bool toStdout = false;       // extract: members' bytes to standard output, names to standard error
+  bool nameArchives = false;   // several archives: member notices start with their archive
+  bool formatNames = false;    // format names ("tar.gz") in the listing and status line
+  bool plainFolders = false;   // -f folders without archive extensions, unique in the run
 };
 extern RunOptions g_RunOptions;
 

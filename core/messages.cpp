@@ -100,6 +100,21 @@ void DisplayName(char* out, size_t size, const char* name) { Escape(out, size, n
 
 static void (*g_beforeNotice)() = nullptr;
 
+namespace {
+std::string g_noticePath, g_noticeShown;
+bool g_noticePrefix = false;
+}  // namespace
+
+void SetNoticeArchive(const char* path, const char* shown, bool prefix) {
+  g_noticePath = path != nullptr ? path : "";
+  g_noticeShown = path != nullptr && shown != nullptr ? shown : "";
+  g_noticePrefix = path != nullptr && prefix;
+}
+
+const char* NoticeArchiveShownFor(const char* name) {
+  return !g_noticePath.empty() && g_noticePath == name ? g_noticeShown.c_str() : nullptr;
+}
+
 void SetBeforeNoticeHook(void (*hook)()) { g_beforeNotice = hook; }
 
 void ShowMessage(const char* text) {
@@ -110,6 +125,10 @@ void ShowMessage(const char* text) {
   const size_t length = strlen(text);
   const bool lineEnd = length > 0 && text[length - 1] == '\n';
   std::string body(text, length - (lineEnd ? 1 : 0));
+  // A notice that does not start by naming the archive is about something
+  // inside it.
+  if (g_noticePrefix && body.compare(0, g_noticeShown.size() + 1, g_noticeShown + ":") != 0)
+    body = g_noticeShown + ": " + body;
   std::string shown(4 * body.size() + 2, '\0');
   EscapeControls(&shown[0], shown.size() - 1, body.c_str());
   shown.resize(strlen(shown.c_str()));

@@ -15,6 +15,15 @@ char* ToNarrow(const WCHAR* wide);
 // that format into it (see FormatMessageText).
 void ShowMessage(const char* text);
 
+// The archive being handled, for notices (ProcessArchive sets it around
+// each archive; a null path clears it). A notice about `path` itself names
+// it as `shown` (screen text, e.g. "stdin" for standard input); with
+// `prefix` (a run of several archives) every other notice starts with
+// "<shown>: " too, so the user can tell which archive it is about.
+void SetNoticeArchive(const char* path, const char* shown, bool prefix);
+// `shown` when `name` is the archive set above, else null.
+const char* NoticeArchiveShownFor(const char* name);
+
 // Called before each notice is shown (null: nothing). The member output
 // sets it to give first the notices about earlier members whose files are
 // still being written on worker threads, so that notices come in the order

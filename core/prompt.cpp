@@ -27,9 +27,13 @@ void ReadLine(char* out, unsigned size) {
   out[used] = '\0';
 }
 
+bool g_inputTaken = false;
+
 // The command-line prompt: on a terminal the typed text is not echoed.
 void TerminalReader(const PasswordQuestion& question, char* utf8, unsigned size) {
-  if (isatty(STDIN_FILENO)) {
+  if (g_inputTaken) {
+    utf8[0] = '\0';  // standard input holds an archive, not an answer
+  } else if (isatty(STDIN_FILENO)) {
     // Start on a clean line (the progress status line may stand there) and
     // keep the progress thread off it while the user types.
     SuspendStatusLine(true);
@@ -62,6 +66,8 @@ char g_given[1024];
 bool g_haveGiven = false;
 
 }  // namespace
+
+void SetStandardInputTaken(bool taken) { g_inputTaken = taken; }
 
 void SetPasswordReader(PasswordReader reader) { g_reader = reader != nullptr ? reader : TerminalReader; }
 

@@ -23,6 +23,9 @@ char* PasswordPrompt(char** slot, const char* member, const char* archive, bool 
 // terminal dialogs install their own.
 typedef void (*PasswordReader)(const PasswordQuestion& question, char* utf8, unsigned size);
 void SetPasswordReader(PasswordReader reader);
+// Standard input was read as an archive ("-"): the default asker gives
+// empty text at once instead of reading a line of it.
+void SetStandardInputTaken(bool taken);
 
 // A password given beforehand (the command line's -p or --password-file),
 // as UTF-8: while set, PasswordPrompt answers with it and asks nobody. When

@@ -2,6 +2,7 @@
 
 #include <getopt.h>
 
+#include <algorithm>
 #include <cerrno>
 #include <cstdio>
 #include <cstring>
@@ -14,6 +15,7 @@
 #include "core/prompt.h"
 #include "core/settings.h"
 #include "shell/command_line.h"
+#include "shell/standard_input.h"
 #include "stream/text_parts.h"
 
 #ifndef DORVANE_VERSION
@@ -109,6 +111,17 @@ bool OutputFolderOf(const std::string& typed, char* out, std::string* error) {
   return true;
 }
 
+// "-": standard input, made a file first; the archive is named "stdin".
+void ProcessStandardInput() {
+  std::string error;
+  if (!TakeStandardInput(&error)) {
+    MemberNotice(kStandardInputName, "%s", error.c_str());
+    ++g_ResultCounters.notAFile;
+    return;
+  }
+  ProcessArchive(kStandardInputPath, kStandardInputName);
+}
+
 int UsageError(const std::string& reason) {
   fprintf(stderr, "dorvane: %s\n%s", reason.c_str(), kUsage);
   return 1;
@@ -190,6 +203,10 @@ bool ParseOptions(int argc, char** argv, CommandOptions* options, std::string* e
     *error = "option '--password-file' needs a file name";
     return false;
   }
+  if (std::count(options->archives.begin(), options->archives.end(), "-") > 1) {
+    *error = "standard input ('-') can be read only once";
+    return false;
+  }
   if (options->archives.empty()) {
     *error = "no archive given";
     return false;
@@ -232,7 +249,12 @@ int RunOptionsForm(int argc, char** argv) {
   SetProgressQuiet(options.quiet);
   if (options.havePassword) SetGivenPassword(options.password.c_str());
 
+  g_RunOptions.nameArchives = options.archives.size() > 1;
   for (const std::string& archive : options.archives) {
+    if (archive == "-") {
+      ProcessStandardInput();
+      continue;
+    }
     const std::u16string path = ProgramPathOf(archive.c_str());
     (void)ProcessPlainPath(path.c_str());  // a path that is no file is named there
   }

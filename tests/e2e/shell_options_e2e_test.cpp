@@ -59,6 +59,7 @@ TEST_F(OptionsTest, BadCommandLinesTouchNothing) {
       {"-v"},
       {"--password-file", "no-such-file", "a.gz"},
       {"-o", "a.gz", "a.gz"},  // the output folder is a file
+      {"-l", "-", "-"},        // standard input twice
   };
   for (const auto& args : rows) {
     const auto r = Run(args);
@@ -150,7 +151,7 @@ TEST_F(OptionsTest, TestWritesNothingAndNamesWhatFails) {
   EXPECT_EQ(r.out, "hello.txt: OK\n");
   r = Run({"-t", "bad.gz", "good.gz"});
   EXPECT_EQ(r.exitCode, 2);
-  EXPECT_EQ(r.err.rfind("bad: ", 0), 0u) << r.err;
+  EXPECT_EQ(r.err.rfind("bad.gz: bad: ", 0), 0u) << r.err;  // several archives: each notice names its own
   EXPECT_NE(r.err.find("     FAILED: 1 times"), std::string::npos) << r.err;
   EXPECT_EQ(ListFiles(work()), (std::vector<std::string>{"bad.gz", "good.gz"}));
 }
