@@ -189,10 +189,10 @@ void ProcessArchive(const char* path, const char* shown) {
     CopyText(folder + used + 1, sizeof folder - used - 1, archiveName);
     *p = saved;
   }
-  // Testing and listing write nothing, not even the output folder.
+  // Testing, listing and writing to standard output make no folder.
   const RunMode mode = g_RunOptions.mode;
   SetOutputRoot(wideRoot);
-  if (mode == RunMode::kExtract && !MakeArchiveFolder(folder, wideRoot)) {
+  if (mode == RunMode::kExtract && !g_RunOptions.toStdout && !MakeArchiveFolder(folder, wideRoot)) {
     ++g_ResultCounters.failed;
     return;
   }

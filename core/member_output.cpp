@@ -13,6 +13,7 @@
 #include "core/messages.h"
 #include "core/output_pool.h"
 #include "core/progress.h"
+#include "core/standard_output.h"
 
 RunOptions g_RunOptions;
 ArchiveOutcome g_ArchiveOutcome;
@@ -271,6 +272,7 @@ bool MemberOutput::Begin(const MemberInfo& info) {
   refused_ = false;
   held_ = false;
   toFile_ = false;
+  toStdout_ = false;
   haveStored_ = info.hasStoredChecksum;
   stored_ = info.storedChecksum;
   crc32_ = 0;
@@ -299,7 +301,13 @@ bool MemberOutput::Begin(const MemberInfo& info) {
   }
   SetProgressMember(name_);
 
-  if (g_RunOptions.mode == RunMode::kExtract) {
+  if (g_RunOptions.mode == RunMode::kExtract && g_RunOptions.toStdout) {
+    if (folder || !StandardOutputTakes(name_)) {
+      if (StandardOutputRefused()) g_ArchiveOutcome.ended = true;
+      return false;
+    }
+    toStdout_ = true;
+  } else if (g_RunOptions.mode == RunMode::kExtract) {
     if (nameLength + 1 > sizeof name_ || !JoinOutputPath(path_, sizeof path_, folder_, name_)) {
       MemberNotice(name_, "the name is too long for an output path; skipped");
       g_ArchiveOutcome.failed = true;
@@ -367,10 +375,11 @@ bool MemberOutput::Begin(const MemberInfo& info) {
   }
   // Testing names a member once, with its result, at End.
   if (g_RunOptions.verbose && g_RunOptions.mode == RunMode::kExtract) {
+    FILE* names = toStdout_ ? stderr : stdout;  // standard output carries only the bytes
     StatusLineGap gap;
-    PrintNarrow(stdout, name_);
-    fputc('\n', stdout);
-    fflush(stdout);
+    PrintNarrow(names, name_);
+    fputc('\n', names);
+    fflush(names);
   }
   open_ = true;
   return true;
@@ -385,6 +394,12 @@ bool MemberOutput::Write(const void* data, size_t size) {
     case ChecksumKind::kNone: break;
   }
   written_ += size;
+  if (toStdout_) {
+    int error = 0;
+    if (WriteStandardOutput(data, size, &error)) return true;
+    WriteFailed(error);
+    return false;
+  }
   if (!toFile_) return true;
   if (job_ != nullptr) {
     if (job_->data.size() + size <= OutputPool::kJobBytes) {
@@ -486,9 +501,11 @@ void MemberOutput::End(MemberEnd end) {
   if (stream_ != nullptr) fclose(stream_);  // its last bytes go through Write
   stream_ = nullptr;
   FlushBuffer();
+  int flushError = 0;
+  if (toStdout_ && !failed_ && !FlushStandardOutput(&flushError)) WriteFailed(flushError);
   bool complete = end == MemberEnd::kComplete;
   if (!failed_ && end != MemberEnd::kComplete) {
-    const bool extracting = g_RunOptions.mode == RunMode::kExtract;
+    const bool extracting = g_RunOptions.mode == RunMode::kExtract && !toStdout_;
     if (end == MemberEnd::kDamaged) {
       MemberNotice(name_, extracting ? "damaged data; not extracted" : "damaged data");
     } else {

@@ -178,6 +178,7 @@ class MemberOutput {
   bool writeFailed_ = false;     // ... because its output failed: no file is kept
   bool refused_ = false;         // ... because its data is damaged, cut short or undecodable: no file is kept
   bool toFile_ = false;          // extract mode with a file open
+  bool toStdout_ = false;        // extract mode, bytes to standard output (-c)
   bool held_ = false;            // the test hook was asked (see HoldForTest)
   bool haveStored_ = false;
   uint32_t stored_ = 0;

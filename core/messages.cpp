@@ -125,9 +125,10 @@ void ShowMessage(const char* text) {
   const size_t length = strlen(text);
   const bool lineEnd = length > 0 && text[length - 1] == '\n';
   std::string body(text, length - (lineEnd ? 1 : 0));
-  // A notice that does not start by naming the archive is about something
-  // inside it.
-  if (g_noticePrefix && body.compare(0, g_noticeShown.size() + 1, g_noticeShown + ":") != 0)
+  // A notice that does not start by naming the archive, or the program, is
+  // about something inside the archive.
+  if (g_noticePrefix && body.compare(0, g_noticeShown.size() + 1, g_noticeShown + ":") != 0 &&
+      body.compare(0, 9, "dorvane: ") != 0)
     body = g_noticeShown + ": " + body;
   std::string shown(4 * body.size() + 2, '\0');
   EscapeControls(&shown[0], shown.size() - 1, body.c_str());

@@ -14,6 +14,7 @@
 #include "core/progress.h"
 #include "core/prompt.h"
 #include "core/settings.h"
+#include "core/standard_output.h"
 #include "shell/command_line.h"
 #include "shell/standard_input.h"
 #include "stream/text_parts.h"
@@ -39,6 +40,8 @@ const char kHelpText[] =
     "                            time, name) and a total per archive; write nothing\n"
     "  -t, --test                decode every member and check it, write nothing,\n"
     "                            name each member that fails\n"
+    "  -c, --stdout              write the members' bytes to standard output, one\n"
+    "                            after another; -v names them on standard error\n"
     "  -p, --password TEXT       the password of encrypted ZIP members\n"
     "      --password-file FILE  read that password from the first line of FILE\n"
     "  -k, --keep                never replace an existing file; name and skip it\n"
@@ -145,6 +148,7 @@ bool ParseOptions(int argc, char** argv, CommandOptions* options, std::string* e
   static const option kLong[] = {
       {"output", required_argument, nullptr, 'o'},  {"folder", no_argument, nullptr, 'f'},
       {"list", no_argument, nullptr, 'l'},          {"test", no_argument, nullptr, 't'},
+      {"stdout", no_argument, nullptr, 'c'},
       {"password", required_argument, nullptr, 'p'}, {"password-file", required_argument, nullptr, kPasswordFileOption},
       {"keep", no_argument, nullptr, 'k'},          {"quiet", no_argument, nullptr, 'q'},
       {"verbose", no_argument, nullptr, 'v'},       {"help", no_argument, nullptr, 'h'},
@@ -155,13 +159,14 @@ bool ParseOptions(int argc, char** argv, CommandOptions* options, std::string* e
   optind = 0;  // a fresh scan (GNU getopt), also for a second call
   bool sawPasswordFile = false;
   for (;;) {
-    const int c = getopt_long(argc, argv, ":o:flp:tkqvhV", kLong, nullptr);
+    const int c = getopt_long(argc, argv, ":o:flp:tckqvhV", kLong, nullptr);
     if (c == -1) break;
     switch (c) {
       case 'o': options->output = optarg; break;
       case 'f': options->folder = true; break;
       case 'l': options->list = true; break;
       case 't': options->test = true; break;
+      case 'c': options->toStdout = true; break;
       case 'p':
         options->havePassword = true;
         options->password = optarg;
@@ -191,8 +196,8 @@ bool ParseOptions(int argc, char** argv, CommandOptions* options, std::string* e
   }
   for (int i = optind; i < argc; ++i) options->archives.push_back(argv[i]);
   if (options->action != CommandOptions::Action::kRun) return true;
-  if (options->list && options->test) {
-    *error = "-l and -t cannot be used together";
+  if (options->list + options->test + options->toStdout > 1) {
+    *error = options->toStdout ? "-c cannot be used with -l or -t" : "-l and -t cannot be used together";
     return false;
   }
   if (options->havePassword && sawPasswordFile) {
@@ -241,6 +246,7 @@ int RunOptionsForm(int argc, char** argv) {
     return UsageError(error.empty() ? "the current folder cannot be used as the output folder" : error);
   }
   g_RunOptions.mode = options.list ? RunMode::kList : options.test ? RunMode::kTest : RunMode::kExtract;
+  g_RunOptions.toStdout = options.toStdout;
   g_RunOptions.keepExisting = options.keep;
   g_RunOptions.verbose = options.verbose;
   g_RunOptions.outputFolder = outputFolder;
@@ -253,13 +259,15 @@ int RunOptionsForm(int argc, char** argv) {
   for (const std::string& archive : options.archives) {
     if (archive == "-") {
       ProcessStandardInput();
-      continue;
+    } else {
+      const std::u16string path = ProgramPathOf(archive.c_str());
+      (void)ProcessPlainPath(path.c_str());  // a path that is no file is named there
     }
-    const std::u16string path = ProgramPathOf(archive.c_str());
-    (void)ProcessPlainPath(path.c_str());  // a path that is no file is named there
+    if (StandardOutputRefused()) break;
   }
   text::FinishParts();  // files posted in parts, gathered over all the archives
-  const int status = ResultReport() ? 2 : 0;
+  int status = ResultReport() ? 2 : 0;
+  if (StandardOutputRefused()) status = 1;
   SetGivenPassword(nullptr);
   EndProgram();
   return status;

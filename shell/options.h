@@ -16,6 +16,7 @@ struct CommandOptions {
   bool folder = false;         // -f: a folder per archive
   bool list = false;           // -l
   bool test = false;           // -t
+  bool toStdout = false;       // -c
   bool keep = false;           // -k
   bool quiet = false;          // -q
   bool verbose = false;        // -v
@@ -29,7 +30,8 @@ struct CommandOptions {
 // be bundled ("-lv") and take their value joined or next ("-oDIR", "-o DIR"),
 // long ones as "--output DIR" or "--output=DIR" or any unambiguous prefix,
 // options and archives may be mixed, and "--" ends the options. False, with
-// a one-line reason, for an unknown or incomplete option, -l with -t, both
+// a one-line reason, for an unknown or incomplete option, two of -l, -t and
+// -c, both
 // password options, or no archive (unless -h or -V was given).
 bool ParseOptions(int argc, char** argv, CommandOptions* options, std::string* error);
 

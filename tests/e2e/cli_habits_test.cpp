@@ -60,3 +60,44 @@ TEST_F(HabitsTest, StandardInputIsAnArchive) {
 }
 
 }  // namespace
+
+namespace {
+
+// -c: the members' bytes one after another on standard output, in archive
+// order, the names (-v) on standard error; a failed member still fails.
+TEST_F(HabitsTest, MembersToStandardOutput) {
+  Put("zip/deflate9.zip", "a.zip");
+  ASSERT_EQ(Run({"-q", "-o", "x", "a.zip"}).exitCode, 0);
+  auto r = Run({"-c", "-v", "a.zip"});
+  EXPECT_EQ(r.exitCode, 0) << r.err;
+  std::string all;
+  for (const char* name : {"numbers.txt", "docs/fox.txt", "docs/deep/zzz.txt", "random.bin", "empty.txt"})
+    all += ReadFile(work() + "/x/" + name);
+  EXPECT_TRUE(r.out == all) << r.out.size();
+  EXPECT_EQ(r.err, "numbers.txt\ndocs/fox.txt\ndocs/deep/zzz.txt\nrandom.bin\nempty.txt\n");
+  std::string damaged = ReadFile(Fixture("core/noname.gz"));
+  damaged[damaged.size() - 6] ^= 0x5A;  // the stored CRC-32
+  testutil::WriteFile(work() + "/bad.gz", damaged);
+  r = Run({"-c", "bad.gz"});
+  EXPECT_EQ(r.exitCode, 2);
+  EXPECT_EQ(r.err.rfind("bad: damaged data\n", 0), 0u) << r.err;
+  EXPECT_EQ(ListFiles(work()).size(), 7u);  // a.zip, bad.gz and x/'s five files
+}
+
+// A terminal takes one member: the second is refused, exit status 1.
+TEST_F(HabitsTest, StandardOutputTerminalTakesOneMember) {
+  if (!testutil::HaveTool("script")) GTEST_SKIP() << "script is not installed";
+  Put("zip/deflate9.zip", "a.zip");
+  const std::string log = tmp_ / "typescript";
+  const int status = testutil::System("cd '" + work() + "' && DORVANE_REGISTRY='" + tmp_ / "registry.reg" +
+                                      "' script -qec \"'" DORVANE_BINARY "' -q -c a.zip\" '" + log +
+                                      "' > /dev/null 2>&1");
+  EXPECT_EQ(status, 1);
+  const std::string screen = ReadFile(log);
+  EXPECT_NE(screen.find("2999\r\n3000\r\n"), std::string::npos);  // numbers.txt, the first member
+  EXPECT_NE(screen.find("dorvane: standard output is a terminal: docs/fox.txt would be a second member"),
+            std::string::npos)
+      << screen;
+}
+
+}  // namespace
