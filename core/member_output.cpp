@@ -10,6 +10,7 @@
 #include "core/charset.h"
 #include "core/checksum.h"
 #include "core/datetime.h"
+#include "core/member_filter.h"
 #include "core/messages.h"
 #include "core/output_pool.h"
 #include "core/progress.h"
@@ -111,6 +112,7 @@ void MemberNotice(const char* name, const char* format, ...) {
 }
 
 void RefuseMember(const char* name, const char* reason) {
+  if (!MemberSelected(name)) return;  // a member the user left out is not missed
   MemberNotice(name, "%s", reason);
   g_ArchiveOutcome.failed = true;
 }
@@ -283,6 +285,7 @@ bool MemberOutput::Begin(const MemberInfo& info) {
   const char* last = name_;
   for (const char* p = name_; *p != '\0'; p = CharNext(p)) last = p;
   const bool folder = info.isFolder || (*last == '\\' || *last == '/');
+  if (!MemberSelected(name_)) return false;  // -i and -x
 
   if (g_RunOptions.mode == RunMode::kList) {
     // Members whose size the header gives are listed without decoding;

@@ -9,7 +9,9 @@
 
 #include "core/charset.h"
 #include "core/handler.h"
+#include "core/member_filter.h"
 #include "core/member_output.h"
+#include "core/output.h"
 #include "core/messages.h"
 #include "core/progress.h"
 #include "core/prompt.h"
@@ -42,6 +44,11 @@ const char kHelpText[] =
     "                            name each member that fails\n"
     "  -c, --stdout              write the members' bytes to standard output, one\n"
     "                            after another; -v names them on standard error\n"
+    "  -i, --include PATTERN     only the members whose path matches PATTERN (a\n"
+    "                            shell glob; \"*\" stays within a folder, \"**\"\n"
+    "                            crosses folders); may be repeated\n"
+    "  -x, --exclude PATTERN     leave out the members whose path matches PATTERN;\n"
+    "                            may be repeated\n"
     "  -p, --password TEXT       the password of encrypted ZIP members\n"
     "      --password-file FILE  read that password from the first line of FILE\n"
     "  -k, --keep                never replace an existing file; name and skip it\n"
@@ -149,6 +156,7 @@ bool ParseOptions(int argc, char** argv, CommandOptions* options, std::string* e
       {"output", required_argument, nullptr, 'o'},  {"folder", no_argument, nullptr, 'f'},
       {"list", no_argument, nullptr, 'l'},          {"test", no_argument, nullptr, 't'},
       {"stdout", no_argument, nullptr, 'c'},
+      {"include", required_argument, nullptr, 'i'}, {"exclude", required_argument, nullptr, 'x'},
       {"password", required_argument, nullptr, 'p'}, {"password-file", required_argument, nullptr, kPasswordFileOption},
       {"keep", no_argument, nullptr, 'k'},          {"quiet", no_argument, nullptr, 'q'},
       {"verbose", no_argument, nullptr, 'v'},       {"help", no_argument, nullptr, 'h'},
@@ -159,7 +167,7 @@ bool ParseOptions(int argc, char** argv, CommandOptions* options, std::string* e
   optind = 0;  // a fresh scan (GNU getopt), also for a second call
   bool sawPasswordFile = false;
   for (;;) {
-    const int c = getopt_long(argc, argv, ":o:flp:tckqvhV", kLong, nullptr);
+    const int c = getopt_long(argc, argv, ":o:flp:tci:x:kqvhV", kLong, nullptr);
     if (c == -1) break;
     switch (c) {
       case 'o': options->output = optarg; break;
@@ -167,6 +175,8 @@ bool ParseOptions(int argc, char** argv, CommandOptions* options, std::string* e
       case 'l': options->list = true; break;
       case 't': options->test = true; break;
       case 'c': options->toStdout = true; break;
+      case 'i':
+      case 'x': options->patterns.push_back({optarg, c == 'i'}); break;
       case 'p':
         options->havePassword = true;
         options->password = optarg;
@@ -238,6 +248,16 @@ int RunOptionsForm(int argc, char** argv) {
   if (!StartProgram()) return 1;
   // Everything that can refuse the run is checked before any archive is
   // touched.
+  ClearMemberPatterns();
+  for (const CommandOptions::Pattern& pattern : options.patterns) {
+    char narrow[kPathBufferSize * 2];
+    const std::u16string wide = ProgramPathOf(pattern.text.c_str());
+    if (!WideToNarrow(wide.c_str(), narrow, sizeof narrow)) {
+      EndProgram();
+      return UsageError("the pattern '" + pattern.text + "' is too long or cannot be used");
+    }
+    AddMemberPattern(narrow, pattern.text, pattern.include);
+  }
   static char outputFolder[kExtractPathNarrowSize];
   const bool folderKnown = options.output.empty() ? CurrentFolderPath(outputFolder)
                                                   : OutputFolderOf(options.output, outputFolder, &error);
@@ -266,8 +286,16 @@ int RunOptionsForm(int argc, char** argv) {
     if (StandardOutputRefused()) break;
   }
   text::FinishParts();  // files posted in parts, gathered over all the archives
+  // A pattern that chose nothing is named, as a mistyped name would be.
+  bool unmatched = false;
+  if (!StandardOutputRefused()) {
+    for (const std::string& pattern : UnmatchedMemberPatterns()) {
+      fprintf(stderr, "dorvane: no member matches '%s'\n", pattern.c_str());
+      unmatched = true;
+    }
+  }
   int status = ResultReport() ? 2 : 0;
-  if (StandardOutputRefused()) status = 1;
+  if (StandardOutputRefused() || (unmatched && status == 0)) status = 1;
   SetGivenPassword(nullptr);
   EndProgram();
   return status;

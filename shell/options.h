@@ -23,6 +23,11 @@ struct CommandOptions {
   bool havePassword = false;   // -p given (possibly empty text)
   std::string password;        // -p TEXT
   std::string passwordFile;    // --password-file FILE
+  struct Pattern {
+    std::string text;  // as typed (UTF-8)
+    bool include;      // -i; else -x
+  };
+  std::vector<Pattern> patterns;  // in the order given
   std::vector<std::string> archives;
 };
 

@@ -101,3 +101,36 @@ TEST_F(HabitsTest, StandardOutputTerminalTakesOneMember) {
 }
 
 }  // namespace
+
+namespace {
+
+// -i and -x choose members alike in every mode; a pattern that matches
+// nothing is named and the run ends with status 1.
+TEST_F(HabitsTest, IncludeAndExcludeChooseMembers) {
+  Put("zip/deflate9.zip", "a.zip");
+  const std::vector<std::string> choose = {"-i", "docs/**", "-i", "*.bin", "-x", "**/deep"};
+  auto with = [&](std::vector<std::string> args) {
+    args.insert(args.begin(), choose.begin(), choose.end());
+    args.push_back("a.zip");
+    return Run(args);
+  };
+  auto r = with({"-l"});
+  EXPECT_EQ(r.exitCode, 0) << r.err;
+  EXPECT_TRUE(std::regex_search(r.out, std::regex(" docs/\n.* docs/fox.txt\n.* random.bin\n-+ -+\n.*  3 members\n")))
+      << r.out;
+  r = with({"-t", "-v"});
+  EXPECT_EQ(r.exitCode, 0) << r.err;
+  EXPECT_EQ(r.out.substr(0, r.out.find("a.zip:")), "docs/fox.txt: OK\nrandom.bin: OK\n");
+  r = with({"-q", "-o", "out"});
+  EXPECT_EQ(r.exitCode, 0) << r.err;
+  EXPECT_EQ(ListFiles(work() + "/out"), (std::vector<std::string>{"docs/fox.txt", "random.bin"}));
+  r = Run({"-c", "-i", "numbers.txt", "a.zip"});
+  EXPECT_EQ(testutil::Sha256Hex(r.out), kNumbersSha);
+  // Nothing chosen: named, status 1, nothing written.
+  r = Run({"-o", "none", "-i", "*.doc", "-x", "nothing/**", "a.zip"});
+  EXPECT_EQ(r.exitCode, 1);
+  EXPECT_EQ(r.err, "dorvane: no member matches '*.doc'\ndorvane: no member matches 'nothing/**'\n");
+  EXPECT_EQ(ListFiles(work() + "/none"), std::vector<std::string>{});
+}
+
+}  // namespace

@@ -61,10 +61,11 @@ TEST(ParseOptions, RefusesWithAReason) {
   } rows[] = {
       {{"--bogus", "a.zip"}, "unknown or ambiguous option '--bogus'"},
       {{"--pass", "x", "a.zip"}, "unknown or ambiguous option '--pass'"},
-      {{"-x", "a.zip"}, "unknown option '-x'"},
+      {{"-y", "a.zip"}, "unknown option '-y'"},  // -x chooses members
       {{"a.zip", "-o"}, "option '-o' needs a value"},
       {{"--password-file"}, "option '--password-file' needs a value"},
       {{"-l", "-t", "a.zip"}, "-l and -t cannot be used together"},
+      {{"-c", "-t", "a.zip"}, "-c cannot be used with -l or -t"},
       {{"-p", "x", "--password-file", "f", "a.zip"}, "-p and --password-file cannot be used together"},
       {{"-v"}, "no archive given"},
   };
