@@ -213,6 +213,7 @@ void ProcessArchive(const char* path, const char* shown) {
 
   const bool extracted = chosen->Extract(path, folder);
   if (mode == RunMode::kList) PrintListingTotal();
+  if (mode == RunMode::kTest) PrintTestSummary(shown, !extracted || g_ArchiveOutcome.failed);
   if (!extracted || g_ArchiveOutcome.failed) {
     ++g_ResultCounters.failed;
   } else if (g_bOpenDir && mode == RunMode::kExtract) {

@@ -94,6 +94,20 @@ void PrintListingTotal() {
   fflush(stdout);
 }
 
+void PrintTestSummary(const char* shown, bool archiveFailed) {
+  const ArchiveOutcome& o = g_ArchiveOutcome;
+  const char* noun = o.members == 1 ? "member" : "members";
+  StatusLineGap gap;
+  if (o.failedMembers != 0) {
+    printf("%s: %" PRIu64 " of %" PRIu64 " %s FAILED\n", shown, o.failedMembers, o.members, noun);
+  } else if (archiveFailed) {
+    printf("%s: %" PRIu64 " %s tested, the archive FAILED\n", shown, o.members, noun);
+  } else {
+    printf("%s: %" PRIu64 " %s tested, all OK\n", shown, o.members, noun);
+  }
+  fflush(stdout);
+}
+
 void MemberNotice(const char* name, const char* format, ...) {
   char text[768];
   va_list args;
@@ -114,6 +128,8 @@ void MemberNotice(const char* name, const char* format, ...) {
 void RefuseMember(const char* name, const char* reason) {
   if (!MemberSelected(name)) return;  // a member the user left out is not missed
   MemberNotice(name, "%s", reason);
+  ++g_ArchiveOutcome.members;
+  ++g_ArchiveOutcome.failedMembers;
   g_ArchiveOutcome.failed = true;
 }
 
@@ -555,6 +571,8 @@ void MemberOutput::End(MemberEnd end) {
 }
 
 void MemberOutput::Finish(bool keepFile) {
+  if (open_) ++g_ArchiveOutcome.members;
+  if (open_ && failed_) ++g_ArchiveOutcome.failedMembers;
   open_ = false;
   if (!toFile_) return;
   toFile_ = false;

@@ -56,6 +56,8 @@ struct ArchiveOutcome {
   uint64_t listedSize = 0;
   uint64_t listedPacked = 0;
   bool packedKnown = true;     // every listed member had a packed size
+  uint64_t members = 0;        // members decoded, or refused before that (test summary)
+  uint64_t failedMembers = 0;  // ... of which failed
 };
 extern ArchiveOutcome g_ArchiveOutcome;
 void ResetArchiveOutcome();
@@ -63,6 +65,9 @@ void ResetArchiveOutcome();
 void PrintListingHeader(const char* archiveName, const char* handlerName);
 // In list mode: the total line of the archive (after its members' lines).
 void PrintListingTotal();
+// In test mode: the archive's closing line, "a.zip: 7 members tested, all
+// OK" or "a.zip: 1 of 7 members FAILED" (`shown` is screen text).
+void PrintTestSummary(const char* shown, bool archiveFailed);
 
 constexpr uint64_t kUnknownSize = UINT64_MAX;
 

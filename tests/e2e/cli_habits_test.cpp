@@ -134,3 +134,24 @@ TEST_F(HabitsTest, IncludeAndExcludeChooseMembers) {
 }
 
 }  // namespace
+
+namespace {
+
+// -t ends each archive with a line that counts its members and failures.
+TEST_F(HabitsTest, TestEndsEachArchiveWithASummary) {
+  Put("zip/deflate9.zip", "a.zip");
+  std::string cut = ReadFile(Fixture("zip/deflate9.zip"));
+  testutil::WriteFile(work() + "/cut.zip", cut.substr(0, 9000));  // inside random.bin
+  std::string damaged = ReadFile(Fixture("core/noname.gz"));
+  damaged[damaged.size() - 6] ^= 0x5A;
+  testutil::WriteFile(work() + "/bad.gz", damaged);
+  const auto r = Run({"-t", "a.zip", "cut.zip", "bad.gz", "-"}, ReadFile(Fixture("core/named.gz")));
+  EXPECT_EQ(r.exitCode, 2);
+  EXPECT_EQ(r.out,
+            "a.zip: 5 members tested, all OK\n"
+            "cut.zip: 1 of 4 members FAILED\n"
+            "bad.gz: 1 of 1 member FAILED\n"
+            "stdin: 1 member tested, all OK\n");
+}
+
+}  // namespace

@@ -148,7 +148,7 @@ TEST_F(OptionsTest, TestWritesNothingAndNamesWhatFails) {
   testutil::WriteFile(work() + "/bad.gz", damaged);
   auto r = Run({"-t", "-v", "good.gz"});
   EXPECT_EQ(r.exitCode, 0) << r.err;
-  EXPECT_EQ(r.out, "hello.txt: OK\n");
+  EXPECT_EQ(r.out, "hello.txt: OK\ngood.gz: 1 member tested, all OK\n");
   r = Run({"-t", "bad.gz", "good.gz"});
   EXPECT_EQ(r.exitCode, 2);
   EXPECT_EQ(r.err.rfind("bad.gz: bad: ", 0), 0u) << r.err;  // several archives: each notice names its own
