@@ -11,6 +11,9 @@
 #include "platform/output_file.h"
 
 static FatalErrorHandler g_fatalHandler = nullptr;
+static const char* g_programPrefix = "Dorvane: ";
+
+void SetCommandLineMessages(bool commandLine) { g_programPrefix = commandLine ? "dorvane: " : "Dorvane: "; }
 
 WCHAR* ToWide(const char* narrow) {
   const int n = MultiByteToWideChar(CP_ACP, 0, narrow, -1, nullptr, 0);
@@ -172,7 +175,7 @@ void FormatMessageText(char* buffer, size_t size, const char* format, ...) {
   // The formatted text must fit a 256-character box; longer text is cut at a
   // whole character, keeping the closing line end.
   char joined[1024], shown[1024];
-  FormatMessageText(joined, sizeof joined, "Dorvane: %s%s", prefix, text);
+  FormatMessageText(joined, sizeof joined, "%s%s%s", g_programPrefix, prefix, text);
   EscapeControls(shown, sizeof shown, joined);
   WCHAR* wide = ToWide(shown);
   WCHAR box[256];

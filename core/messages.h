@@ -31,8 +31,12 @@ const char* NoticeArchiveShownFor(const char* name);
 void SetBeforeNoticeHook(void (*hook)());
 
 // "Dorvane: <prefix><text>" in a box captioned "Error!" with the stop icon,
-// then the program ends with exit status 1.
+// then the program ends with exit status 1. The command-line forms say
+// "dorvane: ", as all their own messages do (see SetCommandLineMessages).
 [[noreturn]] void FatalError(const char* prefix, const char* text);
+// Program-ending errors start with "dorvane: " (true: a command-line form)
+// or with the dialogs' "Dorvane: " (false, the default).
+void SetCommandLineMessages(bool commandLine);
 // FatalError with the prefix "program error ".
 [[noreturn]] void ProgramError(const char* text);
 

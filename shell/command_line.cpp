@@ -149,6 +149,7 @@ int Entry(const WCHAR* commandLine) {
   if (commandLine[0] == 0) {
     status = RunMainDialog();
   } else {
+    SetCommandLineMessages(true);
     if (IsTokenForm(commandLine)) {
       WCHAR folder[kTokenValueSize];
       WCHAR archive[kTokenValueSize];
@@ -177,6 +178,8 @@ int EntryWithArguments(const WCHAR* const* arguments, int count) {
   if (count < 2 || IsTokenForm(line.c_str()) || GetFileAttributesW(line.c_str()) != INVALID_FILE_ATTRIBUTES)
     return Entry(line.c_str());
   if (!StartProgram()) return 1;
+  SetCommandLineMessages(true);
+  g_RunOptions.nameArchives = true;
   for (int i = 0; i < count; ++i) ProcessPlainPath(arguments[i]);
   text::FinishParts();  // files posted in parts, gathered over all the files
   const int status = ResultReport() ? 2 : 0;

@@ -247,6 +247,7 @@ int RunOptionsForm(int argc, char** argv) {
     options.havePassword = true;
   }
   if (!StartProgram()) return 1;
+  SetCommandLineMessages(true);
   // Everything that can refuse the run is checked before any archive is
   // touched.
   ClearMemberPatterns();

@@ -262,7 +262,15 @@ void Show(const char* format, ...) {
   va_start(args, format);
   FormatInto(format, args);
   va_end(args);
-  g_CabShowMessage(g_MessageBuffer);
+  // Paths and member names are shown with "/" between folders, as the
+  // user types them; the line end stays the notice's own.
+  const size_t length = strlen(g_MessageBuffer);
+  const bool lineEnd = length > 0 && g_MessageBuffer[length - 1] == '\n';
+  if (lineEnd) g_MessageBuffer[length - 1] = '\0';
+  char shown[sizeof g_MessageBuffer * 4 + 2];
+  DisplayName(shown, sizeof shown - 1, g_MessageBuffer);
+  if (lineEnd) strcat(shown, "\n");
+  g_CabShowMessage(shown);
 }
 
 void Print(const char* format, ...) {

@@ -16,6 +16,13 @@ TEST(Messages, ProgramErrorEndsWithStatusOne) {
   BuildLeadByteTable();
   EXPECT_EXIT(ProgramError("x.cab"), ::testing::ExitedWithCode(1),
               "^Error!\nDorvane: program error x\\.cab\n$");
+  // The command-line forms say "dorvane: ", as their other messages do.
+  EXPECT_EXIT(
+      {
+        SetCommandLineMessages(true);
+        ProgramError("x.cab");
+      },
+      ::testing::ExitedWithCode(1), "^Error!\ndorvane: program error x\\.cab\n$");
 }
 
 // A view that says when it is taken down.
