@@ -197,11 +197,16 @@ void ProcessArchive(const char* path, const char* shown) {
     return;
   }
   ResetArchiveOutcome();
-  if (mode == RunMode::kList) PrintListingHeader(archiveName, chosen->displayName);
+  // The options form names the format as Linux users know it; the other
+  // forms show the handler's display name.
+  const char* formatShown =
+      g_RunOptions.formatNames && chosen->formatName[0] != '\0' ? chosen->formatName : chosen->displayName;
+  if (mode == RunMode::kList) PrintListingHeader(archiveName, formatShown);
 
   ProgressRecord progress;
   DisplayName(progress.FileName, sizeof progress.FileName, archiveName);
   FormatMessageText(progress.Title, sizeof progress.Title, "Dorvane: %s", chosen->displayName);
+  if (g_RunOptions.formatNames) snprintf(progress.Format, sizeof progress.Format, "%s", chosen->formatName);
   SetProgressArchive(&progress, path);
   OpenProgress(&progress);
   // The window goes away however the extraction ends (CloseProgress does

@@ -51,6 +51,9 @@ class FormatHandler {
   virtual bool ProbeContent(const char* path, int32_t fileSize);
 
   const char* displayName;         // static text, never freed
+  // The format's everyday name ("tar.gz", "zip", "uuencode"): what the
+  // options form shows where the dialogs show displayName. Static text.
+  const char* formatName = "";
   FormatHandler* next = nullptr;   // owning
   char* PasswordSlot = nullptr;    // owning (LocalAlloc); see PasswordPrompt
 };

@@ -88,8 +88,10 @@ class StatusLineView : public ProgressView {
     ToUtf8(record.FileName, name, sizeof name);
     FormatProgressFigures(figures_, figures, sizeof figures);
     CurrentProgressMemberUtf8(member, sizeof member);
-    snprintf(line, sizeof line, "%s%s%s%s%s", name, figures[0] ? "  " : "", figures, member[0] ? "  " : "",
-             member);
+    char format[sizeof record.Format + 4] = "";
+    if (record.Format[0] != '\0') snprintf(format, sizeof format, " (%s)", record.Format);
+    snprintf(line, sizeof line, "%s%s%s%s%s%s", name, format, figures[0] ? "  " : "", figures,
+             member[0] ? "  " : "", member);
     winsize size{};
     const int columns = ioctl(STDERR_FILENO, TIOCGWINSZ, &size) == 0 && size.ws_col > 0 ? size.ws_col : 80;
     FitCells(line, columns - 1);

@@ -11,6 +11,7 @@
 struct ProgressRecord {
   char FileName[300];  // the archive's name without its folder
   char Title[300];     // "Dorvane: " + the handler's display name
+  char Format[32] = "";  // the format's everyday name on the status line ("tar.gz"), or empty
   std::atomic<bool> Done{true};  // no thread running, or told to end
   HANDLE Thread = nullptr;
   // The archive the figures measure (see SetProgressArchive).

@@ -19,36 +19,56 @@
 #include "stream/uu_handler.h"
 #include "stream/yenc_handler.h"
 
+namespace {
+
+// A handler with its format's everyday name (null stays null).
+FormatHandler* Named(FormatHandler* handler, const char* formatName) {
+  if (handler != nullptr) handler->formatName = formatName;
+  return handler;
+}
+
+}  // namespace
+
 FormatHandler* CreateHandlerRegistry() {
   FormatHandler* head = nullptr;
   // A handler whose allocation fails is not linked in; the others keep
   // their relative order.
-  AppendHandler(&head, new (std::nothrow) TarHandler());          //  1 "tar"
-  AppendHandler(&head, new (std::nothrow) TarGzipHandler());      //  2 "gz", "tgz"
-  AppendHandler(&head, new (std::nothrow) TarBzip2Handler());     //  3 "bz2", "tbz"
-  AppendHandler(&head, new (std::nothrow) TarCompressHandler());  //  4 "Z", "taZ" (exact case)
-  AppendHandler(&head, new (std::nothrow) LzhHandler());          //  5 "lzh"
-  AppendHandler(&head, new (std::nothrow) ZipHandler());          //  6 "zip"
-  AppendHandler(&head, new (std::nothrow) ArjHandler());          //  7 "arj"
-  AppendHandler(&head, new (std::nothrow) GzipHandler());         //  8
-  AppendHandler(&head, new (std::nothrow) Bzip2Handler());        //  9
-  AppendHandler(&head, new (std::nothrow) CompressHandler());     // 10
-  AppendHandler(&head, new (std::nothrow) YencHandler());         // 11 "ntx"
-  AppendHandler(&head, new (std::nothrow) CabHandler());          // 12
-  AppendHandler(&head, new (std::nothrow) Base64Handler());       // 13
-  AppendHandler(&head, new (std::nothrow) UuHandler());           // 14
+  AppendHandler(&head, Named(new (std::nothrow) TarHandler(), "tar"));            //  1 "tar"
+  AppendHandler(&head, Named(new (std::nothrow) TarGzipHandler(), "tar.gz"));     //  2 "gz", "tgz"
+  AppendHandler(&head, Named(new (std::nothrow) TarBzip2Handler(), "tar.bz2"));   //  3 "bz2", "tbz"
+  AppendHandler(&head, Named(new (std::nothrow) TarCompressHandler(), "tar.Z"));  //  4 "Z", "taZ" (exact case)
+  AppendHandler(&head, Named(new (std::nothrow) LzhHandler(), "lzh"));            //  5 "lzh"
+  AppendHandler(&head, Named(new (std::nothrow) ZipHandler(), "zip"));            //  6 "zip"
+  AppendHandler(&head, Named(new (std::nothrow) ArjHandler(), "arj"));            //  7 "arj"
+  AppendHandler(&head, Named(new (std::nothrow) GzipHandler(), "gzip"));          //  8
+  AppendHandler(&head, Named(new (std::nothrow) Bzip2Handler(), "bzip2"));        //  9
+  AppendHandler(&head, Named(new (std::nothrow) CompressHandler(), "compress"));  // 10
+  AppendHandler(&head, Named(new (std::nothrow) YencHandler(), "yenc"));          // 11 "ntx"
+  AppendHandler(&head, Named(new (std::nothrow) CabHandler(), "cab"));            // 12
+  AppendHandler(&head, Named(new (std::nothrow) Base64Handler(), "base64"));      // 13
+  AppendHandler(&head, Named(new (std::nothrow) UuHandler(), "uuencode"));        // 14
   // The formats of today, read through their libraries, after all the
   // others: TAR inside each, then the single streams (found by content
   // once their TAR handler has refused the file).
-  AppendHandler(&head, new (std::nothrow) TarLibraryHandler(LibraryFormat::kXz, "Tar+Xz" EXTRACT_SUFFIX));      // "xz", "txz"
-  AppendHandler(&head, new (std::nothrow) TarLibraryHandler(LibraryFormat::kZstd, "Tar+Zstd" EXTRACT_SUFFIX));  // "zst", "tzst"
-  AppendHandler(&head, new (std::nothrow) TarLibraryHandler(LibraryFormat::kLzip, "Tar+Lzip" EXTRACT_SUFFIX));  // "lz", "tlz"
-  AppendHandler(&head, new (std::nothrow) TarLibraryHandler(LibraryFormat::kLzma, "Tar+Lzma" EXTRACT_SUFFIX));  // "lzma", "tlz"
-  AppendHandler(&head, new (std::nothrow) TarLibraryHandler(LibraryFormat::kLz4, "Tar+Lz4" EXTRACT_SUFFIX));    // "lz4", "tlz4"
-  AppendHandler(&head, new (std::nothrow) LibraryStreamHandler(LibraryFormat::kXz, "Xz" EXTRACT_SUFFIX));
-  AppendHandler(&head, new (std::nothrow) LibraryStreamHandler(LibraryFormat::kZstd, "Zstd" EXTRACT_SUFFIX));
-  AppendHandler(&head, new (std::nothrow) LibraryStreamHandler(LibraryFormat::kLzip, "Lzip" EXTRACT_SUFFIX));
-  AppendHandler(&head, new (std::nothrow) LibraryStreamHandler(LibraryFormat::kLzma, "Lzma" EXTRACT_SUFFIX));
-  AppendHandler(&head, new (std::nothrow) LibraryStreamHandler(LibraryFormat::kLz4, "Lz4" EXTRACT_SUFFIX));
+  AppendHandler(&head, Named(new (std::nothrow) TarLibraryHandler(LibraryFormat::kXz, "Tar+Xz" EXTRACT_SUFFIX),
+                             "tar.xz"));  // "xz", "txz"
+  AppendHandler(&head, Named(new (std::nothrow) TarLibraryHandler(LibraryFormat::kZstd, "Tar+Zstd" EXTRACT_SUFFIX),
+                             "tar.zst"));  // "zst", "tzst"
+  AppendHandler(&head, Named(new (std::nothrow) TarLibraryHandler(LibraryFormat::kLzip, "Tar+Lzip" EXTRACT_SUFFIX),
+                             "tar.lz"));  // "lz", "tlz"
+  AppendHandler(&head, Named(new (std::nothrow) TarLibraryHandler(LibraryFormat::kLzma, "Tar+Lzma" EXTRACT_SUFFIX),
+                             "tar.lzma"));  // "lzma", "tlz"
+  AppendHandler(&head, Named(new (std::nothrow) TarLibraryHandler(LibraryFormat::kLz4, "Tar+Lz4" EXTRACT_SUFFIX),
+                             "tar.lz4"));  // "lz4", "tlz4"
+  AppendHandler(&head, Named(new (std::nothrow) LibraryStreamHandler(LibraryFormat::kXz, "Xz" EXTRACT_SUFFIX),
+                             "xz"));
+  AppendHandler(&head, Named(new (std::nothrow) LibraryStreamHandler(LibraryFormat::kZstd, "Zstd" EXTRACT_SUFFIX),
+                             "zstd"));
+  AppendHandler(&head, Named(new (std::nothrow) LibraryStreamHandler(LibraryFormat::kLzip, "Lzip" EXTRACT_SUFFIX),
+                             "lzip"));
+  AppendHandler(&head, Named(new (std::nothrow) LibraryStreamHandler(LibraryFormat::kLzma, "Lzma" EXTRACT_SUFFIX),
+                             "lzma"));
+  AppendHandler(&head, Named(new (std::nothrow) LibraryStreamHandler(LibraryFormat::kLz4, "Lz4" EXTRACT_SUFFIX),
+                             "lz4"));
   return head;
 }

@@ -269,6 +269,7 @@ int RunOptionsForm(int argc, char** argv) {
   }
   g_RunOptions.mode = options.list ? RunMode::kList : options.test ? RunMode::kTest : RunMode::kExtract;
   g_RunOptions.toStdout = options.toStdout;
+  g_RunOptions.formatNames = true;
   g_RunOptions.keepExisting = options.keep;
   g_RunOptions.verbose = options.verbose;
   g_RunOptions.outputFolder = outputFolder;

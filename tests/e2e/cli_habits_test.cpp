@@ -39,7 +39,7 @@ class HabitsTest : public ::testing::Test {
 TEST_F(HabitsTest, StandardInputIsAnArchive) {
   auto r = Run({"-l", "-"}, ReadFile(Fixture("tar/ustar.tgz")));
   EXPECT_EQ(r.exitCode, 0) << r.err;
-  EXPECT_EQ(r.out.rfind("stdin (", 0), 0u) << r.out;
+  EXPECT_EQ(r.out.rfind("stdin (tar.gz):\n", 0), 0u) << r.out;
   EXPECT_NE(r.out.find(" tree/docs/readme.txt\n"), std::string::npos) << r.out;
   r = Run({"-o", "out", "-"}, ReadFile(Fixture("zip/deflate9.zip")));
   EXPECT_EQ(r.exitCode, 0) << r.err;
@@ -152,6 +152,29 @@ TEST_F(HabitsTest, TestEndsEachArchiveWithASummary) {
             "cut.zip: 1 of 4 members FAILED\n"
             "bad.gz: 1 of 1 member FAILED\n"
             "stdin: 1 member tested, all OK\n");
+}
+
+}  // namespace
+
+namespace {
+
+// The listing's heading names the format as Linux users know it.
+TEST_F(HabitsTest, ListingNamesTheFormat) {
+  const std::vector<std::string> names = {Put("lzh/level2_lh7.lzh", "a.lzh"), Put("cab/mszip.cab", "b.cab"),
+                                          Put("lines/plain.uu", "c.uu"), Put("core/named.gz", "d.gz"),
+                                          Put("tar/posix.tar.bz2", "e.tar.bz2")};
+  std::vector<std::string> args = {"-l"};
+  args.insert(args.end(), names.begin(), names.end());
+  const auto r = Run(args);
+  EXPECT_EQ(r.exitCode, 0) << r.err;
+  std::string headings;
+  for (size_t at = 0; at < r.out.size();) {
+    const size_t end = r.out.find('\n', at);
+    const std::string line = r.out.substr(at, end - at);
+    if (line.back() == ':') headings += line + "\n";
+    at = end + 1;
+  }
+  EXPECT_EQ(headings, "a.lzh (lzh):\nb.cab (cab):\nc.uu (uuencode):\nd.gz (gzip):\ne.tar.bz2 (tar.bz2):\n");
 }
 
 }  // namespace

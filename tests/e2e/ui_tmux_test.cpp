@@ -281,8 +281,9 @@ TEST_F(TmuxTest, CommandLinePasswordFromPipeOrTerminal) {
   EXPECT_EQ(testutil::Sha256Hex(ReadFile(tmp_ / "out/numbers.txt")), kNumbersSha);
 }
 
-// On a terminal a status line shows the archive, how far it has been read,
-// the speed, the time left and the member; it is cleared at the end and
+// On a terminal a status line shows the archive and its format (the options
+// form), how far it has been read, the speed, the time left and the member;
+// it is cleared at the end and
 // whenever other output comes (-v names the members). With -q,
 // or with standard error not a terminal, nothing is shown. The password read
 // from a pipe the test holds open keeps the extraction waiting meanwhile.
@@ -299,7 +300,7 @@ TEST_F(TmuxTest, ProgressStatusLineOnlyOnATerminal) {
     const bool shown = extra == "-v ";
     if (shown) {
       s = WaitFor(" left  " + lineEnd);
-      EXPECT_TRUE(std::regex_search(s, std::regex("enc\\.zip  [0-9]+%  [0-9.]+ k?B/s  0:[0-9]{2} left  numbers\\.txt")))
+      EXPECT_TRUE(std::regex_search(s, std::regex("enc\\.zip \\(zip\\)  [0-9]+%  [0-9.]+ k?B/s  0:[0-9]{2} left  numbers\\.txt")))
           << s;
     } else {
       std::this_thread::sleep_for(std::chrono::milliseconds(400));  // several redraw periods
