@@ -4,6 +4,8 @@
 #include <climits>
 #include <cstdio>
 #include <cstring>
+#include <set>
+#include <string>
 
 #include "core/charset.h"
 #include "core/member_output.h"
@@ -125,6 +127,50 @@ bool MakeArchiveFolder(char* folder, const WCHAR* root) {
   return false;
 }
 
+// An extension that says its file is an archive: one a handler claims, or
+// one of the formats found by their content.
+bool IsArchiveExtension(const char* extension) {
+  static const char* const kContentFound[] = {"cab", "exe", "uu", "uue", "xx", "xxe", "b64", "mim", "mime", "eml"};
+  for (const char* known : kContentFound) {
+    if (EqualsNoCase(extension, known) == 0) return true;
+  }
+  for (FormatHandler* h = g_HandlerRegistry; h != nullptr; h = h->next) {
+    if (h->MatchesExtension(extension)) return true;
+  }
+  return false;
+}
+
+// The folders -f of the options form has made in this run.
+std::set<std::string> g_runFolders;
+
+// Appends "\<name>" to the output folder for -f of the options form: the
+// archive's name without its archive extensions ("v1.2 release.zip" gives
+// "v1.2 release", "t.tar.gz" gives "t"). A folder an earlier archive of
+// the run took, or a name a file holds, gives way to "<name>-2", "-3", ...
+void AppendArchiveFolder(char* folder, size_t size, const char* archiveName) {
+  std::string name = archiveName;
+  const char* extension = ExtensionOf(name.c_str());
+  if (*extension != '\0' && IsArchiveExtension(extension)) {
+    name.resize(static_cast<size_t>(extension - name.c_str()) - 1);
+    extension = ExtensionOf(name.c_str());
+    if (EqualsNoCase(extension, "tar") == 0) name.resize(static_cast<size_t>(extension - name.c_str()) - 1);
+  }
+  if (name.empty()) name = archiveName;  // ".zip": nothing else names it
+  const std::string base = std::string(folder) + "\\" + name;
+  std::string chosen = base;
+  for (int n = 2;; ++n) {
+    const bool taken = g_runFolders.count(chosen) != 0;
+    WCHAR wide[kExtractPathNarrowSize * 2];
+    const DWORD attributes =
+        NarrowToWide(chosen.c_str(), wide, sizeof wide / sizeof wide[0]) ? GetFileAttributesW(wide) : INVALID_FILE_ATTRIBUTES;
+    const bool file = attributes != INVALID_FILE_ATTRIBUTES && (attributes & FILE_ATTRIBUTE_DIRECTORY) == 0;
+    if (!taken && !file) break;
+    chosen = base + "-" + std::to_string(n);
+  }
+  g_runFolders.insert(chosen);
+  CopyText(folder, size, chosen.c_str());
+}
+
 }  // namespace
 
 void ProcessArchive(const char* path, const char* shown) {
@@ -179,7 +225,9 @@ void ProcessArchive(const char* path, const char* shown) {
   // The folder the user named: links are followed up to it, never below it.
   WCHAR wideRoot[kExtractPathNarrowSize];
   if (!NarrowToWide(folder, wideRoot, kExtractPathNarrowSize)) wideRoot[0] = 0;
-  if (g_bMakeDir) {
+  if (g_bMakeDir && g_RunOptions.plainFolders) {
+    AppendArchiveFolder(folder, sizeof folder, archiveName);
+  } else if (g_bMakeDir) {
     char* p = archiveName;
     while (*p != '\0' && *p != '.') p = CharNext(p);
     const char saved = *p;

@@ -274,6 +274,7 @@ int RunOptionsForm(int argc, char** argv) {
   g_RunOptions.verbose = options.verbose;
   g_RunOptions.outputFolder = outputFolder;
   g_bMakeDir = options.folder;
+  g_RunOptions.plainFolders = options.folder;
   g_bOpenDir = false;
   SetProgressQuiet(options.quiet);
   if (options.havePassword) SetGivenPassword(options.password.c_str());

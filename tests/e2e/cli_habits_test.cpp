@@ -178,3 +178,25 @@ TEST_F(HabitsTest, ListingNamesTheFormat) {
 }
 
 }  // namespace
+
+namespace {
+
+// -f names each folder after its archive without the archive extensions;
+// archives of one run that would share a folder, or meet a file of that
+// name, get "-2", "-3", ...
+TEST_F(HabitsTest, FolderPerArchiveDropsArchiveExtensions) {
+  Put("zip/deflate9.zip", "t.zip");
+  Put("core/noname.gz", "t.tar.gz");
+  Put("core/named.gz", "t.gz");
+  Put("zip/deflate9.zip", "v1.2 release.zip");
+  testutil::System("mkdir '" + work() + "/out'");
+  testutil::WriteFile(work() + "/out/t-3", "a file");
+  const auto r = Run({"-q", "-f", "-o", "out", "t.zip", "t.tar.gz", "t.gz", "v1.2 release.zip"});
+  EXPECT_EQ(r.exitCode, 0) << r.err;
+  EXPECT_EQ(Sha("out/t/numbers.txt"), kNumbersSha);
+  EXPECT_EQ(ReadFile(work() + "/out/t-2/t.tar"), ReadFile(Fixture("core/lines.txt")));
+  EXPECT_TRUE(testutil::FileExists(work() + "/out/t-4/hello.txt"));
+  EXPECT_EQ(Sha("out/v1.2 release/numbers.txt"), kNumbersSha);
+}
+
+}  // namespace
