@@ -1,5 +1,7 @@
 #include "shell/command_line.h"
 
+#include <unistd.h>
+
 #include <cstdio>
 #include <cstdlib>
 #include <cstring>
@@ -141,6 +143,19 @@ void UseAndStoreFolder(const WCHAR* folder) {
   ShowMessage(line);
 }
 
+// A bare run goes into the stored extract path, which an earlier "#P" run
+// may have set long ago: on a terminal its first line says where, before
+// any status line.
+void SayWhereBareRunExtracts() {
+  if (!isatty(STDERR_FILENO)) return;
+  char stored[kExtractPathNarrowSize], current[kExtractPathNarrowSize];
+  if (!ReadOutputFolder(stored) || (CurrentFolderPath(current) && strcmp(stored, current) == 0)) return;
+  char shown[kExtractPathNarrowSize * 4], line[kExtractPathNarrowSize * 4 + 40];
+  DisplayName(shown, sizeof shown, stored[0] != '\0' ? stored : "\\");
+  FormatMessageText(line, sizeof line, "dorvane: extracting into %s", shown);
+  ShowMessage(line);
+}
+
 }  // namespace
 
 int Entry(const WCHAR* commandLine) {
@@ -159,6 +174,7 @@ int Entry(const WCHAR* commandLine) {
       ProcessWidePath(archive);
       g_RunOptions.outputFolder = nullptr;
     } else {
+      SayWhereBareRunExtracts();
       ProcessPlainPath(commandLine);
     }
     text::FinishParts();
@@ -180,6 +196,7 @@ int EntryWithArguments(const WCHAR* const* arguments, int count) {
   if (!StartProgram()) return 1;
   SetCommandLineMessages(true);
   g_RunOptions.nameArchives = true;
+  SayWhereBareRunExtracts();
   for (int i = 0; i < count; ++i) ProcessPlainPath(arguments[i]);
   text::FinishParts();  // files posted in parts, gathered over all the files
   const int status = ResultReport() ? 2 : 0;

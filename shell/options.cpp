@@ -34,7 +34,8 @@ const char kHelpText[] =
     "LZH, ZIP, ARJ, cabinet, gzip, bzip2, compress (.Z), uuencode, Base64/MIME\n"
     "and yEnc.\n"
     "\n"
-    "Options (the first argument must start with \"-\"):\n"
+    "Options (taken when the first argument starts with \"-\", or when one stands\n"
+    "among arguments that together name no file):\n"
     "  -o, --output DIR          extract into DIR, created when missing (default:\n"
     "                            the current folder); not stored\n"
     "  -f, --folder              extract each archive into a folder named after it\n"
@@ -78,6 +79,18 @@ const char kUsage[] =
     "see 'dorvane --help' for the options\n";
 
 constexpr int kPasswordFileOption = 0x100;
+
+const option kLong[] = {
+    {"output", required_argument, nullptr, 'o'},  {"folder", no_argument, nullptr, 'f'},
+    {"list", no_argument, nullptr, 'l'},          {"test", no_argument, nullptr, 't'},
+    {"stdout", no_argument, nullptr, 'c'},
+    {"include", required_argument, nullptr, 'i'}, {"exclude", required_argument, nullptr, 'x'},
+    {"password", required_argument, nullptr, 'p'}, {"password-file", required_argument, nullptr, kPasswordFileOption},
+    {"keep", no_argument, nullptr, 'k'},          {"quiet", no_argument, nullptr, 'q'},
+    {"verbose", no_argument, nullptr, 'v'},       {"help", no_argument, nullptr, 'h'},
+    {"version", no_argument, nullptr, 'V'},       {nullptr, 0, nullptr, 0},
+};
+const char kShort[] = ":o:flp:tci:x:kqvhV";
 
 // The first line of a file, without its line end. False with the reason.
 bool ReadFirstLine(const std::string& path, std::string* line, std::string* error) {
@@ -153,22 +166,12 @@ std::u16string ProgramPathOf(const char* utf8) {
 }
 
 bool ParseOptions(int argc, char** argv, CommandOptions* options, std::string* error) {
-  static const option kLong[] = {
-      {"output", required_argument, nullptr, 'o'},  {"folder", no_argument, nullptr, 'f'},
-      {"list", no_argument, nullptr, 'l'},          {"test", no_argument, nullptr, 't'},
-      {"stdout", no_argument, nullptr, 'c'},
-      {"include", required_argument, nullptr, 'i'}, {"exclude", required_argument, nullptr, 'x'},
-      {"password", required_argument, nullptr, 'p'}, {"password-file", required_argument, nullptr, kPasswordFileOption},
-      {"keep", no_argument, nullptr, 'k'},          {"quiet", no_argument, nullptr, 'q'},
-      {"verbose", no_argument, nullptr, 'v'},       {"help", no_argument, nullptr, 'h'},
-      {"version", no_argument, nullptr, 'V'},       {nullptr, 0, nullptr, 0},
-  };
   *options = CommandOptions();
   opterr = 0;  // the reasons are ours
   optind = 0;  // a fresh scan (GNU getopt), also for a second call
   bool sawPasswordFile = false;
   for (;;) {
-    const int c = getopt_long(argc, argv, ":o:flp:tci:x:kqvhV", kLong, nullptr);
+    const int c = getopt_long(argc, argv, kShort, kLong, nullptr);
     if (c == -1) break;
     switch (c) {
       case 'o': options->output = optarg; break;
@@ -228,6 +231,40 @@ bool ParseOptions(int argc, char** argv, CommandOptions* options, std::string* e
     return false;
   }
   return true;
+}
+
+namespace {
+
+bool NamesSomething(const char* utf8) {
+  return GetFileAttributesW(ProgramPathOf(utf8).c_str()) != INVALID_FILE_ATTRIBUTES;
+}
+
+// An argument the options form reads as an option: "--", a long option or
+// an unambiguous start of one, or "-" and a short option's letter.
+bool IsOptionWord(const char* argument) {
+  if (argument[0] != '-' || argument[1] == '\0') return false;
+  if (argument[1] != '-') return argument[1] != ':' && strchr(kShort, argument[1]) != nullptr;
+  const char* name = argument + 2;
+  const size_t length = strcspn(name, "=");
+  if (length == 0) return name[0] == '\0';  // "--"
+  for (const option& o : kLong) {
+    if (o.name != nullptr && strncmp(o.name, name, length) == 0) return true;
+  }
+  return false;
+}
+
+}  // namespace
+
+bool BareArgumentsHoldOptions(int argc, char** argv) {
+  std::string joined;
+  for (int i = 1; i < argc; ++i) joined += (i > 1 ? " " : "") + std::string(argv[i]);
+  const std::u16string line = ProgramPathOf(joined.c_str());
+  if (FindNoCase(line.c_str(), u"#F(") != nullptr && FindNoCase(line.c_str(), u"#P(") != nullptr) return false;
+  if (NamesSomething(joined.c_str())) return false;
+  for (int i = 1; i < argc; ++i) {
+    if (IsOptionWord(argv[i]) && !NamesSomething(argv[i])) return true;
+  }
+  return false;
 }
 
 int RunOptionsForm(int argc, char** argv) {

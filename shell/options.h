@@ -48,5 +48,11 @@ extern const char kHelpText[];
 // (a short usage on standard error; nothing touched).
 int RunOptionsForm(int argc, char** argv);
 
+// The bare form's arguments (argv[1] does not start with "-") read as the
+// options form, as GNU getopt permutes them: true when, joined with blanks,
+// they name no file and hold no "#P(...)#F(...)", and one of them is an
+// option of the options form that names no file ("run.uue -o dest").
+bool BareArgumentsHoldOptions(int argc, char** argv);
+
 // A UTF-8 path argument in program form: UTF-16 with "\" separators.
 std::u16string ProgramPathOf(const char* utf8);

@@ -200,3 +200,29 @@ TEST_F(HabitsTest, FolderPerArchiveDropsArchiveExtensions) {
 }
 
 }  // namespace
+
+namespace {
+
+// The bare form reads options given among archives that name no file, as
+// GNU getopt permutes them; a bare run into a stored folder says where on
+// a terminal, and nothing when scripted.
+TEST_F(HabitsTest, BareFormTakesOptionsAndSaysWhereItExtracts) {
+  Put("lines/plain.uu", "run.uue");
+  auto r = Run({"run.uue", "-o", "dest"});
+  EXPECT_EQ(r.exitCode, 0) << r.err;
+  EXPECT_TRUE(testutil::FileExists(work() + "/dest/data.bin"));
+  EXPECT_EQ(ReadFile(tmp_ / "registry.reg").find("ExtractPath"), std::string::npos);  // stores nothing
+  ASSERT_EQ(Run({"#P(" + tmp_ / "stored" + ")#F(run.uue)"}).exitCode, 0);
+  r = Run({"run.uue"});
+  EXPECT_EQ(r.exitCode, 0);
+  EXPECT_EQ(r.err, "");
+  if (!testutil::HaveTool("script")) GTEST_SKIP() << "script is not installed";
+  const std::string log = tmp_ / "typescript";
+  EXPECT_EQ(testutil::System("cd '" + work() + "' && DORVANE_REGISTRY='" + tmp_ / "registry.reg" +
+                             "' script -qec \"'" DORVANE_BINARY "' run.uue\" '" + log + "' > /dev/null 2>&1"),
+            0);
+  EXPECT_NE(ReadFile(log).find("dorvane: extracting into " + tmp_ / "stored" + "\r\n"), std::string::npos)
+      << ReadFile(log);
+}
+
+}  // namespace
