@@ -60,6 +60,7 @@ const char kHelpText[] =
     "  -V, --version             show the version and exit\n"
     "      --                    end the options; the rest are archives\n"
     "\n"
+    "An ARCHIVE of \"-\" is read from standard input (called \"stdin\").\n"
     "Without options, ARCHIVE goes into the stored extract path (the current\n"
     "folder when none is stored); '#P(FOLDER)#F(ARCHIVE)' extracts into FOLDER\n"
     "and stores it as the extract path. Without arguments, in a terminal, the\n"
