@@ -339,6 +339,10 @@ bool MemberOutput::Begin(const MemberInfo& info) {
     return true;
   }
   if (folder && g_RunOptions.mode == RunMode::kTest) return false;
+  if (node && info.linkTarget != nullptr && info.linkTarget[0] == '\0') {
+    RefuseMember(name_, "a link without a target; not created");
+    return false;
+  }
   if (name_[0] == '\0') {
     RefuseMember("(a member without a name)", "skipped");
     return false;

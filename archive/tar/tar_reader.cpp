@@ -349,10 +349,6 @@ bool Walk::TakeLinkTarget(const uint8_t* header, const char* name, char* target)
     RefuseMember(name, "the link target is too long; not created");
     return false;
   }
-  if (target[0] == '\0') {
-    RefuseMember(name, "a link without a target; not created");
-    return false;
-  }
   return true;
 }
 

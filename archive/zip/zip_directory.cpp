@@ -155,6 +155,7 @@ bool ZipDirectory::Load(FILE* stream, const std::vector<uint64_t>& segmentStarts
     entry.uncompressedSize = LoadLe32(e + 24);
     const size_t nameLength = LoadLe16(e + 28), extraLength = LoadLe16(e + 30), commentLength = LoadLe16(e + 32);
     uint32_t disk = LoadLe16(e + 34);
+    entry.external = LoadLe32(e + 38);
     entry.localOffset = LoadLe32(e + 42);
     variable.resize(nameLength + extraLength + commentLength);
     if (fread(variable.data(), 1, variable.size(), stream) != variable.size()) return false;

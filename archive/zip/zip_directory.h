@@ -23,6 +23,7 @@ struct ZipDirectoryEntry {
   uint64_t uncompressedSize = 0;
   uint64_t localOffset = 0;       // in the archive as read (segments joined, stub counted)
   uint8_t host = 0;               // "version made by", high byte: 0 MS-DOS, 3 Unix, 10 NTFS...
+  uint32_t external = 0;          // external attributes: Unix mode (high half) or MS-DOS attributes
   std::string storedName;         // the name's bytes, only to name a member whose local header is lost
 };
 

@@ -75,6 +75,37 @@ void TakeZip64Sizes(const uint8_t* extra, size_t length, ZipLocalHeader& header)
   }
 }
 
+// The exact modification time, UTC, from the extended-timestamp field
+// (0x5455: a flags byte, bit 0 = a signed 32-bit Unix time follows) or the
+// NTFS field (0x000a: 4 reserved bytes, then tagged attributes; tag 1 of 24
+// bytes holds the modification, access and creation FILETIMEs).
+bool FindUtcTime(const uint8_t* extra, size_t length, FILETIME* time) {
+  for (ExtraFields f(extra, length); f.Next();) {
+    if (f.id == 0x5455 && f.size >= 5 && (f.data[0] & 1) != 0) {
+      const int64_t seconds = static_cast<int32_t>(LoadLe32(f.data + 1));
+      const uint64_t value = static_cast<uint64_t>(seconds * 10000000 + 116444736000000000LL);
+      time->dwLowDateTime = static_cast<DWORD>(value);
+      time->dwHighDateTime = static_cast<DWORD>(value >> 32);
+      return true;
+    }
+    if (f.id == 0x000a && f.size >= 4) {
+      for (size_t at = 4; at + 4 <= f.size;) {
+        const uint16_t tag = LoadLe16(f.data + at), size = LoadLe16(f.data + at + 2);
+        if (size > f.size - at - 4) break;
+        if (tag == 1 && size >= 24) {
+          const uint64_t value = LoadLe64(f.data + at + 4);
+          if (value == 0) break;
+          time->dwLowDateTime = static_cast<DWORD>(value);
+          time->dwHighDateTime = static_cast<DWORD>(value >> 32);
+          return true;
+        }
+        at += 4 + size;
+      }
+    }
+  }
+  return false;
+}
+
 // The Unicode Path extra field (ID 0x7075):
 //   0 version (1) | 1 CRC-32 of the stored name | 5 the name in UTF-8
 // Its name counts only with version 1 and a CRC that matches the stored
@@ -91,6 +122,28 @@ bool FindUnicodePath(const uint8_t* extra, size_t length, uint32_t storedCrc, co
     }
   }
   return false;
+}
+
+// What the directory's attributes say: on Unix hosts the file's mode
+// (kind and permission bits) in the high half; elsewhere the MS-DOS
+// attributes in the low byte (0x10 a folder, 0x01 read-only).
+void TakeAttributes(const ZipLocalHeader& header, MemberInfo* info) {
+  if (!header.hasAttributes) return;
+  constexpr uint8_t kUnixHost = 3;
+  const uint32_t mode = header.external >> 16;
+  if (header.host == kUnixHost && mode != 0) {
+    switch (mode & 0170000) {
+      case 0120000: info->kind = MemberKind::kSymlink; break;  // the target is the data
+      case 0040000: info->isFolder = true; break;
+      default: break;
+    }
+    info->hasMode = true;
+    info->mode = mode & 07777;
+    return;
+  }
+  const uint8_t attributes = static_cast<uint8_t>(header.external);
+  if ((attributes & 0x10) != 0) info->isFolder = true;
+  if ((attributes & 0x01) != 0) info->readOnly = true;
 }
 
 MemberEnd FromDecodeResult(ZipDecodeResult result) {
@@ -135,6 +188,8 @@ bool ReadZipLocalHeader(FILE* stream, ZipLocalHeader& header, NameMarking unmark
   uint8_t extra[0xFFFF];
   if (fread(extra, 1, extraLength, stream) != extraLength) return false;
   TakeZip64Sizes(extra, extraLength, header);
+  header.hasAttributes = false;
+  header.hasUtcTime = FindUtcTime(extra, extraLength, &header.utcTime);
   header.hasAes = header.method == kAesMethod && FindAesField(extra, extraLength, &header.aes);
 
   const uint8_t* unicode = nullptr;
@@ -247,6 +302,9 @@ void ZipHandler::WalkDirectory(MemberOutput& out) {
     header.compressedSize = entry.compressedSize;
     header.uncompressedSize = entry.uncompressedSize;
     header.sizesFromDirectory = true;
+    header.hasAttributes = true;
+    header.host = entry.host;
+    header.external = entry.external;
     long long dataEnd = static_cast<long long>(ftello(archive_)) + static_cast<long long>(header.compressedSize);
     if (ExtractMember(header, out, dataEnd) == Next::kEndArchive || out.ArchiveEnded()) break;
   }
@@ -292,6 +350,11 @@ ZipHandler::Next ZipHandler::ExtractMember(const ZipLocalHeader& header, MemberO
   info.packedSize = sizesDeferred ? kUnknownSize : header.compressedSize;
   info.method = header.hasAes ? aesName : MethodName(method);
   info.SetDosTime(header.dosDate, header.dosTime);
+  if (header.hasUtcTime) {
+    info.time = header.utcTime;
+    info.hasTime = true;
+  }
+  TakeAttributes(header, &info);
   info.checksum = ChecksumKind::kCrc32;
   // With flag bit 3 the header's CRC may be a placeholder: the descriptor
   // behind the data gives it. AE-2 stores none: its authentication code
