@@ -169,6 +169,20 @@ PaxRecords ReadPaxRecords(const uint8_t* data, size_t size, char* path, size_t p
       // Anything but decimal digits leaves the header's size.
       records.haveSize = ParseTarDecimal(value, valueLength, &number);
       records.size = records.haveSize ? number : 0;
+    } else if (KeyIs(key, keyLength, "mtime")) {
+      // "seconds[.fraction]"; a time before 1970 leaves the header's.
+      const uint8_t* dot = static_cast<const uint8_t*>(memchr(value, '.', valueLength));
+      const size_t whole = dot != nullptr ? static_cast<size_t>(dot - value) : valueLength;
+      records.haveMtime = ParseTarDecimal(value, whole, &records.mtimeSeconds);
+      records.mtimeNanoseconds = 0;
+      uint32_t scale = 100000000;
+      for (size_t k = whole + 1; records.haveMtime && k < valueLength; ++k, scale /= 10) {
+        if (value[k] < '0' || value[k] > '9') {
+          records.haveMtime = false;
+        } else {
+          records.mtimeNanoseconds += static_cast<uint32_t>(value[k] - '0') * scale;
+        }
+      }
     } else if (KeyIs(key, keyLength, "hdrcharset")) {
       records.binary = valueLength == 6 && memcmp(value, "BINARY", 6) == 0;
     } else if (KeyIs(key, keyLength, "GNU.sparse.size") || KeyIs(key, keyLength, "GNU.sparse.realsize")) {

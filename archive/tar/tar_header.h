@@ -98,6 +98,9 @@ struct PaxRecords {
   bool binary = false;    // "hdrcharset=BINARY": the path is the archiver's raw bytes, not UTF-8
   bool haveSize = false;  // a "size" record: the member's data size, in place of its header's
   uint64_t size = 0;
+  bool haveMtime = false;  // an "mtime" record: seconds since 1970 and a fraction
+  uint64_t mtimeSeconds = 0;
+  uint32_t mtimeNanoseconds = 0;
   // GNU sparse files. Format 0.0 gives the map as offset/numbytes record
   // pairs, 0.1 as one "GNU.sparse.map" list, 1.0 (major 1) at the start of
   // the data; GNU.sparse.size or .realsize is the file's real size.

@@ -6,6 +6,7 @@
 
 #include "archive/tar/tar_header.h"
 #include "core/charset.h"
+#include "core/datetime.h"
 #include "core/member_output.h"
 #include "core/messages.h"
 #include "core/names.h"
@@ -366,6 +367,10 @@ bool Walk::ExtractMember(const uint8_t* header, TarEntryKind kind, uint64_t size
   uint64_t mtime = 0;
   if (!ParseTarNumber(header + kTarMtimeOffset, kTarMtimeSize, &mtime)) mtime = 0;  // before 1970
   info.SetUnixTime(static_cast<uint32_t>(mtime < UINT32_MAX ? mtime : UINT32_MAX));
+  if (pax_.haveMtime && pax_.mtimeSeconds < (uint64_t{1} << 34)) {
+    // The exact time, to the 100 ns a file time holds.
+    info.time = UnixSecondsToFileTime(static_cast<int64_t>(pax_.mtimeSeconds), pax_.mtimeNanoseconds);
+  }
   // The permission bits are the archive's; the output takes the umask off.
   info.hasMode = true;
   info.mode = mode & 07777;

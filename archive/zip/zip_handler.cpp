@@ -13,6 +13,7 @@
 #include "core/byte_order.h"
 #include "core/charset.h"
 #include "core/checksum.h"
+#include "core/datetime.h"
 #include "core/messages.h"
 #include "core/prompt.h"
 #include "stream/inflate.h"
@@ -82,10 +83,7 @@ void TakeZip64Sizes(const uint8_t* extra, size_t length, ZipLocalHeader& header)
 bool FindUtcTime(const uint8_t* extra, size_t length, FILETIME* time) {
   for (ExtraFields f(extra, length); f.Next();) {
     if (f.id == 0x5455 && f.size >= 5 && (f.data[0] & 1) != 0) {
-      const int64_t seconds = static_cast<int32_t>(LoadLe32(f.data + 1));
-      const uint64_t value = static_cast<uint64_t>(seconds * 10000000 + 116444736000000000LL);
-      time->dwLowDateTime = static_cast<DWORD>(value);
-      time->dwHighDateTime = static_cast<DWORD>(value >> 32);
+      *time = UnixSecondsToFileTime(static_cast<int32_t>(LoadLe32(f.data + 1)));
       return true;
     }
     if (f.id == 0x000a && f.size >= 4) {
