@@ -76,34 +76,6 @@ void TakeZip64Sizes(const uint8_t* extra, size_t length, ZipLocalHeader& header)
   }
 }
 
-// The exact modification time, UTC, from the extended-timestamp field
-// (0x5455: a flags byte, bit 0 = a signed 32-bit Unix time follows) or the
-// NTFS field (0x000a: 4 reserved bytes, then tagged attributes; tag 1 of 24
-// bytes holds the modification, access and creation FILETIMEs).
-bool FindUtcTime(const uint8_t* extra, size_t length, FILETIME* time) {
-  for (ExtraFields f(extra, length); f.Next();) {
-    if (f.id == 0x5455 && f.size >= 5 && (f.data[0] & 1) != 0) {
-      *time = UnixSecondsToFileTime(static_cast<int32_t>(LoadLe32(f.data + 1)));
-      return true;
-    }
-    if (f.id == 0x000a && f.size >= 4) {
-      for (size_t at = 4; at + 4 <= f.size;) {
-        const uint16_t tag = LoadLe16(f.data + at), size = LoadLe16(f.data + at + 2);
-        if (size > f.size - at - 4) break;
-        if (tag == 1 && size >= 24) {
-          const uint64_t value = LoadLe64(f.data + at + 4);
-          if (value == 0) break;
-          time->dwLowDateTime = static_cast<DWORD>(value);
-          time->dwHighDateTime = static_cast<DWORD>(value >> 32);
-          return true;
-        }
-        at += 4 + size;
-      }
-    }
-  }
-  return false;
-}
-
 // The Unicode Path extra field (ID 0x7075):
 //   0 version (1) | 1 CRC-32 of the stored name | 5 the name in UTF-8
 // Its name counts only with version 1 and a CRC that matches the stored
@@ -187,7 +159,7 @@ bool ReadZipLocalHeader(FILE* stream, ZipLocalHeader& header, NameMarking unmark
   if (fread(extra, 1, extraLength, stream) != extraLength) return false;
   TakeZip64Sizes(extra, extraLength, header);
   header.hasAttributes = false;
-  header.hasUtcTime = FindUtcTime(extra, extraLength, &header.utcTime);
+  header.hasUtcTime = FindZipUtcTime(extra, extraLength, &header.utcTime);
   header.hasAes = header.method == kAesMethod && FindAesField(extra, extraLength, &header.aes);
 
   const uint8_t* unicode = nullptr;
@@ -303,6 +275,10 @@ void ZipHandler::WalkDirectory(MemberOutput& out) {
     header.hasAttributes = true;
     header.host = entry.host;
     header.external = entry.external;
+    if (!header.hasUtcTime && entry.hasUtcTime) {
+      header.hasUtcTime = true;
+      header.utcTime = entry.utcTime;
+    }
     long long dataEnd = static_cast<long long>(ftello(archive_)) + static_cast<long long>(header.compressedSize);
     if (ExtractMember(header, out, dataEnd) == Next::kEndArchive || out.ArchiveEnded()) break;
   }

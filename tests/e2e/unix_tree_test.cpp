@@ -32,7 +32,8 @@ mode_t Umask() {
 class UnixTree : public ::testing::TestWithParam<Row> {
  protected:
   testutil::RunResult Run(const std::vector<std::string>& args) {
-    return testutil::RunDorvane(args, {{"DORVANE_REGISTRY", tmp_ / "registry.reg"}});
+    // Far from UTC, so a local MS-DOS time in place of an exact one shows.
+    return testutil::RunDorvane(args, {{"DORVANE_REGISTRY", tmp_ / "registry.reg"}, {"TZ", "Asia/Tokyo"}});
   }
   std::string out() const { return tmp_ / "out"; }
   testutil::TempDir tmp_;
@@ -123,6 +124,18 @@ INSTANTIATE_TEST_SUITE_P(Archivers, UnixTree,
                              if (c == '.' || c == '-') c = '_';
                            return name;
                          });
+
+// MS-DOS archivers mark a folder by its attribute alone, and read-only
+// files by theirs.
+TEST_F(UnixTree, MsDosFolderAndReadOnlyAttributes) {
+  const auto r = Run({"-o", out(), testutil::Fixture("unix/dos.zip")});
+  ASSERT_EQ(r.exitCode, 0) << r.err;
+  EXPECT_TRUE(testutil::IsDirectory(out() + "/docs"));
+  EXPECT_EQ(ReadFile(out() + "/docs/a.txt"), "in docs\n");
+  struct stat st;
+  ASSERT_EQ(stat((out() + "/ro.txt").c_str(), &st), 0);
+  EXPECT_EQ(st.st_mode & 0222, 0u);
+}
 
 // Links from a hostile archive: a link's target is stored as it stands and
 // never followed, nothing is written through a link, and a hard link names
