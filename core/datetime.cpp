@@ -175,6 +175,6 @@ SYSTEMTIME UnixToJapanCalendar(uint32_t seconds) {
   return st;
 }
 
-FILETIME UnixSecondsToFileTime(int64_t seconds) {
-  return ToFileTime(static_cast<uint64_t>((seconds + 11644473600LL) * kTicksPerSecond));
+FILETIME UnixSecondsToFileTime(int64_t seconds, uint32_t nanoseconds) {
+  return ToFileTime(static_cast<uint64_t>((seconds + 11644473600LL) * kTicksPerSecond) + nanoseconds / 100);
 }

@@ -30,5 +30,6 @@ SYSTEMTIME UnixToJapanCalendar(uint32_t seconds);
 // again after changing TZ.
 void ResetTimeZoneValues();
 
-// Seconds since 1970 (UTC) as a file time.
-FILETIME UnixSecondsToFileTime(int64_t seconds);
+// Seconds since 1970 (UTC), and nanoseconds past them, as a file time (to
+// its 100 ns). Times before 1601 are not asked for.
+FILETIME UnixSecondsToFileTime(int64_t seconds, uint32_t nanoseconds = 0);

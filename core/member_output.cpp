@@ -6,12 +6,14 @@
 #include <cstdarg>
 #include <cstdlib>
 #include <cstring>
+#include <algorithm>
 
 #include "core/charset.h"
 #include "core/checksum.h"
 #include "core/datetime.h"
 #include "core/member_filter.h"
 #include "core/messages.h"
+#include "core/names.h"
 #include "core/output_pool.h"
 #include "core/progress.h"
 #include "core/standard_output.h"
@@ -158,6 +160,7 @@ MemberOutput::~MemberOutput() {
     Finish(false);
   }
   ReapFinished(true);
+  StampFolders();
   pool_.reset();
   free(buffer_);
   if (g_active == this) g_active = outerActive_;
@@ -176,15 +179,15 @@ void MemberOutput::ReapFinished(bool wait) {
   g_reaping = outer;
 }
 
-// Keys the member's path (sets pathKey_) and tells whether a file still
-// with the pool stands where this member needs a folder, or, for a folder
-// member or when existing files are kept, where this member goes. The
-// components are taken as the platform walks them: empty ones and "." are
-// passed over.
-bool MemberOutput::PathPending(const char* relative, bool folder) {
+namespace {
+
+// The key of a "\"-separated path below the output folder: a hash of its
+// components, taken as the platform walks them (empty ones and "." are
+// passed over). `visit` sees the key of each folder on the way.
+template <typename Visit>
+uint64_t KeyPath(const char* relative, Visit visit) {
   uint64_t hash = kHashBasis;
   bool any = false;
-  bool pending = false;
   const char* start = relative;
   for (const char* p = relative;;) {
     const bool last = *p == '\0';
@@ -197,19 +200,54 @@ bool MemberOutput::PathPending(const char* relative, bool folder) {
       if (any) hash = (hash ^ '\\') * kHashPrime;
       for (const char* c = start; c < p; ++c) hash = (hash ^ static_cast<uint8_t>(*c)) * kHashPrime;
       any = true;
-      if (!last && !pending_.empty() && pending_.count(hash) != 0) pending = true;
+      if (!last) visit(hash);
     }
     if (last) break;
     start = ++p;
   }
-  pathKey_ = hash;
-  if ((folder || g_RunOptions.keepExisting) && !pending_.empty() && pending_.count(hash) != 0) pending = true;
+  return hash;
+}
+
+// The key of a member name (or a hard link's target) as the path it takes
+// below the output folder; 0 when it cannot be one.
+uint64_t NameKey(const char* name) {
+  char path[kPathBufferSize];
+  if (!JoinOutputPath(path, sizeof path, "", name)) return 0;
+  SanitiseOutputPath(path);
+  return KeyPath(path, [](uint64_t) {});
+}
+
+// A link target (program text) in host form: UTF-8, "/" between folders.
+bool HostLinkTarget(const char* target, char* out, size_t size) {
+  WCHAR wide[kPathBufferSize];
+  if (!NarrowToWide(target, wide, kPathBufferSize)) return false;
+  if (WideCharToMultiByte(CP_UTF8, 0, wide, -1, out, static_cast<int>(size), nullptr, nullptr) == 0) return false;
+  for (char* p = out; *p != '\0'; ++p) {
+    if (*p == '\\') *p = '/';
+  }
+  return true;
+}
+
+}  // namespace
+
+// Keys the member's path (sets pathKey_) and tells whether a file still
+// with the pool stands where this member needs a folder, or, for a folder
+// member or when existing files are kept, where this member goes. The
+// components are taken as the platform walks them: empty ones and "." are
+// passed over.
+bool MemberOutput::PathPending(const char* relative, bool folder) {
+  bool pending = false;
+  pathKey_ = KeyPath(relative, [&](uint64_t folderKey) {
+    if (!pending_.empty() && pending_.count(folderKey) != 0) pending = true;
+  });
+  if ((folder || g_RunOptions.keepExisting) && !pending_.empty() && pending_.count(pathKey_) != 0) pending = true;
   return pending;
 }
 
 void MemberOutput::Report(std::unique_ptr<OutputJob> job) {
   auto key = pending_.find(job->pathKey);
   if (key != pending_.end() && --key->second == 0) pending_.erase(key);
+  done_[job->pathKey] = job->result == OutputJob::Result::kWritten && job->whole;
   switch (job->result) {
     case OutputJob::Result::kWritten:
     case OutputJob::Result::kSkipped:
@@ -300,28 +338,61 @@ bool MemberOutput::Begin(const MemberInfo& info) {
   path_[0] = '\0';
   const char* last = name_;
   for (const char* p = name_; *p != '\0'; p = CharNext(p)) last = p;
-  const bool folder = info.isFolder || (*last == '\\' || *last == '/');
+  const bool folder = info.isFolder || info.kind == MemberKind::kFolder || (*last == '\\' || *last == '/');
   if (!MemberSelected(name_)) return false;  // -i and -x
+  const bool node = !folder && info.kind != MemberKind::kFile && info.kind != MemberKind::kFolder;
+  linkFromData_ = info.kind == MemberKind::kSymlink && info.linkTarget == nullptr && !folder;
+  linkData_.clear();
+  if (info.linkTarget != nullptr) {
+    const size_t length = strlen(info.linkTarget);
+    if (length + 1 > sizeof target_) {
+      RefuseMember(name_, "the link target is too long; not created");
+      return false;
+    }
+    memcpy(target_, info.linkTarget, length + 1);
+    info_.linkTarget = target_;
+  }
 
   if (g_RunOptions.mode == RunMode::kList) {
     // Members whose size the header gives are listed without decoding;
     // the others are decoded to count their bytes and listed at End.
-    if (folder || info.size != kUnknownSize) {
-      PrintListing(folder ? 0 : info.size);
+    if (folder || (info.size != kUnknownSize && !linkFromData_)) {
+      PrintListing(folder || node ? 0 : info.size);
       return false;
     }
     open_ = true;
     return true;
   }
   if (folder && g_RunOptions.mode == RunMode::kTest) return false;
+  if (node && info.linkTarget != nullptr && info.linkTarget[0] == '\0') {
+    RefuseMember(name_, "a link without a target; not created");
+    return false;
+  }
   if (name_[0] == '\0') {
     RefuseMember("(a member without a name)", "skipped");
     return false;
   }
   SetProgressMember(name_);
+  if (info.kind == MemberKind::kDevice && !folder) {
+    if (g_RunOptions.mode == RunMode::kExtract) MemberNotice(name_, "a device; not created");
+    return false;
+  }
+  if (g_RunOptions.mode == RunMode::kTest) {
+    pathKey_ = NameKey(name_);
+    if (node && !linkFromData_) {
+      // Nothing to decode: a hard link holds when its target tested whole.
+      const bool whole = info.kind != MemberKind::kHardLink || TargetDone();
+      if (!whole) RefuseMember(name_, "a hard link to a member that was not tested whole");
+      done_[pathKey_] = whole;
+      if (whole) Announce();
+      return false;
+    }
+  }
 
   if (g_RunOptions.mode == RunMode::kExtract && g_RunOptions.toStdout) {
-    if (folder || !StandardOutputTakes(name_)) {
+    // Only files have bytes to give; folders, links and FIFOs are passed
+    // over.
+    if (folder || node || !StandardOutputTakes(name_)) {
       if (StandardOutputRefused()) g_ArchiveOutcome.ended = true;
       return false;
     }
@@ -368,17 +439,32 @@ bool MemberOutput::Begin(const MemberInfo& info) {
         if (error == ENOSPC || error == EDQUOT) g_ArchiveOutcome.ended = true;
         return false;
     }
-    if (folder || file_.folder == nullptr) {
+    if (folder) {
+      RemoveOutputFile(&file_);
+      // Its time and mode wait until its contents are written.
+      const OutputStamp stamp = StampOf(true);
+      if (stamp.Any()) {
+        size_t n = 0;
+        while (wideRelative[n] != 0) ++n;
+        while (n > 0 && (wideRelative[n - 1] == u'\\' || wideRelative[n - 1] == u'/')) --n;
+        if (n > 0) folderStamps_.push_back({wideFolder, std::basic_string<WCHAR>(wideRelative, n), stamp});
+      }
+      return false;
+    }
+    if (file_.folder == nullptr) {
       RemoveOutputFile(&file_);
       return false;
     }
+    if (node && !BeginNode(wideFolder)) return false;
     if (g_RunOptions.keepExisting && OutputLeafExists(&file_)) {
       MemberNotice(name_, "exists; kept, not replaced");
       RemoveOutputFile(&file_);
       return false;
     }
     ReapFinished(false);
-    if (info.size == kUnknownSize || info.size <= OutputPool::kJobBytes) {
+    if (linkFromData_) {
+      // Its data is the target: collected, and the link made at End.
+    } else if ((info.size == kUnknownSize || info.size <= OutputPool::kJobBytes) && !info.sparse) {
       if (pool_ == nullptr) pool_ = std::make_unique<OutputPool>();
       job_ = pool_->NewJob();
       job_->file = std::move(file_);
@@ -390,18 +476,120 @@ bool MemberOutput::Begin(const MemberInfo& info) {
     } else if (!StartFile()) {
       return false;
     }
-    toFile_ = true;
+    toFile_ = !linkFromData_;
   }
   // Testing names a member once, with its result, at End.
-  if (g_RunOptions.verbose && g_RunOptions.mode == RunMode::kExtract) {
-    FILE* names = toStdout_ ? stderr : stdout;  // standard output carries only the bytes
-    StatusLineGap gap;
-    PrintNarrow(names, name_);
-    fputc('\n', names);
-    fflush(names);
-  }
+  if (g_RunOptions.mode == RunMode::kExtract) Announce();
   open_ = true;
   return true;
+}
+
+void MemberOutput::Announce() const {
+  if (!g_RunOptions.verbose) return;
+  FILE* names = toStdout_ ? stderr : stdout;  // with -c standard output carries only the bytes
+  StatusLineGap gap;
+  PrintNarrow(names, name_);
+  fputs(g_RunOptions.mode == RunMode::kTest ? ": OK\n" : "\n", names);
+  fflush(names);
+}
+
+OutputStamp MemberOutput::StampOf(bool complete) const {
+  OutputStamp stamp;
+  stamp.hasTime = complete && info_.hasTime;
+  stamp.time = info_.time;
+  stamp.hasMode = info_.hasMode;
+  stamp.mode = info_.mode;
+  stamp.readOnly = info_.readOnly;
+  return stamp;
+}
+
+bool MemberOutput::TargetDone() const {
+  const auto found = done_.find(NameKey(info_.linkTarget));
+  return found != done_.end() && found->second;
+}
+
+// Makes a link or FIFO now; true only for a symbolic link whose target is
+// still to come as its data.
+bool MemberOutput::BeginNode(LPCWSTR wideFolder) {
+  // Members of this name still with the workers come first.
+  ReapFinished(true);
+  if (linkFromData_) return true;
+  switch (info_.kind) {
+    case MemberKind::kSymlink:
+      MakeNode(OutputNodeKind::kSymlink);
+      break;
+    case MemberKind::kFifo:
+      MakeNode(OutputNodeKind::kFifo);
+      break;
+    default: {  // a hard link
+      OutputFileHandle target{};
+      WCHAR wideTarget[kPathBufferSize + 2];
+      char path[kPathBufferSize];
+      int error = 0;
+      if (TargetDone() && JoinOutputPath(path, sizeof path, "", info_.linkTarget) &&
+          (SanitiseOutputPath(path), NarrowToWide(path, wideTarget, kPathBufferSize)) &&
+          OpenOutputFolder(wideFolder, wideTarget, &folders_, &target, &error) == OutputOpenResult::kOpened &&
+          target.folder != nullptr) {
+        MakeNode(OutputNodeKind::kHardLink, &target);
+      } else {
+        RemoveOutputFile(&file_);
+        char shown[kPathBufferSize * 2];
+        DisplayName(shown, sizeof shown, info_.linkTarget);
+        MemberNotice(name_, "a hard link to %s, which was not extracted whole; not created", shown);
+        g_ArchiveOutcome.failed = true;
+        done_[pathKey_] = false;
+      }
+      RemoveOutputFile(&target);
+      break;
+    }
+  }
+  return false;
+}
+
+void MemberOutput::MakeNode(OutputNodeKind kind, const OutputFileHandle* linkTo) {
+  char target[kPathBufferSize * 4] = "";
+  const char* text = linkFromData_ ? linkData_.c_str() : info_.linkTarget;
+  if (kind == OutputNodeKind::kSymlink && !HostLinkTarget(text, target, sizeof target)) {
+    RemoveOutputFile(&file_);
+    RefuseMember(name_, "the link target cannot be converted for the file system; not created");
+    done_[pathKey_] = false;
+    return;
+  }
+  int error = 0;
+  const OutputCommitResult made =
+      CreateOutputNode(&file_, kind, target, linkTo, g_RunOptions.keepExisting, StampOf(true), &error);
+  done_[pathKey_] = made == OutputCommitResult::kPlaced;
+  if (made == OutputCommitResult::kPlaced) {
+    // The folder cache stays right: a link never replaces a folder.
+    Announce();
+  } else if (made == OutputCommitResult::kExists) {
+    MemberNotice(name_, "exists; kept, not replaced");
+  } else {
+    MemberNotice(name_, "cannot be created: %s", OutputErrorText(error));
+    g_ArchiveOutcome.failed = true;
+    if (error == ENOSPC || error == EDQUOT) g_ArchiveOutcome.ended = true;
+  }
+}
+
+void MemberOutput::StampFolders() {
+  if (folderStamps_.empty()) return;
+  // Deepest first, so a folder made read-only is made so after what is in
+  // it; folders of one depth in archive order.
+  auto depth = [](const FolderStamp& f) {
+    size_t n = 0;
+    for (WCHAR c : f.relative) n += c == u'\\' || c == u'/';
+    return n;
+  };
+  std::stable_sort(folderStamps_.begin(), folderStamps_.end(),
+                   [&](const FolderStamp& a, const FolderStamp& b) { return depth(a) > depth(b); });
+  for (const FolderStamp& f : folderStamps_) {
+    OutputFileHandle at{};
+    int error = 0;
+    if (OpenOutputFolder(f.folder.c_str(), f.relative.c_str(), &folders_, &at, &error) == OutputOpenResult::kOpened)
+      StampOutputFolder(&at, f.stamp);
+    RemoveOutputFile(&at);
+  }
+  folderStamps_.clear();
 }
 
 bool MemberOutput::Write(const void* data, size_t size) {
@@ -418,6 +606,18 @@ bool MemberOutput::Write(const void* data, size_t size) {
     if (WriteStandardOutput(data, size, &error)) return true;
     WriteFailed(error);
     return false;
+  }
+  if (linkFromData_) {
+    // The target: no longer than a path can be.
+    if (linkData_.size() + size >= kPathBufferSize * 4) {
+      MemberNotice(name_, "the link target is too long; not created");
+      failed_ = true;
+      refused_ = true;
+      g_ArchiveOutcome.failed = true;
+      return false;
+    }
+    linkData_.append(static_cast<const char*>(data), size);
+    return true;
   }
   if (!toFile_) return true;
   if (job_ != nullptr) {
@@ -467,6 +667,30 @@ void MemberOutput::WriteFailed(int error) {
   writeFailed_ = true;
   g_ArchiveOutcome.failed = true;
   if (error == ENOSPC || error == EDQUOT) g_ArchiveOutcome.ended = true;
+}
+
+bool MemberOutput::Skip(uint64_t bytes) {
+  if (!open_ || failed_) return false;
+  if (bytes == 0) return true;
+  if (info_.checksum != ChecksumKind::kNone || !toFile_ || job_ != nullptr) {
+    // Through Write: a checksum covers the zeros, and a member collected
+    // for the workers holds them.
+    static const uint8_t zeros[64 * 1024] = {};
+    for (uint64_t left = bytes; left > 0;) {
+      const size_t piece = left < sizeof zeros ? static_cast<size_t>(left) : sizeof zeros;
+      if (!Write(zeros, piece)) return false;
+      left -= piece;
+    }
+    return true;
+  }
+  if (!FlushBuffer()) return false;
+  int error = 0;
+  if (!SkipOutputFile(&file_, bytes, &error)) {
+    WriteFailed(error);
+    return false;
+  }
+  written_ += bytes;
+  return true;
 }
 
 FILE* MemberOutput::Stream() {
@@ -547,25 +771,51 @@ void MemberOutput::End(MemberEnd end) {
       g_ArchiveOutcome.failed = true;
     }
   }
-  if (g_RunOptions.mode == RunMode::kList) PrintListing(written_);
-  if (g_RunOptions.mode == RunMode::kTest && g_RunOptions.verbose && !failed_) {
-    StatusLineGap gap;
-    PrintNarrow(stdout, name_);
-    fputs(": OK\n", stdout);
-    fflush(stdout);
+  if (linkFromData_ && !failed_ && memchr(linkData_.data(), 0, linkData_.size()) != nullptr) {
+    MemberNotice(name_, "the link target holds a zero byte; not created");
+    failed_ = true;
+    g_ArchiveOutcome.failed = true;
+  }
+  if (linkFromData_ && !failed_) {
+    // The target as stored text, as names are.
+    char target[kPathBufferSize];
+    if (DecodeStoredName(reinterpret_cast<const uint8_t*>(linkData_.data()), linkData_.size(),
+                         NameMarking::kUnmarked, target, sizeof target)) {
+      linkData_ = target;
+    } else {
+      MemberNotice(name_, "the link target is too long; not created");
+      failed_ = true;
+      g_ArchiveOutcome.failed = true;
+    }
+  }
+  if (g_RunOptions.mode == RunMode::kList) PrintListing(linkFromData_ ? 0 : written_);
+  if (g_RunOptions.mode == RunMode::kTest) {
+    done_[pathKey_] = !failed_;
+    if (!failed_) Announce();
+  }
+  if (linkFromData_ && g_RunOptions.mode == RunMode::kExtract && file_.folder != nullptr) {
+    if (failed_) {
+      RemoveOutputFile(&file_);
+      done_[pathKey_] = false;
+    } else {
+      MakeNode(OutputNodeKind::kSymlink);
+    }
   }
   // A failed write and damaged or cut-short data leave nothing behind; a
   // checksum error keeps the file, unstamped when the reader also found it
   // incomplete.
   const bool keep = !writeFailed_ && !refused_;
   if (job_ != nullptr) {
-    job_->stampTime = complete && info_.hasTime;
-    job_->time = info_.time;
-    job_->readOnly = info_.readOnly;
-  } else if (toFile_ && keep && complete && info_.hasTime) {
-    StampOutputFile(&file_, &info_.time, info_.readOnly);
-  } else if (toFile_ && keep && info_.readOnly) {
-    StampOutputFile(&file_, nullptr, true);
+    job_->stamp = StampOf(complete);
+    job_->whole = !failed_;
+  } else if (toFile_ && keep) {
+    int error = 0;
+    if (info_.sparse && !SetOutputFileLength(&file_, written_, &error)) {
+      WriteFailed(error);
+      Finish(false);
+      return;
+    }
+    StampOutputFile(&file_, StampOf(complete));
   }
   Finish(keep);
 }
@@ -598,7 +848,9 @@ void MemberOutput::Finish(bool keepFile) {
     return;
   }
   int error = 0;
-  switch (CommitOutputFile(&file_, g_RunOptions.keepExisting, &error)) {
+  const OutputCommitResult placed = CommitOutputFile(&file_, g_RunOptions.keepExisting, &error);
+  done_[pathKey_] = placed == OutputCommitResult::kPlaced && !failed_;
+  switch (placed) {
     case OutputCommitResult::kPlaced:
       break;
     case OutputCommitResult::kExists:
@@ -624,6 +876,11 @@ void MemberOutput::PrintListing(uint64_t size) const {
   StatusLineGap gap;
   printf("%s %s  %-7s %s  ", sizeText, packedText, info_.method, when);
   PrintNarrow(stdout, name_);
+  const char* target = linkFromData_ ? linkData_.c_str() : info_.linkTarget;
+  if (target != nullptr && (info_.kind == MemberKind::kSymlink || info_.kind == MemberKind::kHardLink)) {
+    fputs(info_.kind == MemberKind::kSymlink ? " -> " : " => ", stdout);
+    PrintNarrow(stdout, target);
+  }
   fputc('\n', stdout);
   ++g_ArchiveOutcome.listedMembers;
   if (size != kUnknownSize) g_ArchiveOutcome.listedSize += size;

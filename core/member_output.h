@@ -20,7 +20,9 @@
 #include <cstdint>
 #include <cstdio>
 #include <memory>
+#include <string>
 #include <unordered_map>
+#include <vector>
 
 #include "core/output.h"
 #include "platform/output_file.h"
@@ -74,6 +76,16 @@ constexpr uint64_t kUnknownSize = UINT64_MAX;
 // Which checksum the output computes over the member's bytes.
 enum class ChecksumKind { kNone, kCrc16, kCrc32 };
 
+// What a member makes on disk.
+enum class MemberKind : uint8_t {
+  kFile,
+  kFolder,    // the same as isFolder
+  kSymlink,   // a symbolic link; its target is linkTarget, or the member's data when that is null
+  kHardLink,  // a second name for the member linkTarget names, written earlier in this run
+  kFifo,
+  kDevice,    // a block or character device: named, never made
+};
+
 struct MemberInfo {
   const char* name = "";                  // program text; "\" or "/" separate folders
   uint64_t size = kUnknownSize;           // bytes the member decodes to
@@ -83,6 +95,11 @@ struct MemberInfo {
   bool hasTime = false;
   FILETIME time{};                        // last-write time, UTC
   bool readOnly = false;
+  MemberKind kind = MemberKind::kFile;
+  bool hasMode = false;                   // Unix permission bits as stored
+  uint32_t mode = 0;
+  const char* linkTarget = nullptr;       // see MemberKind
+  bool sparse = false;                    // its data comes with holes (MemberOutput::Skip)
   ChecksumKind checksum = ChecksumKind::kNone;
   bool hasStoredChecksum = false;         // else see MemberOutput::SetStoredChecksum
   uint32_t storedChecksum = 0;
@@ -131,6 +148,9 @@ class MemberOutput {
   // The member's next bytes. False once the member has failed (stop
   // decoding it; End is still called).
   bool Write(const void* data, size_t size);
+  // A hole of `bytes` zero bytes in a sparse member's data (written as a
+  // hole in the file). False as for Write.
+  bool Skip(uint64_t bytes);
   // A stdio stream over Write for decoders that write to a FILE*. Valid
   // until End.
   FILE* Stream();
@@ -173,11 +193,26 @@ class MemberOutput {
   void PrintListing(uint64_t size) const;
   bool PathPending(const char* relative, bool folder);
   static void BeforeNotice();
+  // Links, FIFOs and devices (extract mode; the member's folder is open in
+  // file_). False: nothing more to do for the member.
+  bool BeginNode(LPCWSTR wideFolder);
+  void MakeNode(OutputNodeKind kind, const OutputFileHandle* linkTo = nullptr);
+  // True when the hard link's target was written (tested) whole in this run.
+  bool TargetDone() const;
+  // With -v: the member's name (and ": OK" when testing).
+  void Announce() const;
+  // The target's file, for a hard link: open in *target when a member of
+  // that path was written whole in this run.
+  bool FindLinkTarget(LPCWSTR wideFolder, OutputFileHandle* target);
+  // Folders' times and modes, set once their contents are written.
+  void StampFolders();
+  OutputStamp StampOf(bool complete) const;
 
   const char* folder_;
   MemberInfo info_{};
   char name_[kPathBufferSize];   // info_.name points here once begun
   char path_[kPathBufferSize];
+  char target_[kPathBufferSize];  // info_.linkTarget points here once begun
   bool open_ = false;            // between Begin (true) and End
   bool failed_ = false;          // the member failed (notice given)
   bool writeFailed_ = false;     // ... because its output failed: no file is kept
@@ -207,6 +242,18 @@ class MemberOutput {
   uint64_t pathKey_ = 0;
   std::unordered_map<uint64_t, uint32_t> pending_;
   MemberOutput* outerActive_ = nullptr;  // the one whose notices came first before this
+  // Every path written (extract) or tested in this run, true when whole:
+  // what a hard link may name.
+  std::unordered_map<uint64_t, bool> done_;
+  // A symbolic link whose target is its data: the target so far.
+  std::string linkData_;
+  bool linkFromData_ = false;
+  // Folder members, stamped at the end, deepest first.
+  struct FolderStamp {
+    std::basic_string<WCHAR> folder, relative;
+    OutputStamp stamp;
+  };
+  std::vector<FolderStamp> folderStamps_;
 };
 
 // A member that never reaches Begin because its name cannot be used (e.g.

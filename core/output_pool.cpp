@@ -159,7 +159,7 @@ void OutputPool::Execute(OutputJob* job) {
     RemoveOutputFile(&file);
     return;
   }
-  if (job->stampTime || job->readOnly) StampOutputFile(&file, job->stampTime ? &job->time : nullptr, job->readOnly);
+  StampOutputFile(&file, job->stamp);
   switch (CommitOutputFile(&file, job->keepExisting, &job->error)) {
     case OutputCommitResult::kPlaced: break;
     case OutputCommitResult::kExists: job->result = OutputJob::Result::kExists; break;

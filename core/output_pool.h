@@ -33,9 +33,8 @@ struct OutputJob {
   OutputFileHandle file;            // folder and leaf set; the worker creates the file
   std::vector<uint8_t> data;
   bool keepExisting = false;
-  bool stampTime = false;
-  FILETIME time{};
-  bool readOnly = false;
+  OutputStamp stamp;
+  bool whole = true;                // decoded whole (a hard link may name it)
   char name[kPathBufferSize];       // the member's name, for the notice
   uint64_t pathKey = 0;             // the caller's own (see MemberOutput)
 

@@ -169,6 +169,17 @@ def deflate64_seeds():
         put("fuzz_deflate64", member, data[start:start + info.compress_size])
 
 
+def tar_seeds():
+    # The Unix tree: links, a FIFO, modes and the sparse forms (the old GNU
+    # one, pax 0.1 and 1.0), without the record padding; the leading byte
+    # picks the read size and work buffer.
+    import gzip
+    for name in ["gnu", "pax", "pax-sparse0.1"]:
+        data = gzip.decompress(fixture("unix/%s.tar.gz" % name)).rstrip(b"\0")
+        data += b"\0" * ((-len(data)) % 512 + 1024)
+        put("fuzz_tar", "unix-%s.tar" % name, b"\0" + data)
+
+
 if __name__ == "__main__":
     lzh_decode_seeds()
     mszip_seeds()
@@ -178,3 +189,4 @@ if __name__ == "__main__":
     library_seeds()
     zip_seeds()
     deflate64_seeds()
+    tar_seeds()

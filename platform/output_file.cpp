@@ -510,26 +510,156 @@ bool WriteOutputFile(OutputFileHandle* file, const void* data, size_t size, int*
   return true;
 }
 
-void StampOutputFile(OutputFileHandle* file, const FILETIME* lastWrite, bool readOnly) {
-  if (file->fd < 0) return;
-  if (lastWrite != nullptr) {
-    const int64_t since1970 = static_cast<int64_t>(host::FileTimeValue(*lastWrite)) - host::kUnixEpochIn100ns;
-    int64_t seconds = since1970 / 10000000, rest = since1970 % 10000000;
-    if (rest < 0) {
-      rest += 10000000;
-      --seconds;
+namespace {
+
+struct timespec ToTimespec(const FILETIME& time) {
+  const int64_t since1970 = static_cast<int64_t>(host::FileTimeValue(time)) - host::kUnixEpochIn100ns;
+  int64_t seconds = since1970 / 10000000, rest = since1970 % 10000000;
+  if (rest < 0) {
+    rest += 10000000;
+    --seconds;
+  }
+  struct timespec out;
+  out.tv_sec = static_cast<time_t>(seconds);
+  out.tv_nsec = static_cast<long>(rest * 100);
+  return out;
+}
+
+void StampDescriptor(int fd, const OutputStamp& stamp) {
+  if (stamp.hasMode || stamp.readOnly) {
+    mode_t mode;
+    if (stamp.hasMode) {
+      mode = static_cast<mode_t>(stamp.mode & 0777 & ~OutputUmask());
+    } else {
+      struct stat st;
+      mode = fstat(fd, &st) == 0 ? st.st_mode & 07777 : 0;
     }
-    struct timespec times[2];
-    times[0].tv_sec = 0;
-    times[0].tv_nsec = UTIME_OMIT;
-    times[1].tv_sec = static_cast<time_t>(seconds);
-    times[1].tv_nsec = static_cast<long>(rest * 100);
-    futimens(file->fd, times);
+    if (stamp.readOnly) mode &= ~static_cast<mode_t>(0222);
+    fchmod(fd, mode);
   }
-  if (readOnly) {
-    struct stat st;
-    if (fstat(file->fd, &st) == 0) fchmod(file->fd, st.st_mode & ~static_cast<mode_t>(0222));
+  if (stamp.hasTime) {
+    const struct timespec times[2] = {{0, UTIME_OMIT}, ToTimespec(stamp.time)};
+    futimens(fd, times);
   }
+}
+
+// Makes the entry under a fresh temporary name in the folder. 0 or the
+// error.
+int MakeTemporaryNode(OutputFileHandle* file, OutputNodeKind kind, const char* target, const OutputFileHandle* linkTo,
+                      const OutputStamp& stamp) {
+  const int folderFd = file->folder->fd;
+  for (int tries = 0; tries < 8; ++tries) {
+    NextTemporaryName(file->temp, sizeof file->temp);
+    file->guard = ClaimGuard(folderFd, file->temp);
+    int made = -1;
+    switch (kind) {
+      case OutputNodeKind::kSymlink: made = symlinkat(target, folderFd, file->temp); break;
+      case OutputNodeKind::kHardLink: made = linkat(linkTo->folder->fd, linkTo->leaf, folderFd, file->temp, 0); break;
+      case OutputNodeKind::kFifo: made = mkfifoat(folderFd, file->temp, 0600); break;
+    }
+    if (made == 0) {
+      LeaveIfAbandoned(folderFd, file->temp);
+      if (kind == OutputNodeKind::kSymlink && stamp.hasTime) {
+        const struct timespec times[2] = {{0, UTIME_OMIT}, ToTimespec(stamp.time)};
+        utimensat(folderFd, file->temp, times, AT_SYMLINK_NOFOLLOW);
+      } else if (kind == OutputNodeKind::kFifo) {
+        // Opening a FIFO for reading without waiting for a writer.
+        const int fd = openat(folderFd, file->temp, O_RDONLY | O_NONBLOCK | O_NOFOLLOW | O_CLOEXEC);
+        if (fd >= 0) {
+          OutputStamp fifo = stamp;
+          if (!fifo.hasMode) {
+            fifo.hasMode = true;
+            fifo.mode = 0666;
+          }
+          StampDescriptor(fd, fifo);
+          close(fd);
+        }
+      }
+      return 0;
+    }
+    const int error = errno;
+    ReleaseGuard(&file->guard);
+    file->temp[0] = '\0';
+    if (error != EEXIST) return error;
+  }
+  return EEXIST;
+}
+
+}  // namespace
+
+void StampOutputFile(OutputFileHandle* file, const OutputStamp& stamp) {
+  if (file->fd >= 0 && stamp.Any()) StampDescriptor(file->fd, stamp);
+}
+
+bool StampOutputFolder(const OutputFileHandle* at, const OutputStamp& stamp) {
+  if (at->folder == nullptr) return false;
+  const int fd = openat(at->folder->fd, at->leaf, O_RDONLY | O_DIRECTORY | O_NOFOLLOW | O_CLOEXEC);
+  if (fd < 0) return false;
+  StampDescriptor(fd, stamp);
+  close(fd);
+  return true;
+}
+
+uint32_t OutputUmask() {
+  static const uint32_t mask = [] {
+    // Linux gives it in /proc without changing it; the umask call that
+    // reads it also sets it, which threads making files must not see.
+    if (FILE* status = fopen("/proc/self/status", "re")) {
+      char line[128];
+      unsigned value = 0;
+      bool found = false;
+      while (!found && fgets(line, sizeof line, status) != nullptr) found = sscanf(line, "Umask: %o", &value) == 1;
+      fclose(status);
+      if (found) return static_cast<uint32_t>(value & 0777);
+    }
+    const mode_t old = umask(022);
+    umask(old);
+    return static_cast<uint32_t>(old & 0777);
+  }();
+  return mask;
+}
+
+OutputCommitResult CreateOutputNode(OutputFileHandle* file, OutputNodeKind kind, const char* target,
+                                    const OutputFileHandle* linkTo, bool keepExisting, const OutputStamp& stamp,
+                                    int* error) {
+  *error = 0;
+  file->fd = -1;
+  int failure = MakeTemporaryNode(file, kind, target, linkTo, stamp);
+  if (failure == 0) {
+    const int folderFd = file->folder->fd;
+    if (keepExisting) {
+      failure = PlaceWithoutReplacing(folderFd, file->temp, file->leaf);
+    } else {
+      // A folder standing there is not replaced (renaming a non-folder
+      // over it fails).
+      failure = renameat(folderFd, file->temp, folderFd, file->leaf) == 0 ? 0 : errno;
+    }
+    if (failure == 0) {
+      ReleaseGuard(&file->guard);
+      file->temp[0] = '\0';
+    }
+  }
+  RemoveOutputFile(file);
+  if (failure == 0) return OutputCommitResult::kPlaced;
+  if (failure == EEXIST && keepExisting) return OutputCommitResult::kExists;
+  *error = failure;
+  return OutputCommitResult::kFailed;
+}
+
+bool SkipOutputFile(OutputFileHandle* file, uint64_t bytes, int* error) {
+  if (bytes > static_cast<uint64_t>(INT64_MAX) || lseek(file->fd, static_cast<off_t>(bytes), SEEK_CUR) < 0) {
+    *error = bytes > static_cast<uint64_t>(INT64_MAX) ? EFBIG : errno;
+    return false;
+  }
+  return true;
+}
+
+bool SetOutputFileLength(OutputFileHandle* file, uint64_t length, int* error) {
+  if (length > static_cast<uint64_t>(INT64_MAX) || ftruncate(file->fd, static_cast<off_t>(length)) != 0) {
+    *error = length > static_cast<uint64_t>(INT64_MAX) ? EFBIG : errno;
+    return false;
+  }
+  return true;
 }
 
 const char* OutputErrorText(int error) { return strerror(error); }

@@ -106,9 +106,44 @@ bool OutputLeafExists(const OutputFileHandle* file);
 // progress (disk full, file size limit, I/O error).
 bool WriteOutputFile(OutputFileHandle* file, const void* data, size_t size, int* error);
 
-// Sets the last-write time (FILETIME, UTC) and, with readOnly, clears the
-// write bits, both through the open file.
-void StampOutputFile(OutputFileHandle* file, const FILETIME* lastWrite, bool readOnly);
+// What a member's file, folder or link gets once it is complete.
+struct OutputStamp {
+  bool hasTime = false;
+  FILETIME time{};        // last-write time, UTC
+  bool hasMode = false;   // Unix permission bits: the process umask is taken
+  uint32_t mode = 0;      // off, setuid, setgid and sticky are dropped
+  bool readOnly = false;  // the write bits are cleared (after the mode)
+  bool Any() const { return hasTime || hasMode || readOnly; }
+};
+
+// Stamps the open file through its descriptor.
+void StampOutputFile(OutputFileHandle* file, const OutputStamp& stamp);
+
+// Stamps the folder `leaf` of file->folder, opened without following a
+// link in its place (a link there is left alone). False when it cannot be
+// opened.
+bool StampOutputFolder(const OutputFileHandle* at, const OutputStamp& stamp);
+
+// The process umask, read once without changing it.
+uint32_t OutputUmask();
+
+// Entries that are not regular files, made under file->folder/leaf. Each
+// is made under a hidden temporary name first and renamed into place,
+// replacing a file or link that stands there (with keepExisting, nothing
+// is replaced: kExists). A folder standing there is never replaced.
+enum class OutputNodeKind {
+  kSymlink,   // `target` is stored in the link as it stands; never followed
+  kHardLink,  // a second name for `linkTo` (folder and leaf), never followed
+  kFifo,
+};
+OutputCommitResult CreateOutputNode(OutputFileHandle* file, OutputNodeKind kind, const char* target,
+                                    const OutputFileHandle* linkTo, bool keepExisting, const OutputStamp& stamp,
+                                    int* error);
+
+// Moves the file's write position `bytes` on, leaving a hole; and, at the
+// end, sets its length (a file that ends in a hole). False with *error.
+bool SkipOutputFile(OutputFileHandle* file, uint64_t bytes, int* error);
+bool SetOutputFileLength(OutputFileHandle* file, uint64_t length, int* error);
 
 // The host's text for an error number.
 const char* OutputErrorText(int error);

@@ -25,6 +25,7 @@ constexpr uint8_t kArjId1 = 0xEA;
 constexpr uint8_t kArjBinary = 0;
 constexpr uint8_t kArjText = 1;
 constexpr uint8_t kArjDirectory = 3;
+constexpr uint8_t kArjUnixSpecial = 6;  // links and devices of the Unix archiver
 
 // The header's CRC is the standard CRC-32: run from all ones, stored
 // complemented, which is what Crc32Update computes from 0.
@@ -112,11 +113,31 @@ ArjHeaderResult ReadArjHeader(FILE* stream, ArjHeader* header) {
                          h.name, sizeof h.name);
 
   // Extended headers: a size, that many bytes and a CRC each, until size 0.
+  // The Unix archiver's special-file header: 'U', a byte 0, then the kind
+  // in the top three bits of a byte whose low five give the data's length
+  // (31: a 16-bit length follows), then the data (a link's target).
+  h.specialKind = -1;
+  h.linkTarget[0] = '\0';
   uint8_t ext[2];
   for (;;) {
     if (!ReadExact(stream, ext, 2)) return ArjHeaderResult::kInvalid;
     uint32_t extSize = LoadLe16(ext);
     if (extSize == 0) break;
+    if (h.fileType == kArjUnixSpecial && h.specialKind < 0 && extSize <= kArjMaxBasicHeader) {
+      if (!ReadExact(stream, basic, extSize + 4)) return ArjHeaderResult::kInvalid;
+      if (extSize >= 3 && basic[0] == 'U' && basic[1] == 0) {
+        h.specialKind = basic[2] >> 5;
+        size_t length = basic[2] & 0x1F, at = 3;
+        if (length == 0x1F && extSize >= 5) {
+          length = LoadLe16(basic + 3);
+          at = 5;
+        }
+        if (at + length <= extSize &&
+            !DecodeStoredName(basic + at, length, NameMarking::kUnmarked, h.linkTarget, sizeof h.linkTarget))
+          h.linkTarget[0] = '\0';
+      }
+      continue;
+    }
     if (!Skip(stream, extSize + 4)) return ArjHeaderResult::kInvalid;
   }
   return ArjHeaderResult::kRead;
@@ -254,8 +275,27 @@ bool ArjHandler::ExtractMember(FILE*& archive, MemberOutput& out) {
   if (dataStart < 0) return false;
   auto moveOn = [&] { return fseek(archive, dataStart + long(h.compressedSize), SEEK_SET) == 0; };
 
-  // Other file types (volume and chapter labels) hold no member.
   const bool folder = h.fileType == kArjDirectory;
+  if (h.fileType == kArjUnixSpecial) {
+    // A hard link (kind 1) to a member stored earlier; other special
+    // files are not read here.
+    MemberInfo info;
+    info.name = h.name;
+    info.size = 0;
+    info.hasMode = true;
+    info.mode = h.accessMode & 07777;
+    info.SetUnixTime(h.timeStamp);
+    if (h.specialKind == 1) {
+      info.kind = MemberKind::kHardLink;
+      info.method = "link";
+      info.linkTarget = h.linkTarget;
+      (void)out.Begin(info);
+    } else {
+      RefuseMember(h.name, "a Unix special file of a kind not read here; skipped");
+    }
+    return moveOn();
+  }
+  // Other file types (volume and chapter labels) hold no member.
   if (!folder && h.fileType != kArjBinary && h.fileType != kArjText) return moveOn();
   static const char* const kMethodNames[] = {"arj-m0", "arj-m1", "arj-m2", "arj-m3", "arj-m4"};
   MemberInfo info;
@@ -270,6 +310,12 @@ bool ArjHandler::ExtractMember(FILE*& archive, MemberOutput& out) {
     info.SetDosTime(uint16_t(h.timeStamp >> 16), uint16_t(h.timeStamp));
   }
   info.readOnly = (ArjAttributes(h) & 0x01) != 0;
+  if (h.hostSystem == kArjHostUnix) {
+    // The Unix archiver stores the file's permission bits: they say it.
+    info.hasMode = true;
+    info.mode = h.accessMode & 07777;
+    info.readOnly = false;
+  }
   // Text members are stored as the archiver read them; the CRC is over
   // those bytes, which are also the bytes written here.
   info.checksum = ChecksumKind::kCrc32;

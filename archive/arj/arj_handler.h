@@ -72,6 +72,10 @@ struct ArjHeader {
   uint32_t extPosition = 0;  // with kArjFlagExtFile: where this piece starts in the file
   uint32_t headerCrc = 0;  // the stored CRC-32 of the basic header
   char name[512] = {};     // the decoded name; empty when it did not fit
+  // A Unix special file (file type 6) from its 'U' extended header: the
+  // kind (1 a hard link) and the target, decoded; -1 when none came.
+  int specialKind = -1;
+  char linkTarget[512] = {};
 };
 
 // The offset of the first place in buffer[0, length), the start of a file of

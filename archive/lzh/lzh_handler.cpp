@@ -53,6 +53,8 @@ constexpr uint8_t kExtFileName = 0x01;
 constexpr uint8_t kExtDirectory = 0x02;
 constexpr uint8_t kExtAttribute = 0x40;
 constexpr uint8_t kExtSizes = 0x42;  // 64-bit packed and unpacked sizes
+constexpr uint8_t kExtUnixMode = 0x50;  // st_mode of the Unix archivers: kind and permission bits
+constexpr uint16_t kUnixTypeMask = 0170000, kUnixSymlink = 0120000, kUnixFolder = 0040000;
 
 constexpr uint16_t kAttrFolder = 0x10;
 
@@ -218,6 +220,8 @@ bool LzhHandler::ReadMemberHeader(uint8_t* scratch) {
   char fileName[kMaxNameField + 1] = "";
   size_t fileNameLength = 0;
   h.os = 0;  // none in level 0 headers without an extension area
+  h.hasUnixMode = false;
+  h.linkTarget[0] = '\0';
   if (h.level < 2) {
     if (headerChecksum_ != base[1]) return false;
     const size_t nameLength = base[21];
@@ -278,6 +282,12 @@ bool LzhHandler::ReadMemberHeader(uint8_t* scratch) {
         case kExtAttribute:
           if (dataLength >= 2) h.attribute = LoadLe16(data);
           break;
+        case kExtUnixMode:
+          if (dataLength >= 2) {
+            h.hasUnixMode = true;
+            h.unixMode = LoadLe16(data);
+          }
+          break;
         case kExtSizes:
           if (dataLength >= 16) {
             haveSizes = true;
@@ -323,6 +333,15 @@ bool LzhHandler::ReadMemberHeader(uint8_t* scratch) {
   // A name from MS-DOS or Windows is legacy text; other hosts say nothing.
   // One that does not fit a path buffer keeps what fits of it, only to name
   // the member that is skipped.
+  // The Unix archivers store a symbolic link as "name|target".
+  if (h.hasUnixMode && (h.unixMode & kUnixTypeMask) == kUnixSymlink) {
+    if (char* bar = std::strchr(stored, '|')) {
+      *bar = '\0';
+      if (!DecodeStoredName(reinterpret_cast<const uint8_t*>(bar + 1), std::strlen(bar + 1), NameMarking::kUnmarked,
+                            h.linkTarget, kPathBufferSize))
+        h.nameTooLong = true;
+    }
+  }
   const size_t storedLength = std::strlen(stored);
   if (!DecodeStoredName(reinterpret_cast<const uint8_t*>(stored), storedLength,
                         h.os == kOsMsdos ? NameMarking::kLegacy : NameMarking::kUnmarked, h.name,
@@ -372,6 +391,16 @@ bool LzhHandler::Extract(const char* path, const char* outputFolder) {
         info.SetDosTime(static_cast<uint16_t>(h.timeStamp >> 16), static_cast<uint16_t>(h.timeStamp & 0xFFFF));
       }
       info.readOnly = (h.attribute & 0x01) != 0;
+      if (h.hasUnixMode) {
+        info.hasMode = true;
+        info.mode = h.unixMode & 07777;
+        info.readOnly = false;  // the mode says it
+        if ((h.unixMode & kUnixTypeMask) == kUnixFolder) info.isFolder = true;
+        if ((h.unixMode & kUnixTypeMask) == kUnixSymlink) {
+          info.kind = MemberKind::kSymlink;
+          info.linkTarget = h.linkTarget;  // empty: named there as a link without a target
+        }
+      }
       // A MacLHA member may lose its MacBinary header on the way out, so
       // its CRC-16 is taken here, over all of its decoded bytes.
       const bool macBinary = h.os == kOsMac && h.unpackedSize >= kMacBinaryHeader;

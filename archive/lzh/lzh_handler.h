@@ -31,6 +31,9 @@ class LzhHandler : public FormatHandler {
     uint32_t timeStamp;    // levels 0, 1: DOS date << 16 | time; levels 2, 3: Unix seconds
     uint16_t dataCrc;      // CRC-16 of the member's data
     uint8_t os;            // the archiver's system id (0 when the header has none)
+    bool hasUnixMode;      // a Unix permission extended header (0x50): kind and permission bits
+    uint16_t unixMode;
+    char linkTarget[520];  // a Unix symbolic link's target ("name|target"), decoded; else ""
     // The stored file name (without folders), as far as a MacBinary header
     // can repeat it.
     uint8_t fileName[64];

@@ -16,6 +16,7 @@
 
 #include <cstddef>
 #include <cstdint>
+#include <vector>
 
 namespace tar {
 
@@ -30,6 +31,13 @@ constexpr size_t kTarTypeOffset = 156;
 constexpr size_t kTarLinkNameOffset = 157, kTarLinkNameSize = 100;
 constexpr size_t kTarMagicOffset = 257;
 constexpr size_t kTarPrefixOffset = 345, kTarPrefixSize = 155;
+
+// Old GNU sparse headers: four map entries (offset, byte count; 12 octal
+// bytes each) at 386, the "more entries follow" byte at 482, the real size
+// at 483; each extension block holds 21 entries and its flag at 504.
+constexpr size_t kTarSparseOffset = 386, kTarSparseEntries = 4;
+constexpr size_t kTarSparseExtendedOffset = 482, kTarRealSizeOffset = 483;
+constexpr size_t kTarSparseExtensionEntries = 21, kTarSparseExtensionFlag = 504;
 
 constexpr uint32_t kTarModeFolder = 040000;
 constexpr uint32_t kTarModeOwnerWrite = 0200;
@@ -61,8 +69,10 @@ enum class TarEntryKind {
   kFolder,    // "5" and GNU "D"
   kLongName,  // GNU "L" and "N": the data is the next member's name
   kPax,       // POSIX "x": records for the next member (its path)
-  kSkip,      // links, devices, FIFOs, contiguous, multi-volume, sparse,
-              // volume labels, global pax records, GNU long link names
+  kLongLink,  // GNU "K": the data is the next member's link target
+  kNode,      // "1" hard link, "2" symbolic link, "3"/"4" devices, "6" FIFO
+  kSparse,    // GNU "S": a sparse file, its map in the header
+  kSkip,      // multi-volume pieces, volume labels, global pax records
 };
 TarEntryKind ClassifyTarType(uint8_t typeflag);
 
@@ -74,14 +84,41 @@ TarEntryKind ClassifyTarType(uint8_t typeflag);
 // What POSIX extended header data ("<length> <key>=<value>\n" records)
 // says about the next member. Records up to a malformed one count; a later
 // record replaces an earlier one of the same key.
+// One piece of a sparse file's data: where it goes and its length; the
+// file is zero elsewhere.
+struct SparseEntry {
+  uint64_t offset = 0, size = 0;
+};
+
 struct PaxRecords {
-  bool havePath = false;  // a "path" record whose value fits the caller's buffer
+  bool havePath = false;  // a "path" (or GNU.sparse.name) record whose value fits the caller's buffer
   bool pathTooLong = false;
+  bool haveLink = false;  // a "linkpath" record whose value fits
+  bool linkTooLong = false;
   bool binary = false;    // "hdrcharset=BINARY": the path is the archiver's raw bytes, not UTF-8
   bool haveSize = false;  // a "size" record: the member's data size, in place of its header's
   uint64_t size = 0;
+  bool haveMtime = false;  // an "mtime" record: seconds since 1970 and a fraction
+  uint64_t mtimeSeconds = 0;
+  uint32_t mtimeNanoseconds = 0;
+  // GNU sparse files. Format 0.0 gives the map as offset/numbytes record
+  // pairs, 0.1 as one "GNU.sparse.map" list, 1.0 (major 1) at the start of
+  // the data; GNU.sparse.size or .realsize is the file's real size.
+  bool sparse = false;
+  bool sparseMapInData = false;
+  bool sparseBad = false;  // a record of the map that is no number, or an odd count
+  uint64_t realSize = 0;
 };
-// Reads the records; the path's value goes to path[pathSize] (terminated).
-PaxRecords ReadPaxRecords(const uint8_t* data, size_t size, char* path, size_t pathSize);
+// Reads the records; the path's value goes to path[pathSize] and the link
+// target's to link[linkSize] (terminated); the sparse map of formats 0.0
+// and 0.1 to *map (at most kMaxSparseEntries).
+PaxRecords ReadPaxRecords(const uint8_t* data, size_t size, char* path, size_t pathSize, char* link,
+                          size_t linkSize, std::vector<SparseEntry>* map);
+
+// A bound on a sparse file's map (16 bytes each in memory).
+constexpr size_t kMaxSparseEntries = 1 << 20;
+
+// Decimal digits only, the whole of [text, text + length), below 2^62.
+bool ParseTarDecimal(const uint8_t* text, size_t length, uint64_t* value);
 
 }  // namespace tar

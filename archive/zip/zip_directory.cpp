@@ -3,6 +3,7 @@
 #include <algorithm>
 
 #include "core/byte_order.h"
+#include "core/datetime.h"
 
 namespace zip {
 namespace {
@@ -155,11 +156,13 @@ bool ZipDirectory::Load(FILE* stream, const std::vector<uint64_t>& segmentStarts
     entry.uncompressedSize = LoadLe32(e + 24);
     const size_t nameLength = LoadLe16(e + 28), extraLength = LoadLe16(e + 30), commentLength = LoadLe16(e + 32);
     uint32_t disk = LoadLe16(e + 34);
+    entry.external = LoadLe32(e + 38);
     entry.localOffset = LoadLe32(e + 42);
     variable.resize(nameLength + extraLength + commentLength);
     if (fread(variable.data(), 1, variable.size(), stream) != variable.size()) return false;
     entry.storedName.assign(variable.begin(), variable.begin() + static_cast<ptrdiff_t>(nameLength));
     TakeZip64(variable.data() + nameLength, extraLength, entry, disk);
+    entry.hasUtcTime = FindZipUtcTime(variable.data() + nameLength, extraLength, &entry.utcTime);
     uint64_t start = 0;
     if (!startOf(disk, &start)) return false;
     entry.localOffset += start + shift;
@@ -211,6 +214,34 @@ bool IsKnownMethod(uint16_t method) { return Find(method) != nullptr; }
 const char* UnsupportedMethodName(uint16_t method) {
   const Method* m = Find(method);
   return m != nullptr ? m->longName : "";
+}
+
+bool FindZipUtcTime(const uint8_t* extra, size_t length, FILETIME* time) {
+  for (ExtraFields f(extra, length); f.Next();) {
+    if (f.id == 0x5455 && f.size >= 5 && (f.data[0] & 1) != 0) {
+      *time = UnixSecondsToFileTime(static_cast<int32_t>(LoadLe32(f.data + 1)));
+      return true;
+    }
+    if (f.id == 0x5855 && f.size >= 8) {
+      *time = UnixSecondsToFileTime(static_cast<int32_t>(LoadLe32(f.data + 4)));
+      return true;
+    }
+    if (f.id == 0x000a && f.size >= 4) {
+      for (size_t at = 4; at + 4 <= f.size;) {
+        const uint16_t tag = LoadLe16(f.data + at), size = LoadLe16(f.data + at + 2);
+        if (size > f.size - at - 4) break;
+        if (tag == 1 && size >= 24) {
+          const uint64_t value = LoadLe64(f.data + at + 4);
+          if (value == 0) break;
+          time->dwLowDateTime = static_cast<DWORD>(value);
+          time->dwHighDateTime = static_cast<DWORD>(value >> 32);
+          return true;
+        }
+        at += 4 + size;
+      }
+    }
+  }
+  return false;
 }
 
 }  // namespace zip

@@ -12,6 +12,7 @@
 #include <vector>
 
 #include "core/names.h"
+#include "platform/windows.h"
 
 namespace zip {
 
@@ -23,6 +24,9 @@ struct ZipDirectoryEntry {
   uint64_t uncompressedSize = 0;
   uint64_t localOffset = 0;       // in the archive as read (segments joined, stub counted)
   uint8_t host = 0;               // "version made by", high byte: 0 MS-DOS, 3 Unix, 10 NTFS...
+  uint32_t external = 0;          // external attributes: Unix mode (high half) or MS-DOS attributes
+  bool hasUtcTime = false;        // from the entry's own extra field (see FindZipUtcTime)
+  FILETIME utcTime{};
   std::string storedName;         // the name's bytes, only to name a member whose local header is lost
 };
 
@@ -64,6 +68,13 @@ struct ExtraFields {
   size_t length_;
   size_t at_ = 0;
 };
+
+// The exact modification time, UTC, from an extra field: extended
+// timestamp (0x5455: a flags byte, bit 0 = a signed 32-bit Unix time
+// follows), the old Info-ZIP Unix field (0x5855: access, then modification
+// time), or NTFS (0x000a: 4 reserved bytes, then tagged attributes; tag 1 of
+// 24 bytes holds the modification, access and creation FILETIMEs).
+bool FindZipUtcTime(const uint8_t* extra, size_t length, FILETIME* time);
 
 // The methods archivers write: a header with another number is no header.
 bool IsKnownMethod(uint16_t method);

@@ -13,6 +13,7 @@
 #include "core/byte_order.h"
 #include "core/charset.h"
 #include "core/checksum.h"
+#include "core/datetime.h"
 #include "core/messages.h"
 #include "core/prompt.h"
 #include "stream/inflate.h"
@@ -93,6 +94,28 @@ bool FindUnicodePath(const uint8_t* extra, size_t length, uint32_t storedCrc, co
   return false;
 }
 
+// What the directory's attributes say: on Unix hosts the file's mode
+// (kind and permission bits) in the high half; elsewhere the MS-DOS
+// attributes in the low byte (0x10 a folder, 0x01 read-only).
+void TakeAttributes(const ZipLocalHeader& header, MemberInfo* info) {
+  if (!header.hasAttributes) return;
+  constexpr uint8_t kUnixHost = 3;
+  const uint32_t mode = header.external >> 16;
+  if (header.host == kUnixHost && mode != 0) {
+    switch (mode & 0170000) {
+      case 0120000: info->kind = MemberKind::kSymlink; break;  // the target is the data
+      case 0040000: info->isFolder = true; break;
+      default: break;
+    }
+    info->hasMode = true;
+    info->mode = mode & 07777;
+    return;
+  }
+  const uint8_t attributes = static_cast<uint8_t>(header.external);
+  if ((attributes & 0x10) != 0) info->isFolder = true;
+  if ((attributes & 0x01) != 0) info->readOnly = true;
+}
+
 MemberEnd FromDecodeResult(ZipDecodeResult result) {
   switch (result) {
     case ZipDecodeResult::kComplete: return MemberEnd::kComplete;
@@ -135,6 +158,8 @@ bool ReadZipLocalHeader(FILE* stream, ZipLocalHeader& header, NameMarking unmark
   uint8_t extra[0xFFFF];
   if (fread(extra, 1, extraLength, stream) != extraLength) return false;
   TakeZip64Sizes(extra, extraLength, header);
+  header.hasAttributes = false;
+  header.hasUtcTime = FindZipUtcTime(extra, extraLength, &header.utcTime);
   header.hasAes = header.method == kAesMethod && FindAesField(extra, extraLength, &header.aes);
 
   const uint8_t* unicode = nullptr;
@@ -247,6 +272,13 @@ void ZipHandler::WalkDirectory(MemberOutput& out) {
     header.compressedSize = entry.compressedSize;
     header.uncompressedSize = entry.uncompressedSize;
     header.sizesFromDirectory = true;
+    header.hasAttributes = true;
+    header.host = entry.host;
+    header.external = entry.external;
+    if (!header.hasUtcTime && entry.hasUtcTime) {
+      header.hasUtcTime = true;
+      header.utcTime = entry.utcTime;
+    }
     long long dataEnd = static_cast<long long>(ftello(archive_)) + static_cast<long long>(header.compressedSize);
     if (ExtractMember(header, out, dataEnd) == Next::kEndArchive || out.ArchiveEnded()) break;
   }
@@ -292,6 +324,11 @@ ZipHandler::Next ZipHandler::ExtractMember(const ZipLocalHeader& header, MemberO
   info.packedSize = sizesDeferred ? kUnknownSize : header.compressedSize;
   info.method = header.hasAes ? aesName : MethodName(method);
   info.SetDosTime(header.dosDate, header.dosTime);
+  if (header.hasUtcTime) {
+    info.time = header.utcTime;
+    info.hasTime = true;
+  }
+  TakeAttributes(header, &info);
   info.checksum = ChecksumKind::kCrc32;
   // With flag bit 3 the header's CRC may be a placeholder: the descriptor
   // behind the data gives it. AE-2 stores none: its authentication code

@@ -33,6 +33,11 @@ struct ZipLocalHeader {
   bool sizesFromDirectory = false;  // CRC-32 and sizes are the central directory's
   bool hasAes = false;        // method 99 with its AES extra field (`aes`)
   ZipAesField aes;
+  bool hasAttributes = false; // `host` and `external` from the central directory
+  uint8_t host = 0;
+  uint32_t external = 0;
+  bool hasUtcTime = false;    // an exact time from an extended-timestamp (0x5455) or NTFS (0x000a) field
+  FILETIME utcTime{};
   bool nameFits;              // false: the decoded name is longer than a path buffer holds
                               // (`name` then holds what fits of it, only to name the member)
   char name[kPathBufferSize]; // program text, NUL-terminated, never containing a NUL itself

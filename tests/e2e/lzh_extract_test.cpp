@@ -73,6 +73,7 @@ struct Level2Member {
   char os = 'U';
   size_t padding = 0;   // zero bytes after the extended headers
   int sizeError = 0;    // added to the stored header size
+  std::vector<std::string> more;  // further extended headers, type byte first
 };
 
 // A level-2 member with a header-CRC, a file-name and (if any) a folder
@@ -82,6 +83,7 @@ std::string Level2(const Level2Member& m) {
   ext.push_back(std::string("\x00\x00\x00", 3));
   ext.push_back("\x01" + m.name);
   if (!m.directory.empty()) ext.push_back("\x02" + m.directory);
+  ext.insert(ext.end(), m.more.begin(), m.more.end());
   std::string h(2, '\0');
   h += m.method;
   Put32(h, static_cast<uint32_t>(m.data.size()));
@@ -309,6 +311,30 @@ TEST_F(LzhExtract, OverlongNameIsSkippedAndTheWalkGoesOn) {
   EXPECT_EQ(r.exitCode, 2);
   EXPECT_NE(r.err.find("nnn: the name is too long"), std::string::npos) << r.err;
   EXPECT_EQ(Extracted(), (std::vector<std::string>{"after.txt"}));
+}
+
+// The Unix archivers' permission header (0x50) gives the mode; a symbolic
+// link is stored as "name|target".
+TEST_F(LzhExtract, UnixModesAndSymbolicLinks) {
+  auto mode = [](uint16_t m) { return std::string("\x50", 1) + static_cast<char>(m & 0xFF) + static_cast<char>(m >> 8); };
+  Level2Member run;
+  run.name = "run";
+  run.data = "#!/bin/sh\n";
+  run.more = {mode(0100750)};
+  Level2Member link;
+  link.name = "link|run";
+  link.more = {mode(0120777)};
+  const std::string archive = Level2(run) + Level2(link) + std::string(1, '\0');
+  const auto r = Extract(Write("u.lzh", archive));
+  ASSERT_EQ(r.exitCode, 0) << r.err;
+  const mode_t mask = umask(022);
+  umask(mask);
+  struct stat st;
+  ASSERT_EQ(stat((out() + "/run").c_str(), &st), 0);
+  EXPECT_EQ(st.st_mode & 07777, 0750u & ~mask);
+  char target[16] = {};
+  EXPECT_EQ(readlink((out() + "/link").c_str(), target, sizeof target - 1), 3);
+  EXPECT_STREQ(target, "run");
 }
 
 // A level-2 header is as long as its stored size says, padding included;

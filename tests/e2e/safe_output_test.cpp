@@ -26,46 +26,11 @@ namespace {
 
 using testutil::ReadFile;
 using testutil::TempDir;
+using testutil::Tar;
+using testutil::TarHeader;
+using testutil::TarMember;
 
 // --- Archives ----------------------------------------------------------
-
-// One ustar header block: type '0' file, '5' folder.
-std::string TarHeader(const std::string& name, size_t size, char type = '0') {
-  std::string b(512, '\0');
-  b.replace(0, name.size(), name);
-  auto octal = [&b](size_t offset, size_t width, unsigned long long value) {
-    char text[32];
-    snprintf(text, sizeof text, "%0*llo", static_cast<int>(width - 1), value);
-    b.replace(offset, width - 1, text);
-  };
-  octal(100, 8, type == '5' ? 0755 : 0644);
-  octal(124, 12, size);
-  octal(136, 12, 1000000000);
-  b[156] = type;
-  b.replace(257, 6, std::string("ustar\0", 6));
-  b.replace(263, 2, "00");
-  unsigned sum = 8 * ' ';
-  for (size_t i = 0; i < 512; ++i) {
-    if (i < 148 || i >= 156) sum += static_cast<uint8_t>(b[i]);
-  }
-  octal(148, 7, sum);
-  return b;
-}
-
-struct TarMember {
-  std::string name;
-  std::string data;
-  char type = '0';
-};
-
-std::string Tar(const std::vector<TarMember>& members) {
-  std::string tar;
-  for (const TarMember& m : members) {
-    tar += TarHeader(m.name, m.data.size(), m.type) + m.data;
-    tar.append((512 - m.data.size() % 512) % 512, '\0');
-  }
-  return tar + std::string(1024, '\0');
-}
 
 std::string Gzip(const std::string& data) {
   z_stream z{};

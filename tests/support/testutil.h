@@ -65,6 +65,18 @@ RunResult RunDorvaneWithFileLimit(const std::vector<std::string>& args,
 int System(const std::string& command);
 bool HaveTool(const std::string& name);
 
+// One ustar header block: type '0' a file, '5' a folder (mode 0755, else
+// 0644), '1'/'2' a hard/symbolic link to `link`.
+std::string TarHeader(const std::string& name, size_t size, char type = '0', const std::string& link = "");
+struct TarMember {
+  std::string name;
+  std::string data;
+  char type = '0';
+  std::string link;
+};
+// The members, each padded to whole blocks, and the end marker.
+std::string Tar(const std::vector<TarMember>& members);
+
 // tests/fixtures/<name> and ../shared/fixtures/<name>.
 std::string Fixture(const std::string& name);
 std::string SharedFixture(const std::string& name);
