@@ -8,6 +8,7 @@
 #include <string>
 
 #include "core/charset.h"
+#include "core/listing_json.h"
 #include "core/member_output.h"
 #include "core/messages.h"
 #include "core/output.h"
@@ -249,7 +250,11 @@ void ProcessArchive(const char* path, const char* shown) {
   // forms show the handler's display name.
   const char* formatShown =
       g_RunOptions.formatNames && chosen->formatName[0] != '\0' ? chosen->formatName : chosen->displayName;
-  if (mode == RunMode::kList) PrintListingHeader(archiveName, formatShown);
+  if (g_RunOptions.json) {
+    JsonBeginArchive(shown == shownPath ? path : shown, chosen->formatName);
+  } else if (mode == RunMode::kList) {
+    PrintListingHeader(archiveName, formatShown);
+  }
 
   ProgressRecord progress;
   DisplayName(progress.FileName, sizeof progress.FileName, archiveName);
@@ -265,8 +270,14 @@ void ProcessArchive(const char* path, const char* shown) {
   } closeOnExit{progress};
 
   const bool extracted = chosen->Extract(path, folder);
-  if (mode == RunMode::kList) PrintListingTotal();
-  if (mode == RunMode::kTest) PrintTestSummary(shown, !extracted || g_ArchiveOutcome.failed);
+  const bool archiveFailed = !extracted || g_ArchiveOutcome.failed;
+  if (g_RunOptions.json) {
+    JsonEndArchive(mode == RunMode::kTest ? (archiveFailed ? "FAILED" : "OK") : nullptr);
+  } else if (mode == RunMode::kList) {
+    PrintListingTotal();
+  } else if (mode == RunMode::kTest) {
+    PrintTestSummary(shown, archiveFailed);
+  }
   if (!extracted || g_ArchiveOutcome.failed) {
     ++g_ResultCounters.failed;
   } else if (g_bOpenDir && mode == RunMode::kExtract) {

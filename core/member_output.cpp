@@ -11,6 +11,7 @@
 #include "core/charset.h"
 #include "core/checksum.h"
 #include "core/datetime.h"
+#include "core/listing_json.h"
 #include "core/member_filter.h"
 #include "core/messages.h"
 #include "core/names.h"
@@ -133,6 +134,11 @@ void RefuseMember(const char* name, const char* reason) {
   ++g_ArchiveOutcome.members;
   ++g_ArchiveOutcome.failedMembers;
   g_ArchiveOutcome.failed = true;
+  if (g_RunOptions.mode == RunMode::kTest) {
+    MemberInfo info;
+    info.name = name;
+    JsonMember(info, kUnknownSize, nullptr, "FAILED");
+  }
 }
 
 void MemberInfo::SetDosTime(uint16_t dosDate, uint16_t dosTime) {
@@ -363,7 +369,10 @@ bool MemberOutput::Begin(const MemberInfo& info) {
     open_ = true;
     return true;
   }
-  if (folder && g_RunOptions.mode == RunMode::kTest) return false;
+  if (folder && g_RunOptions.mode == RunMode::kTest) {
+    JsonMember(info_, 0, nullptr, "OK");  // nothing to decode
+    return false;
+  }
   if (node && info.linkTarget != nullptr && info.linkTarget[0] == '\0') {
     RefuseMember(name_, "a link without a target; not created");
     return false;
@@ -375,6 +384,7 @@ bool MemberOutput::Begin(const MemberInfo& info) {
   SetProgressMember(name_);
   if (info.kind == MemberKind::kDevice && !folder) {
     if (g_RunOptions.mode == RunMode::kExtract) MemberNotice(name_, "a device; not created");
+    if (g_RunOptions.mode == RunMode::kTest) JsonMember(info_, 0, nullptr, "OK");
     return false;
   }
   if (g_RunOptions.mode == RunMode::kTest) {
@@ -385,6 +395,7 @@ bool MemberOutput::Begin(const MemberInfo& info) {
       if (!whole) RefuseMember(name_, "a hard link to a member that was not tested whole");
       done_[pathKey_] = whole;
       if (whole) Announce();
+      if (whole) JsonMember(info_, 0, info_.linkTarget, "OK");
       return false;
     }
   }
@@ -486,7 +497,8 @@ bool MemberOutput::Begin(const MemberInfo& info) {
 
 void MemberOutput::Announce() const {
   if (!g_RunOptions.verbose) return;
-  FILE* names = toStdout_ ? stderr : stdout;  // with -c standard output carries only the bytes
+  // With -c or --json standard output carries only the bytes or the document.
+  FILE* names = toStdout_ || g_RunOptions.json ? stderr : stdout;
   StatusLineGap gap;
   PrintNarrow(names, name_);
   fputs(g_RunOptions.mode == RunMode::kTest ? ": OK\n" : "\n", names);
@@ -823,6 +835,8 @@ void MemberOutput::End(MemberEnd end) {
 void MemberOutput::Finish(bool keepFile) {
   if (open_) ++g_ArchiveOutcome.members;
   if (open_ && failed_) ++g_ArchiveOutcome.failedMembers;
+  if (open_ && g_RunOptions.mode == RunMode::kTest)
+    JsonMember(info_, written_, linkFromData_ ? linkData_.c_str() : nullptr, failed_ ? "FAILED" : "OK");
   open_ = false;
   if (!toFile_) return;
   toFile_ = false;
@@ -873,15 +887,20 @@ void MemberOutput::PrintListing(uint64_t size) const {
   if (info_.hasTime && FileTimeToLocalFileTime(&info_.time, &local) && FileTimeToSystemTime(&local, &st)) {
     snprintf(when, sizeof when, "%04u-%02u-%02u %02u:%02u", st.wYear, st.wMonth, st.wDay, st.wHour, st.wMinute);
   }
-  StatusLineGap gap;
-  printf("%s %s  %-7s %s  ", sizeText, packedText, info_.method, when);
-  PrintNarrow(stdout, name_);
   const char* target = linkFromData_ ? linkData_.c_str() : info_.linkTarget;
-  if (target != nullptr && (info_.kind == MemberKind::kSymlink || info_.kind == MemberKind::kHardLink)) {
-    fputs(info_.kind == MemberKind::kSymlink ? " -> " : " => ", stdout);
-    PrintNarrow(stdout, target);
+  const bool link = target != nullptr && (info_.kind == MemberKind::kSymlink || info_.kind == MemberKind::kHardLink);
+  if (g_RunOptions.json) {
+    JsonMember(info_, size, link ? target : nullptr, nullptr);
+  } else {
+    StatusLineGap gap;
+    printf("%s %s  %-7s %s  ", sizeText, packedText, info_.method, when);
+    PrintNarrow(stdout, name_);
+    if (link) {
+      fputs(info_.kind == MemberKind::kSymlink ? " -> " : " => ", stdout);
+      PrintNarrow(stdout, target);
+    }
+    fputc('\n', stdout);
   }
-  fputc('\n', stdout);
   ++g_ArchiveOutcome.listedMembers;
   if (size != kUnknownSize) g_ArchiveOutcome.listedSize += size;
   if (info_.packedSize == kUnknownSize) {

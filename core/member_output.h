@@ -46,6 +46,7 @@ struct RunOptions {
   bool nameArchives = false;   // several archives: member notices start with their archive
   bool formatNames = false;    // format names ("tar.gz") in the listing and status line
   bool plainFolders = false;   // -f folders without archive extensions, unique in the run
+  bool json = false;           // list and test: one JSON document on standard output (listing_json.h)
 };
 extern RunOptions g_RunOptions;
 
@@ -100,6 +101,7 @@ struct MemberInfo {
   uint32_t mode = 0;
   const char* linkTarget = nullptr;       // see MemberKind
   bool sparse = false;                    // its data comes with holes (MemberOutput::Skip)
+  bool encrypted = false;                 // its data is encrypted (for the JSON listing)
   ChecksumKind checksum = ChecksumKind::kNone;
   bool hasStoredChecksum = false;         // else see MemberOutput::SetStoredChecksum
   uint32_t storedChecksum = 0;

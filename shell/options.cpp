@@ -9,6 +9,7 @@
 
 #include "core/charset.h"
 #include "core/handler.h"
+#include "core/listing_json.h"
 #include "core/member_filter.h"
 #include "core/member_output.h"
 #include "core/output.h"
@@ -51,6 +52,8 @@ const char kHelpText[] =
     "                            crosses folders); may be repeated\n"
     "  -x, --exclude PATTERN     leave out the members whose path matches PATTERN;\n"
     "                            may be repeated\n"
+    "      --json                with -l or -t: one JSON document on standard\n"
+    "                            output (also --format=json)\n"
     "  -p, --password TEXT       the password of encrypted ZIP members\n"
     "      --password-file FILE  read that password from the first line of FILE\n"
     "  -k, --keep                never replace an existing file; name and skip it\n"
@@ -80,11 +83,14 @@ const char kUsage[] =
     "see 'dorvane --help' for the options\n";
 
 constexpr int kPasswordFileOption = 0x100;
+constexpr int kJsonOption = 0x101;
+constexpr int kFormatOption = 0x102;
 
 const option kLong[] = {
     {"output", required_argument, nullptr, 'o'},  {"folder", no_argument, nullptr, 'f'},
     {"list", no_argument, nullptr, 'l'},          {"test", no_argument, nullptr, 't'},
     {"stdout", no_argument, nullptr, 'c'},
+    {"json", no_argument, nullptr, kJsonOption},  {"format", required_argument, nullptr, kFormatOption},
     {"include", required_argument, nullptr, 'i'}, {"exclude", required_argument, nullptr, 'x'},
     {"password", required_argument, nullptr, 'p'}, {"password-file", required_argument, nullptr, kPasswordFileOption},
     {"keep", no_argument, nullptr, 'k'},          {"quiet", no_argument, nullptr, 'q'},
@@ -180,6 +186,14 @@ bool ParseOptions(int argc, char** argv, CommandOptions* options, std::string* e
       case 'l': options->list = true; break;
       case 't': options->test = true; break;
       case 'c': options->toStdout = true; break;
+      case kJsonOption: options->json = true; break;
+      case kFormatOption:
+        if (strcmp(optarg, "json") != 0 && strcmp(optarg, "text") != 0) {
+          *error = std::string("unknown listing format '") + optarg + "' (json or text)";
+          return false;
+        }
+        options->json = strcmp(optarg, "json") == 0;
+        break;
       case 'i':
       case 'x': options->patterns.push_back({optarg, c == 'i'}); break;
       case 'p':
@@ -213,6 +227,10 @@ bool ParseOptions(int argc, char** argv, CommandOptions* options, std::string* e
   if (options->action != CommandOptions::Action::kRun) return true;
   if (options->list + options->test + options->toStdout > 1) {
     *error = options->toStdout ? "-c cannot be used with -l or -t" : "-l and -t cannot be used together";
+    return false;
+  }
+  if (options->json && !options->list && !options->test) {
+    *error = "--json needs -l or -t";
     return false;
   }
   if (options->havePassword && sawPasswordFile) {
@@ -308,6 +326,7 @@ int RunOptionsForm(int argc, char** argv) {
   g_RunOptions.mode = options.list ? RunMode::kList : options.test ? RunMode::kTest : RunMode::kExtract;
   g_RunOptions.toStdout = options.toStdout;
   g_RunOptions.formatNames = true;
+  g_RunOptions.json = options.json;
   g_RunOptions.keepExisting = options.keep;
   g_RunOptions.verbose = options.verbose;
   g_RunOptions.outputFolder = outputFolder;
@@ -318,6 +337,7 @@ int RunOptionsForm(int argc, char** argv) {
   if (options.havePassword) SetGivenPassword(options.password.c_str());
 
   g_RunOptions.nameArchives = options.archives.size() > 1;
+  JsonBeginRun();
   for (const std::string& archive : options.archives) {
     if (archive == "-") {
       ProcessStandardInput();
@@ -328,6 +348,7 @@ int RunOptionsForm(int argc, char** argv) {
     if (StandardOutputRefused()) break;
   }
   text::FinishParts();  // files posted in parts, gathered over all the archives
+  JsonEndRun();
   // A pattern that chose nothing is named, as a mistyped name would be.
   bool unmatched = false;
   if (!StandardOutputRefused()) {

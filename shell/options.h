@@ -17,6 +17,7 @@ struct CommandOptions {
   bool list = false;           // -l
   bool test = false;           // -t
   bool toStdout = false;       // -c
+  bool json = false;           // --json, --format=json
   bool keep = false;           // -k
   bool quiet = false;          // -q
   bool verbose = false;        // -v

@@ -323,6 +323,7 @@ ZipHandler::Next ZipHandler::ExtractMember(const ZipLocalHeader& header, MemberO
   info.size = sizesDeferred && header.uncompressedSize == 0 ? kUnknownSize : header.uncompressedSize;
   info.packedSize = sizesDeferred ? kUnknownSize : header.compressedSize;
   info.method = header.hasAes ? aesName : MethodName(method);
+  info.encrypted = (header.flags & kFlagEncrypted) != 0;
   info.SetDosTime(header.dosDate, header.dosTime);
   if (header.hasUtcTime) {
     info.time = header.utcTime;

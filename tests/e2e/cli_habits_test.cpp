@@ -226,3 +226,70 @@ TEST_F(HabitsTest, BareFormTakesOptionsAndSaysWhereItExtracts) {
 }
 
 }  // namespace
+
+namespace {
+
+// --json: one document per run that python3's json module reads; kinds,
+// modes, link targets, times in UTC, encryption, names escaped as JSON
+// wants, and in test mode each verdict.
+TEST_F(HabitsTest, JsonListingForScripts) {
+  if (!testutil::HaveTool("python3")) GTEST_SKIP() << "python3 is not installed";
+  Put("tar/ustar.tgz", "u.tgz");
+  Put("zip/enc-stored.zip", "enc.zip");
+  // A gzip file whose stored name holds ESC, a quote and a tab; its data
+  // is "hi".
+  std::string gz("\x1f\x8b\x08\x08\0\0\0\0\0\x03", 10);
+  gz += std::string("n\x1b\"\t.txt") + '\0' + std::string("\xcb\xc8\x04\x00", 4) +
+        std::string("\xac\x2a\x93\xd8\x02\0\0\0", 8);
+  testutil::WriteFile(work() + "/n.gz", gz);
+  const std::string summary =
+      "import json, sys\n"
+      "d = json.load(open(sys.argv[1]))\n"
+      "for a in d['archives']:\n"
+      "  print(a['path'], a['format'], a.get('verdict'))\n"
+      "  for m in a['members']:\n"
+      "    if m['kind'] != 'folder' and m['name'].count('/') < 3:\n"
+      "      print(' ', repr(m['name']), m['kind'], m['size'], m['packed_size'], m['method'], m['time'],\n"
+      "            m['mode'], m['link_target'], m['encrypted'], m.get('verdict'))\n";
+  testutil::WriteFile(tmp_ / "summary.py", summary);
+  auto Summary = [&](const std::string& json) {
+    testutil::WriteFile(tmp_ / "out.json", json);
+    EXPECT_EQ(testutil::System("python3 '" + tmp_ / "summary.py" + "' '" + tmp_ / "out.json" + "' > '" +
+                               tmp_ / "summary.txt" + "' 2>&1"),
+              0)
+        << ReadFile(tmp_ / "summary.txt");
+    return ReadFile(tmp_ / "summary.txt");
+  };
+  auto r = Run({"-l", "--json", "u.tgz", "enc.zip", "-"}, ReadFile(work() + "/n.gz"));
+  EXPECT_EQ(r.exitCode, 0) << r.err;
+  EXPECT_EQ(Summary(r.out),
+            "u.tgz tar.gz None\n"
+            "  'tree/docs/readme.txt' file 15 None None 2001-09-09T01:46:40Z 0644 None False None\n"
+            "  'tree/docs/ro.txt' file 10 None None 2001-09-09T01:46:40Z 0444 None False None\n"
+            "  'tree/hard' hardlink 0 None link 2001-09-09T01:46:40Z 0644 tree/docs/readme.txt False None\n"
+            "  'tree/link' symlink 0 None symlink 2001-09-09T01:46:40Z 0777 docs/readme.txt False None\n"
+            "  'tree/sizes/b0' file 0 None None 2001-09-09T01:46:40Z 0644 None False None\n"
+            "  'tree/sizes/b1024' file 1024 None None 2001-09-09T01:46:40Z 0644 None False None\n"
+            "  'tree/sizes/b1025' file 1025 None None 2001-09-09T01:46:40Z 0644 None False None\n"
+            "  'tree/sizes/b3000' file 3000 None None 2001-09-09T01:46:40Z 0644 None False None\n"
+            "  'tree/sizes/b512' file 512 None None 2001-09-09T01:46:40Z 0644 None False None\n"
+            "  'tree/sizes/pipe' fifo 0 None fifo 2001-09-09T01:46:40Z 0644 None False None\n"
+            "enc.zip zip None\n"
+            "  'numbers.txt' file 13893 13905 stored 2020-05-17T10:20:30Z 0644 None True None\n"
+            "  'empty.txt' file 0 12 stored 2020-05-17T10:20:30Z 0644 None True None\n"
+            "stdin gzip None\n"
+            "  'n\\x1b\"\\t.txt' file 2 None deflate None None None False None\n");
+  std::string damaged = ReadFile(Fixture("core/noname.gz"));
+  damaged[damaged.size() - 6] ^= 0x5A;
+  testutil::WriteFile(work() + "/bad.gz", damaged);
+  r = Run({"-t", "--format=json", "-v", "bad.gz", "n.gz"});
+  EXPECT_EQ(r.exitCode, 2);
+  EXPECT_EQ(Summary(r.out),
+            "bad.gz gzip FAILED\n"
+            "  'bad' file 13690 None deflate None None None False FAILED\n"
+            "n.gz gzip OK\n"
+            "  'n\\x1b\"\\t.txt' file 2 None deflate None None None False OK\n");
+  EXPECT_NE(r.err.find("n\\033\"\\t.txt: OK\n"), std::string::npos) << r.err;  // -v on standard error
+}
+
+}  // namespace

@@ -83,7 +83,7 @@ TEST(Install, ManPageAndReadmeSayWhatHelpSays) {
   const std::string page = Squeezed(ReadFile(out));
   EXPECT_NE(page.find("DORVANE(1)"), std::string::npos) << page;
   const auto options = HelpOptions();
-  ASSERT_EQ(options.size(), 15u);
+  ASSERT_EQ(options.size(), 16u);
   const std::string readme = Squeezed(ReadFile(DORVANE_SOURCE_DIR "/README.md"));
   for (const HelpOption& option : options) {
     const std::string said = " " + option.names + " " + option.description;

@@ -66,6 +66,8 @@ TEST(ParseOptions, RefusesWithAReason) {
       {{"--password-file"}, "option '--password-file' needs a value"},
       {{"-l", "-t", "a.zip"}, "-l and -t cannot be used together"},
       {{"-c", "-t", "a.zip"}, "-c cannot be used with -l or -t"},
+      {{"--json", "a.zip"}, "--json needs -l or -t"},
+      {{"-l", "--format=xml", "a.zip"}, "unknown listing format 'xml' (json or text)"},
       {{"-p", "x", "--password-file", "f", "a.zip"}, "-p and --password-file cannot be used together"},
       {{"-v"}, "no archive given"},
   };
