@@ -55,7 +55,7 @@ std::string JsonString(const char* narrow) {
       c = 0x10000 + ((c - 0xD800) << 10) + (w[1] - 0xDC00);
       ++w;
     } else if (c >= 0xD800 && c <= 0xDFFF) {
-      char escape[8];
+      char escape[16];
       snprintf(escape, sizeof escape, "\\u%04x", static_cast<unsigned>(c));
       out += escape;
       continue;
@@ -64,7 +64,7 @@ std::string JsonString(const char* narrow) {
       out.push_back('\\');
       out.push_back(static_cast<char>(c));
     } else if (c < 0x20 || c == 0x7F) {
-      char escape[8];
+      char escape[16];
       snprintf(escape, sizeof escape, "\\u%04x", static_cast<unsigned>(c));
       out += escape;
     } else {
