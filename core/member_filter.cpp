@@ -72,20 +72,31 @@ bool InSet(const char* p, const char* limit, const char* c, size_t cLength, cons
 
 // Components of a pattern from `pi` on against name components from `ni`
 // on. A pattern whose last component is a plain name that ends before the
-// name's path matches a folder above the member.
-bool MatchFrom(const Pattern& pattern, size_t pi, const std::vector<Piece>& name, size_t ni) {
+// name's path matches a folder above the member. `failed` remembers the
+// pairs already known not to match, so patterns with many "**" take
+// polynomial time.
+bool MatchFrom(const Pattern& pattern, size_t pi, const std::vector<Piece>& name, size_t ni,
+               std::vector<bool>* failed) {
   const std::vector<std::string>& components = pattern.components;
   if (pi == components.size()) return ni == name.size() || (pattern.literalEnd && ni > 0);
+  const size_t state = pi * (name.size() + 1) + ni;
+  if ((*failed)[state]) return false;
+  bool matched = false;
   if (components[pi] == "**") {
-    for (size_t skip = ni; skip <= name.size(); ++skip) {
-      if (MatchFrom(pattern, pi + 1, name, skip)) return true;
-    }
-    return false;
+    for (size_t skip = ni; skip <= name.size() && !matched; ++skip)
+      matched = MatchFrom(pattern, pi + 1, name, skip, failed);
+  } else if (ni < name.size()) {
+    const std::string& p = components[pi];
+    matched = MatchComponent(p.data(), p.size(), name[ni].start, name[ni].length) &&
+              MatchFrom(pattern, pi + 1, name, ni + 1, failed);
   }
-  if (ni == name.size()) return false;
-  const std::string& p = components[pi];
-  return MatchComponent(p.data(), p.size(), name[ni].start, name[ni].length) &&
-         MatchFrom(pattern, pi + 1, name, ni + 1);
+  if (!matched) (*failed)[state] = true;
+  return matched;
+}
+
+bool Matches(const Pattern& pattern, const std::vector<Piece>& name) {
+  std::vector<bool> failed((pattern.components.size() + 1) * (name.size() + 1), false);
+  return MatchFrom(pattern, 0, name, 0, &failed);
 }
 
 }  // namespace
@@ -146,11 +157,13 @@ void AddMemberPattern(const char* pattern, const std::string& typed, bool includ
     // "**" at either end of a component reaches across folders.
     const bool leading = component.size() > 2 && component.compare(0, 2, "**") == 0;
     const bool trailing = component.size() > 2 && component.compare(component.size() - 2, 2, "**") == 0;
-    if (leading) added.components.push_back("**");
     if (leading) component.erase(0, 1);
     if (trailing) component.erase(component.size() - 1);
-    added.components.push_back(component);
-    if (trailing) added.components.push_back("**");
+    for (const std::string& part : {std::string(leading ? "**" : ""), component, std::string(trailing ? "**" : "")}) {
+      // "**" after "**" adds nothing.
+      if (part.empty() || (part == "**" && !added.components.empty() && added.components.back() == "**")) continue;
+      added.components.push_back(part);
+    }
   }
   added.literalEnd = !added.components.empty() && added.components.back().find_first_of("*?[") == std::string::npos;
   g_haveInclude |= include;
@@ -168,7 +181,7 @@ bool MemberSelected(const char* name) {
   bool included = !g_haveInclude;
   bool excluded = false;
   for (Pattern& pattern : g_patterns) {
-    if (!MatchFrom(pattern, 0, pieces, 0)) continue;
+    if (!Matches(pattern, pieces)) continue;
     pattern.matched = true;
     (pattern.include ? included : excluded) = true;
   }

@@ -180,6 +180,14 @@ def tar_seeds():
         put("fuzz_tar", "unix-%s.tar" % name, b"\0" + data)
 
 
+def member_filter_seeds():
+    # A pattern, NUL, a member name: each wildcard form once, and a
+    # Shift-JIS name whose second byte is a backslash.
+    for i, (pattern, name) in enumerate([(b"docs/**", b"docs/a/b.txt"), (b"*.t[a-z]t", b"x.txt"),
+                                         (b"**.c", b"src/x/y.c"), (b"?[!ab]*", b"\x95\x5c/z")]):
+        put("fuzz_member_filter", "p%d" % i, pattern + b"\0" + name)
+
+
 if __name__ == "__main__":
     lzh_decode_seeds()
     mszip_seeds()
@@ -190,3 +198,4 @@ if __name__ == "__main__":
     zip_seeds()
     deflate64_seeds()
     tar_seeds()
+    member_filter_seeds()
