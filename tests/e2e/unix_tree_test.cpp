@@ -178,4 +178,15 @@ TEST_F(UnixTree, HostileLinksStayInside) {
   EXPECT_EQ(t.err.find("same:"), std::string::npos) << t.err;
 }
 
+// Devices are named, never made, and fail nothing.
+TEST_F(UnixTree, DevicesAreNamedOnly) {
+  const std::string archive = tmp_ / "dev.tar";
+  testutil::WriteFile(archive, testutil::Tar({{"null", "", '3'}, {"disk", "", '4'}, {"ok.txt", "fine"}}));
+  const auto r = Run({"-o", out(), archive});
+  EXPECT_EQ(r.exitCode, 0) << r.err;
+  EXPECT_NE(r.err.find("null: a device; not created"), std::string::npos) << r.err;
+  EXPECT_NE(r.err.find("disk: a device; not created"), std::string::npos) << r.err;
+  EXPECT_EQ(testutil::ListFiles(out()), std::vector<std::string>{"ok.txt"});
+}
+
 }  // namespace
