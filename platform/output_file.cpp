@@ -535,7 +535,8 @@ void StampDescriptor(int fd, const OutputStamp& stamp) {
       mode = fstat(fd, &st) == 0 ? st.st_mode & 07777 : 0;
     }
     if (stamp.readOnly) mode &= ~static_cast<mode_t>(0222);
-    fchmod(fd, mode);
+    // Files are made 0666 less the umask: most need no change.
+    if (stamp.readOnly || !stamp.hasMode || mode != (0666 & ~OutputUmask())) fchmod(fd, mode);
   }
   if (stamp.hasTime) {
     const struct timespec times[2] = {{0, UTIME_OMIT}, ToTimespec(stamp.time)};
