@@ -632,7 +632,7 @@ void MemberOutput::WriteFailed(int error) {
 bool MemberOutput::Skip(uint64_t bytes) {
   if (!open_ || failed_) return false;
   if (bytes == 0) return true;
-  if (info_.checksum != ChecksumKind::kNone || !toFile_ || job_ != nullptr) {
+  if (info_.checksum != ChecksumKind::kNone || job_ != nullptr || linkFromData_) {
     // Through Write: a checksum covers the zeros, and a member collected
     // for the workers holds them.
     static const uint8_t zeros[64 * 1024] = {};
@@ -643,11 +643,13 @@ bool MemberOutput::Skip(uint64_t bytes) {
     }
     return true;
   }
-  if (!FlushBuffer()) return false;
-  int error = 0;
-  if (!SkipOutputFile(&file_, bytes, &error)) {
-    WriteFailed(error);
-    return false;
+  if (toFile_) {
+    if (!FlushBuffer()) return false;
+    int error = 0;
+    if (!SkipOutputFile(&file_, bytes, &error)) {
+      WriteFailed(error);
+      return false;
+    }
   }
   written_ += bytes;
   return true;
