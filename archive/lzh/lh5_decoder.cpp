@@ -127,21 +127,36 @@ class BlockDecoder {
     // A block count of 0 stands for 65,536 codes.
     blockCount_ = (blockCount_ - 1) & 0xFFFF;
     RefillLocal(b_, s_.reader);
-    return Symbol();
+    return Symbol(HuffmanEntry<kLzhLiteralTableBits>(b_.c, s_.literalTable));
   }
 
-  // Codes left in this block, as far as the bytes in hand hold them: a run
-  // refills once per code, taking at most 7 bytes and reading 8, so n codes
-  // stay inside 8n bytes.
-  uint32_t StartRun(uint32_t most) const {
+  // A run looks each code's table entry up before the refill that follows
+  // the code before it, so that the lookup need not wait for the refill:
+  // after a literal at least 40 bits are left, enough for the lookup (and
+  // for a match's position and extra bits, 16 + 18). It refills once at
+  // its start and once per code, taking at most 7 bytes and reading 8 each
+  // time, so n codes stay inside 8(n + 1) bytes of those in hand.
+  uint32_t StartRun(uint32_t most) {
     if (b_.padBytes != 0) return 0;
     const auto inHand = static_cast<uint64_t>(b_.c.end - b_.c.next) / 8;
-    const uint32_t n = blockCount_ < most ? blockCount_ : most;
-    return inHand < n ? static_cast<uint32_t>(inHand) : n;
+    if (inHand < 2) return 0;
+    uint32_t n = blockCount_ < most ? blockCount_ : most;
+    if (inHand - 1 < n) n = static_cast<uint32_t>(inHand - 1);
+    if (n != 0) {
+      RefillInHand(b_.c);
+      entry_ = HuffmanEntry<kLzhLiteralTableBits>(b_.c, s_.literalTable);
+    }
+    return n;
   }
   __attribute__((always_inline)) uint32_t RunCode() {
-    RefillInHand(b_.c);
-    return Symbol();
+    const uint32_t c = Symbol(entry_);
+    if (c < 256) NextInRun();
+    return c;
+  }
+  __attribute__((always_inline)) uint32_t RunDistance() {
+    const uint32_t distance = Distance(0, 0);
+    NextInRun();
+    return distance;
   }
   void EndRun(uint32_t codes) { blockCount_ -= codes; }
 
@@ -166,12 +181,13 @@ class BlockDecoder {
   bool Dry() const { return b_.Dry(); }
 
  private:
-  // The literal/length code after a refill: one refill serves the code
-  // and, for a match, its position code and extra bits: 16 + 16 + 18 bits
-  // (-lhx-), or 16 + 6 + 16 + 14 (LHARK), below the 56 a refill leaves.
-  __attribute__((always_inline)) uint32_t Symbol() {
-    const uint32_t c = DecodeHuffman<kLzhLiteralTableBits>(b_.c, s_.literalTable, s_.literalLengths,
-                                                          s_.tree, kLiteralSymbols);
+  // The literal/length code of a table entry, after a refill: one refill
+  // serves the code and, for a match, its position code and extra bits:
+  // 16 + 16 + 18 bits (-lhx-), or 16 + 6 + 16 + 14 (LHARK), below the 56 a
+  // refill leaves.
+  __attribute__((always_inline)) uint32_t Symbol(uint32_t entry) {
+    const uint32_t c = DecodeHuffmanEntry<kLzhLiteralTableBits>(b_.c, entry, s_.literalLengths,
+                                                               s_.tree, kLiteralSymbols);
     if constexpr (kCoding == BlockCoding::kLhark) {
       if (c < 264) return c;
       if (c == 288) return kLengthBase + kLharkLongestMatch;
@@ -181,6 +197,12 @@ class BlockDecoder {
       return kLengthBase + ((4 + c % 4) << n) + extra + 3;
     }
     return c;
+  }
+
+  // The lookup of a run's next code, then the refill.
+  __attribute__((always_inline)) void NextInRun() {
+    entry_ = HuffmanEntry<kLzhLiteralTableBits>(b_.c, s_.literalTable);
+    RefillInHand(b_.c);
   }
 
   void Load() {
@@ -195,6 +217,7 @@ class BlockDecoder {
   LzhDecoderState& s_;
   LocalBits b_;
   uint32_t blockCount_;
+  uint32_t entry_ = 0;  // in a run: the table entry of the next code
   // Kept here, as the state may be reloaded after every window store.
   const uint32_t positionSymbols_;
 };

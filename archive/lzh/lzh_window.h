@@ -25,6 +25,7 @@ namespace lzh {
 //       be read by RunCode without the method's own checks: none that
 //       would start a new block or read past the bytes in hand
 //   uint32_t RunCode();                 as Code, inside a run
+//   uint32_t RunDistance();             as Distance, inside a run
 //   void EndRun(uint32_t codes);        the run read that many codes
 // kPowerOfTwo: the window size is a power of two (mask instead of modulo).
 template <class Method, class = void>
@@ -42,9 +43,7 @@ namespace detail {
 template <class Method>
 __attribute__((always_inline)) inline uint32_t RunCodes(Method& method, uint8_t* win,
                                                         uint32_t mask, uint32_t reachMask,
-                                                        uint32_t pos, uint64_t produced,
-                                                        uint32_t codes) {
-  const uint32_t start = pos;
+                                                        uint32_t pos, uint32_t codes) {
   for (uint32_t k = 0; k < codes; ++k) {
     const uint32_t c = method.RunCode();
     if (c < 256) {
@@ -52,7 +51,7 @@ __attribute__((always_inline)) inline uint32_t RunCodes(Method& method, uint8_t*
       continue;
     }
     const uint32_t length = c - Method::kLengthBase;
-    const uint32_t back = (method.Distance(produced + (pos - start), pos) & reachMask) + 1;
+    const uint32_t back = (method.RunDistance() & reachMask) + 1;
     const uint32_t src = (pos - back) & mask;
     if (src + length <= mask + 1) {
       codec::CopyMatch(win + pos, win + src, length);
@@ -89,7 +88,7 @@ LzhDecodeResult RunWindowLoop(Method& method, LzhWindow& window, uint64_t unpack
       const uint32_t codes = fit != 0 ? method.StartRun(fit) : 0;
       if (codes != 0) {
         const uint32_t end =
-            detail::RunCodes(method, win, size - 1, reachMask, pos, produced, codes);
+            detail::RunCodes(method, win, size - 1, reachMask, pos, codes);
         method.EndRun(codes);
         // A run reads only bytes in hand, so this is for safety's sake.
         if (method.Dry()) {
