@@ -34,10 +34,10 @@ constexpr uint64_t kHashPrime = 1099511628211ull;
 
 // Narrow program text as UTF-8 for standard output.
 void PrintNarrow(FILE* out, const char* narrow) {
-  char shown[kPathBufferSize * 2];
+  char shown[kOutputPathSize * 2];
   DisplayName(shown, sizeof shown, narrow);
   if (WCHAR* wide = ToWide(shown)) {
-    char utf8[kPathBufferSize * 4];
+    char utf8[kOutputPathSize * 4];
     if (WideCharToMultiByte(CP_UTF8, 0, wide, -1, utf8, sizeof utf8, nullptr, nullptr) != 0)
       fputs(utf8, out);
     LocalFree(wide);
@@ -98,11 +98,11 @@ void MemberNotice(const char* name, const char* format, ...) {
   va_start(args, format);
   vsnprintf(text, sizeof text, format, args);
   va_end(args);
-  char shown[kPathBufferSize * 2];
+  char shown[kOutputPathSize * 2];
   DisplayName(shown, sizeof shown, name);
-  char line[1024];
-  FormatMessageText(line, sizeof line, "%s: %s", shown, text);
-  ShowMessage(line);
+  // Joined without a cut, so that a long name never hides the reason.
+  const std::string line = std::string(shown) + ": " + text;
+  ShowMessage(line.c_str());
 }
 
 void RefuseMember(const char* name, const char* reason) {
@@ -305,8 +305,8 @@ bool MemberOutput::Begin(const MemberInfo& info) {
     char* relative = path_ + folderLength;
     SanitiseOutputPath(relative);
     WCHAR wideFolder[kPathBufferSize * 2];
-    WCHAR wideRelative[kPathBufferSize + 2];
-    const int relativeUnits = NarrowToWide(relative, wideRelative, kPathBufferSize);
+    WCHAR wideRelative[kOutputPathSize + 2];
+    const int relativeUnits = NarrowToWide(relative, wideRelative, kOutputPathSize);
     if ((folderLength != 0 && !NarrowToWide(folder_, wideFolder, kPathBufferSize * 2)) || !relativeUnits) {
       MemberNotice(name_, "the name cannot be converted for the file system; skipped");
       g_ArchiveOutcome.failed = true;

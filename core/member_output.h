@@ -166,8 +166,8 @@ class MemberOutput {
 
   const char* folder_;
   MemberInfo info_{};
-  char name_[kPathBufferSize];   // info_.name points here once begun
-  char path_[kPathBufferSize];
+  char name_[kOutputPathSize];   // info_.name points here once begun
+  char path_[kOutputPathSize];
   bool open_ = false;            // between Begin (true) and End
   bool failed_ = false;          // the member failed (notice given)
   bool writeFailed_ = false;     // ... because its output failed: no file is kept

@@ -36,7 +36,7 @@ struct OutputJob {
   bool stampTime = false;
   FILETIME time{};
   bool readOnly = false;
-  char name[kPathBufferSize];       // the member's name, for the notice
+  char name[kOutputPathSize];       // the member's name, for the notice
   uint64_t pathKey = 0;             // the caller's own (see MemberOutput)
 
   // Set by the worker.
