@@ -151,8 +151,8 @@ def library_seeds():
 
 def zip_seeds():
     # Read through the central directory: a member of each method of today,
-    # members written to a pipe, WinZip AES.
-    for name in ["today.zip", "pipe.zip", "aes.zip"]:
+    # members written to a pipe, WinZip AES, PPMd.
+    for name in ["today.zip", "pipe.zip", "aes.zip", "ppmd.zip"]:
         put("fuzz_zip", name, fixture("zipsets/" + name))
 
 
@@ -169,6 +169,21 @@ def deflate64_seeds():
         put("fuzz_deflate64", member, data[start:start + info.compress_size])
 
 
+
+def ppmd_seeds():
+    # The PPMd members' data, parameter word first: the default model, and
+    # order 16 in the smallest block over text and order 2 over bytes.
+    import zipfile
+    for archive, member in [("zipsets/today.zip", "ppmd.txt"), ("zipsets/ppmd.zip", "restart.txt"),
+                            ("zipsets/ppmd.zip", "order2.bin")]:
+        data = fixture(archive)
+        info = zipfile.ZipFile(os.path.join(FIX, archive)).getinfo(member)
+        at = info.header_offset
+        name_length, extra_length = struct.unpack_from("<HH", data, at + 26)
+        start = at + 30 + name_length + extra_length
+        put("fuzz_ppmd", member, data[start:start + info.compress_size])
+
+
 if __name__ == "__main__":
     lzh_decode_seeds()
     mszip_seeds()
@@ -178,3 +193,4 @@ if __name__ == "__main__":
     library_seeds()
     zip_seeds()
     deflate64_seeds()
+    ppmd_seeds()
