@@ -1,5 +1,7 @@
 #include "codec/ppmd_i.h"
 
+#include <sys/mman.h>
+
 #include <cstdlib>
 #include <cstring>
 
@@ -51,6 +53,7 @@ constexpr unsigned kPeriodBits = 7;
 constexpr unsigned kBinScale = 1u << (kIntBits + kPeriodBits);
 constexpr uint32_t kTop = 1u << 24;
 constexpr uint32_t kBot = 1u << 15;
+constexpr size_t kHugePage = 2 << 20;
 
 struct Tables {
   uint8_t indexToUnits[kPpmdIIndexes];
@@ -892,8 +895,18 @@ inline void Decode(PpmdI& p, uint32_t start, uint32_t size) {
 constexpr int kEndMark = -1;
 constexpr int kBadSymbol = -2;
 
+// Starts a new round of masked symbols.
+inline uint8_t NewMask(PpmdI& p) {
+  if (++p.escCount == 0) {
+    memset(p.charMask, 0, sizeof p.charMask);
+    p.escCount = 1;
+  }
+  return p.escCount;
+}
+
 int DecodeSymbol(PpmdI& p) {
-  uint8_t mask[256];
+  uint8_t* const mask = p.charMask;
+  uint8_t round;
   Context* mc = p.minContext;
   if (mc->numStats != 0) {
     State* s = Stats(p, mc);
@@ -920,9 +933,9 @@ int DecodeSymbol(PpmdI& p) {
     }
     if (count >= mc->summFreq) return kBadSymbol;
     Decode(p, hiCnt, mc->summFreq - hiCnt);
-    memset(mask, 0xFF, sizeof mask);
+    round = NewMask(p);
     const State* t = Stats(p, mc);
-    for (unsigned k = 0; k <= mc->numStats; ++k) mask[t[k].symbol] = 0;
+    for (unsigned k = 0; k <= mc->numStats; ++k) mask[t[k].symbol] = round;
   } else {
     State* one = OneState(mc);
     const unsigned column = kTables.statsToBinIndex[Suffix(p, mc)->numStats] + p.prevSuccess + mc->flags +
@@ -940,8 +953,8 @@ int DecodeSymbol(PpmdI& p) {
     Decode(p, *prob, (1u << 14) - *prob);
     *prob = static_cast<uint16_t>(*prob - ((*prob + (1 << (kPeriodBits - 2))) >> kPeriodBits));
     p.initEsc = kExpEscape[*prob >> 10];
-    memset(mask, 0xFF, sizeof mask);
-    mask[one->symbol] = 0;
+    round = NewMask(p);
+    mask[one->symbol] = round;
     p.prevSuccess = 0;
   }
   for (;;) {
@@ -953,15 +966,18 @@ int DecodeSymbol(PpmdI& p) {
       mc = Suffix(p, mc);
     } while (mc->numStats == numMasked);
     p.minContext = mc;
-    // The symbols not yet masked, whatever their number.
+    // The symbols not yet masked: a suffix holds every symbol of the
+    // contexts above it, so the search ends once the rest are found, and
+    // at the end of the list in any case.
     uint32_t hiCnt = 0;
     unsigned n = 0;
+    const unsigned unmasked = mc->numStats > numMasked ? mc->numStats - numMasked : 256;
     State* s = Stats(p, mc);
-    for (unsigned k = 0; k <= mc->numStats; ++k, ++s) {
-      if (mask[s->symbol] != 0) {
-        hiCnt += s->freq;
-        ps[n++] = s;
-      }
+    for (unsigned k = 0; k <= mc->numStats && n != unmasked; ++k, ++s) {
+      const unsigned open = mask[s->symbol] != round;  // without a branch: which is open is anyone's guess
+      ps[n] = s;
+      n += open;
+      hiCnt += s->freq & (0u - open);
     }
     uint32_t freqSum;
     PpmdISee* see = MakeEscFreq(p, numMasked, &freqSum);
@@ -983,7 +999,7 @@ int DecodeSymbol(PpmdI& p) {
     if (count >= freqSum) return kBadSymbol;
     Decode(p, hiCnt, freqSum - hiCnt);
     see->summ = static_cast<uint16_t>(see->summ + freqSum);
-    for (unsigned k = 0; k < n; ++k) mask[ps[k]->symbol] = 0;
+    for (unsigned k = 0; k < n; ++k) mask[ps[k]->symbol] = round;
   }
 }
 
@@ -1002,7 +1018,19 @@ bool StartPpmdI(PpmdI& p, unsigned order, uint32_t memoryBytes, unsigned restore
   // text position has offset 0) and ends on a 4-byte boundary, where the
   // units, counted down from its end, line up.
   p.align = 4 - (memoryBytes & 3);
-  p.memory = static_cast<uint8_t*>(malloc(p.align + memoryBytes));
+  // The model is read all over: a block of 2 MiB pages spares most of the
+  // address translation misses. Large blocks are rounded up to whole pages
+  // for that (less than one page more than asked).
+  const size_t bytes = p.align + size_t{memoryBytes};
+  if (bytes >= kHugePage) {
+    const size_t rounded = (bytes + kHugePage - 1) / kHugePage * kHugePage;
+    p.memory = static_cast<uint8_t*>(aligned_alloc(kHugePage, rounded));
+#ifdef MADV_HUGEPAGE
+    if (p.memory != nullptr) madvise(p.memory, rounded, MADV_HUGEPAGE);  // only advice: small pages work too
+#endif
+  } else {
+    p.memory = static_cast<uint8_t*>(malloc(bytes));
+  }
   if (p.memory == nullptr) return false;
   p.base = p.memory;
   p.size = memoryBytes;

@@ -78,6 +78,12 @@ struct PpmdI {
   uint32_t initRunLength;
   bool broken;  // the model met a state no stream can lead to
 
+  // Symbols masked by the escapes of the symbol being decoded: those whose
+  // entry equals escCount (a new round for each symbol, so the array is
+  // cleared only when the count wraps).
+  uint8_t escCount;
+  uint8_t charMask[256];
+
   PpmdISee dummySee;
   PpmdISee see[24][32];
   uint16_t binSumm[25][64];
