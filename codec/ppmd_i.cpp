@@ -892,6 +892,10 @@ inline void Decode(PpmdI& p, uint32_t start, uint32_t size) {
   }
 }
 
+// The context that follows the symbol just found is wanted as soon as the
+// model is updated: its load starts now.
+inline void Prefetch(const PpmdI& p, const State* s) { __builtin_prefetch(p.base + Successor(s)); }
+
 constexpr int kEndMark = -1;
 constexpr int kBadSymbol = -2;
 
@@ -916,6 +920,7 @@ int DecodeSymbol(PpmdI& p) {
     if (count < hiCnt) {
       Decode(p, 0, s->freq);
       p.foundState = s;
+      Prefetch(p, s);
       const uint8_t symbol = s->symbol;
       UpdateFirst(p);
       return symbol;
@@ -926,6 +931,7 @@ int DecodeSymbol(PpmdI& p) {
       if ((hiCnt += s->freq) > count) {
         Decode(p, hiCnt - s->freq, s->freq);
         p.foundState = s;
+        Prefetch(p, s);
         const uint8_t symbol = s->symbol;
         UpdateLater(p);
         return symbol;
@@ -946,6 +952,7 @@ int DecodeSymbol(PpmdI& p) {
       Decode(p, 0, *prob);
       *prob = static_cast<uint16_t>(*prob + (1 << kIntBits) - ((*prob + (1 << (kPeriodBits - 2))) >> kPeriodBits));
       p.foundState = one;
+      Prefetch(p, one);
       const uint8_t symbol = one->symbol;
       UpdateBinary(p);
       return symbol;
@@ -992,6 +999,7 @@ int DecodeSymbol(PpmdI& p) {
       Decode(p, hiCnt - s->freq, s->freq);
       UpdateSee(see);
       p.foundState = s;
+      Prefetch(p, s);
       const uint8_t symbol = s->symbol;
       UpdateEscaped(p);
       return symbol;
