@@ -128,6 +128,16 @@ TEST_F(ZipDirectory, Ppmd) {
   }
   const auto r = Run({"ppmd.zip"}, {"-l"});
   EXPECT_NE(r.out.find("aes256+ppmd"), std::string::npos) << r.out;
+  // Written to a pipe: without the central directory the end mark ends
+  // the member, and the descriptor behind it gives its CRC-32.
+  const std::string piped = ReadFile(testutil::Fixture("zipsets/ppmd-pipe.zip"));
+  for (const std::string& archive : {piped, piped.substr(0, piped.find("PK\1\2"))}) {
+    testutil::TempDir dir;
+    testutil::WriteFile(dir / "pipe.zip", archive);
+    const auto p = testutil::RunDorvane({"-o", dir / "out", dir / "pipe.zip"}, {{"DORVANE_REGISTRY", dir / "reg"}});
+    EXPECT_EQ(p.exitCode, 0) << p.err;
+    EXPECT_EQ(ReadFile(dir / "out/piped.txt"), NumberLines(3000));
+  }
 }
 
 // Deflate64 beyond Deflate: distances over 32 KiB, lengths over 258, a
