@@ -74,16 +74,18 @@ template <int kNodes>
 void FillSingleSymbol(int symbolCount, uint8_t* lengths, uint16_t* table, int tableBits,
                       uint32_t symbol);
 
-// Decodes one symbol. The cursor must hold at least 16 loaded bits. Values
-// are kept inside 0..symbolCount-1 whatever the tables hold: a walk ends
-// after 16 bits, and a value still outside the symbols gives symbol 0. The
-// table and `lengths` must come from the same BuildHuffmanTable or
-// FillSingleSymbol, as far as the table's own symbols go (a short code's
-// length is taken from its entry, any other from `lengths`).
+// Decodes one symbol whose table entry, for the cursor's next kTableBits
+// bits, has been looked up already (so that the lookup of a code can be
+// made before the refill that follows the code before it). The cursor must
+// hold at least 16 loaded bits. Values are kept inside 0..symbolCount-1
+// whatever the tables hold: a walk ends after 16 bits, and a value still
+// outside the symbols gives symbol 0. The table and `lengths` must come
+// from the same BuildHuffmanTable or FillSingleSymbol, as far as the
+// table's own symbols go (a short code's length is taken from its entry,
+// any other from `lengths`).
 template <int kTableBits, int kNodes>
-inline uint32_t DecodeHuffman(BitCursor& r, const uint16_t* table, const uint8_t* lengths,
-                              const HuffmanTree<kNodes>& tree, uint32_t symbolCount) {
-  const uint32_t entry = table[PeekBits(r, kTableBits)];
+inline uint32_t DecodeHuffmanEntry(BitCursor& r, uint32_t entry, const uint8_t* lengths, const HuffmanTree<kNodes>& tree,
+    uint32_t symbolCount) {
   // An entry that leads into the tree fails the test through its flag.
   if (entry < symbolCount << kHuffmanEntryValueShift) {
     DropBits(r, static_cast<int>(entry & kHuffmanEntryLengthMask));
@@ -106,6 +108,20 @@ inline uint32_t DecodeHuffman(BitCursor& r, const uint16_t* table, const uint8_t
   }
   DropBits(r, lengths[v]);
   return v;
+}
+
+// The table entry for the cursor's next kTableBits bits.
+template <int kTableBits>
+inline uint32_t HuffmanEntry(const BitCursor& r, const uint16_t* table) {
+  return table[PeekBits(r, kTableBits)];
+}
+
+// Decodes one symbol, as DecodeHuffmanEntry after the lookup.
+template <int kTableBits, int kNodes>
+inline uint32_t DecodeHuffman(BitCursor& r, const uint16_t* table, const uint8_t* lengths,
+                              const HuffmanTree<kNodes>& tree, uint32_t symbolCount) {
+  return DecodeHuffmanEntry<kTableBits>(r, HuffmanEntry<kTableBits>(r, table), lengths, tree,
+                                        symbolCount);
 }
 
 }  // namespace codec

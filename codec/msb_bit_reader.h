@@ -27,15 +27,22 @@ void RefillWordsSlow(BitReader& r);
 // The fast part of Refill: eight bytes at once while the bytes in hand hold
 // them, leaving 56 to 63 bits counted. False, with nothing changed, when
 // fewer than eight are left.
-inline bool RefillFromInput(BitCursor& r) {
-  if (r.end - r.next < 8) return false;
-  // The bits placed below the counted ones belong to the bytes not yet
-  // taken, which the following refill ORs in again unchanged.
+// The bits placed below the counted ones belong to the bytes not yet
+// taken, which the following refill ORs in again unchanged; so a refill
+// with 56 or more bits counted changes nothing.
+//
+// RefillInHand is that refill for a caller that knows at least eight
+// bytes are in hand; it takes at most seven of them.
+inline void RefillInHand(BitCursor& r) {
   uint64_t v;
   std::memcpy(&v, r.next, 8);
   r.bits |= __builtin_bswap64(v) >> r.count;
   r.next += (63 - r.count) >> 3;
   r.count |= 56;
+}
+inline bool RefillFromInput(BitCursor& r) {
+  if (r.end - r.next < 8) return false;
+  RefillInHand(r);
   return true;
 }
 

@@ -39,10 +39,10 @@ constexpr uint64_t kHashPrime = 1099511628211ull;
 
 // Narrow program text as UTF-8 for standard output.
 void PrintNarrow(FILE* out, const char* narrow) {
-  char shown[kPathBufferSize * 2];
+  char shown[kOutputPathSize * 2];
   DisplayName(shown, sizeof shown, narrow);
   if (WCHAR* wide = ToWide(shown)) {
-    char utf8[kPathBufferSize * 4];
+    char utf8[kOutputPathSize * 4];
     if (WideCharToMultiByte(CP_UTF8, 0, wide, -1, utf8, sizeof utf8, nullptr, nullptr) != 0)
       fputs(utf8, out);
     LocalFree(wide);
@@ -117,15 +117,15 @@ void MemberNotice(const char* name, const char* format, ...) {
   va_start(args, format);
   vsnprintf(text, sizeof text, format, args);
   va_end(args);
-  char shown[kPathBufferSize * 2];
+  char shown[kOutputPathSize * 2];
   if (const char* archive = NoticeArchiveShownFor(name)) {
     snprintf(shown, sizeof shown, "%s", archive);
   } else {
     DisplayName(shown, sizeof shown, name);
   }
-  char line[1024];
-  FormatMessageText(line, sizeof line, "%s: %s", shown, text);
-  ShowMessage(line);
+  // Joined without a cut, so that a long name never hides the reason.
+  const std::string line = std::string(shown) + ": " + text;
+  ShowMessage(line.c_str());
 }
 
 void RefuseMember(const char* name, const char* reason) {
@@ -217,7 +217,7 @@ uint64_t KeyPath(const char* relative, Visit visit) {
 // The key of a member name (or a hard link's target) as the path it takes
 // below the output folder; 0 when it cannot be one.
 uint64_t NameKey(const char* name) {
-  char path[kPathBufferSize];
+  char path[kOutputPathSize];
   if (!JoinOutputPath(path, sizeof path, "", name)) return 0;
   SanitiseOutputPath(path);
   return KeyPath(path, [](uint64_t) {});
@@ -225,8 +225,8 @@ uint64_t NameKey(const char* name) {
 
 // A link target (program text) in host form: UTF-8, "/" between folders.
 bool HostLinkTarget(const char* target, char* out, size_t size) {
-  WCHAR wide[kPathBufferSize];
-  if (!NarrowToWide(target, wide, kPathBufferSize)) return false;
+  WCHAR wide[kOutputPathSize];
+  if (!NarrowToWide(target, wide, kOutputPathSize)) return false;
   if (WideCharToMultiByte(CP_UTF8, 0, wide, -1, out, static_cast<int>(size), nullptr, nullptr) == 0) return false;
   for (char* p = out; *p != '\0'; ++p) {
     if (*p == '\\') *p = '/';
@@ -418,8 +418,8 @@ bool MemberOutput::Begin(const MemberInfo& info) {
     char* relative = path_ + folderLength;
     SanitiseOutputPath(relative);
     WCHAR wideFolder[kPathBufferSize * 2];
-    WCHAR wideRelative[kPathBufferSize + 2];
-    const int relativeUnits = NarrowToWide(relative, wideRelative, kPathBufferSize);
+    WCHAR wideRelative[kOutputPathSize + 2];
+    const int relativeUnits = NarrowToWide(relative, wideRelative, kOutputPathSize);
     if ((folderLength != 0 && !NarrowToWide(folder_, wideFolder, kPathBufferSize * 2)) || !relativeUnits) {
       MemberNotice(name_, "the name cannot be converted for the file system; skipped");
       g_ArchiveOutcome.failed = true;
@@ -535,17 +535,17 @@ bool MemberOutput::BeginNode(LPCWSTR wideFolder) {
       break;
     default: {  // a hard link
       OutputFileHandle target{};
-      WCHAR wideTarget[kPathBufferSize + 2];
-      char path[kPathBufferSize];
+      WCHAR wideTarget[kOutputPathSize + 2];
+      char path[kOutputPathSize];
       int error = 0;
       if (TargetDone() && JoinOutputPath(path, sizeof path, "", info_.linkTarget) &&
-          (SanitiseOutputPath(path), NarrowToWide(path, wideTarget, kPathBufferSize)) &&
+          (SanitiseOutputPath(path), NarrowToWide(path, wideTarget, kOutputPathSize)) &&
           OpenOutputFolder(wideFolder, wideTarget, &folders_, &target, &error) == OutputOpenResult::kOpened &&
           target.folder != nullptr) {
         MakeNode(OutputNodeKind::kHardLink, &target);
       } else {
         RemoveOutputFile(&file_);
-        char shown[kPathBufferSize * 2];
+        char shown[kOutputPathSize * 2];
         DisplayName(shown, sizeof shown, info_.linkTarget);
         MemberNotice(name_, "a hard link to %s, which was not extracted whole; not created", shown);
         g_ArchiveOutcome.failed = true;
@@ -559,7 +559,7 @@ bool MemberOutput::BeginNode(LPCWSTR wideFolder) {
 }
 
 void MemberOutput::MakeNode(OutputNodeKind kind, const OutputFileHandle* linkTo) {
-  char target[kPathBufferSize * 4] = "";
+  char target[kOutputPathSize * 4] = "";
   const char* text = linkFromData_ ? linkData_.c_str() : info_.linkTarget;
   if (kind == OutputNodeKind::kSymlink && !HostLinkTarget(text, target, sizeof target)) {
     RemoveOutputFile(&file_);
@@ -621,7 +621,7 @@ bool MemberOutput::Write(const void* data, size_t size) {
   }
   if (linkFromData_) {
     // The target: no longer than a path can be.
-    if (linkData_.size() + size >= kPathBufferSize * 4) {
+    if (linkData_.size() + size >= kOutputPathSize * 4) {
       MemberNotice(name_, "the link target is too long; not created");
       failed_ = true;
       refused_ = true;
@@ -684,7 +684,7 @@ void MemberOutput::WriteFailed(int error) {
 bool MemberOutput::Skip(uint64_t bytes) {
   if (!open_ || failed_) return false;
   if (bytes == 0) return true;
-  if (info_.checksum != ChecksumKind::kNone || !toFile_ || job_ != nullptr) {
+  if (info_.checksum != ChecksumKind::kNone || job_ != nullptr || linkFromData_) {
     // Through Write: a checksum covers the zeros, and a member collected
     // for the workers holds them.
     static const uint8_t zeros[64 * 1024] = {};
@@ -695,11 +695,13 @@ bool MemberOutput::Skip(uint64_t bytes) {
     }
     return true;
   }
-  if (!FlushBuffer()) return false;
-  int error = 0;
-  if (!SkipOutputFile(&file_, bytes, &error)) {
-    WriteFailed(error);
-    return false;
+  if (toFile_) {
+    if (!FlushBuffer()) return false;
+    int error = 0;
+    if (!SkipOutputFile(&file_, bytes, &error)) {
+      WriteFailed(error);
+      return false;
+    }
   }
   written_ += bytes;
   return true;
@@ -790,7 +792,7 @@ void MemberOutput::End(MemberEnd end) {
   }
   if (linkFromData_ && !failed_) {
     // The target as stored text, as names are.
-    char target[kPathBufferSize];
+    char target[kOutputPathSize];
     if (DecodeStoredName(reinterpret_cast<const uint8_t*>(linkData_.data()), linkData_.size(),
                          NameMarking::kUnmarked, target, sizeof target)) {
       linkData_ = target;

@@ -212,9 +212,9 @@ class MemberOutput {
 
   const char* folder_;
   MemberInfo info_{};
-  char name_[kPathBufferSize];   // info_.name points here once begun
-  char path_[kPathBufferSize];
-  char target_[kPathBufferSize];  // info_.linkTarget points here once begun
+  char name_[kOutputPathSize];   // info_.name points here once begun
+  char path_[kOutputPathSize];
+  char target_[kOutputPathSize];  // info_.linkTarget points here once begun
   bool open_ = false;            // between Begin (true) and End
   bool failed_ = false;          // the member failed (notice given)
   bool writeFailed_ = false;     // ... because its output failed: no file is kept

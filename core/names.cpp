@@ -5,6 +5,7 @@
 #include <cerrno>
 #include <cstring>
 #include <string>
+#include <vector>
 
 #include "core/charset.h"
 
@@ -60,15 +61,15 @@ bool DecodeStoredName(const uint8_t* bytes, size_t length, NameMarking marking, 
   // Legacy text is already narrow text; so is UTF-8 when it is the active
   // code page.
   if (!utf8 || GetACP() == CP_UTF8) return CopyBytes(bytes, length, out, size);
-  // Every narrow form is at most as long as its UTF-8 form, so a longer
-  // name could not fit any path buffer.
-  if (length > kStoredNameSize) return Refuse(out, size);
-  WCHAR wide[kStoredNameSize + 1];
+  // A character takes at most four bytes of UTF-8 and at least one of
+  // narrow text, so a longer name could not fit `out`.
+  if (size == 0 || length > 4 * (size - 1)) return Refuse(out, size);
+  std::vector<WCHAR> wide(length + 1);
   const int units = MultiByteToWideChar(CP_UTF8, 0, reinterpret_cast<const char*>(bytes),
-                                        static_cast<int>(length), wide, kStoredNameSize);
+                                        static_cast<int>(length), wide.data(), static_cast<int>(length));
   if (units <= 0) return Refuse(out, size);
-  wide[units] = 0;
-  if (!WideToNarrow(wide, out, size)) return Refuse(out, size);
+  wide[static_cast<size_t>(units)] = 0;
+  if (!WideToNarrow(wide.data(), out, size)) return Refuse(out, size);
   return true;
 }
 

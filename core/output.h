@@ -12,6 +12,12 @@
 // A path or name that does not fit is refused, never cut.
 constexpr size_t kPathBufferSize = MAX_PATH;
 
+// A member's name and the output path made from it may be longer: up to
+// the host's path limit (PATH_MAX on Linux), terminator included. Files
+// are made by walking the path's folders one at a time, so only each
+// component must fit the file system's own limit.
+constexpr size_t kOutputPathSize = 4096;
+
 // File attributes the handlers apply.
 constexpr DWORD kAttrArchive = 0x20;
 constexpr DWORD kAttrArchiveReadOnly = 0x21;

@@ -35,7 +35,7 @@ struct OutputJob {
   bool keepExisting = false;
   OutputStamp stamp;
   bool whole = true;                // decoded whole (a hard link may name it)
-  char name[kPathBufferSize];       // the member's name, for the notice
+  char name[kOutputPathSize];       // the member's name, for the notice
   uint64_t pathKey = 0;             // the caller's own (see MemberOutput)
 
   // Set by the worker.

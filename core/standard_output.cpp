@@ -16,7 +16,7 @@ bool g_refused = false;
 bool StandardOutputTakes(const char* name) {
   if (g_refused) return false;
   if (g_members > 0 && isatty(STDOUT_FILENO)) {
-    char shown[kPathBufferSize * 4], line[kPathBufferSize * 4 + 200];
+    char shown[kOutputPathSize * 4], line[kOutputPathSize * 4 + 200];
     DisplayName(shown, sizeof shown, name);
     FormatMessageText(line, sizeof line,
                       "dorvane: standard output is a terminal: %s would be a second member on it; redirect it "

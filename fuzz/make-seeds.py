@@ -151,22 +151,27 @@ def library_seeds():
 
 def zip_seeds():
     # Read through the central directory: a member of each method of today,
-    # members written to a pipe, WinZip AES.
-    for name in ["today.zip", "pipe.zip", "aes.zip"]:
+    # members written to a pipe, WinZip AES, PPMd.
+    for name in ["today.zip", "pipe.zip", "aes.zip", "ppmd.zip"]:
         put("fuzz_zip", name, fixture("zipsets/" + name))
+
+
+def zip_member_data(archive, member):
+    """The stored (compressed) bytes of one member of a fixture ZIP."""
+    import zipfile
+    data = fixture(archive)
+    info = zipfile.ZipFile(os.path.join(FIX, archive)).getinfo(member)
+    at = info.header_offset
+    name_length, extra_length = struct.unpack_from("<HH", data, at + 26)
+    start = at + 30 + name_length + extra_length
+    return data[start:start + info.compress_size]
 
 
 def deflate64_seeds():
     # The raw streams of the Deflate64 members: a small one and one that
     # uses the whole window.
-    import zipfile
     for archive, member in [("zipsets/today.zip", "deflate64.txt"), ("zipsets/deflate64.zip", "wide.bin")]:
-        data = fixture(archive)
-        info = zipfile.ZipFile(os.path.join(FIX, archive)).getinfo(member)
-        at = info.header_offset
-        name_length, extra_length = struct.unpack_from("<HH", data, at + 26)
-        start = at + 30 + name_length + extra_length
-        put("fuzz_deflate64", member, data[start:start + info.compress_size])
+        put("fuzz_deflate64", member, zip_member_data(archive, member))
 
 
 def tar_seeds():
@@ -188,6 +193,14 @@ def member_filter_seeds():
         put("fuzz_member_filter", "p%d" % i, pattern + b"\0" + name)
 
 
+def ppmd_seeds():
+    # The PPMd members' data, parameter word first: the default model, and
+    # order 16 in the smallest block over text and order 2 over bytes.
+    for archive, member in [("zipsets/today.zip", "ppmd.txt"), ("zipsets/ppmd.zip", "restart.txt"),
+                            ("zipsets/ppmd.zip", "order2.bin")]:
+        put("fuzz_ppmd", member, zip_member_data(archive, member))
+
+
 if __name__ == "__main__":
     lzh_decode_seeds()
     mszip_seeds()
@@ -199,3 +212,4 @@ if __name__ == "__main__":
     deflate64_seeds()
     tar_seeds()
     member_filter_seeds()
+    ppmd_seeds()

@@ -266,6 +266,20 @@ int PlaceWithoutReplacing(int folderFd, const char* temp, const char* leaf) {
   return renameat(folderFd, temp, folderFd, leaf) == 0 ? 0 : errno;
 }
 
+// Puts the file's temporary name in place of its leaf: replacing what
+// stands there (a folder never is: renaming a non-folder over it fails),
+// or with keepExisting only where nothing does. 0 or the error.
+int PlaceTemporary(OutputFileHandle* file, bool keepExisting) {
+  const int folderFd = file->folder->fd;
+  const int failure = keepExisting ? PlaceWithoutReplacing(folderFd, file->temp, file->leaf)
+                      : renameat(folderFd, file->temp, folderFd, file->leaf) == 0 ? 0 : errno;
+  if (failure == 0) {
+    ReleaseGuard(&file->guard);
+    file->temp[0] = '\0';
+  }
+  return failure;
+}
+
 // Opens (creating when missing) the folder `name` inside `parent` without
 // following a link in its place. -1 with *error on failure; ELOOP or
 // ENOTDIR from a link. *created: this call made it.
@@ -455,17 +469,7 @@ OutputCommitResult CommitOutputFile(OutputFileHandle* file, bool keepExisting, i
     if (failure == EEXIST && !keepExisting) failure = NameAnonymous(file);
     if (failure == ENOENT && file->temp[0] == '\0') failure = CopyToTemporary(file);
   }
-  if (file->temp[0] != '\0') {
-    if (keepExisting) {
-      failure = PlaceWithoutReplacing(folderFd, file->temp, file->leaf);
-    } else {
-      failure = renameat(folderFd, file->temp, folderFd, file->leaf) == 0 ? 0 : errno;
-    }
-    if (failure == 0) {
-      ReleaseGuard(&file->guard);
-      file->temp[0] = '\0';
-    }
-  }
+  if (file->temp[0] != '\0') failure = PlaceTemporary(file, keepExisting);
   if (failure != 0) {
     RemoveOutputFile(file);
     if (failure == EEXIST && keepExisting) return OutputCommitResult::kExists;
@@ -535,7 +539,8 @@ void StampDescriptor(int fd, const OutputStamp& stamp) {
       mode = fstat(fd, &st) == 0 ? st.st_mode & 07777 : 0;
     }
     if (stamp.readOnly) mode &= ~static_cast<mode_t>(0222);
-    fchmod(fd, mode);
+    // Files are made 0666 less the umask: most need no change.
+    if (stamp.readOnly || !stamp.hasMode || mode != (0666 & ~OutputUmask())) fchmod(fd, mode);
   }
   if (stamp.hasTime) {
     const struct timespec times[2] = {{0, UTIME_OMIT}, ToTimespec(stamp.time)};
@@ -625,20 +630,7 @@ OutputCommitResult CreateOutputNode(OutputFileHandle* file, OutputNodeKind kind,
   *error = 0;
   file->fd = -1;
   int failure = MakeTemporaryNode(file, kind, target, linkTo, stamp);
-  if (failure == 0) {
-    const int folderFd = file->folder->fd;
-    if (keepExisting) {
-      failure = PlaceWithoutReplacing(folderFd, file->temp, file->leaf);
-    } else {
-      // A folder standing there is not replaced (renaming a non-folder
-      // over it fails).
-      failure = renameat(folderFd, file->temp, folderFd, file->leaf) == 0 ? 0 : errno;
-    }
-    if (failure == 0) {
-      ReleaseGuard(&file->guard);
-      file->temp[0] = '\0';
-    }
-  }
+  if (failure == 0) failure = PlaceTemporary(file, keepExisting);
   RemoveOutputFile(file);
   if (failure == 0) return OutputCommitResult::kPlaced;
   if (failure == EEXIST && keepExisting) return OutputCommitResult::kExists;

@@ -308,7 +308,7 @@ int RunOptionsForm(int argc, char** argv) {
   // touched.
   ClearMemberPatterns();
   for (const CommandOptions::Pattern& pattern : options.patterns) {
-    char narrow[kPathBufferSize * 2];
+    char narrow[kOutputPathSize * 2];
     const std::u16string wide = ProgramPathOf(pattern.text.c_str());
     if (!WideToNarrow(wide.c_str(), narrow, sizeof narrow)) {
       EndProgram();

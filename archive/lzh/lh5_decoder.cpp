@@ -107,10 +107,16 @@ class BlockDecoder {
   static constexpr int kLiteralSymbols =
       kCoding == BlockCoding::kLhark ? kLharkLiteralSymbols : kLzhLiteralSymbols;
 
-  explicit BlockDecoder(LzhDecoderState& s) : s_(s) { Load(); }
+  explicit BlockDecoder(LzhDecoderState& s)
+      : s_(s), positionSymbols_(static_cast<uint32_t>(s.positionSymbols)) {
+    Load();
+  }
   ~BlockDecoder() { Store(); }
   BlockDecoder(const BlockDecoder&) = delete;
   BlockDecoder& operator=(const BlockDecoder&) = delete;
+
+  static constexpr uint32_t kLongestMatch =
+      kCoding == BlockCoding::kLhark ? kLharkLongestMatch : kLzhLiteralSymbols - 1 - kLengthBase;
 
   __attribute__((always_inline)) uint32_t Code() {
     if (blockCount_ == 0) {
@@ -120,27 +126,43 @@ class BlockDecoder {
     }
     // A block count of 0 stands for 65,536 codes.
     blockCount_ = (blockCount_ - 1) & 0xFFFF;
-    // One refill serves the code and, for a match, its position code and
-    // extra bits: 16 + 16 + 18 bits (-lhx-), or 16 + 6 + 16 + 14 (LHARK),
-    // below the 56 a refill guarantees.
     RefillLocal(b_, s_.reader);
-    const uint32_t c = DecodeHuffman<kLzhLiteralTableBits>(b_.c, s_.literalTable, s_.literalLengths,
-                                                          s_.tree, kLiteralSymbols);
-    if constexpr (kCoding == BlockCoding::kLhark) {
-      if (c < 264) return c;
-      if (c == 288) return kLengthBase + kLharkLongestMatch;
-      const int n = static_cast<int>(c - 260) / 4;
-      const uint32_t extra = PeekBits(b_.c, n);
-      DropBits(b_.c, n);
-      return kLengthBase + ((4 + c % 4) << n) + extra + 3;
+    return Symbol(HuffmanEntry<kLzhLiteralTableBits>(b_.c, s_.literalTable));
+  }
+
+  // A run looks each code's table entry up before the refill that follows
+  // the code before it, so that the lookup need not wait for the refill:
+  // after a literal at least 40 bits are left, enough for the lookup (and
+  // for a match's position and extra bits, 16 + 18). It refills once at
+  // its start and once per code, taking at most 7 bytes and reading 8 each
+  // time, so n codes stay inside 8(n + 1) bytes of those in hand.
+  uint32_t StartRun(uint32_t most) {
+    if (b_.padBytes != 0) return 0;
+    const auto inHand = static_cast<uint64_t>(b_.c.end - b_.c.next) / 8;
+    if (inHand < 2) return 0;
+    uint32_t n = blockCount_ < most ? blockCount_ : most;
+    if (inHand - 1 < n) n = static_cast<uint32_t>(inHand - 1);
+    if (n != 0) {
+      RefillInHand(b_.c);
+      entry_ = HuffmanEntry<kLzhLiteralTableBits>(b_.c, s_.literalTable);
     }
+    return n;
+  }
+  __attribute__((always_inline)) uint32_t RunCode() {
+    const uint32_t c = Symbol(entry_);
+    if (c < 256) NextInRun();
     return c;
   }
+  __attribute__((always_inline)) uint32_t RunDistance() {
+    const uint32_t distance = Distance(0, 0);
+    NextInRun();
+    return distance;
+  }
+  void EndRun(uint32_t codes) { blockCount_ -= codes; }
 
   __attribute__((always_inline)) uint32_t Distance(uint64_t, uint32_t) {
     const uint32_t j = DecodeHuffman<kLzhPositionTableBits>(
-        b_.c, s_.positionTable, s_.positionLengths, s_.tree,
-        static_cast<uint32_t>(s_.positionSymbols));
+        b_.c, s_.positionTable, s_.positionLengths, s_.tree, positionSymbols_);
     if constexpr (kCoding == BlockCoding::kLhark) {
       if (j < 4) return j;
       // j <= 31 here (np is 32).
@@ -159,6 +181,30 @@ class BlockDecoder {
   bool Dry() const { return b_.Dry(); }
 
  private:
+  // The literal/length code of a table entry, after a refill: one refill
+  // serves the code and, for a match, its position code and extra bits:
+  // 16 + 16 + 18 bits (-lhx-), or 16 + 6 + 16 + 14 (LHARK), below the 56 a
+  // refill leaves.
+  __attribute__((always_inline)) uint32_t Symbol(uint32_t entry) {
+    const uint32_t c = DecodeHuffmanEntry<kLzhLiteralTableBits>(b_.c, entry, s_.literalLengths,
+                                                               s_.tree, kLiteralSymbols);
+    if constexpr (kCoding == BlockCoding::kLhark) {
+      if (c < 264) return c;
+      if (c == 288) return kLengthBase + kLharkLongestMatch;
+      const int n = static_cast<int>(c - 260) / 4;
+      const uint32_t extra = PeekBits(b_.c, n);
+      DropBits(b_.c, n);
+      return kLengthBase + ((4 + c % 4) << n) + extra + 3;
+    }
+    return c;
+  }
+
+  // The lookup of a run's next code, then the refill.
+  __attribute__((always_inline)) void NextInRun() {
+    entry_ = HuffmanEntry<kLzhLiteralTableBits>(b_.c, s_.literalTable);
+    RefillInHand(b_.c);
+  }
+
   void Load() {
     b_.Load(s_.reader);
     blockCount_ = s_.blockCount;
@@ -171,6 +217,9 @@ class BlockDecoder {
   LzhDecoderState& s_;
   LocalBits b_;
   uint32_t blockCount_;
+  uint32_t entry_ = 0;  // in a run: the table entry of the next code
+  // Kept here, as the state may be reloaded after every window store.
+  const uint32_t positionSymbols_;
 };
 
 template <BlockCoding kCoding>

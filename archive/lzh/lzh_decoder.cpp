@@ -15,6 +15,22 @@ namespace {
 // Stored members are copied in pieces of this size.
 constexpr uint32_t kCopyPiece = 32768;
 
+// The window of a block method grows to this size (for members that long)
+// beyond its dictionary, so that it is written in bigger pieces and more of
+// its codes are decoded in runs between the window's wraps.
+constexpr uint32_t kBlockMethodWindow = 256 * 1024;
+
+// The window for a member of `unpackedSize` bytes: the dictionary, or, for
+// a block method whose dictionary is a power of two, up to
+// kBlockMethodWindow bytes, a power of two, as far as the member fills it.
+uint32_t WindowSize(const LzhMethodInfo& m, uint64_t unpackedSize) {
+  const uint32_t dictionary = m.windowSize;
+  if (m.positionSymbols == 0 || (dictionary & (dictionary - 1)) != 0) return dictionary;
+  uint32_t size = dictionary;
+  while (size < kBlockMethodWindow && size < unpackedSize) size *= 2;
+  return size;
+}
+
 LzhDecodeResult CopyStored(FILE* archive, uint64_t packedSize, FILE* output) {
   uint8_t piece[kCopyPiece];
   uint64_t left = packedSize;
@@ -55,11 +71,13 @@ LzhDecodeResult DecodeMember(LzhDecoderState& s, LzhMethod method, FILE* archive
   if (m.stored) return CopyStored(archive, packedSize, output);
   if (m.decode == nullptr) return LzhDecodeResult::UnknownMethod;
 
-  uint8_t* data = static_cast<uint8_t*>(std::malloc(m.windowSize));
+  const uint32_t size = WindowSize(m, unpackedSize);
+  uint8_t* data = static_cast<uint8_t*>(std::malloc(size));
   if (data == nullptr) return LzhDecodeResult::NoMemory;
-  std::memset(data, ' ', m.windowSize);
-  LzhWindow window{data, m.windowSize, output, false};
+  std::memset(data, ' ', size);
+  LzhWindow window{data, size, output, false};
   if (method != LzhMethod::Arj) window.room = unpackedSize;
+  if (size != m.windowSize) window.reach = m.windowSize;
   ResetTables(s);
   // Bit readers load their first bits when first asked; -lz5- reads bytes.
   s.input.Start(archive, packedSize);

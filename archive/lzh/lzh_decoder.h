@@ -80,6 +80,9 @@ struct LzhWindow {
   // Bytes the output may still take: a last match that runs past the
   // member's size is cut there (ARJ's decoders write it whole).
   uint64_t room = UINT64_MAX;
+  // How far back a match may reach, a power of two up to `size`, when the
+  // window is larger than the method's dictionary; 0: the whole window.
+  uint32_t reach = 0;
 };
 
 struct LzhMethodInfo;

@@ -5,6 +5,7 @@
 #include <cstring>
 #include <memory>
 #include <new>
+#include <string>
 
 #include "archive/lzh/lzh_decoder.h"
 #include "archive/lzh/lzh_methods.h"
@@ -32,8 +33,9 @@ constexpr uint16_t kLevel3WordSize = 4;
 // 1 and 2 cannot write larger ones; level 3 writers never did.
 constexpr size_t kScratchSize = 65536;
 // Name fields longer than this are refused, never cut: no longer stored
-// name fits a path buffer once decoded.
-constexpr size_t kMaxNameField = kStoredNameSize;
+// name fits an output path once decoded (a character takes at most four
+// bytes of UTF-8).
+constexpr size_t kMaxNameField = 4 * (kOutputPathSize - 1);
 // The OS byte of archives made on MS-DOS or Windows: their names are
 // legacy text.
 constexpr uint8_t kOsMsdos = 'M';
@@ -62,22 +64,23 @@ constexpr uint16_t kAttrFolder = 0x10;
 // usage text), ended by an end mark and padded before the archive proper.
 constexpr size_t kStubPadding = 16;
 
-// Level-2 folder names separate their parts with 0xFF. It is neither a
-// byte of UTF-8 nor the second byte of a Shift-JIS character, so every
-// 0xFF is a separator whichever the name turns out to be.
-void TurnFfIntoSeparators(char* name) {
-  for (char* p = name; *p != 0; ++p)
-    if (static_cast<uint8_t>(*p) == 0xFF) *p = '\\';
+// The part of a name field before its first NUL (which ends the name),
+// with level 2's folder separators, 0xFF, as "\". 0xFF is neither a byte
+// of UTF-8 nor the second byte of a Shift-JIS character, so every 0xFF is
+// a separator whichever the name turns out to be.
+std::string NamePart(const std::string& field) {
+  std::string name(field.c_str());
+  for (char& c : name)
+    if (static_cast<uint8_t>(c) == 0xFF) c = '\\';
+  return name;
 }
 
-// Copies a name field of `length` bytes; false when it is too long for a
-// name buffer (the copy then holds its first bytes, only to name the member
-// that is skipped).
-bool CopyNameField(char* dst, const uint8_t* src, size_t length) {
+// Keeps a name field of `length` bytes; false when it is too long for an
+// output path (the copy then holds its first bytes, only to name the
+// member that is skipped).
+bool CopyNameField(std::string& dst, const uint8_t* src, size_t length) {
   const bool fits = length <= kMaxNameField;
-  if (!fits) length = kMaxNameField;
-  std::memcpy(dst, src, length);
-  dst[length] = '\0';
+  dst.assign(reinterpret_cast<const char*>(src), fits ? length : kMaxNameField);
   return fits;
 }
 
@@ -216,8 +219,7 @@ bool LzhHandler::ReadMemberHeader(uint8_t* scratch) {
   const size_t rest = baseSize - kCommonHeader;
   if (ReadHeaderBytes(base + kCommonHeader, rest) != rest) return false;
 
-  char directory[kMaxNameField + 1] = "";
-  char fileName[kMaxNameField + 1] = "";
+  std::string directory, fileName;
   size_t fileNameLength = 0;
   h.os = 0;  // none in level 0 headers without an extension area
   h.hasUnixMode = false;
@@ -321,33 +323,34 @@ bool LzhHandler::ReadMemberHeader(uint8_t* scratch) {
   }
   if (h.level == 1 && h.os == kOsLhark && std::memcmp(h.methodId, "-lh7-", 5) == 0) h.methodId[2] = 'k';
 
+  // The field as stored, NULs and all (a field cut at kMaxNameField still
+  // holds more than the 64 bytes kept here).
   h.fileNameLength = fileNameLength < sizeof h.fileName ? fileNameLength : sizeof h.fileName;
-  std::memcpy(h.fileName, fileName, h.fileNameLength);
-  // A NUL inside a name field ends the name there.
-  TurnFfIntoSeparators(directory);
-  TurnFfIntoSeparators(fileName);
-  char stored[2 * kMaxNameField + 1];
-  const size_t dirLength = std::strlen(directory);
-  std::memcpy(stored, directory, dirLength);
-  std::strcpy(stored + dirLength, fileName);
+  if (h.fileNameLength > fileName.size()) h.fileNameLength = fileName.size();
+  std::memcpy(h.fileName, fileName.data(), h.fileNameLength);
+  std::string stored = NamePart(directory) + NamePart(fileName);
   // A name from MS-DOS or Windows is legacy text; other hosts say nothing.
-  // One that does not fit a path buffer keeps what fits of it, only to name
-  // the member that is skipped.
   // The Unix archivers store a symbolic link as "name|target".
   if (h.hasUnixMode && (h.unixMode & kUnixTypeMask) == kUnixSymlink) {
-    if (char* bar = std::strchr(stored, '|')) {
-      *bar = '\0';
-      if (!DecodeStoredName(reinterpret_cast<const uint8_t*>(bar + 1), std::strlen(bar + 1), NameMarking::kUnmarked,
-                            h.linkTarget, kPathBufferSize))
+    const size_t bar = stored.find('|');
+    if (bar != std::string::npos) {
+      if (!DecodeStoredName(reinterpret_cast<const uint8_t*>(stored.data()) + bar + 1, stored.size() - bar - 1,
+                            NameMarking::kUnmarked, h.linkTarget, sizeof h.linkTarget))
         h.nameTooLong = true;
+      stored.resize(bar);
     }
   }
-  const size_t storedLength = std::strlen(stored);
-  if (!DecodeStoredName(reinterpret_cast<const uint8_t*>(stored), storedLength,
+  // One that does not fit an output path keeps what fits of it, only to
+  // name the member that is skipped.
+  if (!DecodeStoredName(reinterpret_cast<const uint8_t*>(stored.data()), stored.size(),
                         h.os == kOsMsdos ? NameMarking::kLegacy : NameMarking::kUnmarked, h.name,
-                        sizeof h.name))
-    (void)CopyNameField(h.name, reinterpret_cast<const uint8_t*>(stored), kPathBufferSize - 1);
-  if (storedLength > kMaxNameField || std::strlen(h.name) > kPathBufferSize - 1) h.nameTooLong = true;
+                        sizeof h.name)) {
+    const size_t kept = stored.size() < sizeof h.name ? stored.size() : sizeof h.name - 1;
+    std::memcpy(h.name, stored.data(), kept);
+    h.name[kept] = '\0';
+    h.nameTooLong = true;
+  }
+  if (stored.size() > kMaxNameField) h.nameTooLong = true;
   return true;
 }
 

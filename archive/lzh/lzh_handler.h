@@ -6,6 +6,7 @@
 #include <cstdio>
 
 #include "core/handler.h"
+#include "core/output.h"
 
 class LzhHandler : public FormatHandler {
  public:
@@ -22,8 +23,8 @@ class LzhHandler : public FormatHandler {
   // The fields of the current member header.
   struct LzhMemberHeader {
     uint8_t level;
-    char name[520];        // directory part + file name, decoded, separators as "\"
-    bool nameTooLong;      // the name does not fit a path buffer: skip the member
+    char name[kOutputPathSize];  // directory part + file name, decoded, separators as "\"
+    bool nameTooLong;      // the name does not fit an output path: skip the member
     char methodId[6];
     uint64_t packedSize;   // level 1: less the extended headers
     uint64_t unpackedSize;

@@ -193,7 +193,7 @@ constexpr Method kMethods[] = {
     {12, "bzip2", ""}, {14, "lzma", ""},  {16, "cmpsc", "IBM CMPSC (16)"},
     {18, "terse", "IBM TERSE (18)"}, {19, "lz77", "IBM LZ77 (19)"}, {20, "zstd", ""},
     {93, "zstd", ""}, {94, "mp3", "MP3 (94)"}, {95, "xz", ""}, {96, "jpeg", "JPEG (96)"},
-    {97, "wavpack", "WavPack (97)"}, {98, "ppmd", "PPMd (98)"}, {99, "aes", ""},
+    {97, "wavpack", "WavPack (97)"}, {98, "ppmd", ""}, {99, "aes", ""},
 };
 
 const Method* Find(uint16_t id) {

@@ -9,6 +9,7 @@
 #include "archive/zip/unshrink.h"
 #include "archive/zip/zip_directory.h"
 #include "archive/zip/zip_library_methods.h"
+#include "archive/zip/zip_ppmd.h"
 #include "archive/zip/zip_segments.h"
 #include "core/byte_order.h"
 #include "core/charset.h"
@@ -424,6 +425,18 @@ ZipHandler::Next ZipHandler::ExtractMember(const ZipLocalHeader& header, MemberO
     case 9:
       end = FromDecodeResult(Deflate64(data, work));
       break;
+    case 98: {
+      // PPMd has an end mark, which ends a member whose size comes behind it.
+      size_t unused = 0;
+      const char* refusal = nullptr;
+      end = DecodePpmd(data, sizesDeferred ? UINT64_MAX : header.uncompressedSize, &refusal, &unused);
+      if (refusal != nullptr) {
+        out.Fail(refusal);
+        return Next::kMember;
+      }
+      if (sizesDeferred) dataEnd = static_cast<long long>(ftello(archive_)) - static_cast<long long>(unused);
+      break;
+    }
     default: {
       // Each of these streams marks its own end too.
       size_t unused = 0;

@@ -207,11 +207,17 @@ class LzhExtract : public ::testing::Test {
 
 TEST_F(LzhExtract, JlhaArchivesOfEveryLevel) {
   const auto manifest = Manifest(Fixture("lzh/MANIFEST.tsv"));
+  // Names of 300 and 1,000 bytes, folders included.
+  const std::string name300 = std::string(99, 'a') + "/" + std::string(99, 'b') + "/" + std::string(100, 'c');
+  std::string name1000;
+  for (char c : {'d', 'e', 'f', 'g'}) name1000 += std::string(199, c) + "/";
+  name1000 += std::string(200, 'h');
   const std::map<std::string, std::vector<std::string>> archives = {
       {"level0_lh5.lzh", {"hello.txt", "long.txt"}},
       {"level1_lh6.lzh", {"empty.txt", "hello.txt", "long.txt"}},
       {"level2_lh7.lzh", {"hello.txt", "long.txt", "sub/inner/deep.txt"}},
       {"level2_lh0.lzh", {"hello.txt", "sub/inner/deep.txt"}},
+      {"level2_long_names.lzh", {name300, name1000}},
   };
   for (const auto& [archive, members] : archives) {
     TempDir dir;
@@ -301,15 +307,22 @@ TEST_F(LzhExtract, FolderNamesShiftJisAndDotDot) {
 }
 
 TEST_F(LzhExtract, OverlongNameIsSkippedAndTheWalkGoesOn) {
+  // A name past the output path limit (4,096 bytes) is refused; one whose
+  // single part is past the file system's limit fails there. Both are named.
   Level2Member longName;
-  longName.name = std::string(300, 'n');
+  for (int i = 0; i < 21; ++i) longName.directory += std::string(199, 'd') + "\xFF";
+  longName.name = "nnn";
   longName.data = "long";
+  Level2Member longPart;
+  longPart.name = std::string(300, 'p');
+  longPart.data = "part";
   Level2Member after;
   after.name = "after.txt";
   after.data = "after";
-  const auto r = Extract(Write("l.lzh", Level2(longName) + Level2(after) + std::string(1, '\0')));
+  const auto r = Extract(Write("l.lzh", Level2(longName) + Level2(longPart) + Level2(after) + std::string(1, '\0')));
   EXPECT_EQ(r.exitCode, 2);
-  EXPECT_NE(r.err.find("nnn: the name is too long"), std::string::npos) << r.err;
+  EXPECT_NE(r.err.find("ddd: the name is too long for an output path"), std::string::npos) << r.err;
+  EXPECT_NE(r.err.find("ppp: cannot be created"), std::string::npos) << r.err;
   EXPECT_EQ(Extracted(), (std::vector<std::string>{"after.txt"}));
 }
 

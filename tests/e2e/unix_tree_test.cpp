@@ -178,4 +178,37 @@ TEST_F(UnixTree, HostileLinksStayInside) {
   EXPECT_EQ(t.err.find("same:"), std::string::npos) << t.err;
 }
 
+// Devices are named, never made, and fail nothing.
+TEST_F(UnixTree, DevicesAreNamedOnly) {
+  const std::string archive = tmp_ / "dev.tar";
+  testutil::WriteFile(archive, testutil::Tar({{"null", "", '3'}, {"disk", "", '4'}, {"ok.txt", "fine"}}));
+  const auto r = Run({"-o", out(), archive});
+  EXPECT_EQ(r.exitCode, 0) << r.err;
+  EXPECT_NE(r.err.find("null: a device; not created"), std::string::npos) << r.err;
+  EXPECT_NE(r.err.find("disk: a device; not created"), std::string::npos) << r.err;
+  EXPECT_EQ(testutil::ListFiles(out()), std::vector<std::string>{"ok.txt"});
+}
+
+// A sparse map may claim any size: testing does not walk the holes, and
+// a size the file system cannot hold is named.
+TEST_F(UnixTree, AHugeSparseClaimIsNamed) {
+  auto record = [](const std::string& key, const std::string& value) {
+    const std::string body = " " + key + "=" + value + "\n";
+    std::string length = std::to_string(body.size() + 2);
+    if (length.size() + body.size() != std::stoul(length)) length = std::to_string(body.size() + length.size());
+    return length + body;
+  };
+  const std::string archive = tmp_ / "huge.tar";
+  testutil::WriteFile(archive, testutil::Tar({{"pax", record("GNU.sparse.map", "0,5") +
+                                                           record("GNU.sparse.size", std::to_string(1ull << 61)),
+                                               'x'},
+                                              {"huge", "hello"}}));
+  const auto t = Run({"-t", archive});
+  EXPECT_EQ(t.exitCode, 0) << t.err;
+  const auto r = Run({"-o", out(), archive});
+  EXPECT_EQ(r.exitCode, 2);
+  EXPECT_NE(r.err.find("huge: cannot be written"), std::string::npos) << r.err;
+  EXPECT_TRUE(testutil::ListFiles(out()).empty());
+}
+
 }  // namespace

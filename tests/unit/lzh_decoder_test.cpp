@@ -357,6 +357,28 @@ TEST(LzhBlock, ArjWindowWrapsAt26624) {
   EXPECT_TRUE(d.bytes == expected);
 }
 
+TEST(LzhBlock, Lh4DistancesPastItsWindowWrapAtFourKiB) {
+  // -lh4-'s position code reaches 8,191 bytes back over a 4 KiB window: a
+  // distance of d copies from (d mod 4,096) + 1 bytes back, also where the
+  // member is long enough to be written through a larger window.
+  std::vector<Token> tokens;
+  std::string expected;
+  for (int i = 0; i < 6000; ++i) {
+    const int lit = (i * 7 + i / 256) & 0xFF;
+    tokens.push_back({lit, 0, 0});
+    expected += static_cast<char>(lit);
+  }
+  for (uint32_t distance : {4096u + 100, 8191u, 4095u}) {
+    tokens.push_back({-1, 20, distance});
+    const uint32_t back = distance % 4096 + 1;
+    for (int k = 0; k < 20; ++k) expected += expected[expected.size() - back];
+  }
+  const auto packed = EncodeBlock(FlatLiteralLengths(), FlatPositionLengths(14), 4, tokens);
+  Decoded d = Decode(LzhMethod::Lh4, packed, static_cast<uint32_t>(expected.size()));
+  EXPECT_EQ(d.result, LzhDecodeResult::Ok);
+  EXPECT_TRUE(d.bytes == expected);
+}
+
 // A -lh5- block of `count` codes whose code-length, literal and position
 // codes all say "count 0, value v": every code is `code`, read without a bit.
 Bits SingleValueBlock(uint32_t count, uint32_t code) {

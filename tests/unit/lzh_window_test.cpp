@@ -1,9 +1,11 @@
 // The shared window loop against a byte-at-a-time model: random literals and
 // matches of every length, with distances that overlap the copy (periods 1
 // to 8 and longer), reach around the window end, or exceed the window, in a
-// window that is a power of two and in ones that are not.
+// window that is a power of two and in ones that are not, and in a window
+// larger than the matches' reach, decoded in runs.
 #include <gtest/gtest.h>
 
+#include <algorithm>
 #include <cstdio>
 #include <random>
 #include <string>
@@ -37,11 +39,30 @@ class ScriptedCodes {
   }
   uint32_t Distance(uint64_t, uint32_t) { return items_[next_++].distance; }
   bool Dry() const { return dry_; }
+  size_t Next() const { return next_; }
 
  private:
   const std::vector<Item>& items_;
   size_t next_ = 0;
   bool dry_ = false;
+};
+
+// The same codes, also offered in runs of up to 7.
+class ScriptedRuns : public ScriptedCodes {
+ public:
+  static constexpr uint32_t kLongestMatch = 256;
+
+  explicit ScriptedRuns(const std::vector<Item>& items) : ScriptedCodes(items), items_(items) {}
+  uint32_t StartRun(uint32_t most) {
+    const size_t left = items_.size() - Next();
+    return static_cast<uint32_t>(std::min<size_t>({most, left, 7}));
+  }
+  uint32_t RunCode() { return Code(); }
+  uint32_t RunDistance() { return Distance(0, 0); }
+  void EndRun(uint32_t) {}
+
+ private:
+  const std::vector<Item>& items_;
 };
 
 // The loop as the format describes it: one byte at a time, the source index
@@ -78,12 +99,13 @@ std::string Model(const std::vector<Item>& items, std::vector<uint8_t> window,
   return out;
 }
 
-template <bool kPowerOfTwo>
+template <bool kPowerOfTwo, class Codes = ScriptedCodes>
 std::string RunLoop(const std::vector<Item>& items, std::vector<uint8_t> data, uint32_t unpackedSize,
-                LzhDecodeResult* result) {
+                LzhDecodeResult* result, uint32_t reach = 0) {
   FILE* out = tmpfile();
   LzhWindow window{data.data(), static_cast<uint32_t>(data.size()), out, false};
-  ScriptedCodes codes(items);
+  window.reach = reach;
+  Codes codes(items);
   *result = RunWindowLoop<kPowerOfTwo>(codes, window, unpackedSize);
   std::string bytes(static_cast<size_t>(ftell(out)), '\0');
   rewind(out);
@@ -143,6 +165,21 @@ TEST(LzhWindowLoop, MatchesTheByteAtATimeCopy) {
       EXPECT_EQ(RunLoop<true>(items, Prefill(size), unpacked, &result),
                 Model(items, Prefill(size), unpacked))
           << "window " << size << " round " << round;
+    }
+  }
+  // A window four times the reach, whose last quarter holds what the
+  // model's window starts with.
+  for (uint32_t reach : {8192u, 64u}) {
+    for (int round = 0; round < 40; ++round) {
+      const auto items = RandomItems(rng, reach, 50 + rng() % 400);
+      const uint32_t unpacked = static_cast<uint32_t>(rng() % (reach * 6 + 1000));
+      std::vector<uint8_t> data(reach * 3, 0);
+      const auto start = Prefill(reach);
+      data.insert(data.end(), start.begin(), start.end());
+      LzhDecodeResult result;
+      EXPECT_EQ((RunLoop<true, ScriptedRuns>(items, data, unpacked, &result, reach)),
+                Model(items, Prefill(reach), unpacked))
+          << "reach " << reach << " round " << round;
     }
   }
 }
