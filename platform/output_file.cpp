@@ -102,6 +102,28 @@ void LeaveIfAbandoned(int folderFd, const char* name) {
   for (;;) pause();
 }
 
+// Makes something under a fresh temporary name in the file's folder:
+// `make(folderFd, name)` gives 0 or the error; a name that is taken
+// (EEXIST) makes another try. Each name is entered for the interrupt
+// handler before it is made. On 0, file->temp holds the name.
+template <typename Make>
+int MakeUnderTemporaryName(OutputFileHandle* file, Make make) {
+  const int folderFd = file->folder->fd;
+  for (int tries = 0; tries < 8; ++tries) {
+    NextTemporaryName(file->temp, sizeof file->temp);
+    file->guard = ClaimGuard(folderFd, file->temp);
+    const int error = make(folderFd, file->temp);
+    if (error == 0) {
+      LeaveIfAbandoned(folderFd, file->temp);
+      return 0;
+    }
+    ReleaseGuard(&file->guard);
+    file->temp[0] = '\0';
+    if (error != EEXIST) return error;
+  }
+  return EEXIST;
+}
+
 // --- Anonymous files -------------------------------------------------------
 
 std::atomic<OutputRoad> g_road{OutputRoad::kAnonymous};
@@ -140,21 +162,10 @@ int LinkAnonymous(int fd, int folderFd, const char* name) {
 // Gives the open anonymous file a temporary name (locked first, so a
 // cleaning run leaves it alone). 0 or the error.
 int NameAnonymous(OutputFileHandle* file) {
-  const int folderFd = file->folder->fd;
   flock(file->fd, LOCK_EX | LOCK_NB);
-  for (int tries = 0; tries < 8; ++tries) {
-    NextTemporaryName(file->temp, sizeof file->temp);
-    file->guard = ClaimGuard(folderFd, file->temp);
-    const int error = LinkAnonymous(file->fd, folderFd, file->temp);
-    if (error == 0) {
-      LeaveIfAbandoned(folderFd, file->temp);
-      return 0;
-    }
-    ReleaseGuard(&file->guard);
-    file->temp[0] = '\0';
-    if (error != EEXIST) return error;
-  }
-  return EEXIST;
+  return MakeUnderTemporaryName(file, [file](int folderFd, const char* name) {
+    return LinkAnonymous(file->fd, folderFd, name);
+  });
 }
 
 bool AnonymousWanted(const OutputFolder& folder) {
@@ -182,23 +193,13 @@ int OpenAnonymous(const OutputFolder& folder, int* error) {
 
 // A new file under a fresh temporary name, locked. 0 or the error.
 int CreateTemporary(OutputFileHandle* file) {
-  const int folderFd = file->folder->fd;
-  for (int tries = 0; tries < 8; ++tries) {
-    NextTemporaryName(file->temp, sizeof file->temp);
-    file->guard = ClaimGuard(folderFd, file->temp);
-    const int fd = openat(folderFd, file->temp, O_WRONLY | O_CREAT | O_EXCL | O_NOFOLLOW | O_CLOEXEC, 0666);
-    if (fd >= 0) {
-      LeaveIfAbandoned(folderFd, file->temp);
-      flock(fd, LOCK_EX | LOCK_NB);
-      file->fd = fd;
-      return 0;
-    }
-    const int error = errno;
-    ReleaseGuard(&file->guard);
-    file->temp[0] = '\0';
-    if (error != EEXIST) return error;
-  }
-  return EEXIST;
+  return MakeUnderTemporaryName(file, [file](int folderFd, const char* name) {
+    const int fd = openat(folderFd, name, O_WRONLY | O_CREAT | O_EXCL | O_NOFOLLOW | O_CLOEXEC, 0666);
+    if (fd < 0) return errno;
+    flock(fd, LOCK_EX | LOCK_NB);
+    file->fd = fd;
+    return 0;
+  });
 }
 
 // All of `from` (an anonymous file) into `to`, with its time and mode. 0 or
@@ -552,42 +553,34 @@ void StampDescriptor(int fd, const OutputStamp& stamp) {
 // error.
 int MakeTemporaryNode(OutputFileHandle* file, OutputNodeKind kind, const char* target, const OutputFileHandle* linkTo,
                       const OutputStamp& stamp) {
-  const int folderFd = file->folder->fd;
-  for (int tries = 0; tries < 8; ++tries) {
-    NextTemporaryName(file->temp, sizeof file->temp);
-    file->guard = ClaimGuard(folderFd, file->temp);
+  const int error = MakeUnderTemporaryName(file, [&](int folderFd, const char* name) {
     int made = -1;
     switch (kind) {
-      case OutputNodeKind::kSymlink: made = symlinkat(target, folderFd, file->temp); break;
-      case OutputNodeKind::kHardLink: made = linkat(linkTo->folder->fd, linkTo->leaf, folderFd, file->temp, 0); break;
-      case OutputNodeKind::kFifo: made = mkfifoat(folderFd, file->temp, 0600); break;
+      case OutputNodeKind::kSymlink: made = symlinkat(target, folderFd, name); break;
+      case OutputNodeKind::kHardLink: made = linkat(linkTo->folder->fd, linkTo->leaf, folderFd, name, 0); break;
+      case OutputNodeKind::kFifo: made = mkfifoat(folderFd, name, 0600); break;
     }
-    if (made == 0) {
-      LeaveIfAbandoned(folderFd, file->temp);
-      if (kind == OutputNodeKind::kSymlink && stamp.hasTime) {
-        const struct timespec times[2] = {{0, UTIME_OMIT}, ToTimespec(stamp.time)};
-        utimensat(folderFd, file->temp, times, AT_SYMLINK_NOFOLLOW);
-      } else if (kind == OutputNodeKind::kFifo) {
-        // Opening a FIFO for reading without waiting for a writer.
-        const int fd = openat(folderFd, file->temp, O_RDONLY | O_NONBLOCK | O_NOFOLLOW | O_CLOEXEC);
-        if (fd >= 0) {
-          OutputStamp fifo = stamp;
-          if (!fifo.hasMode) {
-            fifo.hasMode = true;
-            fifo.mode = 0666;
-          }
-          StampDescriptor(fd, fifo);
-          close(fd);
-        }
+    return made == 0 ? 0 : errno;
+  });
+  if (error != 0) return error;
+  const int folderFd = file->folder->fd;
+  if (kind == OutputNodeKind::kSymlink && stamp.hasTime) {
+    const struct timespec times[2] = {{0, UTIME_OMIT}, ToTimespec(stamp.time)};
+    utimensat(folderFd, file->temp, times, AT_SYMLINK_NOFOLLOW);
+  } else if (kind == OutputNodeKind::kFifo) {
+    // Opening a FIFO for reading does not wait for a writer.
+    const int fd = openat(folderFd, file->temp, O_RDONLY | O_NONBLOCK | O_NOFOLLOW | O_CLOEXEC);
+    if (fd >= 0) {
+      OutputStamp fifo = stamp;
+      if (!fifo.hasMode) {
+        fifo.hasMode = true;
+        fifo.mode = 0666;
       }
-      return 0;
+      StampDescriptor(fd, fifo);
+      close(fd);
     }
-    const int error = errno;
-    ReleaseGuard(&file->guard);
-    file->temp[0] = '\0';
-    if (error != EEXIST) return error;
   }
-  return EEXIST;
+  return 0;
 }
 
 }  // namespace
