@@ -1,7 +1,8 @@
 // Members' bytes to standard output (the options form's -c): one member
 // after another, in archive order, nothing else on it. A terminal takes
 // one member at most: the bytes of several would run together on the
-// screen.
+// screen. So on a terminal the member is held until the run ends
+// (FinishStandardOutput) and shown only when no second one came.
 #pragma once
 
 #include <cstddef>
@@ -18,3 +19,6 @@ bool StandardOutputRefused();
 bool WriteStandardOutput(const void* data, size_t size, int* error);
 // Flushes what the member left in the buffer; false with the error.
 bool FlushStandardOutput(int* error);
+// At the end of the run: shows a terminal's held member, unless the run
+// was refused.
+void FinishStandardOutput();

@@ -349,6 +349,7 @@ int RunOptionsForm(int argc, char** argv) {
     if (StandardOutputRefused()) break;
   }
   text::FinishParts();  // files posted in parts, gathered over all the archives
+  FinishStandardOutput();
   JsonEndRun();
   // A pattern that chose nothing is named, as a mistyped name would be.
   bool unmatched = false;
