@@ -72,7 +72,7 @@ struct TarMember {
   std::string name;
   std::string data;
   char type = '0';
-  std::string link;
+  std::string link = std::string();
 };
 // The members, each padded to whole blocks, and the end marker.
 std::string Tar(const std::vector<TarMember>& members);
