@@ -275,6 +275,9 @@ int PlaceTemporary(OutputFileHandle* file, bool keepExisting) {
   const int failure = keepExisting ? PlaceWithoutReplacing(folderFd, file->temp, file->leaf)
                       : renameat(folderFd, file->temp, folderFd, file->leaf) == 0 ? 0 : errno;
   if (failure == 0) {
+    // Renaming a hard link over another name of the same file does
+    // nothing and leaves the temporary name: it goes.
+    unlinkat(folderFd, file->temp, 0);
     ReleaseGuard(&file->guard);
     file->temp[0] = '\0';
   }

@@ -153,6 +153,7 @@ TEST_F(UnixTree, HostileLinksStayInside) {
                                    {"missing", "", '1', "nowhere"},
                                    {"ok.txt", "fine"},
                                    {"same", "", '1', "ok.txt"},
+                                   {"same", "", '1', "ok.txt"},  // a second name for the same file again
                                }));
   const auto r = Run({"-o", out(), archive});
   EXPECT_EQ(r.exitCode, 2);
@@ -170,6 +171,8 @@ TEST_F(UnixTree, HostileLinksStayInside) {
   ASSERT_EQ(stat((out() + "/ok.txt").c_str(), &a), 0);
   ASSERT_EQ(stat((out() + "/same").c_str(), &b), 0);
   EXPECT_EQ(a.st_ino, b.st_ino);
+  for (const std::string& name : testutil::ListFiles(out()))
+    EXPECT_EQ(name.find(".dorvane-part-"), std::string::npos) << name;
 
   // Testing finds the same hard links wanting, and writes nothing.
   const auto t = Run({"-t", archive});
