@@ -19,19 +19,10 @@ using testutil::TempDir;
 
 const char kNumbersSha[] = "2e57c67a8bbe706a08d6638ec67da02b67b3743ae7d35948cbcf8d1f45cae0a5";
 
-class HabitsTest : public ::testing::Test {
+class HabitsTest : public ::testing::Test, protected testutil::WorkFolder {
  protected:
-  void SetUp() override { testutil::System("mkdir -p '" + work() + "'"); }
-  std::string work() const { return tmp_ / "work"; }
-  testutil::RunResult Run(const std::vector<std::string>& args, const std::string& input = "") {
-    return testutil::RunDorvane(args, {{"DORVANE_REGISTRY", tmp_ / "registry.reg"}}, input, work());
-  }
-  std::string Put(const std::string& fixture, const std::string& name) {
-    testutil::WriteFile(work() + "/" + name, ReadFile(Fixture(fixture)));
-    return name;
-  }
+  using WorkFolder::Run;  // not the gtest one
   std::string Sha(const std::string& relative) { return testutil::Sha256Hex(ReadFile(work() + "/" + relative)); }
-  TempDir tmp_;
 };
 
 // "-" reads the archive from standard input, a pipe or a redirected file;

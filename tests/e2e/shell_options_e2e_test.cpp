@@ -21,20 +21,9 @@ using testutil::TempDir;
 const char kLines[] = "core/lines.txt";
 const char kSeeHelp[] = "see 'dorvane --help' for the options\n";
 
-class OptionsTest : public ::testing::Test {
+class OptionsTest : public ::testing::Test, protected testutil::WorkFolder {
  protected:
-  void SetUp() override { testutil::System("mkdir -p '" + work() + "'"); }
-  std::string work() const { return tmp_ / "work"; }
-  // Runs the program in work/ with its own settings store.
-  testutil::RunResult Run(const std::vector<std::string>& args, const std::string& input = "") {
-    return testutil::RunDorvane(args, {{"DORVANE_REGISTRY", tmp_ / "registry.reg"}}, input, work());
-  }
-  // A fixture copied into work/ under a name of its own.
-  std::string Put(const std::string& fixture, const std::string& name) {
-    testutil::WriteFile(work() + "/" + name, ReadFile(Fixture(fixture)));
-    return name;
-  }
-  TempDir tmp_;
+  using WorkFolder::Run;  // not the gtest one
 };
 
 TEST_F(OptionsTest, HelpAndVersion) {

@@ -68,7 +68,9 @@ TEST_P(UnixTree, ComesOutAsItWentIn) {
   sparse.replace(sparse.size() - 3, 3, "end");
   EXPECT_TRUE(ReadFile(tree + "sparse.bin") == sparse);
   ASSERT_EQ(stat((tree + "sparse.bin").c_str(), &st), 0);
-  if (row.holes) EXPECT_LT(st.st_blocks * 512, 1 << 20);
+  if (row.holes) {
+    EXPECT_LT(st.st_blocks * 512, 1 << 20);
+  }
 
   struct stat other;
   ASSERT_EQ(stat((tree + "docs/readme.txt").c_str(), &other), 0);
@@ -104,8 +106,12 @@ TEST_P(UnixTree, ComesOutAsItWentIn) {
   // -l names each link with its target.
   const auto listed = Run({"-l", testutil::Fixture(std::string("unix/") + row.fixture)});
   EXPECT_EQ(listed.exitCode, 0);
-  if (row.symlinks) EXPECT_NE(listed.out.find("link -> docs/readme.txt"), std::string::npos) << listed.out;
-  if (row.hardLinks) EXPECT_NE(listed.out.find(" => "), std::string::npos) << listed.out;
+  if (row.symlinks) {
+    EXPECT_NE(listed.out.find("link -> docs/readme.txt"), std::string::npos) << listed.out;
+  }
+  if (row.hardLinks) {
+    EXPECT_NE(listed.out.find(" => "), std::string::npos) << listed.out;
+  }
 }
 
 INSTANTIATE_TEST_SUITE_P(Archivers, UnixTree,

@@ -350,4 +350,15 @@ std::string Tar(const std::vector<TarMember>& members) {
   return tar + std::string(1024, '\0');
 }
 
+WorkFolder::WorkFolder() { System("mkdir -p '" + work() + "'"); }
+
+RunResult WorkFolder::Run(const std::vector<std::string>& args, const std::string& input) {
+  return RunDorvane(args, {{"DORVANE_REGISTRY", tmp_ / "registry.reg"}}, input, work());
+}
+
+std::string WorkFolder::Put(const std::string& fixture, const std::string& name) {
+  WriteFile(work() + "/" + name, ReadFile(Fixture(fixture)));
+  return name;
+}
+
 }  // namespace testutil

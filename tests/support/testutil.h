@@ -65,6 +65,18 @@ RunResult RunDorvaneWithFileLimit(const std::vector<std::string>& args,
 int System(const std::string& command);
 bool HaveTool(const std::string& name);
 
+// A temporary folder with work/ in it, where the program runs with a
+// settings store of its own; fixtures are copied in under names of their
+// own. For the command-line tests' fixtures.
+struct WorkFolder {
+  WorkFolder();
+  std::string work() const { return tmp_ / "work"; }
+  RunResult Run(const std::vector<std::string>& args, const std::string& input = "");
+  // A fixture copied into work/ as `name`; returns the name.
+  std::string Put(const std::string& fixture, const std::string& name);
+  TempDir tmp_;
+};
+
 // One ustar header block: type '0' a file, '5' a folder (mode 0755, else
 // 0644), '1'/'2' a hard/symbolic link to `link`.
 std::string TarHeader(const std::string& name, size_t size, char type = '0', const std::string& link = "");
