@@ -561,7 +561,7 @@ int MakeTemporaryNode(OutputFileHandle* file, OutputNodeKind kind, const char* t
     switch (kind) {
       case OutputNodeKind::kSymlink: made = symlinkat(target, folderFd, name); break;
       case OutputNodeKind::kHardLink: made = linkat(linkTo->folder->fd, linkTo->leaf, folderFd, name, 0); break;
-      case OutputNodeKind::kFifo: made = mkfifoat(folderFd, name, 0600); break;
+      case OutputNodeKind::kFifo: made = mkfifoat(folderFd, name, 0666); break;  // as files are made
     }
     return made == 0 ? 0 : errno;
   });

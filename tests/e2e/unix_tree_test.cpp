@@ -90,6 +90,7 @@ TEST_P(UnixTree, ComesOutAsItWentIn) {
   if (row.fifo) {
     ASSERT_EQ(lstat((tree + "pipe").c_str(), &st), 0);
     EXPECT_TRUE(S_ISFIFO(st.st_mode));
+    EXPECT_EQ(st.st_mode & 07777, 0644 & ~mask);
   }
   if (row.folders) {
     struct Folder {
