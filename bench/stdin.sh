@@ -1,8 +1,7 @@
 #!/usr/bin/env bash
 # Whole-process time of the options form's pipes: a 128 MiB .tar.gz read
-# from a pipe ("-", copied into a temporary file first) against
-# `tar -xzf -`, the same archive by its path against the pipe (the cost of
-# the copy), and one 128 MiB member written to standard output (-c)
+# from a pipe ("-", read as it comes) against `tar -xzf -`, the same
+# archive by its path against the pipe, and one 128 MiB member written to standard output (-c)
 # against `gzip -dc`. Inputs are generated under /tmp.
 source "$(dirname "$0")/lib.sh"
 bench_setup

@@ -12,6 +12,7 @@
 #include "core/member_output.h"
 #include "core/messages.h"
 #include "core/output.h"
+#include "core/piped_input.h"
 #include "core/progress.h"
 #include "core/settings.h"
 #include "platform/output_file.h"
@@ -62,7 +63,14 @@ bool CopyText(char* dst, size_t size, const char* src) {
   return true;
 }
 
-FormatHandler* SelectHandler(const char* path, int32_t size) {
+// `inOrderOnly`: only handlers that read in order are asked.
+FormatHandler* SelectHandler(const char* path, int32_t size, bool inOrderOnly) {
+  if (inOrderOnly) {
+    for (FormatHandler* h = g_HandlerRegistry; h != nullptr; h = h->next) {
+      if (h->readsInOrder && h->Probe(path, size)) return h;
+    }
+    return nullptr;
+  }
   const char* extension = ExtensionOf(path);
   FormatHandler* excluded = nullptr;
   if (*extension != '\0' && EqualsNoCase(extension, "exe") != 0) {
@@ -195,10 +203,30 @@ void ProcessArchive(const char* path, const char* shown) {
   long end = -1;
   if (fseek(file, 0, SEEK_END) == 0) end = ftell(file);
   fclose(file);
+  // Piped input whose end has not come yet: only a handler that reads in
+  // order can take it, as a file of unknown length.
+  const bool streamed = PipedInputActive() && strcmp(path, kStandardInputPath) == 0 && !PipedInputWhole();
+  if (streamed) end = INT32_MAX;
   // Handlers take a 32-bit size; larger files are probed as the largest one.
   const int32_t size = end > INT32_MAX ? INT32_MAX : static_cast<int32_t>(end);
 
-  FormatHandler* chosen = size > 0 ? SelectHandler(path, size) : nullptr;
+  FormatHandler* chosen = size > 0 ? SelectHandler(path, size, streamed) : nullptr;
+  if (streamed) {
+    if (chosen != nullptr) {
+      StopKeepingPipedInput();
+    } else {
+      // Another format needs a file it can seek in: the input is kept in a
+      // temporary one and read from there.
+      std::string error;
+      if (!SpoolPipedInput(&error)) {
+        MemberNotice(path, "%s", error.c_str());
+        ++g_ResultCounters.notAFile;
+        return;
+      }
+      ProcessArchive(path, shown);
+      return;
+    }
+  }
 
   char archiveName[kPathBufferSize * 2];
   if (!FindArchiveName(path, archiveName, sizeof archiveName)) {

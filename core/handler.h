@@ -54,6 +54,10 @@ class FormatHandler {
   // The format's everyday name ("tar.gz", "zip", "uuencode"): what the
   // options form shows where the dialogs show displayName. Static text.
   const char* formatName = "";
+  // Probe and Extract read the file once from its start, in order, and
+  // never seek or look at its size: the handler can take piped input whose
+  // end is not known.
+  bool readsInOrder = false;
   FormatHandler* next = nullptr;   // owning
   char* PasswordSlot = nullptr;    // owning (LocalAlloc); see PasswordPrompt
 };

@@ -4,6 +4,7 @@
 
 #include "core/charset.h"
 #include "core/datetime.h"
+#include "core/piped_input.h"
 
 namespace {
 
@@ -184,6 +185,7 @@ char* ReadTextLine(char* buffer, int capacity, FILE* stream) {
 }
 
 FILE* OpenFileStream(const char* path, const char* mode) {
+  if (PipedInputActive() && strcmp(path, kStandardInputPath) == 0) return OpenPipedInput();
   WidePath wide(path);
   if (!wide.ok()) return nullptr;
   WCHAR wideMode[8];

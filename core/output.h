@@ -58,7 +58,8 @@ void StampUnixTime(const char* path, uint32_t seconds);
 // read), otherwise the buffer.
 char* ReadTextLine(char* buffer, int capacity, FILE* stream);
 
-// The C library's fopen for a narrow program path ("rb", "wb", ...).
+// The C library's fopen for a narrow program path ("rb", "wb", ...). While
+// standard input is piped input, its path gives a reader of that.
 FILE* OpenFileStream(const char* path, const char* mode);
 
 // The host form (UTF-8, "/"-separated) of a narrow program path, for

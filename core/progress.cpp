@@ -233,7 +233,8 @@ void SetProgressArchive(ProgressRecord* record, const char* path) {
   record->HaveArchive = false;
   char host[kPathBufferSize * 4];
   struct stat st;
-  if (!HostPath(path, host, sizeof host) || stat(host, &st) != 0) return;
+  // A pipe has no size to show progress against.
+  if (!HostPath(path, host, sizeof host) || stat(host, &st) != 0 || !S_ISREG(st.st_mode)) return;
   record->HaveArchive = true;
   record->ArchiveDevice = static_cast<uint64_t>(st.st_dev);
   record->ArchiveInode = static_cast<uint64_t>(st.st_ino);

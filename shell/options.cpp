@@ -143,7 +143,8 @@ bool OutputFolderOf(const std::string& typed, char* out, std::string* error) {
   return true;
 }
 
-// "-": standard input, made a file first; the archive is named "stdin".
+// "-": standard input, read through kStandardInputPath; the archive is
+// named "stdin".
 void ProcessStandardInput() {
   std::string error;
   if (!TakeStandardInput(&error)) {

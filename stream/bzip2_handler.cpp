@@ -12,10 +12,18 @@
 
 namespace {
 
-BZFILE* OpenBzip2(const char* path) {
-  char hostPath[4096];
-  if (!HostPath(path, hostPath, sizeof hostPath)) return nullptr;
-  return BZ2_bzopen(hostPath, "rb");
+// A trial decompression of the first bytes: false for a file that only
+// starts like bzip2.
+bool DecodesAsBzip2(FILE* file) {
+  int error = BZ_OK;
+  BZFILE* bz = BZ2_bzReadOpen(&error, file, 0, 0, nullptr, 0);
+  if (bz == nullptr || error != BZ_OK) return false;
+  char trial[20];
+  BZ2_bzRead(&error, bz, trial, sizeof trial);
+  const bool decodes = error == BZ_OK || error == BZ_STREAM_END;
+  int closing = BZ_OK;
+  BZ2_bzReadClose(&closing, bz);
+  return decodes;
 }
 
 }  // namespace
@@ -23,14 +31,11 @@ BZFILE* OpenBzip2(const char* path) {
 bool Bzip2Handler::Probe(const char* path, int32_t fileSize) {
   const uint8_t* b = g_ReadAheadBuffer;
   if (fileSize < 3 || b[0] != 'B' || b[1] != 'Z' || b[2] != 'h') return false;
-  // A trial decompression of the first bytes weeds out files that only
-  // start like bzip2.
-  BZFILE* bz = OpenBzip2(path);
-  if (bz == nullptr) return false;
-  char trial[20];
-  const int n = BZ2_bzread(bz, trial, sizeof trial);
-  BZ2_bzclose(bz);
-  return n != -1;
+  FILE* file = OpenFileStream(path, "rb");
+  if (file == nullptr) return false;
+  const bool decodes = DecodesAsBzip2(file);
+  fclose(file);
+  return decodes;
 }
 
 bool Bzip2Handler::Extract(const char* path, const char* outputFolder) {

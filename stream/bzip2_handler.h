@@ -6,7 +6,7 @@
 
 class Bzip2Handler : public FormatHandler {
  public:
-  Bzip2Handler() : FormatHandler("Bzip2" EXTRACT_SUFFIX) {}
+  Bzip2Handler() : FormatHandler("Bzip2" EXTRACT_SUFFIX) { readsInOrder = true; }
   bool Probe(const char* path, int32_t fileSize) override;
   bool Extract(const char* path, const char* outputFolder) override;
 };

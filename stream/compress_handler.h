@@ -5,7 +5,7 @@
 
 class CompressHandler : public FormatHandler {
  public:
-  CompressHandler() : FormatHandler("Compress" EXTRACT_SUFFIX) {}
+  CompressHandler() : FormatHandler("Compress" EXTRACT_SUFFIX) { readsInOrder = true; }
   // At least three bytes, starting with 0x1F 0x9D.
   bool Probe(const char* path, int32_t fileSize) override;
   // data.Z (any letter case) gives data, other names get ".uncompress".

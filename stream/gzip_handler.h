@@ -5,7 +5,7 @@
 
 class GzipHandler : public FormatHandler {
  public:
-  GzipHandler() : FormatHandler("Gzip" EXTRACT_SUFFIX) {}
+  GzipHandler() : FormatHandler("Gzip" EXTRACT_SUFFIX) { readsInOrder = true; }
   bool Probe(const char* path, int32_t fileSize) override;
   bool Extract(const char* path, const char* outputFolder) override;
 };

@@ -9,7 +9,9 @@
 class LibraryStreamHandler final : public FormatHandler {
  public:
   LibraryStreamHandler(LibraryFormat format, const char* displayName)
-      : FormatHandler(displayName), format_(format) {}
+      : FormatHandler(displayName), format_(format) {
+    readsInOrder = true;
+  }
   // By the stream's magic number. An lzma file has none: it is taken only
   // when its extension says lzma and its header fields are sane.
   bool Probe(const char* path, int32_t fileSize) override;

@@ -24,7 +24,9 @@ class TarArchiveHandler : public FormatHandler {
  protected:
   // `source` is a member of the derived handler: only kept here, not used
   // before the handler is whole.
-  TarArchiveHandler(const char* name, ByteSource& source) : FormatHandler(name), source_(source) {}
+  TarArchiveHandler(const char* name, ByteSource& source) : FormatHandler(name), source_(source) {
+    readsInOrder = true;
+  }
 
   // A compressed source opened only for a file that starts with its magic
   // (`first`, then one of `seconds`) and is at least ten bytes long; the

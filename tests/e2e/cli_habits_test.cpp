@@ -4,6 +4,7 @@
 // the bare form that takes options.
 #include <gtest/gtest.h>
 
+#include <map>
 #include <regex>
 #include <string>
 #include <vector>
@@ -48,6 +49,50 @@ TEST_F(HabitsTest, StandardInputIsAnArchive) {
   r = Run({"-t", "-"}, "just text\n");
   EXPECT_EQ(r.exitCode, 2);
   EXPECT_EQ(r.err.rfind("stdin: not an archive this program reads\n", 0), 0u) << r.err;
+}
+
+// Standard input longer than what is kept in memory: the TAR family and the
+// single streams read it as it comes, with no temporary file (TMPDIR names
+// no folder); another format is copied into a temporary file first. Input
+// that fits in memory needs no temporary file whatever its format.
+TEST_F(HabitsTest, StandardInputIsStreamedWhereItCanBe) {
+  if (!testutil::HaveTool("python3")) GTEST_SKIP() << "python3 is not installed";
+  ASSERT_EQ(testutil::System("cd '" + work() + "' && python3 -c \"import random, zipfile; "
+                             "d = random.Random(5).randbytes(3 << 20); open('big.bin', 'wb').write(d); "
+                             "zipfile.ZipFile('big.zip', 'w').writestr('big.bin', d)\" && "
+                             "tar -cf big.tar big.bin && gzip -c big.tar > big.tgz && gzip -nc big.bin > big.gz"),
+            0);
+  const std::string big = Sha("big.bin");
+  const std::map<std::string, std::string> noTemporary = {{"DORVANE_REGISTRY", tmp_ / "registry.reg"},
+                                                          {"TMPDIR", tmp_ / "missing"}};
+  const struct {
+    std::string input;
+    std::string out;
+    std::string sha;
+  } rows[] = {
+      {ReadFile(work() + "/big.tar"), "tar/big.bin", big},
+      {ReadFile(work() + "/big.tgz"), "tgz/big.bin", big},
+      {ReadFile(work() + "/big.gz"), "gz/stdin.ungzip", big},
+      {ReadFile(Fixture("zip/deflate9.zip")), "zip/numbers.txt", kNumbersSha},
+  };
+  for (const auto& row : rows) {
+    const std::string folder = row.out.substr(0, row.out.find('/'));
+    auto r = testutil::RunDorvane({"-q", "-o", folder, "-"}, noTemporary, row.input, work());
+    EXPECT_EQ(r.exitCode, 0) << row.out << ": " << r.err;
+    EXPECT_EQ(Sha(row.out), row.sha) << row.out;
+  }
+  // Cut short in the pipe: the member is named and lost.
+  auto r = testutil::RunDorvane({"-q", "-o", "cut", "-"}, noTemporary, ReadFile(work() + "/big.tar").substr(0, 2 << 20),
+                                work());
+  EXPECT_EQ(r.exitCode, 2);
+  EXPECT_EQ(r.err.rfind("big.bin: the archive ends inside this member; not extracted\n", 0), 0u) << r.err;
+  // A large ZIP needs its temporary file.
+  r = testutil::RunDorvane({"-q", "-o", "zip", "-"}, noTemporary, ReadFile(work() + "/big.zip"), work());
+  EXPECT_EQ(r.exitCode, 2);
+  EXPECT_EQ(r.err.rfind("stdin: no temporary file for standard input: ", 0), 0u) << r.err;
+  r = Run({"-q", "-o", "zip", "-"}, ReadFile(work() + "/big.zip"));
+  EXPECT_EQ(r.exitCode, 0) << r.err;
+  EXPECT_EQ(Sha("zip/big.bin"), big);
 }
 
 }  // namespace
