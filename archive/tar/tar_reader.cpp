@@ -17,14 +17,19 @@ namespace tar {
 namespace {
 
 // Reads until `count` bytes arrived or the source gives nothing more;
-// *damaged is set when the source reported bad data.
-size_t ReadFull(ByteSource& source, uint8_t* buffer, size_t count, bool* damaged) {
+// *damaged is set when the source reported bad data, *cut when its
+// compressed stream ended early.
+size_t ReadFull(ByteSource& source, uint8_t* buffer, size_t count, bool* damaged, bool* cut) {
   size_t done = 0;
   while (done < count) {
     size_t want = count - done;
     if (want > 0x40000000) want = 0x40000000;
     const int32_t n = source.Read(buffer + done, static_cast<int32_t>(want));
-    if (n < 0) *damaged = true;
+    if (n == kSourceTruncated) {
+      *cut = true;
+    } else if (n < 0) {
+      *damaged = true;
+    }
     if (n <= 0) break;
     done += static_cast<size_t>(n);
   }
@@ -53,7 +58,7 @@ class Walk {
 
  private:
   size_t Read(uint8_t* buffer, size_t count) {
-    const size_t got = ReadFull(source_, buffer, count, &damaged_);
+    const size_t got = ReadFull(source_, buffer, count, &damaged_, &cut_);
     offset_ += got;
     return got;
   }
@@ -106,6 +111,7 @@ class Walk {
   uint64_t pendingSize_ = 0;
   uint64_t offset_ = 0;    // bytes read from the archive so far
   bool damaged_ = false;   // the source reported bad data
+  bool cut_ = false;       // the source's compressed stream ended early
   bool reported_ = false;  // a member's notice already told of it
 };
 
@@ -154,7 +160,12 @@ void Walk::Run() {
     }
   }
   // Bad data or a cut outside any member's data still loses what follows.
-  if (damaged_ && !reported_) RefuseMember(BaseNameOf(path_), "damaged data; the rest of the archive is lost");
+  if (damaged_ && !reported_) {
+    RefuseMember(BaseNameOf(path_), "damaged data; the rest of the archive is lost");
+  } else if (cut_ && !reported_) {
+    RefuseMember(BaseNameOf(path_), endMarker ? "the compressed data ends before its checksum; the archive is not verified"
+                                              : "the compressed data ends early; the rest of the archive is lost");
+  }
 }
 
 bool Walk::CheckHeader(const uint8_t* header, TarEntryKind kind, uint64_t* size) {
@@ -398,7 +409,7 @@ bool Walk::ExtractMember(const uint8_t* header, TarEntryKind kind, uint64_t size
   }
   if (!out_.Begin(info)) return SkipData(name, blocks);
   const MemberEnd end = sparse ? CopySparse(size, realSize) : CopyData(size);
-  if (end == MemberEnd::kDamaged) reported_ = true;
+  if (end != MemberEnd::kComplete) reported_ = true;
   out_.End(end);
   return end == MemberEnd::kComplete;
 }
@@ -552,7 +563,7 @@ bool TarProbe(ByteSource& source, const char* path) {
   if (!source.Open(path)) return false;
   uint8_t block[kTarBlock];
   bool damaged = false;
-  const bool ok = ReadFull(source, block, kTarBlock, &damaged) == kTarBlock && TarChecksumMatches(block);
+  const bool ok = ReadFull(source, block, kTarBlock, &damaged, &damaged) == kTarBlock && TarChecksumMatches(block);
   source.Close();
   return ok;
 }
