@@ -31,10 +31,10 @@ enum class NameMarking {
   kLegacy,    // written on MS-DOS or Windows: the legacy code page, always
 };
 
-// The most bytes a stored name may take and still fit a path buffer once
-// converted: 259 characters of at most four bytes each. Readers keep this
+// The most bytes a stored name may take and still fit an output path once
+// converted: 4,095 characters of at most four bytes each. Readers keep this
 // many bytes of a name; a longer one cannot fit and is refused.
-constexpr size_t kStoredNameSize = 4 * (kPathBufferSize - 1);
+constexpr size_t kStoredNameSize = 4 * (kOutputPathSize - 1);
 
 // True when the bytes are well-formed UTF-8 (shortest forms only, no
 // surrogates, nothing past U+10FFFF) and hold at least one multi-byte

@@ -318,12 +318,12 @@ bool Walk::TakeName(const uint8_t* header, char* name) {
   switch (pending_.state) {
     case PendingName::State::kSet:
       if (DecodeStoredName(reinterpret_cast<const uint8_t*>(pending_.text), strlen(pending_.text),
-                           pending_.marking, name, kPathBufferSize))
+                           pending_.marking, name, kOutputPathSize))
         return true;
       [[fallthrough]];
     case PendingName::State::kRefused:
       // Named by the header's own (shortened) name, when it has one.
-      if (!TarHeaderName(header, name, kPathBufferSize) || name[0] == '\0') strcpy(name, "(a member with a long name)");
+      if (!TarHeaderName(header, name, kOutputPathSize) || name[0] == '\0') strcpy(name, "(a member with a long name)");
       RefuseMember(name, "the name is too long for an output path; skipped");
       return false;
     default: {
@@ -335,7 +335,7 @@ bool Walk::TakeName(const uint8_t* header, char* name) {
         return false;
       }
       if (!DecodeStoredName(reinterpret_cast<const uint8_t*>(stored), strlen(stored), NameMarking::kUnmarked, name,
-                            kPathBufferSize)) {
+                            kOutputPathSize)) {
         strcpy(name, stored);
         RefuseMember(name, "the name is too long for an output path; skipped");
         return false;
@@ -357,7 +357,7 @@ bool Walk::TakeLinkTarget(const uint8_t* header, const char* name, char* target)
     while (length < kTarLinkNameSize && stored[length] != 0) ++length;
   }
   if (pendingLink_.state == PendingName::State::kRefused ||
-      !DecodeStoredName(stored, length, marking, target, kPathBufferSize)) {
+      !DecodeStoredName(stored, length, marking, target, kOutputPathSize)) {
     RefuseMember(name, "the link target is too long; not created");
     return false;
   }
@@ -366,7 +366,7 @@ bool Walk::TakeLinkTarget(const uint8_t* header, const char* name, char* target)
 
 bool Walk::ExtractMember(const uint8_t* header, TarEntryKind kind, uint64_t size) {
   uint64_t blocks = TarBlocksFor(size);
-  char name[kPathBufferSize];
+  char name[kOutputPathSize];
   if (!TakeName(header, name)) return SkipData(name, blocks);
   const uint8_t type = header[kTarTypeOffset];
   const uint32_t mode = static_cast<uint32_t>(ParseTarOctal(header + kTarModeOffset, kTarModeSize));
@@ -385,7 +385,7 @@ bool Walk::ExtractMember(const uint8_t* header, TarEntryKind kind, uint64_t size
   // The permission bits are the archive's; the output takes the umask off.
   info.hasMode = true;
   info.mode = mode & 07777;
-  char target[kPathBufferSize];
+  char target[kOutputPathSize];
   if (kind == TarEntryKind::kNode) {
     info.size = 0;
     info.kind = type == '1' ? MemberKind::kHardLink : type == '2' ? MemberKind::kSymlink

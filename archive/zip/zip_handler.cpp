@@ -151,7 +151,7 @@ bool ReadZipLocalHeader(FILE* stream, ZipLocalHeader& header, NameMarking unmark
   // A NUL where a name could stand makes it no header; further on it only
   // makes the name unusable.
   const void* nul = memchr(stored, '\0', kept);
-  if (nul != nullptr && static_cast<const uint8_t*>(nul) - stored < static_cast<ptrdiff_t>(kPathBufferSize - 1))
+  if (nul != nullptr && static_cast<const uint8_t*>(nul) - stored < static_cast<ptrdiff_t>(kOutputPathSize - 1))
     return false;
   uint32_t storedCrc = Crc32Update(0, stored, kept);
   if (!SkipBytes(stream, nameLength - kept, &storedCrc)) return false;
@@ -175,7 +175,7 @@ bool ReadZipLocalHeader(FILE* stream, ZipLocalHeader& header, NameMarking unmark
   }
   if (!header.nameFits) {
     // What fits of the stored bytes, only to name the member in a notice.
-    const size_t shown = std::min(kept, kPathBufferSize - 1);
+    const size_t shown = std::min(kept, sizeof header.name - 1);
     memcpy(header.name, stored, shown);
     header.name[shown] = '\0';
   }
@@ -258,7 +258,7 @@ void ZipHandler::WalkDirectory(MemberOutput& out) {
     if (fseeko(archive_, static_cast<off_t>(entry.localOffset), SEEK_SET) != 0 ||
         fread(signature, 1, sizeof signature, archive_) != sizeof signature || LoadLe32(signature) != kLocalSignature ||
         !ReadZipLocalHeader(archive_, header, directory_.MarkingAt(entry.localOffset))) {
-      char name[kPathBufferSize];
+      char name[kOutputPathSize];
       const auto* stored = reinterpret_cast<const uint8_t*>(entry.storedName.data());
       if (!DecodeStoredName(stored, entry.storedName.size(),
                             (entry.flags & kFlagUtf8) ? NameMarking::kUtf8 : directory_.MarkingAt(entry.localOffset),

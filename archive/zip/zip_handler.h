@@ -38,9 +38,9 @@ struct ZipLocalHeader {
   uint32_t external = 0;
   bool hasUtcTime = false;    // an exact time from an extended-timestamp (0x5455) or NTFS (0x000a) field
   FILETIME utcTime{};
-  bool nameFits;              // false: the decoded name is longer than a path buffer holds
+  bool nameFits;              // false: the decoded name is longer than an output path holds
                               // (`name` then holds what fits of it, only to name the member)
-  char name[kPathBufferSize]; // program text, NUL-terminated, never containing a NUL itself
+  char name[kOutputPathSize]; // program text, NUL-terminated, never containing a NUL itself
 };
 
 // Reads the header that follows a signature and its extra field, and
