@@ -370,7 +370,7 @@ bool MemberOutput::Begin(const MemberInfo& info) {
     return true;
   }
   if (folder && g_RunOptions.mode == RunMode::kTest) {
-    JsonMember(info_, 0, nullptr, "OK");  // nothing to decode
+    CountTested(nullptr);  // nothing to decode
     return false;
   }
   if (node && info.linkTarget != nullptr && info.linkTarget[0] == '\0') {
@@ -384,7 +384,7 @@ bool MemberOutput::Begin(const MemberInfo& info) {
   SetProgressMember(name_);
   if (info.kind == MemberKind::kDevice && !folder) {
     if (g_RunOptions.mode == RunMode::kExtract) MemberNotice(name_, "a device; not created");
-    if (g_RunOptions.mode == RunMode::kTest) JsonMember(info_, 0, nullptr, "OK");
+    if (g_RunOptions.mode == RunMode::kTest) CountTested(nullptr);
     return false;
   }
   if (g_RunOptions.mode == RunMode::kTest) {
@@ -394,8 +394,10 @@ bool MemberOutput::Begin(const MemberInfo& info) {
       const bool whole = info.kind != MemberKind::kHardLink || TargetDone();
       if (!whole) RefuseMember(name_, "a hard link to a member that was not tested whole");
       done_[pathKey_] = whole;
-      if (whole) Announce();
-      if (whole) JsonMember(info_, 0, info_.linkTarget, "OK");
+      if (whole) {
+        Announce();
+        CountTested(info_.linkTarget);
+      }
       return false;
     }
   }
@@ -503,6 +505,11 @@ void MemberOutput::Announce() const {
   PrintNarrow(names, name_);
   fputs(g_RunOptions.mode == RunMode::kTest ? ": OK\n" : "\n", names);
   fflush(names);
+}
+
+void MemberOutput::CountTested(const char* linkTarget) const {
+  ++g_ArchiveOutcome.members;
+  JsonMember(info_, 0, linkTarget, "OK");
 }
 
 OutputStamp MemberOutput::StampOf(bool complete) const {

@@ -203,6 +203,9 @@ class MemberOutput {
   bool TargetDone() const;
   // With -v: the member's name (and ": OK" when testing).
   void Announce() const;
+  // Testing: a member with nothing to decode (a folder, a link, a FIFO, a
+  // device) is counted as tested OK, as the listing counts it.
+  void CountTested(const char* linkTarget) const;
   // The target's file, for a hard link: open in *target when a member of
   // that path was written whole in this run.
   bool FindLinkTarget(LPCWSTR wideFolder, OutputFileHandle* target);
