@@ -144,7 +144,7 @@ def process_archive_seeds():
 def library_seeds():
     formats = ["xz", "lzma", "lzip", "zstd", "lz4"]
     rows = [("xz", "blocks.xz"), ("xz", "streams.xz"), ("lzma", "lines.lzma"), ("lzip", "streams.lz"),
-            ("zstd", "frames.zst"), ("lz4", "tree.tar.lz4")]
+            ("zstd", "frames.zst"), ("lz4", "tree.tar.lz4"), ("lz4", "legacy.lz4")]
     for kind, source in rows:
         put("fuzz_library", source, bytes([formats.index(kind), 3]) + fixture("library/" + source))
 

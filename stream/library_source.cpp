@@ -1,5 +1,6 @@
 #include "stream/library_source.h"
 
+#include <lz4.h>
 #include <lz4frame.h>
 #include <lzma.h>
 #include <zstd.h>
@@ -29,6 +30,12 @@ constexpr size_t kInputSize = 1 << 20;
 
 constexpr uint32_t kZstdMagic = 0xFD2FB528;
 constexpr uint32_t kLz4Magic = 0x184D2204;
+// The lz4 tool's older stream (lz4 -l, and Linux's compressed kernels and
+// initramfs): this magic, then blocks of a 4-byte size and LZ4 block data,
+// each decoding alone to at most 8 MiB, up to the end of the file or the
+// next stream's magic. It carries no checksum.
+constexpr uint32_t kLz4LegacyMagic = 0x184C2102;
+constexpr int kLz4LegacyBlock = 8 << 20;
 // Both formats skip frames whose magic is one of these sixteen.
 bool IsSkippableMagic(uint32_t magic) { return (magic & 0xFFFFFFF0) == 0x184D2A50; }
 
@@ -70,7 +77,7 @@ bool StartsLibraryStream(LibraryFormat format, const uint8_t* head, size_t size)
       for (size_t at = 0;;) {
         if (at + 4 > size) return at > 0;
         const uint32_t magic = LoadLe32(head + at);
-        if (magic == wanted) return true;
+        if (magic == wanted || (format == LibraryFormat::kLz4 && magic == kLz4LegacyMagic)) return true;
         if (!IsSkippableMagic(magic) || at + 8 > size) return false;
         at += 8 + static_cast<size_t>(LoadLe32(head + at + 4));
       }
@@ -99,6 +106,9 @@ struct LibrarySource::State {
   ZSTD_DStream* zstd = nullptr;
   LZ4F_dctx* lz4 = nullptr;
   bool frameOpen = false;   // zstd, lz4: inside a frame
+  bool legacy = false;      // lz4: inside a legacy stream, between its blocks
+  std::vector<uint8_t> decoded;  // lz4: a legacy block, handed out from decodedPos
+  size_t decodedPos = 0;
 
   bool Start() {
     switch (format) {
@@ -128,6 +138,12 @@ struct LibrarySource::State {
   // One library call from the input at hand into out[0, room): `made`
   // bytes given.
   Step Decode(uint8_t* out, size_t room, size_t& made) {
+    // Between lz4 frames a legacy stream may stand; where none does, the
+    // frame decoder goes on.
+    if (format == LibraryFormat::kLz4 && (legacy || decodedPos < decoded.size() || !frameOpen)) {
+      const Step step = DecodeLegacy(out, room, made);
+      if (step != Step::kEnd) return step;
+    }
     const uint8_t* in = input.data() + inPos;
     const size_t available = inLength - inPos;
     const bool last = inputEnded && available == 0;
@@ -179,6 +195,65 @@ struct LibrarySource::State {
       default:
         return Step::kDamaged;
     }
+  }
+
+  // lz4 legacy streams. kEnd: none is at hand (the frame decoder goes on
+  // from inPos); otherwise one step of one: a magic or a block taken, or
+  // decoded bytes handed out.
+  Step DecodeLegacy(uint8_t* out, size_t room, size_t& made) {
+    made = 0;
+    if (decodedPos < decoded.size()) {
+      made = std::min(room, decoded.size() - decodedPos);
+      memcpy(out, decoded.data() + decodedPos, made);
+      decodedPos += made;
+      return Step::kMore;
+    }
+    const size_t atHand = Gather(4);
+    if (atHand < 4) {
+      // The file ends between blocks (a clean end) or inside a size.
+      return legacy && atHand > 0 ? Step::kTruncated : Step::kEnd;
+    }
+    const uint32_t word = LoadLe32(input.data() + inPos);
+    if (word == kLz4LegacyMagic) {
+      inPos += 4;
+      legacy = true;
+      return Step::kMore;
+    }
+    // Anything larger than a block can be is the next frame's magic (or not
+    // lz4 data, which the frame decoder names).
+    if (!legacy || word > static_cast<uint32_t>(LZ4_COMPRESSBOUND(kLz4LegacyBlock))) {
+      legacy = false;
+      return Step::kEnd;
+    }
+    if (Gather(4 + size_t{word}) < 4 + size_t{word}) return Step::kTruncated;
+    decoded.resize(static_cast<size_t>(kLz4LegacyBlock));
+    const int length = LZ4_decompress_safe(reinterpret_cast<const char*>(input.data() + inPos + 4),
+                                           reinterpret_cast<char*>(decoded.data()), static_cast<int>(word),
+                                           kLz4LegacyBlock);
+    if (length <= 0) return Step::kDamaged;
+    inPos += 4 + size_t{word};
+    decoded.resize(static_cast<size_t>(length));
+    decodedPos = 0;
+    return Step::kMore;
+  }
+
+  // Makes at least `want` bytes of input stand at inPos when the file holds
+  // them (growing the buffer for a large block); what is at hand.
+  size_t Gather(size_t want) {
+    if (inLength - inPos >= want || inputEnded) return inLength - inPos;
+    memmove(input.data(), input.data() + inPos, inLength - inPos);
+    inLength -= inPos;
+    inPos = 0;
+    if (input.size() < want) input.resize(want);
+    while (inLength < want) {
+      const size_t got = fread(input.data() + inLength, 1, input.size() - inLength, file);
+      if (got == 0) {
+        inputEnded = true;
+        break;
+      }
+      inLength += got;
+    }
+    return inLength - inPos;
   }
 
   void Refill() {

@@ -1,7 +1,8 @@
 // The stream formats read through the field's own libraries: xz and the
 // older lzma format (liblzma), lzip (liblzma's lzip decoder), Zstandard
-// (libzstd) and lz4 frames (liblz4). One byte source serves them all; the
-// TAR handlers behind them and the single-stream handlers take it.
+// (libzstd) and lz4 frames and legacy streams (liblz4). One byte source
+// serves them all; the TAR handlers behind them and the single-stream
+// handlers take it.
 #pragma once
 
 #include <cstddef>

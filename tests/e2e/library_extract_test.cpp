@@ -70,6 +70,7 @@ INSTANTIATE_TEST_SUITE_P(
                       Row{"frames.zst", "frames.zst", "frames", Harm::kNone},
                       Row{"lines.lz4", "lines.lz4", "lines", Harm::kNone},
                       Row{"frames.lz4", "frames.lz4", "frames", Harm::kNone},
+                      Row{"legacy.lz4", "legacy.lz4", "legacy", Harm::kNone},
                       // Found by content; the name keeps its extension.
                       Row{"lines.xz", "data.bin", "data.bin.unxz", Harm::kNone},
                       Row{"lines.zst", "data", "data.unzstd", Harm::kNone},
@@ -81,7 +82,8 @@ INSTANTIATE_TEST_SUITE_P(
                       Row{"lines.lzma", "cut.lzma", "cut", Harm::kCut},
                       Row{"streams.lz", "cut.lz", "cut", Harm::kCut},
                       Row{"frames.zst", "cut.zst", "cut", Harm::kCut},
-                      Row{"lines.lz4", "cut.lz4", "cut", Harm::kCut}),
+                      Row{"lines.lz4", "cut.lz4", "cut", Harm::kCut},
+                      Row{"legacy.lz4", "cutlegacy.lz4", "cutlegacy", Harm::kCut}),
     [](const ::testing::TestParamInfo<Row>& info) {
       std::string name = info.param.name;
       std::replace(name.begin(), name.end(), '.', '_');
