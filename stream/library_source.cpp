@@ -8,6 +8,7 @@
 #include <algorithm>
 #include <cstdio>
 #include <cstring>
+#include <memory>
 #include <new>
 #include <thread>
 #include <vector>
@@ -97,7 +98,9 @@ struct LibrarySource::State {
 
   LibraryFormat format;
   FILE* file = nullptr;
-  std::vector<uint8_t> input;
+  // Buffers are left uninitialised: they are filled before they are read.
+  std::unique_ptr<uint8_t[]> input;
+  size_t inputSize = 0;
   size_t inPos = 0, inLength = 0;
   bool inputEnded = false;  // the file has no more bytes
   bool ended = false;       // the data ended: `final` says how
@@ -107,8 +110,8 @@ struct LibrarySource::State {
   LZ4F_dctx* lz4 = nullptr;
   bool frameOpen = false;   // zstd, lz4: inside a frame
   bool legacy = false;      // lz4: inside a legacy stream, between its blocks
-  std::vector<uint8_t> decoded;  // lz4: a legacy block, handed out from decodedPos
-  size_t decodedPos = 0;
+  std::unique_ptr<uint8_t[]> decoded;  // lz4: a legacy block's room
+  size_t decodedPos = 0, decodedEnd = 0;  // what of it is still to hand out
 
   bool Start() {
     switch (format) {
@@ -140,11 +143,11 @@ struct LibrarySource::State {
   Step Decode(uint8_t* out, size_t room, size_t& made) {
     // Between lz4 frames a legacy stream may stand; where none does, the
     // frame decoder goes on.
-    if (format == LibraryFormat::kLz4 && (legacy || decodedPos < decoded.size() || !frameOpen)) {
+    if (format == LibraryFormat::kLz4 && (legacy || decodedPos < decodedEnd || !frameOpen)) {
       const Step step = DecodeLegacy(out, room, made);
       if (step != Step::kEnd) return step;
     }
-    const uint8_t* in = input.data() + inPos;
+    const uint8_t* in = input.get() + inPos;
     const size_t available = inLength - inPos;
     const bool last = inputEnded && available == 0;
     if (format == LibraryFormat::kZstd || format == LibraryFormat::kLz4) {
@@ -202,9 +205,9 @@ struct LibrarySource::State {
   // decoded bytes handed out.
   Step DecodeLegacy(uint8_t* out, size_t room, size_t& made) {
     made = 0;
-    if (decodedPos < decoded.size()) {
-      made = std::min(room, decoded.size() - decodedPos);
-      memcpy(out, decoded.data() + decodedPos, made);
+    if (decodedPos < decodedEnd) {
+      made = std::min(room, decodedEnd - decodedPos);
+      memcpy(out, decoded.get() + decodedPos, made);
       decodedPos += made;
       return Step::kMore;
     }
@@ -213,7 +216,7 @@ struct LibrarySource::State {
       // The file ends between blocks (a clean end) or inside a size.
       return legacy && atHand > 0 ? Step::kTruncated : Step::kEnd;
     }
-    const uint32_t word = LoadLe32(input.data() + inPos);
+    const uint32_t word = LoadLe32(input.get() + inPos);
     if (word == kLz4LegacyMagic) {
       inPos += 4;
       legacy = true;
@@ -226,14 +229,15 @@ struct LibrarySource::State {
       return Step::kEnd;
     }
     if (Gather(4 + size_t{word}) < 4 + size_t{word}) return Step::kTruncated;
-    decoded.resize(static_cast<size_t>(kLz4LegacyBlock));
-    const int length = LZ4_decompress_safe(reinterpret_cast<const char*>(input.data() + inPos + 4),
-                                           reinterpret_cast<char*>(decoded.data()), static_cast<int>(word),
+    if (decoded == nullptr) decoded.reset(new (std::nothrow) uint8_t[kLz4LegacyBlock]);
+    if (decoded == nullptr) return Step::kDamaged;  // no memory for a block
+    const int length = LZ4_decompress_safe(reinterpret_cast<const char*>(input.get() + inPos + 4),
+                                           reinterpret_cast<char*>(decoded.get()), static_cast<int>(word),
                                            kLz4LegacyBlock);
     if (length <= 0) return Step::kDamaged;
     inPos += 4 + size_t{word};
-    decoded.resize(static_cast<size_t>(length));
     decodedPos = 0;
+    decodedEnd = static_cast<size_t>(length);
     return Step::kMore;
   }
 
@@ -241,12 +245,21 @@ struct LibrarySource::State {
   // them (growing the buffer for a large block); what is at hand.
   size_t Gather(size_t want) {
     if (inLength - inPos >= want || inputEnded) return inLength - inPos;
-    memmove(input.data(), input.data() + inPos, inLength - inPos);
+    if (inputSize < want) {
+      // Grown once, to the largest block a legacy stream can hold.
+      const size_t size = std::max(want, static_cast<size_t>(LZ4_COMPRESSBOUND(kLz4LegacyBlock)) + 4);
+      std::unique_ptr<uint8_t[]> larger(new (std::nothrow) uint8_t[size]);
+      if (larger == nullptr) return inLength - inPos;  // read as cut short
+      memcpy(larger.get(), input.get() + inPos, inLength - inPos);
+      input = std::move(larger);
+      inputSize = size;
+    } else {
+      memmove(input.get(), input.get() + inPos, inLength - inPos);
+    }
     inLength -= inPos;
     inPos = 0;
-    if (input.size() < want) input.resize(want);
     while (inLength < want) {
-      const size_t got = fread(input.data() + inLength, 1, input.size() - inLength, file);
+      const size_t got = fread(input.get() + inLength, 1, inputSize - inLength, file);
       if (got == 0) {
         inputEnded = true;
         break;
@@ -259,7 +272,7 @@ struct LibrarySource::State {
   void Refill() {
     if (inPos < inLength || inputEnded) return;
     inPos = 0;
-    inLength = fread(input.data(), 1, input.size(), file);
+    inLength = fread(input.get(), 1, inputSize, file);
     if (inLength == 0) inputEnded = true;
   }
 };
@@ -280,7 +293,12 @@ bool LibrarySource::Open(const char* path) {
     return false;
   }
   state_->file = file;
-  state_->input.resize(kInputSize);
+  state_->input.reset(new (std::nothrow) uint8_t[kInputSize]);
+  state_->inputSize = kInputSize;
+  if (state_->input == nullptr) {
+    Close();
+    return false;
+  }
   if (!state_->Start()) {
     Close();
     return false;
