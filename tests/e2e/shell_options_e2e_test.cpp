@@ -59,6 +59,9 @@ TEST_F(OptionsTest, BadCommandLinesTouchNothing) {
     EXPECT_EQ(r.err.substr(r.err.size() - (sizeof kSeeHelp - 1)), kSeeHelp) << r.err;
     EXPECT_EQ(ListFiles(tmp_.path()), std::vector<std::string>{"work/a.gz"}) << args[0];
   }
+  // What the user typed is quoted with its control characters escaped.
+  const auto r = Run({"--\x1b[2J\xc2\x9b\t", "a.gz"});
+  EXPECT_EQ(r.err.rfind("dorvane: unknown or ambiguous option '--\\033[2J\\302\\233\\t'\n", 0), 0u) << r.err;
 }
 
 TEST_F(OptionsTest, OutputFolderAndFolderPerArchive) {
