@@ -1,6 +1,7 @@
 #include "archive/tar/tar_handlers.h"
 
 #include <cstring>
+#include <string>
 
 #include "archive/tar/tar_reader.h"
 #include "core/charset.h"
@@ -17,7 +18,25 @@ bool TarArchiveHandler::MagicChecked::Open(const char* path) {
   return inner_.Open(path);
 }
 
-bool TarArchiveHandler::Probe(const char* path, int32_t fileSize) { return tar::TarProbe(source_, path); }
+namespace {
+
+// The file's name says TAR: ".tar", ".tar.<anything>" or a short form
+// (tgz, tbz, tbz2, taZ, txz, tzst, tlz, tlz4), letter case aside.
+bool NamedTar(const char* path) {
+  static const char* const kShort[] = {"tar", "tgz", "tbz", "tbz2", "taz", "txz", "tzst", "tlz", "tlz4"};
+  const char* extension = ExtensionOf(path);
+  for (const char* name : kShort) {
+    if (EqualsNoCase(extension, name) == 0) return true;
+  }
+  const size_t stem = static_cast<size_t>(extension - path);
+  return stem >= 5 && *extension != '\0' && EqualsNoCase(std::string(path + stem - 5, 4).c_str(), ".tar") == 0;
+}
+
+}  // namespace
+
+bool TarArchiveHandler::Probe(const char* path, int32_t fileSize) {
+  return tar::TarProbe(source_, path, NamedTar(path));
+}
 
 bool TarArchiveHandler::Extract(const char* path, const char* outputFolder) {
   return tar::TarExtract(source_, path, outputFolder, g_ReadAheadBuffer, kReadAheadSize);

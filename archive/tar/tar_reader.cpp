@@ -559,11 +559,13 @@ MemberEnd Walk::CopyData(uint64_t size) {
 
 }  // namespace
 
-bool TarProbe(ByteSource& source, const char* path) {
+bool TarProbe(ByteSource& source, const char* path, bool emptyTaken) {
   if (!source.Open(path)) return false;
-  uint8_t block[kTarBlock];
+  uint8_t blocks[2 * kTarBlock];
   bool damaged = false;
-  const bool ok = ReadFull(source, block, kTarBlock, &damaged, &damaged) == kTarBlock && TarChecksumMatches(block);
+  const size_t got = ReadFull(source, blocks, emptyTaken ? sizeof blocks : kTarBlock, &damaged, &damaged);
+  const bool ok = got >= kTarBlock && (TarChecksumMatches(blocks) ||
+                                       (got == sizeof blocks && IsZeroBlock(blocks) && IsZeroBlock(blocks + kTarBlock)));
   source.Close();
   return ok;
 }

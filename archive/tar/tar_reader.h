@@ -11,8 +11,10 @@
 namespace tar {
 
 // Opens the source, reads one block and closes it again: true when a whole
-// block arrived and its checksum is right.
-bool TarProbe(ByteSource& source, const char* path);
+// block arrived and its checksum is right. With `emptyTaken` (the file's
+// name says TAR), also when the archive starts with its end marker, two
+// zero blocks: an empty archive, as tar writes one for no files.
+bool TarProbe(ByteSource& source, const char* path, bool emptyTaken = false);
 
 // Extracts the archive at `path` through the source into the output folder
 // (program form, no trailing "\"). `work` (at least one block; data moves

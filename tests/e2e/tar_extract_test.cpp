@@ -160,3 +160,30 @@ TEST_F(TarExtract, CompressedFileWithoutTarGoesToTheStreamHandler) {
 }
 
 }  // namespace
+
+namespace {
+
+// An empty archive, as tar writes one for no files (ten zero blocks), is
+// taken when its name says TAR, plain or compressed: nothing to extract,
+// exit 0. The same zeros under another name are no archive, and inside a
+// .gz they are its one member.
+TEST(TarEmpty, TakenWhenTheNameSaysTar) {
+  testutil::TempDir tmp;
+  for (const char* name : {"e.tar", "e.bin", "z"}) testutil::WriteFile(tmp / name, std::string(10240, '\0'));
+  ASSERT_EQ(testutil::System("cd '" + tmp.path() + "' && gzip -nc e.tar > e.tar.gz && gzip -nc e.tar > e.tgz && " +
+                             "gzip -nc z > z.gz"),
+            0);
+  const struct {
+    const char* name;
+    int exitCode;
+    std::vector<std::string> files;
+  } rows[] = {{"e.tar", 0, {}}, {"e.tar.gz", 0, {}}, {"e.tgz", 0, {}}, {"e.bin", 2, {}}, {"z.gz", 0, {"z"}}};
+  for (const auto& row : rows) {
+    const std::string out = tmp / (std::string("out-") + row.name);
+    const auto r = testutil::RunDorvane({"-o", out, tmp / row.name}, {{"DORVANE_REGISTRY", tmp / "reg"}});
+    EXPECT_EQ(r.exitCode, row.exitCode) << row.name << r.err;
+    EXPECT_EQ(testutil::ListFiles(out), row.files) << row.name;
+  }
+}
+
+}  // namespace
