@@ -141,6 +141,11 @@ void RefuseMember(const char* name, const char* reason) {
   }
 }
 
+void FailArchive(const char* archiveName, const char* reason) {
+  MemberNotice(archiveName, "%s", reason);
+  g_ArchiveOutcome.failed = true;
+}
+
 void MemberInfo::SetDosTime(uint16_t dosDate, uint16_t dosTime) {
   FILETIME local;
   hasTime = DosToCalendar(dosDate, dosTime, &local) && LocalFileTimeToFileTime(&local, &time);

@@ -266,5 +266,11 @@ class MemberOutput {
 // counted as a failure of the archive.
 void RefuseMember(const char* name, const char* reason);
 
+// A fault of the archive outside any member's data (a damaged header, data
+// cut or damaged where no member's bytes lie, a check that cannot be made):
+// named by the archive's name and failing it, whichever members -i and -x
+// choose; it is no member, so the -t summary counts none for it.
+void FailArchive(const char* archiveName, const char* reason);
+
 // A notice about one member: "<name>: <text>", shown as every notice is.
 void MemberNotice(const char* name, const char* format, ...) __attribute__((format(printf, 2, 3)));

@@ -161,9 +161,9 @@ void Walk::Run() {
   }
   // Bad data or a cut outside any member's data still loses what follows.
   if (damaged_ && !reported_) {
-    RefuseMember(BaseNameOf(path_), "damaged data; the rest of the archive is lost");
+    FailArchive(BaseNameOf(path_), "damaged data; the rest of the archive is lost");
   } else if (cut_ && !reported_) {
-    RefuseMember(BaseNameOf(path_), endMarker ? "the compressed data ends before its checksum; the archive is not verified"
+    FailArchive(BaseNameOf(path_), endMarker ? "the compressed data ends before its checksum; the archive is not verified"
                                               : "the compressed data ends early; the rest of the archive is lost");
   }
 }
@@ -214,7 +214,7 @@ bool Walk::Resync(uint8_t* header) {
     FormatMessageText(text, sizeof text, "damaged header at byte %llu%s; no valid header follows",
                       static_cast<unsigned long long>(badAt), about);
   }
-  RefuseMember(BaseNameOf(path_), text);
+  FailArchive(BaseNameOf(path_), text);
   return found;
 }
 
@@ -236,7 +236,7 @@ bool Walk::ReadHeaderBlock(uint8_t* block) {
 
 bool Walk::EndsInsideAHeader() {
   if (!damaged_) {
-    RefuseMember(BaseNameOf(path_), "the archive ends inside a header");
+    FailArchive(BaseNameOf(path_), "the archive ends inside a header");
     reported_ = true;
   }
   return false;

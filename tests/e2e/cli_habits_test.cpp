@@ -173,6 +173,13 @@ TEST_F(HabitsTest, IncludeAndExcludeChooseMembers) {
   EXPECT_EQ(r.exitCode, 1);
   EXPECT_EQ(r.err, "dorvane: no member matches '*.doc'\ndorvane: no member matches 'nothing/**'\n");
   EXPECT_EQ(ListFiles(work() + "/none"), std::vector<std::string>{});
+  // A fault of the archive itself is never left out: a .tgz without its
+  // gzip trailer fails whichever members are chosen.
+  const std::string tgz = ReadFile(Fixture("tar/ustar.tgz"));
+  testutil::WriteFile(work() + "/cut.tgz", tgz.substr(0, tgz.size() - 8));
+  r = Run({"-t", "-i", "tree/docs/**", "cut.tgz"});
+  EXPECT_EQ(r.exitCode, 2);
+  EXPECT_EQ(r.err.rfind("cut.tgz: the compressed data ends before its checksum", 0), 0u) << r.err;
 }
 
 }  // namespace
