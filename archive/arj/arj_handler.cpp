@@ -238,20 +238,20 @@ bool ArjHandler::OpenNextVolume(FILE*& archive) {
   archive = nullptr;
   char next[kPathBufferSize * 2];
   if (!ArjVolumeName(path_, ++volume_, next, sizeof next)) {
-    RefuseMember(path_, "too many volumes; the rest is not read");
+    FailArchive(path_, "too many volumes; the rest is not read");
     return false;
   }
   const char* shown = strrchr(next, '\\') != nullptr ? strrchr(next, '\\') + 1 : next;
   archive = OpenFileStream(next, "rb");
   if (archive == nullptr) {
-    RefuseMember(path_, (std::string("the next volume ") + shown + " is missing").c_str());
+    FailArchive(path_, (std::string("the next volume ") + shown + " is missing").c_str());
     return false;
   }
   const size_t got = fread(g_ReadAheadBuffer, 1, kArjSearchBytes, archive);
   const long found = ArjHeaderSearch(g_ReadAheadBuffer, got, got);
   if (found < 0 || fseek(archive, found, SEEK_SET) != 0 ||
       ReadArjHeader(archive, &header_) != ArjHeaderResult::kRead) {
-    RefuseMember(path_, (std::string("the next volume ") + shown + " is not an ARJ volume").c_str());
+    FailArchive(path_, (std::string("the next volume ") + shown + " is not an ARJ volume").c_str());
     fclose(archive);
     archive = nullptr;
     return false;

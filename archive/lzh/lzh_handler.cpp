@@ -354,6 +354,16 @@ bool LzhHandler::ReadMemberHeader(uint8_t* scratch) {
   return true;
 }
 
+void LzhHandler::NoteHeaderEnd(const char* path, long at) {
+  int first = EOF;
+  if (at >= 0 && std::fseek(archive_, at, SEEK_SET) == 0) first = std::fgetc(archive_);
+  if (first == EOF || first == 0) return;
+  char reason[128];
+  std::snprintf(reason, sizeof reason, "no valid member header at byte %ld (damaged or cut short); the rest is not read",
+                at);
+  FailArchive(BaseNameOf(path), reason);
+}
+
 bool LzhHandler::Extract(const char* path, const char* outputFolder) {
   FILE* file = OpenFileStream(path, "rb");
   if (file == nullptr) return false;
@@ -373,7 +383,12 @@ bool LzhHandler::Extract(const char* path, const char* outputFolder) {
   }
   MemberOutput out(outputFolder);
   // From here on the read-ahead buffer is the header scratch area.
-  while (ReadMemberHeader(g_ReadAheadBuffer)) {
+  for (;;) {
+    const long headerAt = std::ftell(archive_);
+    if (!ReadMemberHeader(g_ReadAheadBuffer)) {
+      NoteHeaderEnd(path, headerAt);
+      break;
+    }
     const long dataStart = std::ftell(archive_);
     if (dataStart < 0) break;
     const LzhMemberHeader& h = header_;

@@ -47,6 +47,10 @@ class LzhHandler : public FormatHandler {
   // Reads one member header at the archive stream's position; false at the
   // end mark, at the end of the file and for a damaged header.
   bool ReadMemberHeader(uint8_t* scratch);
+  // The walk found no member header at `at`: the end mark (a zero byte) or
+  // the end of the file end the archive; anything else is a damaged or cut
+  // header, and the archive fails with what follows it unread.
+  void NoteHeaderEnd(const char* path, long at);
   // Reads n header bytes, adding them to the header CRC and checksum.
   size_t ReadHeaderBytes(uint8_t* dst, size_t n);
   // Whether the member just read, at the stream's position, is one that a

@@ -107,6 +107,14 @@ TEST_F(ArjExtract, MembersAreReadAcrossVolumes) {
     for (const std::string& name : row.whole) EXPECT_EQ(Sha(name), sums_[name]) << name;
     testutil::System("rm -rf '" + out() + "'");
   }
+  // A missing volume fails the archive whichever members are chosen.
+  {
+    const TempDir dir;
+    for (const char* v : {"vol.arj", "vol.a01"}) testutil::WriteFile(dir / v, ReadFile(Fixture(std::string("arj/") + v)));
+    const auto r = testutil::RunDorvane({"-t", "-i", "noise.bin", dir / "vol.arj"}, {{"DORVANE_REGISTRY", dir / "reg"}});
+    EXPECT_EQ(r.exitCode, 2) << r.err;
+    EXPECT_NE(r.err.find("vol.arj: the next volume vol.a02 is missing\n"), std::string::npos) << r.err;
+  }
   // Started at a later volume: the member begun before it is named.
   testutil::WriteFile(tmp_ / "vol.a01", ReadFile(Fixture("arj/vol.a01")));
   testutil::WriteFile(tmp_ / "vol.a02", ReadFile(Fixture("arj/vol.a02")));
