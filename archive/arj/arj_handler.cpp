@@ -219,6 +219,7 @@ bool ArjHandler::Extract(const char* path, const char* outputFolder) {
   skipContinued_ = false;
   MemberOutput out(outputFolder);
   for (;;) {
+    const long headerAt = ftell(archive);
     const ArjHeaderResult r = ReadArjHeader(archive, &header_);
     if (r == ArjHeaderResult::kRead) {
       if (!ExtractMember(archive, out) || out.ArchiveEnded()) break;
@@ -226,6 +227,15 @@ bool ArjHandler::Extract(const char* path, const char* outputFolder) {
       // The archive goes on in the next volume.
       if (!OpenNextVolume(archive)) break;
     } else {
+      // The end header, or the end of the file where a header would start,
+      // ends the archive; a damaged or cut header loses what follows it.
+      if (r == ArjHeaderResult::kInvalid && headerAt >= 0 && fseek(archive, headerAt, SEEK_SET) == 0 &&
+          fgetc(archive) != EOF) {
+        char reason[128];
+        snprintf(reason, sizeof reason,
+                 "no valid member header at byte %ld (damaged or cut short); the rest is not read", headerAt);
+        FailArchive(path_, reason);
+      }
       break;
     }
   }
