@@ -146,6 +146,11 @@ void FailArchive(const char* archiveName, const char* reason) {
   g_ArchiveOutcome.failed = true;
 }
 
+void FailArchiveAtHeader(const char* archiveName, long at) {
+  MemberNotice(archiveName, "no valid member header at byte %ld (damaged or cut short); the rest is not read", at);
+  g_ArchiveOutcome.failed = true;
+}
+
 void MemberInfo::SetDosTime(uint16_t dosDate, uint16_t dosTime) {
   FILETIME local;
   hasTime = DosToCalendar(dosDate, dosTime, &local) && LocalFileTimeToFileTime(&local, &time);

@@ -271,6 +271,9 @@ void RefuseMember(const char* name, const char* reason);
 // named by the archive's name and failing it, whichever members -i and -x
 // choose; it is no member, so the -t summary counts none for it.
 void FailArchive(const char* archiveName, const char* reason);
+// The walk met a member header at byte `at` that fails its checks or is cut
+// short: the archive fails, with what follows unread.
+void FailArchiveAtHeader(const char* archiveName, long at);
 
 // A notice about one member: "<name>: <text>", shown as every notice is.
 void MemberNotice(const char* name, const char* format, ...) __attribute__((format(printf, 2, 3)));

@@ -46,16 +46,19 @@ size_t OctalEscape(char* out, uint8_t byte) {
 
 // The escape that shows the character at p (`length` bytes), or 0 when it is
 // shown as it is.
+// The escape of a C0 control or DEL: a letter where C has one, else octal.
+size_t ControlEscape(char* escape, uint8_t b) {
+  if (b >= '\a' && b <= '\r') {
+    escape[0] = '\\';
+    escape[1] = "abtnvfr"[b - '\a'];
+    return 2;
+  }
+  return OctalEscape(escape, b);
+}
+
 size_t EscapeOf(const char* p, size_t length, char* escape) {
   const auto b = static_cast<uint8_t>(*p);
-  if (length == 1 && (b < 0x20 || b == 0x7F)) {
-    if (b >= '\a' && b <= '\r') {
-      escape[0] = '\\';
-      escape[1] = "abtnvfr"[b - '\a'];
-      return 2;
-    }
-    return OctalEscape(escape, b);
-  }
+  if (length == 1 && (b < 0x20 || b == 0x7F)) return ControlEscape(escape, b);
   if (b < 0x80) return 0;
   // C1 controls and stray bytes are known only as wide characters: a C1
   // control reaches the program text as a code of the code page's own (a
@@ -98,6 +101,23 @@ void Escape(char* out, size_t size, const char* text, bool slashes) {
 }  // namespace
 
 void EscapeControls(char* out, size_t size, const char* text) { Escape(out, size, text, false); }
+
+std::string EscapeHostControls(const std::string& text) {
+  std::string shown;
+  char escape[16];
+  for (size_t i = 0; i < text.size(); ++i) {
+    const auto b = static_cast<uint8_t>(text[i]);
+    if (b < 0x20 || b == 0x7F) {
+      shown.append(escape, ControlEscape(escape, b));
+    } else if (b == 0xC2 && i + 1 < text.size() && (static_cast<uint8_t>(text[i + 1]) & 0xE0) == 0x80) {
+      const size_t n = OctalEscape(escape, b);  // a C1 control, U+0080 to U+009F
+      shown.append(escape, n + OctalEscape(escape + n, static_cast<uint8_t>(text[++i])));
+    } else {
+      shown += text[i];
+    }
+  }
+  return shown;
+}
 
 void DisplayName(char* out, size_t size, const char* name) { Escape(out, size, name, true); }
 

@@ -2,6 +2,8 @@
 // narrow/wide conversions.
 #pragma once
 
+#include <string>
+
 #include "platform/windows.h"
 
 // Newly allocated (LocalAlloc, zero-filled) conversions in the active code
@@ -57,6 +59,9 @@ void SetFatalErrorHandler(FatalErrorHandler handler);
 // Cut at a whole character or escape when it does not fit. Only what is
 // shown is escaped: files keep the names their archives give them.
 void EscapeControls(char* out, size_t size, const char* text);
+// The same escapes for UTF-8 text from the host (what the user typed on the
+// command line), whatever the active code page.
+std::string EscapeHostControls(const std::string& text);
 
 // A member or file name for the screen: "/" between its folders, as the
 // user types them, and escaped as EscapeControls says. Every name that a

@@ -147,16 +147,15 @@ bool BeginPipedInput(std::string* error) {
   PipedInput& in = g_input;
   in = PipedInput();
   in.keeping = true;
-  std::vector<char> start(kReadAheadSize);
-  size_t filled = 0;
-  while (filled < start.size()) {
-    const ssize_t got = ReadOn(start.data() + filled, start.size() - filled);
+  // ReadOn keeps what it reads; the piece only passes it on.
+  char piece[1 << 16];
+  while (in.kept.size() < kReadAheadSize) {
+    const ssize_t got = ReadOn(piece, std::min(sizeof piece, kReadAheadSize - in.kept.size()));
     if (got == 0) break;
     if (got < 0) {
       *error = std::string("standard input cannot be read: ") + strerror(errno);
       return false;
     }
-    filled += static_cast<size_t>(got);
   }
   in.active = true;
   return true;

@@ -155,35 +155,9 @@ void ProcessStandardInput() {
   ProcessArchive(kStandardInputPath, kStandardInputName);
 }
 
-// A reason that quotes what the user typed (host text), for the screen:
-// control characters escaped as names are shown (\033, \302\233), so an
-// argument cannot drive the terminal.
-std::string ShownTyped(const std::string& text) {
-  std::string shown;
-  for (size_t i = 0; i < text.size(); ++i) {
-    const auto b = static_cast<unsigned char>(text[i]);
-    const bool c1 = b == 0xC2 && i + 1 < text.size() && (static_cast<unsigned char>(text[i + 1]) & 0xE0) == 0x80;
-    if (b >= 0x20 && b != 0x7F && !c1) {
-      shown += text[i];
-      continue;
-    }
-    if (b >= '\a' && b <= '\r') {
-      shown += '\\';
-      shown += "abtnvfr"[b - '\a'];
-      continue;
-    }
-    for (size_t k = 0; k < (c1 ? 2u : 1u); ++k) {
-      char escape[8];
-      snprintf(escape, sizeof escape, "\\%03o", static_cast<unsigned char>(text[i + k]));
-      shown += escape;
-    }
-    if (c1) ++i;
-  }
-  return shown;
-}
-
 int UsageError(const std::string& reason) {
-  fprintf(stderr, "dorvane: %s\n%s", ShownTyped(reason).c_str(), kUsage);
+  // A reason may quote what was typed: it cannot drive the terminal.
+  fprintf(stderr, "dorvane: %s\n%s", EscapeHostControls(reason).c_str(), kUsage);
   return 1;
 }
 

@@ -268,13 +268,6 @@ struct LibrarySource::State {
     }
     return inLength - inPos;
   }
-
-  void Refill() {
-    if (inPos < inLength || inputEnded) return;
-    inPos = 0;
-    inLength = fread(input.get(), 1, inputSize, file);
-    if (inLength == 0) inputEnded = true;
-  }
 };
 
 bool LibrarySource::Open(const char* path) {
@@ -313,7 +306,7 @@ int32_t LibrarySource::Read(void* buffer, int32_t count) {
   uint8_t* out = static_cast<uint8_t*>(buffer);
   size_t made = 0;
   while (made == 0) {
-    s.Refill();
+    s.Gather(1);  // more input once all at hand is taken
     size_t piece = 0;
     const Step step = s.Decode(out, static_cast<size_t>(count), piece);
     made += piece;

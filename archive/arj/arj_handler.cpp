@@ -231,10 +231,7 @@ bool ArjHandler::Extract(const char* path, const char* outputFolder) {
       // ends the archive; a damaged or cut header loses what follows it.
       if (r == ArjHeaderResult::kInvalid && headerAt >= 0 && fseek(archive, headerAt, SEEK_SET) == 0 &&
           fgetc(archive) != EOF) {
-        char reason[128];
-        snprintf(reason, sizeof reason,
-                 "no valid member header at byte %ld (damaged or cut short); the rest is not read", headerAt);
-        FailArchive(path_, reason);
+        FailArchiveAtHeader(path_, headerAt);
       }
       break;
     }

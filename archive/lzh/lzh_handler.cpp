@@ -357,11 +357,7 @@ bool LzhHandler::ReadMemberHeader(uint8_t* scratch) {
 void LzhHandler::NoteHeaderEnd(const char* path, long at) {
   int first = EOF;
   if (at >= 0 && std::fseek(archive_, at, SEEK_SET) == 0) first = std::fgetc(archive_);
-  if (first == EOF || first == 0) return;
-  char reason[128];
-  std::snprintf(reason, sizeof reason, "no valid member header at byte %ld (damaged or cut short); the rest is not read",
-                at);
-  FailArchive(BaseNameOf(path), reason);
+  if (first != EOF && first != 0) FailArchiveAtHeader(BaseNameOf(path), at);
 }
 
 bool LzhHandler::Extract(const char* path, const char* outputFolder) {
